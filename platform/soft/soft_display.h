@@ -1,0 +1,99 @@
+// The software display: a complete in-memory stand-in for the screen behind
+// the platform layer. It is what the Linux build draws on and what every test
+// inspects. This header is its control and inspection side; the drawing side
+// is the platform interface (platform/platform.h).
+//
+// Client surfaces hold 32-bit pixels 0x00RRGGBB, top row first.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "graphics/pixmora.h"
+
+namespace soft {
+
+// Puts the display back into its initial state: 32 bits per pixel, no
+// windows, no objects, an empty call record. Everything created before is
+// released, so handles from before the reset mean nothing afterwards.
+void reset();
+
+// Bits per pixel of the display: 1, 4, 8, 15, 16, 24 or 32 (default 32).
+// At 8 bits and below it is a palette display with reserved system colours.
+// Other values are refused (false).
+bool set_depth(int32_t bits);
+int32_t depth();
+
+// The system palette of a palette display: 256 entries; at 8 bits the 20
+// static colours stand in entries 0..9 and 246..255, at 4 bits and below the
+// 16 colours in entries 0..7 and 8..15.
+const pm_paletteentry *system_palette();
+
+// A window with a client surface of width x height pixels (clamped to at
+// least 0); returns its device context.
+pm_hdc window_create(int32_t width, int32_t height);
+void window_resize(pm_hdc dc, int32_t width, int32_t height); // keeps the top-left pixels
+void window_destroy(pm_hdc dc);
+bool is_window_dc(pm_hdc dc);
+
+int32_t client_width(pm_hdc dc);
+int32_t client_height(pm_hdc dc);
+const uint32_t *client_pixels(pm_hdc dc);             // width x height, top row first; null if no window
+uint32_t client_pixel(pm_hdc dc, int32_t x, int32_t y); // 0 outside the surface
+void client_fill(pm_hdc dc, uint32_t rgb);
+
+// What a device context holds.
+pm_hgdiobj selected_object(pm_hdc dc);   // memory context: its bitmap; window: its font
+pm_hpalette selected_palette(pm_hdc dc); // palette selected into a window context
+int32_t stretch_mode(pm_hdc dc);
+
+// The entries of a palette object (256), or null for an unknown handle.
+const pm_paletteentry *palette_entries(pm_hpalette palette);
+// Objects and contexts still alive (bitmaps, palettes, memory contexts).
+int32_t live_objects();
+int32_t live_memory_dcs();
+
+// The record of the calls that tests need to see, oldest first.
+struct stretch_call {
+    pm_hdc dc;
+    int32_t dst_x, dst_y, dst_width, dst_height;
+    int32_t src_x, src_y, src_width, src_height;
+    const void *bits;
+    const void *header;
+    int32_t usage;
+    uint32_t rop;
+};
+struct palette_select_call {
+    pm_hdc dc;
+    pm_hpalette palette;
+    pm_hpalette previous;
+    int32_t background;
+};
+struct palette_animate_call {
+    pm_hpalette palette;
+    uint32_t first;
+    uint32_t count;
+};
+struct dib_create_call {
+    pm_hdc dc;
+    int32_t usage;
+    int32_t width, height, bit_count;
+};
+struct call_record {
+    std::vector<stretch_call> stretches;
+    std::vector<palette_select_call> palette_selects;
+    std::vector<palette_animate_call> palette_animations;
+    std::vector<dib_create_call> dib_creations;
+    std::vector<pm_hdc> palette_realizations;
+    int32_t keyboard_state_sets = 0;
+    int32_t library_loads = 0;
+};
+const call_record &calls();
+void clear_calls();
+
+// Makes the next n bitmap creations fail (as when memory runs out).
+void fail_next_dib_sections(int32_t n);
+// Makes the next n global allocations fail.
+void fail_next_global_allocs(int32_t n);
+
+} // namespace soft

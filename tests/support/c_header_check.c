@@ -1,0 +1,10 @@
+/* The public header must be usable from plain C. */
+#include "graphics/pixmora.h"
+
+int32_t pixmora_c_header_check(void);
+
+int32_t pixmora_c_header_check(void)
+{
+    pm_state.new_buffer_depth = 8;
+    return pm_buffer_create(320, 200) + pm_state.active_index;
+}

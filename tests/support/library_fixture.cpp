@@ -1,0 +1,66 @@
+#include "support/library_fixture.h"
+
+#include <cstring>
+#include <filesystem>
+
+namespace pixmora_test {
+namespace {
+
+// A copy of the record as the program loaded it, taken before any test runs.
+const pm_state_record &initial_state()
+{
+    static const pm_state_record *copy = [] {
+        auto *state = new pm_state_record;
+        std::memcpy(static_cast<void *>(state), &pm_state, sizeof pm_state);
+        return state;
+    }();
+    return *copy;
+}
+[[maybe_unused]] const pm_state_record &taken_at_load = initial_state();
+
+} // namespace
+
+void reset_library()
+{
+    soft::reset();
+    std::memcpy(static_cast<void *>(&pm_state), &initial_state(), sizeof pm_state);
+    pm_state.input_block = pm_state.read_buffer;
+}
+
+pm_hdc start_library(int32_t display_depth, int32_t client_width, int32_t client_height)
+{
+    soft::set_depth(display_depth);
+    pm_hdc dc = soft::window_create(client_width, client_height);
+    pm_attach_dc(dc);
+    pm_startup();
+    return dc;
+}
+
+int32_t make_buffer(int32_t width, int32_t height, int32_t depth)
+{
+    pm_state.new_buffer_depth = depth;
+    int32_t handle = pm_buffer_create(width, height);
+    EXPECT_GE(handle, 0) << "buffer " << width << " x " << height << " at " << depth << " bits";
+    if (handle >= 0)
+        pm_buffer_activate(handle);
+    return handle;
+}
+
+uint8_t *pixel_at(int32_t x, int32_t y)
+{
+    return pm_state.active_bits + static_cast<std::ptrdiff_t>(pm_state.active_max_y - y) * pm_state.active_stride +
+           x * (pm_state.active_depth / 8);
+}
+
+std::string source_path(const std::string &relative)
+{
+    return std::string(PIXMORA_SOURCE_DIR) + "/" + relative;
+}
+
+std::string samples_dir()
+{
+    std::filesystem::path dir = std::filesystem::path(PIXMORA_SOURCE_DIR).parent_path() / "shared" / "pcx-samples";
+    return std::filesystem::is_directory(dir) ? dir.string() : std::string();
+}
+
+} // namespace pixmora_test

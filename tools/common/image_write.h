@@ -1,0 +1,26 @@
+// Writing true-colour pictures for the tools: PNG (through libpng) and PPM.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tools {
+
+// A true-colour picture: width x height pixels 0x00RRGGBB, top row first.
+struct rgb_image {
+    int32_t width = 0;
+    int32_t height = 0;
+    std::vector<uint32_t> pixels;
+};
+
+// Writes the picture as PNG (8-bit RGB). On failure returns false and says why in *error.
+bool write_png(const std::string &path, const rgb_image &image, std::string *error);
+// Writes the picture as binary PPM (P6, maxval 255).
+bool write_ppm(const std::string &path, const rgb_image &image, std::string *error);
+// Writes by the file name's extension: ".png" or ".ppm" (case-insensitive).
+bool write_image(const std::string &path, const rgb_image &image, std::string *error);
+// Reads a PNG or binary PPM back (tests and comparisons); false on failure.
+bool read_image(const std::string &path, rgb_image *image, std::string *error);
+
+} // namespace tools
