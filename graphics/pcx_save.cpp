@@ -1,0 +1,263 @@
+// Writing a rectangle of the active buffer as a PCX picture (version 5,
+// run-length encoded). An 8-bit buffer becomes a 256-colour picture with the
+// current palette as its trailer; a deeper buffer becomes three planes of
+// 8 bits (red, green, blue).
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "graphics/internal.h"
+#include "graphics/pixmora.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr int32_t pcx_header_size = 128;
+constexpr int32_t pcx_trailer_size = 769;
+constexpr uint8_t pcx_trailer_marker = 0x0C;
+constexpr int32_t pcx_max_run = 63;
+// BytesPerLine is a 16-bit field and must be even, so 65534 columns at most.
+constexpr int32_t pcx_max_width = 65534;
+// Ymax is a 16-bit field.
+constexpr int32_t pcx_max_height = 65536;
+
+// The rectangle and format of one save.
+struct pcx_save_layout {
+    int32_t min_x;
+    int32_t min_y;
+    int32_t width;
+    int32_t height;
+    int32_t planes;         // 1 for an 8-bit buffer, 3 for deeper ones
+    int32_t bytes_per_line; // width rounded up to even
+};
+
+void put16(uint8_t *at, int32_t value)
+{
+    at[0] = static_cast<uint8_t>(value & 0xFF);
+    at[1] = static_cast<uint8_t>((value >> 8) & 0xFF);
+}
+
+// The 128-byte header; the 16 header colours are the first palette entries.
+void pcx_build_header(uint8_t header[pcx_header_size], const pcx_save_layout &layout)
+{
+    std::memset(header, 0, pcx_header_size);
+    header[0] = 0x0A; // Manufacturer
+    header[1] = 5;    // Version: 256-colour trailer allowed
+    header[2] = 1;    // Encoding: run-length
+    header[3] = 8;    // BitsPerPixel per plane
+    put16(header + 8, layout.width - 1);
+    put16(header + 10, layout.height - 1);
+    put16(header + 12, 72);
+    put16(header + 14, 72);
+    for (int32_t i = 0; i < 16; ++i) {
+        const pm_paletteentry &entry = pm_state.logical_palette.palPalEntry[i];
+        header[16 + 3 * i] = entry.peRed;
+        header[17 + 3 * i] = entry.peGreen;
+        header[18 + 3 * i] = entry.peBlue;
+    }
+    header[65] = static_cast<uint8_t>(layout.planes);
+    put16(header + 66, layout.bytes_per_line);
+    put16(header + 68, 1); // PaletteInfo: colour
+}
+
+// Splits one buffer row into the planes of a scanline. Pad bytes stay as the
+// caller cleared them.
+template <int32_t Depth> void pcx_split_row(const uint8_t *source, uint8_t *line, int32_t width, int32_t bytes_per_line);
+
+template <> void pcx_split_row<8>(const uint8_t *source, uint8_t *line, int32_t width, int32_t)
+{
+    std::memcpy(line, source, static_cast<size_t>(width));
+}
+
+// 16-bit pixels are widened from 5-6-5 by bit replication (the top bits
+// repeated into the low ones), so that full intensity stays 255 and loading
+// the picture into a 16-bit buffer gives back the same pixels.
+template <> void pcx_split_row<16>(const uint8_t *source, uint8_t *line, int32_t width, int32_t bytes_per_line)
+{
+    uint8_t *red = line;
+    uint8_t *green = line + bytes_per_line;
+    uint8_t *blue = line + 2 * bytes_per_line;
+    for (int32_t k = 0; k < width; ++k) {
+        const uint32_t value = static_cast<uint32_t>(source[2 * k]) | static_cast<uint32_t>(source[2 * k + 1]) << 8;
+        const uint32_t r = value >> 11;
+        const uint32_t g = (value >> 5) & 0x3F;
+        const uint32_t b = value & 0x1F;
+        red[k] = static_cast<uint8_t>(r << 3 | r >> 2);
+        green[k] = static_cast<uint8_t>(g << 2 | g >> 4);
+        blue[k] = static_cast<uint8_t>(b << 3 | b >> 2);
+    }
+}
+
+// 24- and 32-bit pixels hold blue, green, red (and a fill byte).
+template <int32_t Bytes> void pcx_split_bgr(const uint8_t *source, uint8_t *line, int32_t width, int32_t bytes_per_line)
+{
+    uint8_t *red = line;
+    uint8_t *green = line + bytes_per_line;
+    uint8_t *blue = line + 2 * bytes_per_line;
+    for (int32_t k = 0; k < width; ++k) {
+        const uint8_t *pixel = source + Bytes * k;
+        blue[k] = pixel[0];
+        green[k] = pixel[1];
+        red[k] = pixel[2];
+    }
+}
+
+template <> void pcx_split_row<24>(const uint8_t *source, uint8_t *line, int32_t width, int32_t bytes_per_line)
+{
+    pcx_split_bgr<3>(source, line, width, bytes_per_line);
+}
+
+template <> void pcx_split_row<32>(const uint8_t *source, uint8_t *line, int32_t width, int32_t bytes_per_line)
+{
+    pcx_split_bgr<4>(source, line, width, bytes_per_line);
+}
+
+using pcx_row_splitter = void (*)(const uint8_t *, uint8_t *, int32_t, int32_t);
+
+pcx_row_splitter pcx_choose_splitter(int32_t depth)
+{
+    switch (depth) {
+    case 8:
+        return pcx_split_row<8>;
+    case 16:
+        return pcx_split_row<16>;
+    case 24:
+        return pcx_split_row<24>;
+    default:
+        return pcx_split_row<32>;
+    }
+}
+
+// Run-length encodes count bytes into out; returns the bytes written (at most
+// 2 x count). A run is written as 0xC0 | length followed by the value, at most
+// 63 long; a single byte below 0xC0 stands for itself, a single byte of 0xC0
+// or more is written as a run of 1. Runs end at count, so a caller that
+// encodes plane by plane never lets a run cross a plane or a scanline.
+int32_t pcx_encode_run_length(const uint8_t *in, int32_t count, uint8_t *out)
+{
+    int32_t written = 0;
+    int32_t i = 0;
+    while (i < count) {
+        const uint8_t value = in[i];
+        int32_t run = 1;
+        while (run < pcx_max_run && i + run < count && in[i + run] == value)
+            ++run;
+        if (run > 1 || value >= 0xC0)
+            out[written++] = static_cast<uint8_t>(0xC0 | run);
+        out[written++] = value;
+        i += run;
+    }
+    return written;
+}
+
+// Validates the rectangle against the active buffer; false when it is empty,
+// leaves the buffer or cannot be described by a PCX header.
+bool pcx_plan_save(int32_t min_x, int32_t max_x, int32_t min_y, int32_t max_y, pcx_save_layout *layout)
+{
+    if (pm_state.active_index < 0)
+        return false;
+    if (min_x < 0 || min_y < 0 || min_x > max_x || min_y > max_y)
+        return false;
+    if (max_x >= pm_state.active_width || max_y >= pm_state.active_height)
+        return false;
+    const int32_t width = max_x - min_x + 1;
+    const int32_t height = max_y - min_y + 1;
+    if (width > pcx_max_width || height > pcx_max_height)
+        return false;
+    layout->min_x = min_x;
+    layout->min_y = min_y;
+    layout->width = width;
+    layout->height = height;
+    layout->planes = pm_state.active_depth == 8 ? 1 : 3;
+    layout->bytes_per_line = (width + 1) & ~1;
+    return true;
+}
+
+// The 769-byte trailer: the marker, then all 256 palette colours.
+void pcx_build_trailer(uint8_t trailer[pcx_trailer_size])
+{
+    trailer[0] = pcx_trailer_marker;
+    for (int32_t i = 0; i < 256; ++i) {
+        const pm_paletteentry &entry = pm_state.logical_palette.palPalEntry[i];
+        trailer[1 + 3 * i] = entry.peRed;
+        trailer[2 + 3 * i] = entry.peGreen;
+        trailer[3 + 3 * i] = entry.peBlue;
+    }
+}
+
+// Encodes and writes every row, top row first; false when a write fails.
+bool pcx_write_rows(std::FILE *file, const pcx_save_layout &layout, uint8_t *line, uint8_t *encoded)
+{
+    const int32_t depth = pm_state.active_depth;
+    const pcx_row_splitter split = pcx_choose_splitter(depth);
+    const int32_t bpp = pm::bytes_per_pixel(depth);
+    for (int32_t row = 0; row < layout.height; ++row) {
+        const uint8_t *source = pm::pixel_address(pm_state.active_bits, pm_state.active_max_y, pm_state.active_stride,
+                                                  layout.min_x, layout.min_y + row, bpp);
+        split(source, line, layout.width, layout.bytes_per_line);
+        int32_t size = 0;
+        for (int32_t plane = 0; plane < layout.planes; ++plane)
+            size += pcx_encode_run_length(line + plane * layout.bytes_per_line, layout.bytes_per_line, encoded + size);
+        if (std::fwrite(encoded, 1, static_cast<size_t>(size), file) != static_cast<size_t>(size))
+            return false;
+    }
+    return true;
+}
+
+// Writes header, rows and (for 8 bits) the trailer; false when a write fails.
+bool pcx_write_file(std::FILE *file, const pcx_save_layout &layout, uint8_t *line, uint8_t *encoded)
+{
+    uint8_t header[pcx_header_size];
+    pcx_build_header(header, layout);
+    if (std::fwrite(header, 1, sizeof header, file) != sizeof header)
+        return false;
+    if (!pcx_write_rows(file, layout, line, encoded))
+        return false;
+    if (layout.planes == 1) {
+        uint8_t trailer[pcx_trailer_size];
+        pcx_build_trailer(trailer);
+        if (std::fwrite(trailer, 1, sizeof trailer, file) != sizeof trailer)
+            return false;
+    }
+    return true;
+}
+
+// Creates the file and writes it whole; a file that could not be written
+// completely is removed rather than left behind half-written.
+int32_t pcx_save_to(const char *name, const pcx_save_layout &layout, uint8_t *line, uint8_t *encoded)
+{
+    std::FILE *file = std::fopen(name, "wb");
+    if (file == nullptr)
+        return 1;
+    const bool written = pcx_write_file(file, layout, line, encoded);
+    const bool closed = std::fclose(file) == 0;
+    if (written && closed)
+        return 0;
+    std::remove(name);
+    return 1;
+}
+
+} // namespace
+
+// Writes a rectangle of the active buffer as a PCX file. Refuses (2) when no
+// buffer is active or the rectangle is empty or not wholly inside the buffer;
+// 1 when the file cannot be created or written; 4 when memory runs out.
+int32_t pm_save_pcx(const char *name, int32_t min_x, int32_t max_x, int32_t min_y, int32_t max_y)
+{
+    pcx_save_layout layout{};
+    if (!pcx_plan_save(min_x, max_x, min_y, max_y, &layout))
+        return 2;
+    if (name == nullptr)
+        return 1;
+    // One block: the split scanline, then room for its encoding, which is at
+    // most twice as long (every byte a run of 1).
+    const uint64_t line_size = static_cast<uint64_t>(layout.planes) * static_cast<uint64_t>(layout.bytes_per_line);
+    pm_hglobal block = platform::global_alloc(platform::gmem_zeroinit, 3 * line_size);
+    if (block == nullptr)
+        return 4;
+    auto *line = static_cast<uint8_t *>(platform::global_lock(block));
+    const int32_t result = line == nullptr ? 4 : pcx_save_to(name, layout, line, line + line_size);
+    platform::global_unlock(block);
+    platform::global_free(block);
+    return result;
+}
