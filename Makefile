@@ -1,0 +1,53 @@
+# The two commands: `make run` builds and opens the demo, `make test` builds
+# and runs every test (a normal build, then the same tests with address and
+# undefined-behaviour sanitizers, then a short fuzz run of the PCX loader).
+# Both install missing Debian packages first.
+
+BUILD        ?= build
+ASAN_BUILD   ?= build-asan
+JOBS         ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
+# Warnings are errors in CI.
+WERROR       ?= $(if $(CI),ON,OFF)
+CMAKE_FLAGS  ?=
+
+DEMO := $(BUILD)/demo/scaling-and-scrolling
+
+.PHONY: all deps build run test test-normal test-asan fuzz bench clean
+
+all: build
+
+deps:
+	@scripts/setup-deps.sh
+
+build: deps
+	cmake -S . -B $(BUILD) -DPIXMORA_WERROR=$(WERROR) $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j$(JOBS)
+
+run: build
+	@if [ -x $(DEMO) ]; then exec $(DEMO); else echo "The demo is not built yet."; fi
+
+test: deps
+	$(MAKE) --no-print-directory test-normal
+	$(MAKE) --no-print-directory test-asan
+	$(MAKE) --no-print-directory fuzz
+
+test-normal:
+	cmake -S . -B $(BUILD) -DPIXMORA_WERROR=$(WERROR) $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j$(JOBS)
+	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
+
+test-asan:
+	cmake -S . -B $(ASAN_BUILD) -DPIXMORA_WERROR=$(WERROR) -DPIXMORA_SANITIZE=ON $(CMAKE_FLAGS)
+	cmake --build $(ASAN_BUILD) -j$(JOBS)
+	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS)
+
+fuzz: deps
+	@if [ -x scripts/fuzz.sh ]; then scripts/fuzz.sh $(FUZZ_SECONDS); else echo "No fuzz target yet."; fi
+
+bench:
+	@scripts/setup-deps.sh --bench
+	@if [ -x bench/run.sh ]; then bench/run.sh; else echo "No benchmarks yet."; fi
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz build-bench
