@@ -1,0 +1,123 @@
+// The platform layer on Windows: every operation is the GDI, USER32 or
+// KERNEL32 call it is named after, with the same arguments.
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include "platform/platform.h"
+
+namespace platform {
+namespace {
+
+HDC dc_of(pm_hdc dc) { return static_cast<HDC>(dc); }
+
+static_assert(sizeof(pm_paletteentry) == sizeof(PALETTEENTRY));
+static_assert(sizeof(text_metric) <= sizeof(TEXTMETRICA));
+
+} // namespace
+
+pm_hdc screen_dc_get() { return GetDC(nullptr); }
+void screen_dc_release(pm_hdc dc) { ReleaseDC(nullptr, dc_of(dc)); }
+int32_t device_caps(pm_hdc dc, int32_t index) { return GetDeviceCaps(dc_of(dc), index); }
+
+uint32_t system_palette_entries(pm_hdc dc, uint32_t first, uint32_t count, pm_paletteentry *entries)
+{
+    return GetSystemPaletteEntries(dc_of(dc), first, count, reinterpret_cast<PALETTEENTRY *>(entries));
+}
+
+pm_hdc memory_dc_create() { return CreateCompatibleDC(nullptr); }
+void memory_dc_delete(pm_hdc dc) { DeleteDC(dc_of(dc)); }
+pm_hgdiobj select_object(pm_hdc dc, pm_hgdiobj object) { return SelectObject(dc_of(dc), static_cast<HGDIOBJ>(object)); }
+void object_delete(pm_hgdiobj object) { DeleteObject(static_cast<HGDIOBJ>(object)); }
+
+pm_hbitmap dib_section_create(pm_hdc dc, const void *header, int32_t usage, uint8_t **bits)
+{
+    void *pixels = nullptr;
+    HBITMAP bitmap = CreateDIBSection(dc_of(dc), static_cast<const BITMAPINFO *>(header), static_cast<UINT>(usage),
+                                      &pixels, nullptr, 0);
+    *bits = static_cast<uint8_t *>(pixels);
+    return bitmap;
+}
+
+int32_t stretch_mode_set(pm_hdc dc, int32_t mode) { return SetStretchBltMode(dc_of(dc), mode); }
+
+int32_t stretch_dib(pm_hdc dc, int32_t dst_x, int32_t dst_y, int32_t dst_width, int32_t dst_height, int32_t src_x,
+                    int32_t src_y, int32_t src_width, int32_t src_height, const void *bits, const void *header,
+                    int32_t usage, uint32_t rop)
+{
+    return StretchDIBits(dc_of(dc), dst_x, dst_y, dst_width, dst_height, src_x, src_y, src_width, src_height, bits,
+                         static_cast<const BITMAPINFO *>(header), static_cast<UINT>(usage), rop);
+}
+
+pm_hpalette palette_create(const pm_logpalette *palette)
+{
+    return CreatePalette(reinterpret_cast<const LOGPALETTE *>(palette));
+}
+
+pm_hpalette palette_select(pm_hdc dc, pm_hpalette palette, int32_t background)
+{
+    return SelectPalette(dc_of(dc), static_cast<HPALETTE>(palette), background);
+}
+
+uint32_t palette_realize(pm_hdc dc) { return RealizePalette(dc_of(dc)); }
+
+int32_t palette_animate(pm_hpalette palette, uint32_t first, uint32_t count, const pm_paletteentry *entries)
+{
+    return AnimatePalette(static_cast<HPALETTE>(palette), first, count,
+                          reinterpret_cast<const PALETTEENTRY *>(entries));
+}
+
+pm_hgdiobj stock_object(int32_t index) { return GetStockObject(index); }
+
+int32_t text_metrics(pm_hdc dc, text_metric *metrics)
+{
+    // The caller's place holds the whole record (the library passes its
+    // scratch area).
+    return GetTextMetricsA(dc_of(dc), reinterpret_cast<TEXTMETRICA *>(metrics));
+}
+
+void keyboard_state_set(const uint8_t state[256]) { SetKeyboardState(const_cast<BYTE *>(state)); }
+uint32_t version() { return GetVersion(); }
+pm_hmodule library_load(const char *name) { return LoadLibraryA(name); }
+
+void *library_symbol(pm_hmodule module, const char *name)
+{
+    return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(module), name));
+}
+
+void library_free(pm_hmodule module) { FreeLibrary(static_cast<HMODULE>(module)); }
+
+pm_hglobal global_alloc(uint32_t flags, uint64_t size) { return GlobalAlloc(flags, static_cast<SIZE_T>(size)); }
+void *global_lock(pm_hglobal block) { return GlobalLock(static_cast<HGLOBAL>(block)); }
+void global_unlock(pm_hglobal block) { GlobalUnlock(static_cast<HGLOBAL>(block)); }
+void global_free(pm_hglobal block) { GlobalFree(static_cast<HGLOBAL>(block)); }
+uint64_t global_size(pm_hglobal block) { return GlobalSize(static_cast<HGLOBAL>(block)); }
+
+pm_hfile file_open_read(const char *name)
+{
+    HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    return file == INVALID_HANDLE_VALUE ? nullptr : file;
+}
+
+bool file_read(pm_hfile file, void *buffer, uint32_t size, uint32_t *got)
+{
+    DWORD count = 0;
+    const BOOL ok = ReadFile(static_cast<HANDLE>(file), buffer, size, &count, nullptr);
+    *got = ok ? count : 0;
+    return ok != 0;
+}
+
+int64_t file_seek(pm_hfile file, int64_t offset, seek_origin origin)
+{
+    LARGE_INTEGER distance;
+    distance.QuadPart = offset;
+    LARGE_INTEGER position;
+    if (!SetFilePointerEx(static_cast<HANDLE>(file), distance, &position, static_cast<DWORD>(origin)))
+        return -1;
+    return position.QuadPart;
+}
+
+void file_close(pm_hfile file) { CloseHandle(static_cast<HANDLE>(file)); }
+
+} // namespace platform
