@@ -1,0 +1,81 @@
+// The application shell: the window's five events, the idle step and the
+// entry that runs them. All of the shell's logic lives here; a window system
+// (a window_port) only opens the window, delivers events and puts the
+// software display's client surface on screen.
+#pragma once
+
+#include <cstdint>
+
+#include "demo/program_path.h"
+#include "graphics/pixmora.h"
+
+namespace demo {
+
+class buffer_object;
+
+// What the shell needs from a window system. The port calls the event
+// handlers below (on_create ... on_destroy) as its events arrive.
+class window_port {
+public:
+    virtual ~window_port() = default;
+
+    // Opens the window and delivers on_create before returning. False when no
+    // window can be opened (then nothing was delivered).
+    virtual bool open() = 0;
+    // Shows the window: delivers on_size with the client size, then on_paint.
+    virtual void show() = 0;
+    // Takes one waiting event and delivers it; false when none is waiting.
+    virtual bool dispatch_waiting_event() = 0;
+
+    // The window's own device context (taken once, in on_create).
+    virtual pm_hdc get_dc() = 0;
+    virtual void release_dc(pm_hdc dc) = 0;
+    // Asks for a paint of the whole client area.
+    virtual void invalidate() = 0;
+    // Bracket the paint handler's presentation; end_paint shows the result.
+    virtual void begin_paint() = 0;
+    virtual void end_paint() = 0;
+    // Called after each idle frame's presentation to show the result.
+    virtual void frame_presented() = 0;
+};
+
+// The shell's globals, all zero at start.
+struct shell_globals {
+    buffer_object *view_object = nullptr;     // the 320 x 200 view buffer object
+    buffer_object *panorama_object = nullptr; // the 1600 x 200 panorama buffer object
+    pm_hdc window_dc_handle = nullptr;        // the window's context, taken on create
+    pm_hpalette palette = nullptr;            // the default palette, deleted on destroy
+    int32_t client_width = 0;                 // client area, from the last size event
+    int32_t client_height = 0;
+    char program_directory[path_capacity] = {};         // the program file's directory, with its separator
+    bool quit_posted = false;                 // set by the destroy handler
+    int32_t quit_code = 0;                    // the code the quit was posted with
+    window_port *port = nullptr;              // the window system in use
+    program_file_source program_file = program_file_name; // where the program file is found
+};
+extern shell_globals shell;
+
+// Puts the shell's globals back to their start values (tests run the shell
+// more than once per process).
+void reset_shell();
+
+// The window's events.
+void on_create();                              // takes the context, attaches it, makes and realizes the palette
+void on_destroy();                             // deletes the palette, releases the context, posts quit 0
+void on_size(int32_t width, int32_t height);   // records the client size
+void on_focus();                               // realizes the palette again and asks for a full repaint
+void on_paint();                               // presents the view onto the whole client area
+
+// Stretches columns 0..319, rows 0..199 of the active buffer onto the whole
+// client area (the paint handler and every frame present this way).
+void present_view();
+
+// One pass of the loop with no event waiting: the next frame, shown.
+void idle_step();
+
+// The entry: opens the window through port, owns the two buffer objects,
+// prepares the panorama and runs the loop until quit. Returns the quit
+// code, or -1 when the window cannot be opened.
+int32_t run(window_port &port);
+
+} // namespace demo

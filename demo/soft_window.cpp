@@ -1,0 +1,103 @@
+#include "demo/soft_window.h"
+
+#include <utility>
+
+#include "platform/soft/soft_display.h"
+
+namespace demo {
+
+soft_window::soft_window(int32_t width, int32_t height, std::vector<event> script)
+    : width_(width), height_(height), script_(std::move(script))
+{
+}
+
+soft_window::~soft_window()
+{
+    // The context stays usable after its release (the window owns it), as
+    // the library still restores its palette into it at shut-down.
+    if (dc_ != nullptr && soft::is_window_dc(dc_))
+        soft::window_destroy(dc_);
+}
+
+bool soft_window::open()
+{
+    dc_ = soft::window_create(width_, height_);
+    if (dc_ == nullptr)
+        return false;
+    on_create();
+    return true;
+}
+
+void soft_window::show()
+{
+    on_size(soft::client_width(dc_), soft::client_height(dc_));
+    on_paint();
+}
+
+bool soft_window::dispatch_waiting_event()
+{
+    while (next_ < script_.size()) {
+        const event &step = script_[next_];
+        if (step.kind != event_kind::idle)
+            break;
+        if (idle_left_ < 0)
+            idle_left_ = step.a;
+        if (paint_pending_)
+            break;
+        if (idle_left_ > 0) {
+            --idle_left_;
+            return false;
+        }
+        idle_left_ = -1;
+        ++next_;
+    }
+    if (paint_pending_) {
+        paint_pending_ = false;
+        on_paint();
+        return true;
+    }
+    if (next_ == script_.size()) {
+        if (!closed_) {
+            closed_ = true;
+            on_destroy();
+        }
+        return true;
+    }
+    const event step = script_[next_++];
+    switch (step.kind) {
+    case event_kind::size:
+        soft::window_resize(dc_, step.a, step.b);
+        on_size(step.a, step.b);
+        break;
+    case event_kind::focus: on_focus(); break;
+    case event_kind::paint: on_paint(); break;
+    case event_kind::close:
+        closed_ = true;
+        on_destroy();
+        break;
+    case event_kind::idle: break; // handled above
+    }
+    return true;
+}
+
+void soft_window::release_dc(pm_hdc dc)
+{
+    if (dc == dc_)
+        dc_released_ = true;
+}
+
+void soft_window::end_paint()
+{
+    ++paints_;
+    if (on_shown)
+        on_shown(*this);
+}
+
+void soft_window::frame_presented()
+{
+    ++frames_;
+    if (on_shown)
+        on_shown(*this);
+}
+
+} // namespace demo

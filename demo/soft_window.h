@@ -1,0 +1,64 @@
+// A window on the software display that plays a fixed script of events: the
+// snapshot tool, the tests and the benchmark run the shell through it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "demo/shell.h"
+
+namespace demo {
+
+class soft_window : public window_port {
+public:
+    enum class event_kind { size, focus, paint, idle, close };
+    // size: a = width, b = height; idle: a = passes with no event waiting.
+    struct event {
+        event_kind kind;
+        int32_t a = 0;
+        int32_t b = 0;
+    };
+
+    // A client area of width x height; once the script is played out, the
+    // window is closed.
+    soft_window(int32_t width, int32_t height, std::vector<event> script);
+    ~soft_window() override;
+
+    soft_window(const soft_window &) = delete;
+    soft_window &operator=(const soft_window &) = delete;
+
+    bool open() override;
+    void show() override;
+    bool dispatch_waiting_event() override;
+    pm_hdc get_dc() override { return dc_; }
+    void release_dc(pm_hdc dc) override;
+    void invalidate() override { paint_pending_ = true; }
+    void begin_paint() override { ++paints_begun_; }
+    void end_paint() override;
+    void frame_presented() override;
+
+    // Called whenever a presentation is shown (end of a paint, each frame).
+    std::function<void(const soft_window &)> on_shown;
+
+    pm_hdc dc() const { return dc_; }
+    int32_t frames() const { return frames_; }
+    int32_t paints() const { return paints_; }
+    bool dc_released() const { return dc_released_; }
+
+private:
+    int32_t width_;
+    int32_t height_;
+    std::vector<event> script_;
+    size_t next_ = 0;          // next step of the script
+    int32_t idle_left_ = -1;   // idle passes left in the current idle step; -1 before it starts
+    bool paint_pending_ = false;
+    bool closed_ = false;
+    bool dc_released_ = false;
+    pm_hdc dc_ = nullptr;
+    int32_t frames_ = 0;
+    int32_t paints_ = 0;
+    int32_t paints_begun_ = 0;
+};
+
+} // namespace demo

@@ -1,0 +1,133 @@
+#include "platform/sdl2/sdl_window.h"
+
+#include <SDL.h>
+
+#include "platform/soft/soft_display.h"
+
+namespace sdl2 {
+
+sdl_window::sdl_window(const char *title, int32_t width, int32_t height)
+    : title_(title), width_(width), height_(height)
+{
+}
+
+sdl_window::~sdl_window()
+{
+    if (texture_ != nullptr)
+        SDL_DestroyTexture(texture_);
+    if (renderer_ != nullptr)
+        SDL_DestroyRenderer(renderer_);
+    if (window_ != nullptr)
+        SDL_DestroyWindow(window_);
+    if (dc_ != nullptr && soft::is_window_dc(dc_))
+        soft::window_destroy(dc_);
+    if (sdl_started_)
+        SDL_Quit();
+}
+
+bool sdl_window::open()
+{
+    if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+        error_ = SDL_GetError();
+        return false;
+    }
+    sdl_started_ = true;
+    window_ = SDL_CreateWindow(title_, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, width_, height_,
+                               SDL_WINDOW_RESIZABLE | SDL_WINDOW_HIDDEN);
+    if (window_ == nullptr) {
+        error_ = SDL_GetError();
+        return false;
+    }
+    // The application keeps no timer: vertical sync, where the renderer
+    // offers it, is what keeps the animation watchable on a fast machine.
+    renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_PRESENTVSYNC);
+    if (renderer_ == nullptr)
+        renderer_ = SDL_CreateRenderer(window_, -1, 0);
+    if (renderer_ == nullptr)
+        renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
+    if (renderer_ == nullptr) {
+        error_ = SDL_GetError();
+        return false;
+    }
+    // The library draws on a software display window of the same client size.
+    dc_ = soft::window_create(width_, height_);
+    demo::on_create();
+    return true;
+}
+
+void sdl_window::show()
+{
+    SDL_ShowWindow(window_);
+    int width = 0;
+    int height = 0;
+    SDL_GetWindowSize(window_, &width, &height);
+    resize(width, height);
+    demo::on_paint();
+}
+
+bool sdl_window::dispatch_waiting_event()
+{
+    if (paint_pending_) {
+        paint_pending_ = false;
+        demo::on_paint();
+        return true;
+    }
+    SDL_Event event;
+    if (SDL_PollEvent(&event) == 0)
+        return false;
+    deliver(event);
+    return true;
+}
+
+void sdl_window::deliver(const SDL_Event &event)
+{
+    // A closed window and a quit request (SDL turns SIGTERM and SIGINT into
+    // one) both end the program the same way, through the destroy handler.
+    bool close = event.type == SDL_QUIT ||
+                 (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_CLOSE);
+    if (close) {
+        if (!destroyed_) {
+            destroyed_ = true;
+            demo::on_destroy();
+        }
+        return;
+    }
+    if (event.type != SDL_WINDOWEVENT)
+        return;
+    switch (event.window.event) {
+    case SDL_WINDOWEVENT_SIZE_CHANGED: resize(event.window.data1, event.window.data2); break;
+    case SDL_WINDOWEVENT_FOCUS_GAINED: demo::on_focus(); break;
+    case SDL_WINDOWEVENT_EXPOSED: demo::on_paint(); break;
+    default: break;
+    }
+}
+
+void sdl_window::resize(int32_t width, int32_t height)
+{
+    soft::window_resize(dc_, width, height);
+    demo::on_size(width, height);
+}
+
+void sdl_window::put_on_screen()
+{
+    int32_t width = soft::client_width(dc_);
+    int32_t height = soft::client_height(dc_);
+    const uint32_t *pixels = soft::client_pixels(dc_);
+    if (width <= 0 || height <= 0 || pixels == nullptr)
+        return; // minimised: nothing to show
+    if (texture_ == nullptr || texture_width_ != width || texture_height_ != height) {
+        if (texture_ != nullptr)
+            SDL_DestroyTexture(texture_);
+        // 0x00RRGGBB in 32 bits, the client surface's own format.
+        texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, width, height);
+        texture_width_ = width;
+        texture_height_ = height;
+        if (texture_ == nullptr)
+            return;
+    }
+    SDL_UpdateTexture(texture_, nullptr, pixels, width * 4);
+    SDL_RenderCopy(renderer_, texture_, nullptr, nullptr);
+    SDL_RenderPresent(renderer_);
+}
+
+} // namespace sdl2

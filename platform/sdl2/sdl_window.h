@@ -1,0 +1,58 @@
+// The Linux window: an SDL2 window that delivers the shell's events and puts
+// the software display's client surface on screen after each presentation.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "demo/shell.h"
+
+struct SDL_Window;
+struct SDL_Renderer;
+struct SDL_Texture;
+union SDL_Event;
+
+namespace sdl2 {
+
+class sdl_window : public demo::window_port {
+public:
+    sdl_window(const char *title, int32_t width, int32_t height);
+    ~sdl_window() override;
+
+    sdl_window(const sdl_window &) = delete;
+    sdl_window &operator=(const sdl_window &) = delete;
+
+    bool open() override;
+    void show() override;
+    bool dispatch_waiting_event() override;
+    pm_hdc get_dc() override { return dc_; }
+    void release_dc(pm_hdc) override {}
+    void invalidate() override { paint_pending_ = true; }
+    void begin_paint() override {}
+    void end_paint() override { put_on_screen(); }
+    void frame_presented() override { put_on_screen(); }
+
+    // Why open() failed.
+    const std::string &error() const { return error_; }
+
+private:
+    void deliver(const SDL_Event &event);
+    void resize(int32_t width, int32_t height);
+    void put_on_screen();
+
+    const char *title_;
+    int32_t width_;
+    int32_t height_;
+    bool sdl_started_ = false;
+    SDL_Window *window_ = nullptr;
+    SDL_Renderer *renderer_ = nullptr;
+    SDL_Texture *texture_ = nullptr;
+    int32_t texture_width_ = 0;
+    int32_t texture_height_ = 0;
+    pm_hdc dc_ = nullptr;
+    bool paint_pending_ = false;
+    bool destroyed_ = false;
+    std::string error_;
+};
+
+} // namespace sdl2
