@@ -252,24 +252,39 @@ int32_t pm_save_pcx(const char *name, int32_t min_x, int32_t max_x, int32_t min_
 
 /* ---- Image transfer ----------------------------------------------------- */
 
-/* Sets the graphics cursor. 0. */
+/* Sets the graphics cursor, any value accepted. 0. */
 int32_t pm_move_cursor(int32_t x, int32_t y);
-/* Bytes of an image array of width x height at the active depth. */
+/* Bytes of an image array of width x height at the active depth (3 per pixel
+ * at 24 and 32 bits, 2 at 16, else 1), also after deactivation. 0 when width
+ * or height is below 1; 0xFFFFFFFF when the size does not fit in 32 bits. */
 uint32_t pm_image_size(int32_t width, int32_t height);
-/* Reads width x height pixels above and right of the cursor into an indexed
- * image, bottom row first. 0. */
+/* Reads width x height pixels of the active buffer, bottom-left corner at the
+ * cursor, into an indexed image, bottom row first. Deeper pixels become the
+ * lowest pixel_lookup index holding their value, 0 when none does. Pixels
+ * outside the buffer are skipped and their image bytes left as they were.
+ * Does nothing without an active buffer, for a null image or for width or
+ * height below 1. 0. */
 int32_t pm_capture_image(uint8_t *image, int32_t width, int32_t height);
-/* Draws an indexed image with its bottom-left corner at the cursor; index 0 is
- * transparent. 0. */
+/* Draws an indexed image into the active buffer, bottom-left corner at the
+ * cursor, through pixel_lookup when deeper than 8 bits; index 0 is
+ * transparent. Image pixels that fall outside the buffer are not read.
+ * Does nothing without an active buffer, for a null image or for width or
+ * height below 1. 0. */
 int32_t pm_paste_image(const uint8_t *image, int32_t width, int32_t height);
-/* Copies a rectangle of raw bytes from one buffer to another (or the same).
- * dst_y receives the rectangle's bottom row. 0. */
+/* Copies a rectangle of raw bytes from one buffer to another (or the same),
+ * at the destination's bytes per pixel on both sides; dst_y receives the
+ * rectangle's bottom row. Only bytes inside both buffers are copied (the
+ * source clipped to its rows and row bytes, the destination to its own).
+ * Does nothing for a handle outside 0..255 or of a free slot on either side,
+ * or when max is below min on either axis. Needs no active buffer. 0. */
 int32_t pm_copy_region(int32_t src_min_x, int32_t src_max_x, int32_t src_min_y, int32_t src_max_y,
                        int32_t dst_x, int32_t dst_y, int32_t src_handle, int32_t dst_handle);
 
 /* ---- Scaling ------------------------------------------------------------ */
 
-/* Nearest-pixel copy of an indexed image at a new size. 0. */
+/* Nearest-pixel copy of an indexed image at a new size; the step masks go
+ * into scratch_area (x) and y_step_mask (y). Writes nothing for a null array,
+ * a size below 1, or an axis whose longer length exceeds 32799 steps. 0. */
 int32_t pm_scale_image(const uint8_t *source, uint8_t *destination, int32_t width, int32_t height,
                        int32_t new_width, int32_t new_height);
 
@@ -284,7 +299,9 @@ int32_t pm_present(int32_t src_min_x, int32_t src_max_x, int32_t src_min_y, int3
 /* ---- Colour reduction --------------------------------------------------- */
 
 /* Fits the colours of the active 8-bit buffer into count entries from first
- * on, rewriting the 256 RGB triples of rgb and renumbering the pixels. 0. */
+ * on, rewriting the 256 RGB triples of rgb and renumbering the pixels. 0.
+ * Does nothing without an active 8-bit buffer, for a null rgb, or when
+ * count < 1, first < 0 or first + count > 256. */
 int32_t pm_reduce_colours(int32_t first, int32_t count, uint8_t *rgb);
 
 #ifdef __cplusplus
