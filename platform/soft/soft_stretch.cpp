@@ -1,0 +1,306 @@
+// Bitmap sections and stretched drawing on the software display.
+//
+// Sampling rule (the COLORONCOLOR behaviour: whole rows and columns are
+// dropped or repeated, never blended): destination pixel d of an extent of
+// dst_len pixels shows the source pixel under its centre,
+//
+//     s = floor((2 d + 1) * src_len / (2 dst_len)),
+//
+// counted from the source rectangle's left column, and for rows from its top
+// row. Source y is measured from the bitmap's bottom row, so the rectangle's
+// top row is row src_y + src_height - 1 of the bottom-up bitmap. Destination
+// pixels outside the client surface, and those whose source pixel lies
+// outside the bitmap, are left as they are.
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <limits>
+#include <optional>
+
+#include "platform/platform.h"
+#include "platform/soft/soft_state.h"
+
+#if !defined(PIXMORA_PLATFORM_WIN32)
+namespace platform {
+using namespace soft::detail;
+
+namespace {
+
+constexpr uint32_t header_size_min = 40;  // BITMAPINFOHEADER
+constexpr uint32_t header_size_max = 124; // BITMAPV5HEADER
+
+// What a bitmap header describes, once it has been found acceptable.
+struct dib_format {
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t bit_count = 0;
+    int64_t stride = 0;
+    uint32_t colours = 0;                   // colour table entries (8 bits)
+    const uint8_t *colour_table = nullptr; // at the header plus biSize
+};
+
+bool masks_are(const uint8_t *header, uint32_t red, uint32_t green, uint32_t blue)
+{
+    std::array<uint32_t, 3> masks{};
+    std::memcpy(masks.data(), header + header_size_min, sizeof masks);
+    return masks[0] == red && masks[1] == green && masks[2] == blue;
+}
+
+// The pixel layouts the display draws: 8 bits with a colour table, 5-6-5 and
+// 8-8-8 bit fields at 16 and 32 bits, and B, G, R at 24 bits. Top-down
+// bitmaps and every other layout are refused.
+std::optional<dib_format> read_header(const void *header, int32_t usage)
+{
+    if (header == nullptr || (usage != dib_rgb_colors && usage != dib_pal_colors))
+        return std::nullopt;
+    const auto *bytes = static_cast<const uint8_t *>(header);
+    pm_bitmapinfoheader info;
+    std::memcpy(&info, bytes, sizeof info);
+    if (info.biSize < header_size_min || info.biSize > header_size_max || info.biPlanes != 1 || info.biWidth <= 0 ||
+        info.biHeight <= 0)
+        return std::nullopt;
+
+    dib_format format;
+    format.width = info.biWidth;
+    format.height = info.biHeight;
+    format.bit_count = info.biBitCount;
+    switch (info.biBitCount) {
+    case 8:
+        if (info.biCompression != bi_rgb)
+            return std::nullopt;
+        format.colours = info.biClrUsed == 0 ? 256 : std::min<uint32_t>(info.biClrUsed, 256);
+        format.colour_table = bytes + info.biSize;
+        break;
+    case 16:
+        if (info.biCompression != bi_bitfields || !masks_are(bytes, 0xF800, 0x07E0, 0x001F))
+            return std::nullopt;
+        break;
+    case 24:
+        if (info.biCompression != bi_rgb)
+            return std::nullopt;
+        break;
+    case 32:
+        if (info.biCompression != bi_bitfields || !masks_are(bytes, 0x00FF0000, 0x0000FF00, 0x000000FF))
+            return std::nullopt;
+        break;
+    default:
+        return std::nullopt;
+    }
+    // Rows are padded to whole 32-bit words.
+    format.stride = (int64_t{format.width} * format.bit_count + 31) / 32 * 4;
+    if (format.stride * format.height > std::numeric_limits<int32_t>::max())
+        return std::nullopt;
+    return format;
+}
+
+uint32_t rgb(uint32_t red, uint32_t green, uint32_t blue)
+{
+    return (red << 16) | (green << 8) | blue;
+}
+
+// The colour of each 8-bit index: from the header's RGBQUAD table, or with
+// palette colours from the context's palette, whose index wraps at the
+// palette's size. Indices beyond the table are black.
+std::array<uint32_t, 256> index_colours(const dib_format &format, int32_t usage, const palette_object &palette)
+{
+    std::array<uint32_t, 256> colours{};
+    for (uint32_t i = 0; i < format.colours; ++i) {
+        if (usage == dib_rgb_colors) {
+            const uint8_t *quad = format.colour_table + 4 * i;
+            colours[i] = rgb(quad[2], quad[1], quad[0]);
+        } else {
+            uint16_t index;
+            std::memcpy(&index, format.colour_table + 2 * i, sizeof index);
+            const pm_paletteentry &entry = palette.entries[index % palette.count];
+            colours[i] = rgb(entry.peRed, entry.peGreen, entry.peBlue);
+        }
+    }
+    return colours;
+}
+
+// One pixel reader per source depth, each giving 0x00RRGGBB.
+struct source_8 {
+    static constexpr size_t bytes = 1;
+    const uint32_t *colours;
+    uint32_t operator()(const uint8_t *pixel) const { return colours[*pixel]; }
+};
+
+// 5- and 6-bit fields widen by repeating their top bits, so full intensity
+// stays full (31 -> 255, 63 -> 255).
+struct source_16 {
+    static constexpr size_t bytes = 2;
+    uint32_t operator()(const uint8_t *pixel) const
+    {
+        uint32_t value = pixel[0] | (uint32_t{pixel[1]} << 8);
+        uint32_t red = value >> 11;
+        uint32_t green = (value >> 5) & 0x3F;
+        uint32_t blue = value & 0x1F;
+        return rgb((red << 3) | (red >> 2), (green << 2) | (green >> 4), (blue << 3) | (blue >> 2));
+    }
+};
+
+// 24 bits: B, G, R. 32 bits: B, G, R and a byte that is not shown.
+template <size_t Bytes>
+struct source_bgr {
+    static constexpr size_t bytes = Bytes;
+    uint32_t operator()(const uint8_t *pixel) const { return rgb(pixel[2], pixel[1], pixel[0]); }
+};
+
+// Which destination pixels along one axis get drawn, and from where: the
+// offsets first .. first + source.size() - 1 within the destination extent,
+// and for each the source index (a column, or a bottom-up row).
+struct axis_map {
+    int64_t first = 0;
+    std::vector<int64_t> source;
+};
+
+// dst_pos/dst_len: the destination extent; surface_len: the surface's size
+// along the axis; sample(d): the source index of destination offset d, valid
+// in 0..bitmap_len-1. sample is monotonic, so the drawn offsets are one run.
+template <class Sample>
+axis_map map_axis(int64_t dst_pos, int64_t dst_len, int64_t surface_len, int64_t bitmap_len, Sample sample)
+{
+    axis_map map;
+    int64_t lo = std::max<int64_t>(0, -dst_pos);
+    int64_t hi = std::min(dst_len, surface_len - dst_pos);
+    for (int64_t d = lo; d < hi; ++d) {
+        int64_t s = sample(d);
+        if (s < 0 || s >= bitmap_len) {
+            if (!map.source.empty())
+                break;
+            continue;
+        }
+        if (map.source.empty())
+            map.first = d;
+        map.source.push_back(s);
+    }
+    return map;
+}
+
+struct stretch_geometry {
+    int64_t dst_x, dst_y, dst_width, dst_height;
+    int64_t src_x, src_y, src_width, src_height;
+};
+
+// Rows that repeat their predecessor's source row are copied from the row
+// drawn just above; the others run one tight loop through the column table.
+template <class Source>
+void draw_rows(dc_object &window, const stretch_geometry &g, const axis_map &columns, const axis_map &rows,
+               const uint8_t *bits, int64_t stride, const Source &source)
+{
+    std::vector<size_t> offsets(columns.source.size());
+    for (size_t i = 0; i < offsets.size(); ++i)
+        offsets[i] = static_cast<size_t>(columns.source[i]) * Source::bytes;
+    const size_t count = offsets.size();
+    const auto surface_width = static_cast<size_t>(window.width);
+    uint32_t *out = window.surface.data() + static_cast<size_t>(g.dst_y + rows.first) * surface_width +
+                    static_cast<size_t>(g.dst_x + columns.first);
+    for (size_t r = 0; r < rows.source.size(); ++r, out += surface_width) {
+        if (r > 0 && rows.source[r] == rows.source[r - 1]) {
+            std::memcpy(out, out - surface_width, count * sizeof(uint32_t));
+            continue;
+        }
+        const uint8_t *in = bits + rows.source[r] * stride;
+        for (size_t i = 0; i < count; ++i)
+            out[i] = source(in + offsets[i]);
+    }
+}
+
+void draw(dc_object &window, const stretch_geometry &g, const dib_format &format, const uint8_t *bits,
+          int32_t usage, const palette_object &palette)
+{
+    axis_map columns = map_axis(g.dst_x, g.dst_width, window.width, format.width, [&g](int64_t d) {
+        return g.src_x + (2 * d + 1) * g.src_width / (2 * g.dst_width);
+    });
+    axis_map rows = map_axis(g.dst_y, g.dst_height, window.height, format.height, [&g](int64_t d) {
+        return g.src_y + g.src_height - 1 - (2 * d + 1) * g.src_height / (2 * g.dst_height);
+    });
+    if (columns.source.empty() || rows.source.empty())
+        return;
+    switch (format.bit_count) {
+    case 8: {
+        std::array<uint32_t, 256> colours = index_colours(format, usage, palette);
+        draw_rows(window, g, columns, rows, bits, format.stride, source_8{colours.data()});
+        break;
+    }
+    case 16:
+        draw_rows(window, g, columns, rows, bits, format.stride, source_16{});
+        break;
+    case 24:
+        draw_rows(window, g, columns, rows, bits, format.stride, source_bgr<3>{});
+        break;
+    default:
+        draw_rows(window, g, columns, rows, bits, format.stride, source_bgr<4>{});
+        break;
+    }
+}
+
+} // namespace
+
+// A zero-filled bottom-up bitmap of the header's size and layout; *bits gets
+// its pixel memory (stride x height bytes, fixed until the bitmap is
+// deleted). Null, and *bits null, for a refused header, palette colours
+// without a known context, or an injected failure.
+pm_hbitmap dib_section_create(pm_hdc dc, const void *header, int32_t usage, uint8_t **bits)
+{
+    display_state &s = state();
+    if (bits != nullptr)
+        *bits = nullptr;
+    soft::dib_create_call call{dc, usage, 0, 0, 0};
+    if (header != nullptr) {
+        pm_bitmapinfoheader info;
+        std::memcpy(&info, header, sizeof info);
+        call.width = info.biWidth;
+        call.height = info.biHeight;
+        call.bit_count = info.biBitCount;
+    }
+    s.calls.dib_creations.push_back(call);
+    if (s.failing_dib_sections > 0) {
+        --s.failing_dib_sections;
+        return nullptr;
+    }
+    std::optional<dib_format> format = read_header(header, usage);
+    if (!format || (usage == dib_pal_colors && s.find_dc(dc) == nullptr))
+        return nullptr;
+    c_memory memory(static_cast<uint8_t *>(std::calloc(static_cast<size_t>(format->stride * format->height), 1)));
+    if (!memory)
+        return nullptr;
+
+    void *handle = s.new_handle();
+    bitmap_object &bitmap = s.bitmaps[key(handle)];
+    bitmap.width = format->width;
+    bitmap.height = format->height;
+    bitmap.bit_count = format->bit_count;
+    bitmap.stride = format->stride;
+    bitmap.bits = std::move(memory);
+    if (bits != nullptr)
+        *bits = bitmap.bits.get();
+    return handle;
+}
+
+// Draws the source rectangle of a bottom-up bitmap scaled into the
+// destination rectangle of a window's surface (other contexts have no
+// surface and only record). Every call is recorded. Returns the source
+// height, or 0 for an unknown context, a refused header, null bits, an
+// operation other than a plain copy, or an extent below 1 (nothing drawn).
+int32_t stretch_dib(pm_hdc dc, int32_t dst_x, int32_t dst_y, int32_t dst_width, int32_t dst_height, int32_t src_x,
+                    int32_t src_y, int32_t src_width, int32_t src_height, const void *bits, const void *header,
+                    int32_t usage, uint32_t rop)
+{
+    display_state &s = state();
+    s.calls.stretches.push_back(
+        {dc, dst_x, dst_y, dst_width, dst_height, src_x, src_y, src_width, src_height, bits, header, usage, rop});
+    dc_object *context = s.find_dc(dc);
+    std::optional<dib_format> format = read_header(header, usage);
+    if (context == nullptr || !format || bits == nullptr || rop != rop_src_copy || dst_width <= 0 ||
+        dst_height <= 0 || src_width <= 0 || src_height <= 0)
+        return 0;
+    if (context->kind == dc_kind::window) {
+        stretch_geometry g{dst_x, dst_y, dst_width, dst_height, src_x, src_y, src_width, src_height};
+        draw(*context, g, *format, static_cast<const uint8_t *>(bits), usage, s.dc_palette(*context));
+    }
+    return src_height;
+}
+
+} // namespace platform
+#endif

@@ -1,0 +1,534 @@
+// The software display on its own: sampling, clipping and colours of
+// stretched drawing, contexts and objects, palettes, bitmap sections, fonts,
+// global memory and files.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/soft/soft_display.h"
+
+namespace {
+
+using namespace platform;
+
+class SoftDisplayTest : public ::testing::Test {
+protected:
+    void SetUp() override { soft::reset(); }
+    void TearDown() override { soft::reset(); }
+};
+
+// A bottom-up test bitmap: header (with masks or colour table) and pixels.
+struct test_dib {
+    int32_t width, height, bits;
+    int64_t stride;
+    std::vector<uint8_t> header;
+    std::vector<uint8_t> pixels;
+
+    test_dib(int32_t w, int32_t h, int32_t bit_count, uint32_t compression = 0xFFFFFFFF)
+        : width(w), height(h), bits(bit_count), stride((int64_t{w} * bit_count + 31) / 32 * 4)
+    {
+        header.assign(40 + 1024, 0);
+        pm_bitmapinfoheader info{};
+        info.biSize = 40;
+        info.biWidth = w;
+        info.biHeight = h;
+        info.biPlanes = 1;
+        info.biBitCount = static_cast<uint16_t>(bit_count);
+        info.biCompression = compression != 0xFFFFFFFF ? compression : (bit_count == 16 || bit_count == 32) ? bi_bitfields : bi_rgb;
+        std::memcpy(header.data(), &info, sizeof info);
+        const uint32_t masks16[3] = {0xF800, 0x07E0, 0x001F};
+        const uint32_t masks32[3] = {0xFF0000, 0xFF00, 0xFF};
+        if (bit_count == 16)
+            std::memcpy(header.data() + 40, masks16, sizeof masks16);
+        if (bit_count == 32)
+            std::memcpy(header.data() + 40, masks32, sizeof masks32);
+        if (h > 0 && stride * h <= (int64_t{1} << 26)) // headers meant to be refused get no pixels
+            pixels.assign(static_cast<size_t>(stride * h), 0);
+    }
+    // Pixel (x, y), y counted from the top.
+    uint8_t *at(int32_t x, int32_t y) { return pixels.data() + (height - 1 - y) * stride + x * (bits / 8); }
+    void set_quad(int32_t index, uint32_t rgb) { std::memcpy(header.data() + 40 + 4 * index, &rgb, 4); }
+    void set_index(int32_t i, uint16_t v) { std::memcpy(header.data() + 40 + 2 * i, &v, 2); }
+};
+
+// An 8-bit picture whose index at (x, y) is distinct along both axes, with
+// colour table entry i = colour_of(i).
+uint32_t colour_of(int32_t index)
+{
+    return static_cast<uint32_t>(index * 0x010307 + 0x100000) & 0xFFFFFF;
+}
+test_dib pattern_dib(int32_t w, int32_t h)
+{
+    test_dib dib(w, h, 8);
+    for (int32_t i = 0; i < 256; ++i)
+        dib.set_quad(i, colour_of(i));
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x)
+            *dib.at(x, y) = static_cast<uint8_t>((x * 7 + y * 13) & 255);
+    return dib;
+}
+
+int32_t stretch(pm_hdc dc, test_dib &dib, int32_t dx, int32_t dy, int32_t dw, int32_t dh, int32_t sx, int32_t sy,
+                int32_t sw, int32_t sh, int32_t usage = dib_rgb_colors)
+{
+    return stretch_dib(dc, dx, dy, dw, dh, sx, sy, sw, sh, dib.pixels.data(), dib.header.data(), usage, rop_src_copy);
+}
+
+constexpr uint32_t untouched = 0xABCDEF;
+
+// The surface a stretch should leave, pixel by pixel from the sampling rule
+// in floating point: the source pixel under each destination pixel's centre.
+std::optional<std::string> compare_with_rule(pm_hdc dc, test_dib &dib, int32_t dx, int32_t dy, int32_t dw, int32_t dh,
+                                             int32_t sx, int32_t sy, int32_t sw, int32_t sh)
+{
+    for (int32_t y = 0; y < soft::client_height(dc); ++y) {
+        for (int32_t x = 0; x < soft::client_width(dc); ++x) {
+            uint32_t expected = untouched;
+            if (x >= dx && x - dx < dw && y >= dy && y - dy < dh) {
+                auto col = static_cast<int32_t>(sx + std::floor((x - dx + 0.5) * sw / dw));
+                auto from_top = static_cast<int32_t>(std::floor((y - dy + 0.5) * sh / dh));
+                int32_t row = sy + sh - 1 - from_top; // counted from the bottom
+                if (col >= 0 && col < dib.width && row >= 0 && row < dib.height)
+                    expected = colour_of(*dib.at(col, dib.height - 1 - row));
+            }
+            uint32_t got = soft::client_pixel(dc, x, y);
+            if (got != expected)
+                return "first difference at (" + std::to_string(x) + ", " + std::to_string(y) + "): got " +
+                       std::to_string(got) + ", expected " + std::to_string(expected);
+        }
+    }
+    return std::nullopt;
+}
+
+struct stretch_case {
+    const char *name;
+    int32_t client_w, client_h, dib_w, dib_h;
+    int32_t dx, dy, dw, dh, sx, sy, sw, sh;
+};
+
+TEST_F(SoftDisplayTest, StretchFollowsTheCentreSamplingRule)
+{
+    const stretch_case cases[] = {
+        {"doubling", 640, 400, 320, 200, 0, 0, 640, 400, 0, 0, 320, 200},
+        {"shrink", 100, 60, 320, 200, 0, 0, 100, 60, 0, 0, 320, 200},
+        {"uneven grow", 50, 40, 7, 5, 3, 2, 41, 33, 0, 0, 7, 5},
+        {"inner source", 20, 20, 16, 12, 1, 1, 8, 6, 4, 3, 8, 6},
+        {"off left and top", 30, 30, 16, 16, -10, -7, 32, 32, 0, 0, 16, 16},
+        {"off right and bottom", 30, 30, 16, 16, 10, 12, 32, 32, 0, 0, 16, 16},
+        {"wholly outside", 10, 10, 8, 8, 12, 0, 8, 8, 0, 0, 8, 8},
+        {"source off left and bottom", 30, 30, 16, 16, 0, 0, 24, 24, -4, -4, 12, 12},
+        {"source off right and top", 30, 30, 16, 16, 0, 0, 24, 24, 10, 10, 12, 12},
+        {"huge destination", 16, 16, 4, 4, -1000000000, -1000000000, 2000000000, 2000000000, 0, 0, 4, 4},
+    };
+    for (const stretch_case &c : cases) {
+        soft::reset();
+        pm_hdc dc = soft::window_create(c.client_w, c.client_h);
+        soft::client_fill(dc, untouched);
+        test_dib dib = pattern_dib(c.dib_w, c.dib_h);
+        EXPECT_EQ(stretch(dc, dib, c.dx, c.dy, c.dw, c.dh, c.sx, c.sy, c.sw, c.sh), c.sh) << c.name;
+        std::optional<std::string> difference = compare_with_rule(dc, dib, c.dx, c.dy, c.dw, c.dh, c.sx, c.sy, c.sw, c.sh);
+        EXPECT_FALSE(difference) << c.name << ": " << *difference;
+    }
+}
+
+TEST_F(SoftDisplayTest, DoublingRepeatsEachPixelAndSourceYCountsFromTheBottom)
+{
+    pm_hdc dc = soft::window_create(640, 400);
+    test_dib dib = pattern_dib(320, 200);
+    stretch(dc, dib, 0, 0, 640, 400, 0, 0, 320, 200);
+    EXPECT_EQ(soft::client_pixel(dc, 0, 0), colour_of(*dib.at(0, 0)));
+    EXPECT_EQ(soft::client_pixel(dc, 639, 399), colour_of(*dib.at(319, 199)));
+    EXPECT_EQ(soft::client_pixel(dc, 3, 5), colour_of(*dib.at(1, 2)));
+
+    // Rows 0..99 from the top are the source rectangle starting 100 rows up.
+    soft::client_fill(dc, 0);
+    stretch(dc, dib, 0, 0, 320, 100, 0, 100, 320, 100);
+    EXPECT_EQ(soft::client_pixel(dc, 5, 0), colour_of(*dib.at(5, 0)));
+    EXPECT_EQ(soft::client_pixel(dc, 5, 99), colour_of(*dib.at(5, 99)));
+    EXPECT_EQ(soft::client_pixel(dc, 5, 100), 0u);
+}
+
+TEST_F(SoftDisplayTest, EmptyOrNegativeExtentsDrawNothingButAreRecorded)
+{
+    pm_hdc dc = soft::window_create(8, 8);
+    soft::client_fill(dc, untouched);
+    test_dib dib = pattern_dib(4, 4);
+    const int32_t extents[][4] = {{0, 8, 4, 4}, {8, 0, 4, 4}, {-8, 8, 4, 4}, {8, -8, 4, 4}, {8, 8, 0, 4}, {8, 8, 4, -4}};
+    for (const auto &e : extents)
+        EXPECT_EQ(stretch(dc, dib, 0, 0, e[0], e[1], 0, 0, e[2], e[3]), 0);
+    for (int32_t i = 0; i < 64; ++i)
+        ASSERT_EQ(soft::client_pixels(dc)[i], untouched) << "pixel " << i;
+    ASSERT_EQ(soft::calls().stretches.size(), 6u);
+    EXPECT_EQ(soft::calls().stretches[2].dst_width, -8);
+    EXPECT_EQ(soft::calls().stretches[5].src_height, -4);
+}
+
+TEST_F(SoftDisplayTest, EveryDepthGivesItsColours)
+{
+    pm_hdc dc = soft::window_create(2, 1);
+    test_dib d16(2, 1, 16);
+    const uint16_t p16[2] = {0xFFFF, 0x8410}; // white; 10000 100000 10000
+    std::memcpy(d16.at(0, 0), p16, 4);
+    stretch(dc, d16, 0, 0, 2, 1, 0, 0, 2, 1);
+    EXPECT_EQ(soft::client_pixel(dc, 0, 0), 0xFFFFFFu);
+    EXPECT_EQ(soft::client_pixel(dc, 1, 0), 0x848284u); // top bits repeated below
+
+    test_dib d24(2, 1, 24);
+    const uint8_t p24[6] = {0x33, 0x22, 0x11, 0x66, 0x55, 0x44};
+    std::memcpy(d24.at(0, 0), p24, 6);
+    stretch(dc, d24, 0, 0, 2, 1, 0, 0, 2, 1);
+    EXPECT_EQ(soft::client_pixel(dc, 0, 0), 0x112233u);
+    EXPECT_EQ(soft::client_pixel(dc, 1, 0), 0x445566u);
+
+    test_dib d32(2, 1, 32);
+    const uint8_t p32[8] = {0x33, 0x22, 0x11, 0xFF, 0x66, 0x55, 0x44, 0x80};
+    std::memcpy(d32.at(0, 0), p32, 8);
+    stretch(dc, d32, 0, 0, 2, 1, 0, 0, 2, 1);
+    EXPECT_EQ(soft::client_pixel(dc, 0, 0), 0x112233u);
+    EXPECT_EQ(soft::client_pixel(dc, 1, 0), 0x445566u);
+
+    // 8 bits, colours from the header; entries past biClrUsed are black.
+    test_dib d8(2, 1, 8);
+    d8.set_quad(3, 0x00ABCDEF);
+    d8.set_quad(4, 0x00123456);
+    pm_bitmapinfoheader info;
+    std::memcpy(&info, d8.header.data(), sizeof info);
+    info.biClrUsed = 4;
+    std::memcpy(d8.header.data(), &info, sizeof info);
+    *d8.at(0, 0) = 3;
+    *d8.at(1, 0) = 4;
+    stretch(dc, d8, 0, 0, 2, 1, 0, 0, 2, 1);
+    EXPECT_EQ(soft::client_pixel(dc, 0, 0), 0xABCDEFu);
+    EXPECT_EQ(soft::client_pixel(dc, 1, 0), 0u);
+}
+
+TEST_F(SoftDisplayTest, PaletteColoursGoThroughTheSelectedPalette)
+{
+    pm_hdc dc = soft::window_create(3, 1);
+    pm_logpalette log{0x300, 4, {}};
+    log.palPalEntry[1] = {0x10, 0x20, 0x30, pc_reserved};
+    log.palPalEntry[2] = {0x40, 0x50, 0x60, 0};
+    pm_hpalette palette = palette_create(&log);
+    palette_select(dc, palette, 0);
+
+    test_dib dib(3, 1, 8);
+    dib.set_index(7, 2);
+    dib.set_index(8, 1);
+    dib.set_index(9, 6); // past the palette's 4 entries: wraps to entry 2
+    *dib.at(0, 0) = 7;
+    *dib.at(1, 0) = 8;
+    *dib.at(2, 0) = 9;
+    EXPECT_EQ(stretch(dc, dib, 0, 0, 3, 1, 0, 0, 3, 1, dib_pal_colors), 1);
+    EXPECT_EQ(soft::client_pixel(dc, 0, 0), 0x405060u);
+    EXPECT_EQ(soft::client_pixel(dc, 1, 0), 0x102030u);
+    EXPECT_EQ(soft::client_pixel(dc, 2, 0), 0x405060u);
+
+    // A context still holding a deleted palette draws through the default one.
+    object_delete(palette);
+    stretch(dc, dib, 0, 0, 3, 1, 0, 0, 3, 1, dib_pal_colors);
+    EXPECT_EQ(soft::client_pixel(dc, 1, 0), 0x800000u);
+}
+
+TEST_F(SoftDisplayTest, RefusedHeadersAndOtherContextsDrawNothing)
+{
+    pm_hdc dc = soft::window_create(2, 2);
+    soft::client_fill(dc, untouched);
+    test_dib rgb32(2, 2, 32, bi_rgb), four(2, 2, 4), good = pattern_dib(2, 2);
+    EXPECT_EQ(stretch(dc, rgb32, 0, 0, 2, 2, 0, 0, 2, 2), 0);
+    EXPECT_EQ(stretch(dc, four, 0, 0, 2, 2, 0, 0, 2, 2), 0);
+    EXPECT_EQ(stretch_dib(dc, 0, 0, 2, 2, 0, 0, 2, 2, nullptr, good.header.data(), 0, rop_src_copy), 0);
+    EXPECT_EQ(stretch_dib(dc, 0, 0, 2, 2, 0, 0, 2, 2, good.pixels.data(), good.header.data(), 0, 0x00EE0086), 0);
+    EXPECT_EQ(soft::client_pixel(dc, 0, 0), untouched);
+
+    pm_hdc memory = memory_dc_create();
+    EXPECT_EQ(stretch(memory, good, 0, 0, 2, 2, 0, 0, 2, 2), 2);
+    EXPECT_EQ(stretch(reinterpret_cast<pm_hdc>(0x1234), good, 0, 0, 2, 2, 0, 0, 2, 2), 0);
+    EXPECT_EQ(soft::calls().stretches.size(), 6u);
+}
+
+TEST_F(SoftDisplayTest, DibSectionsAreZeroedBottomUpBlocksOfWholeRows)
+{
+    pm_hdc dc = soft::window_create(4, 4);
+    const int32_t depths[] = {8, 16, 24, 32};
+    for (int32_t depth : depths) {
+        test_dib dib(5, 3, depth);
+        uint8_t *bits = nullptr;
+        pm_hbitmap bitmap = dib_section_create(dc, dib.header.data(), dib_rgb_colors, &bits);
+        ASSERT_NE(bitmap, nullptr) << depth;
+        ASSERT_NE(bits, nullptr);
+        for (int64_t i = 0; i < dib.stride * 3; ++i) // exactly stride x height, all zero
+            ASSERT_EQ(bits[i], 0) << depth << " bits, byte " << i;
+        EXPECT_EQ(dib.stride % 4, 0);
+    }
+    EXPECT_EQ(soft::live_objects(), 4);
+    ASSERT_EQ(soft::calls().dib_creations.size(), 4u);
+    EXPECT_EQ(soft::calls().dib_creations[1].bit_count, 16);
+    EXPECT_EQ(soft::calls().dib_creations[1].width, 5);
+}
+
+TEST_F(SoftDisplayTest, DibSectionRefusalsAndInjectedFailures)
+{
+    pm_hdc dc = soft::window_create(4, 4);
+    auto create = [dc](test_dib &dib, int32_t usage = dib_rgb_colors, pm_hdc context = nullptr) {
+        uint8_t *bits = reinterpret_cast<uint8_t *>(1);
+        pm_hbitmap bitmap = dib_section_create(context ? context : dc, dib.header.data(), usage, &bits);
+        EXPECT_EQ(bitmap == nullptr, bits == nullptr);
+        return bitmap;
+    };
+    test_dib zero_width(0, 4, 8), top_down(4, -4, 8), four(4, 4, 4), rgb16(4, 4, 16, bi_rgb);
+    test_dib huge(65536, 65536, 8), pal(4, 4, 8), bad_masks(4, 4, 16);
+    const uint32_t masks555[3] = {0x7C00, 0x03E0, 0x001F};
+    std::memcpy(bad_masks.header.data() + 40, masks555, sizeof masks555);
+    EXPECT_EQ(create(zero_width), nullptr);
+    EXPECT_EQ(create(top_down), nullptr);
+    EXPECT_EQ(create(four), nullptr);
+    EXPECT_EQ(create(rgb16), nullptr);
+    EXPECT_EQ(create(bad_masks), nullptr);
+    EXPECT_EQ(create(huge), nullptr); // stride x height overflows
+    EXPECT_EQ(create(pal, dib_pal_colors, reinterpret_cast<pm_hdc>(0x1234)), nullptr);
+    EXPECT_NE(create(pal, dib_pal_colors), nullptr);
+
+    soft::fail_next_dib_sections(2);
+    EXPECT_EQ(create(pal), nullptr);
+    EXPECT_EQ(create(pal), nullptr);
+    EXPECT_NE(create(pal), nullptr);
+    EXPECT_EQ(soft::live_objects(), 2);
+}
+
+TEST_F(SoftDisplayTest, MemoryContextsHoldOneBitmapAtATime)
+{
+    pm_hdc dc = soft::window_create(4, 4);
+    pm_hdc a = memory_dc_create(), b = memory_dc_create();
+    EXPECT_EQ(soft::live_memory_dcs(), 2);
+    pm_hgdiobj stock_bitmap = soft::selected_object(a);
+    ASSERT_NE(stock_bitmap, nullptr);
+    EXPECT_EQ(soft::selected_object(b), stock_bitmap);
+
+    test_dib dib(4, 4, 8);
+    uint8_t *bits;
+    pm_hbitmap one = dib_section_create(dc, dib.header.data(), 0, &bits);
+    pm_hbitmap two = dib_section_create(dc, dib.header.data(), 0, &bits);
+    EXPECT_EQ(select_object(a, one), stock_bitmap);
+    EXPECT_EQ(select_object(b, one), nullptr) << "a bitmap sits in one context only";
+    EXPECT_EQ(select_object(dc, two), nullptr) << "window contexts take no bitmap";
+    EXPECT_EQ(select_object(a, two), one);
+    EXPECT_EQ(select_object(b, one), stock_bitmap);
+
+    object_delete(one); // still selected into b: refused
+    EXPECT_EQ(soft::live_objects(), 2);
+    memory_dc_delete(b);
+    object_delete(one);
+    EXPECT_EQ(soft::live_objects(), 1);
+    EXPECT_EQ(soft::live_memory_dcs(), 1);
+    object_delete(stock_bitmap);
+    EXPECT_EQ(select_object(a, stock_bitmap), two);
+    EXPECT_EQ(select_object(a, nullptr), nullptr);
+    EXPECT_EQ(select_object(a, reinterpret_cast<pm_hgdiobj>(0x1234)), nullptr);
+}
+
+TEST_F(SoftDisplayTest, PaletteSelectionAndAnimation)
+{
+    pm_hdc dc = soft::window_create(4, 4);
+    pm_hpalette stock = soft::selected_palette(dc);
+    ASSERT_NE(stock, nullptr);
+    EXPECT_EQ(stock, stock_object(15));
+    EXPECT_EQ(soft::palette_entries(stock)[19].peBlue, 255);
+
+    pm_logpalette log{0x300, 0, {}};
+    EXPECT_EQ(palette_create(&log), nullptr);
+    log.palNumEntries = 257;
+    EXPECT_EQ(palette_create(&log), nullptr);
+    log.palNumEntries = 6;
+    for (uint8_t i = 0; i < 6; ++i)
+        log.palPalEntry[i] = {i, i, i, static_cast<uint8_t>(i % 2 ? pc_reserved : 0)};
+    pm_hpalette palette = palette_create(&log);
+    ASSERT_NE(palette, nullptr);
+
+    EXPECT_EQ(palette_select(dc, palette, 0), stock);
+    EXPECT_EQ(palette_select(dc, stock, 1), palette);
+    EXPECT_EQ(palette_select(dc, reinterpret_cast<pm_hpalette>(0x1234), 0), nullptr);
+    EXPECT_EQ(soft::selected_palette(dc), stock);
+    ASSERT_EQ(soft::calls().palette_selects.size(), 3u);
+    EXPECT_EQ(soft::calls().palette_selects[1].previous, palette);
+    EXPECT_EQ(soft::calls().palette_selects[1].background, 1);
+
+    // Entries 3..7 asked for: only 3 and 5 are reserved, 6 and 7 do not exist.
+    pm_paletteentry fresh[5];
+    for (auto &e : fresh)
+        e = {200, 201, 202, 0};
+    EXPECT_EQ(palette_animate(palette, 3, 5, fresh), 1);
+    const pm_paletteentry *entries = soft::palette_entries(palette);
+    for (uint8_t i = 0; i < 8; ++i) {
+        bool replaced = i == 3 || i == 5;
+        EXPECT_EQ(entries[i].peRed, replaced ? 200 : (i < 6 ? i : 0)) << "entry " << int{i};
+        EXPECT_EQ(entries[i].peFlags, i < 6 && i % 2 ? pc_reserved : 0) << "entry " << int{i};
+    }
+    EXPECT_EQ(palette_animate(reinterpret_cast<pm_hpalette>(0x1234), 0, 1, fresh), 0);
+    ASSERT_EQ(soft::calls().palette_animations.size(), 2u);
+    EXPECT_EQ(soft::calls().palette_animations[0].count, 5u);
+
+    palette_realize(dc);
+    EXPECT_EQ(soft::calls().palette_realizations.at(0), dc);
+    object_delete(stock);
+    EXPECT_NE(soft::palette_entries(stock), nullptr);
+    object_delete(palette);
+    EXPECT_EQ(soft::palette_entries(palette), nullptr);
+    EXPECT_EQ(soft::live_objects(), 0);
+}
+
+TEST_F(SoftDisplayTest, DepthAndSystemPalette)
+{
+    pm_hdc screen = screen_dc_get();
+    EXPECT_EQ(device_caps(screen, caps_bits_pixel), 32);
+    pm_paletteentry entries[256];
+    EXPECT_EQ(system_palette_entries(screen, 0, 10, entries), 0u);
+    EXPECT_FALSE(soft::set_depth(12));
+
+    ASSERT_TRUE(soft::set_depth(15));
+    EXPECT_EQ(device_caps(screen, caps_bits_pixel), 15);
+    EXPECT_EQ(device_caps(screen, caps_planes), 1);
+
+    ASSERT_TRUE(soft::set_depth(8));
+    EXPECT_EQ(system_palette_entries(screen, 246, 20, entries), 10u);
+    EXPECT_EQ(entries[0].peRed, 255); // 246: (255, 251, 240)
+    EXPECT_EQ(entries[0].peGreen, 251);
+    EXPECT_EQ(entries[9].peBlue, 255);
+    EXPECT_EQ(system_palette_entries(screen, 9, 1, entries), 1u);
+    EXPECT_EQ(entries[0].peGreen, 202);
+    EXPECT_EQ(entries[0].peFlags, 0);
+    EXPECT_EQ(system_palette_entries(screen, 256, 1, entries), 0u);
+    EXPECT_EQ(system_palette_entries(reinterpret_cast<pm_hdc>(0x1234), 0, 1, entries), 0u);
+
+    ASSERT_TRUE(soft::set_depth(4));
+    EXPECT_EQ(system_palette_entries(screen, 8, 8, entries), 8u);
+    EXPECT_EQ(entries[0].peRed, 128); // dark grey leads the bright half
+    EXPECT_EQ(entries[7].peGreen, 255);
+    EXPECT_EQ(soft::system_palette()[16].peRed, 0);
+    screen_dc_release(screen);
+    EXPECT_EQ(device_caps(screen, caps_bits_pixel), 0);
+}
+
+TEST_F(SoftDisplayTest, StockFontsAndTheirMetrics)
+{
+    EXPECT_EQ(stock_object(9), nullptr);
+    EXPECT_EQ(stock_object(20), nullptr);
+    EXPECT_EQ(stock_object(-1), nullptr);
+    pm_hdc dc = soft::window_create(4, 4);
+    pm_hgdiobj system = soft::selected_object(dc);
+    EXPECT_EQ(system, stock_object(13));
+    pm_hgdiobj oem = stock_object(oem_fixed_font);
+    EXPECT_EQ(select_object(dc, oem), system);
+
+    text_metric tm;
+    std::memset(&tm, 0x55, sizeof tm);
+    ASSERT_EQ(text_metrics(dc, &tm), 1);
+    EXPECT_EQ(tm.tmHeight, 12);
+    EXPECT_EQ(tm.tmExternalLeading, 0);
+    EXPECT_EQ(tm.tmAveCharWidth, 8);
+    EXPECT_EQ(tm.tmMaxCharWidth, 8);
+    EXPECT_EQ(tm.tmPitchAndFamily & 1, 0) << "a clear low bit means fixed pitch";
+    EXPECT_EQ(tm.tmAscent + tm.tmDescent, tm.tmHeight);
+
+    std::memset(&tm, 0x55, sizeof tm);
+    EXPECT_EQ(text_metrics(reinterpret_cast<pm_hdc>(0x1234), &tm), 0);
+    EXPECT_EQ(tm.tmHeight, 0x55555555);
+}
+
+TEST_F(SoftDisplayTest, GlobalMemory)
+{
+    pm_hglobal zeroed = global_alloc(gmem_moveable | gmem_zeroinit, 100);
+    pm_hglobal raw = global_alloc(0, 8);
+    ASSERT_NE(zeroed, nullptr);
+    ASSERT_NE(raw, nullptr);
+    auto *bytes = static_cast<uint8_t *>(global_lock(zeroed));
+    for (int i = 0; i < 100; ++i)
+        ASSERT_EQ(bytes[i], 0) << "byte " << i;
+    EXPECT_EQ(global_lock(zeroed), bytes) << "the address stays";
+    EXPECT_EQ(global_lock(raw), raw) << "a fixed block's handle is its address";
+    EXPECT_EQ(global_size(zeroed), 100u);
+    global_unlock(zeroed);
+    global_free(zeroed);
+    EXPECT_EQ(global_size(zeroed), 0u);
+    EXPECT_EQ(global_lock(zeroed), nullptr);
+
+    EXPECT_EQ(global_alloc(0, (uint64_t{1} << 30) + 1), nullptr);
+    soft::fail_next_global_allocs(1);
+    EXPECT_EQ(global_alloc(0, 4), nullptr);
+    EXPECT_NE(global_alloc(0, 4), nullptr);
+}
+
+TEST_F(SoftDisplayTest, FilesReadAndSeek)
+{
+    const std::filesystem::path path = std::filesystem::temp_directory_path() / "soft_display_test_file.bin";
+    {
+        std::ofstream out(path, std::ios::binary);
+        out << "0123456789";
+    }
+    EXPECT_EQ(file_open_read((path.string() + ".missing").c_str()), nullptr);
+    EXPECT_EQ(file_open_read(path.parent_path().string().c_str()), nullptr) << "directories are not files";
+    pm_hfile file = file_open_read(path.string().c_str());
+    ASSERT_NE(file, nullptr);
+
+    char buffer[16] = {};
+    uint32_t got = 99;
+    ASSERT_TRUE(file_read(file, buffer, 4, &got));
+    EXPECT_EQ(got, 4u);
+    EXPECT_EQ(std::string(buffer, 4), "0123");
+    EXPECT_EQ(file_seek(file, 2, seek_origin::current), 6);
+    EXPECT_EQ(file_seek(file, -10, seek_origin::current), -1);
+    EXPECT_EQ(file_seek(file, 0, seek_origin::current), 6) << "a failed seek keeps the position";
+    EXPECT_EQ(file_seek(file, -3, seek_origin::end), 7);
+    ASSERT_TRUE(file_read(file, buffer, 16, &got));
+    EXPECT_EQ(got, 3u);
+    EXPECT_EQ(std::string(buffer, 3), "789");
+    ASSERT_TRUE(file_read(file, buffer, 16, &got));
+    EXPECT_EQ(got, 0u) << "end of file is no failure";
+    EXPECT_EQ(file_seek(file, 1, seek_origin::begin), 1);
+    file_close(file);
+    EXPECT_FALSE(file_read(file, buffer, 1, &got));
+    EXPECT_EQ(file_seek(file, 0, seek_origin::begin), -1);
+    std::filesystem::remove(path);
+}
+
+TEST_F(SoftDisplayTest, WindowsAndReset)
+{
+    pm_hdc dc = soft::window_create(3, 2);
+    for (int32_t i = 0; i < 6; ++i)
+        const_cast<uint32_t *>(soft::client_pixels(dc))[i] = static_cast<uint32_t>(i + 1);
+    soft::window_resize(dc, 2, 3);
+    EXPECT_EQ(soft::client_pixel(dc, 1, 0), 2u);
+    EXPECT_EQ(soft::client_pixel(dc, 1, 1), 5u);
+    EXPECT_EQ(soft::client_pixel(dc, 0, 2), 0u);
+    EXPECT_EQ(soft::client_pixel(dc, 2, 0), 0u) << "outside the surface";
+    EXPECT_EQ(soft::stretch_mode(dc), 1);
+    EXPECT_EQ(stretch_mode_set(dc, stretch_color_on_color), 1);
+    EXPECT_EQ(stretch_mode_set(dc, 9), 0);
+    EXPECT_EQ(soft::stretch_mode(dc), stretch_color_on_color);
+    pm_hdc empty = soft::window_create(-5, 4);
+    EXPECT_EQ(soft::client_width(empty), 0);
+    EXPECT_EQ(soft::client_height(empty), 4);
+    test_dib dib = pattern_dib(4, 4);
+    EXPECT_EQ(stretch(empty, dib, 0, 0, 4, 4, 0, 0, 4, 4), 4);
+
+    EXPECT_EQ(library_load("AVIFIL32.DLL"), nullptr);
+    EXPECT_EQ(version() >> 31, 0u);
+    pm_hdc memory = memory_dc_create();
+    pm_hglobal block = global_alloc(gmem_moveable, 16);
+    soft::set_depth(8);
+    soft::reset();
+    EXPECT_EQ(soft::depth(), 32);
+    EXPECT_FALSE(soft::is_window_dc(dc));
+    EXPECT_EQ(soft::live_memory_dcs(), 0);
+    EXPECT_EQ(soft::selected_object(memory), nullptr);
+    EXPECT_EQ(global_lock(block), nullptr);
+    EXPECT_EQ(soft::calls().library_loads, 0);
+}
+
+} // namespace
