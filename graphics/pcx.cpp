@@ -1,0 +1,547 @@
+// Loading PCX pictures into the active buffer, from a file or from memory.
+//
+// The road of one picture: read and check the header, place the picture and
+// cut it against the buffer, pick the row converter for (source format,
+// buffer depth) once, then decode the run-length scanlines one by one and
+// convert each into a buffer row, top row first. The picture's palette is
+// applied before the pixels in 16-, 24- and 32-bit buffers (their pixels go
+// through pixel_lookup) and after them in 8-bit buffers (colour reduction
+// must see the pixels).
+#include "graphics/pcx.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "graphics/internal.h"
+#include "graphics/pixmora.h"
+#include "platform/platform.h"
+
+namespace pm {
+
+namespace {
+
+constexpr int32_t pcx_result_done = 0;
+constexpr int32_t pcx_result_cannot_open = 1;
+constexpr int32_t pcx_result_unreadable = 2;
+constexpr int32_t pcx_result_no_converter = 3;
+constexpr int32_t pcx_result_out_of_memory = 4;
+
+// Monochrome and 16-colour pictures in an 8-bit buffer stand clear of the
+// ten low static colours of a palette display.
+constexpr uint8_t pcx_static_colours = 10;
+
+pcx_format pcx_classify(int32_t planes, int32_t bits_per_pixel)
+{
+    if (planes == 4)
+        return pcx_format::planar16;
+    if (planes == 3)
+        return pcx_format::planar24;
+    if (bits_per_pixel == 8)
+        return pcx_format::indexed8;
+    if (bits_per_pixel == 1)
+        return pcx_format::mono;
+    return pcx_format::none;
+}
+
+// ---- Placement and cutting ------------------------------------------------
+
+// The part of the picture that lies inside the buffer.
+struct pcx_placement {
+    int32_t left;         // buffer column of the first pixel drawn
+    int32_t top;          // buffer row (from the top) of the first row drawn
+    int32_t first_column; // picture columns left of the buffer: decoded, not drawn
+    int32_t columns;      // pixels drawn per row
+    int32_t first_row;    // picture rows above the buffer: decoded, not drawn
+    int32_t rows;         // rows drawn
+};
+
+// Cuts the span [start, start + length) to [0, limit). False when nothing is left.
+bool pcx_cut_span(int64_t start, int64_t length, int64_t limit, int32_t &first, int32_t &count, int32_t &skipped)
+{
+    const int64_t low = std::max<int64_t>(start, 0);
+    const int64_t high = std::min<int64_t>(start + length, limit);
+    if (high <= low)
+        return false;
+    first = static_cast<int32_t>(low);
+    count = static_cast<int32_t>(high - low);
+    skipped = static_cast<int32_t>(low - start);
+    return true;
+}
+
+// Places the picture at its header window or at the cursor. False when no
+// pixel of it lies within the buffer.
+bool pcx_place(const pcx_picture &picture, int32_t flags, pcx_placement &place)
+{
+    const bool at_cursor = (flags & pcx_at_cursor) != 0;
+    const int64_t x = at_cursor ? pm_state.cursor_x : picture.x_min;
+    const int64_t y = at_cursor ? pm_state.cursor_y : picture.y_min;
+    return pcx_cut_span(x, picture.width, pm_state.active_width, place.left, place.columns, place.first_column) &&
+           pcx_cut_span(y, picture.height, pm_state.active_height, place.top, place.rows, place.first_row);
+}
+
+// ---- Row converters ---------------------------------------------------------
+
+// Writes `count` pixels of a decoded scanline, from picture column `first` on,
+// to a buffer row.
+using pcx_row_converter = void (*)(const uint8_t *scanline, uint8_t *row, int32_t first, int32_t count,
+                                   int32_t bytes_per_line);
+
+int32_t pcx_destination_bytes(int32_t depth)
+{
+    switch (depth) {
+    case 8:
+        return 1;
+    case 16:
+        return 2;
+    case 24:
+        return 3;
+    default:
+        return 4; // any other depth is handled as 32 bits
+    }
+}
+
+// Index readers: the palette index of picture column k.
+struct pcx_mono_source {
+    static uint8_t index(const uint8_t *scanline, int32_t k, int32_t)
+    {
+        return static_cast<uint8_t>((scanline[k >> 3] >> (7 - (k & 7))) & 1);
+    }
+};
+
+// Four bit planes, plane 0 giving the lowest bit of the index.
+struct pcx_planar16_source {
+    static uint8_t index(const uint8_t *scanline, int32_t k, int32_t bytes_per_line)
+    {
+        const uint8_t *byte = scanline + (k >> 3);
+        const int32_t shift = 7 - (k & 7);
+        return static_cast<uint8_t>(((byte[0] >> shift) & 1) | (((byte[bytes_per_line] >> shift) & 1) << 1) |
+                                    (((byte[2 * bytes_per_line] >> shift) & 1) << 2) |
+                                    (((byte[3 * bytes_per_line] >> shift) & 1) << 3));
+    }
+};
+
+struct pcx_indexed8_source {
+    static uint8_t index(const uint8_t *scanline, int32_t k, int32_t) { return scanline[k]; }
+};
+
+// The 4-byte pixel_lookup entry lies in memory as fill, R, G, B; reversed it
+// is the buffer's B, G, R, fill.
+inline uint32_t pcx_lookup_bgr(uint8_t index)
+{
+    uint32_t entry;
+    std::memcpy(&entry, pm_state.pixel_lookup + 4 * index, 4);
+    return ((entry & 0xFFu) << 24) | ((entry & 0xFF00u) << 8) | ((entry >> 8) & 0xFF00u) | (entry >> 24);
+}
+
+template <int32_t Bytes> void pcx_put_index(uint8_t *pixel, uint8_t index);
+template <> inline void pcx_put_index<1>(uint8_t *pixel, uint8_t index)
+{
+    *pixel = static_cast<uint8_t>(index + pcx_static_colours);
+}
+template <> inline void pcx_put_index<2>(uint8_t *pixel, uint8_t index)
+{
+    std::memcpy(pixel, pm_state.pixel_lookup + 2 * index, 2);
+}
+template <> inline void pcx_put_index<3>(uint8_t *pixel, uint8_t index)
+{
+    const uint32_t bgr = pcx_lookup_bgr(index);
+    std::memcpy(pixel, &bgr, 3);
+}
+template <> inline void pcx_put_index<4>(uint8_t *pixel, uint8_t index)
+{
+    const uint32_t bgr = pcx_lookup_bgr(index);
+    std::memcpy(pixel, &bgr, 4);
+}
+
+template <int32_t Bytes> void pcx_put_rgb(uint8_t *pixel, uint8_t red, uint8_t green, uint8_t blue);
+template <> inline void pcx_put_rgb<2>(uint8_t *pixel, uint8_t red, uint8_t green, uint8_t blue)
+{
+    const uint16_t value = rgb565(red, green, blue);
+    pixel[0] = static_cast<uint8_t>(value & 0xFF); // 16-bit pixels are little-endian
+    pixel[1] = static_cast<uint8_t>(value >> 8);
+}
+template <> inline void pcx_put_rgb<3>(uint8_t *pixel, uint8_t red, uint8_t green, uint8_t blue)
+{
+    pixel[0] = blue;
+    pixel[1] = green;
+    pixel[2] = red;
+}
+template <> inline void pcx_put_rgb<4>(uint8_t *pixel, uint8_t red, uint8_t green, uint8_t blue)
+{
+    pixel[0] = blue;
+    pixel[1] = green;
+    pixel[2] = red;
+    pixel[3] = 0;
+}
+
+template <typename Source, int32_t Bytes>
+void pcx_convert_indexed(const uint8_t *scanline, uint8_t *row, int32_t first, int32_t count, int32_t bytes_per_line)
+{
+    for (int32_t k = first, end = first + count; k < end; ++k, row += Bytes)
+        pcx_put_index<Bytes>(row, Source::index(scanline, k, bytes_per_line));
+}
+
+// A 256-colour picture in an 8-bit buffer keeps its indices: one copy per row.
+void pcx_copy_indexed8(const uint8_t *scanline, uint8_t *row, int32_t first, int32_t count, int32_t)
+{
+    std::memcpy(row, scanline + first, static_cast<size_t>(count));
+}
+
+template <int32_t Bytes>
+void pcx_convert_planar24(const uint8_t *scanline, uint8_t *row, int32_t first, int32_t count, int32_t bytes_per_line)
+{
+    const uint8_t *red = scanline + first;
+    const uint8_t *green = red + bytes_per_line;
+    const uint8_t *blue = green + bytes_per_line;
+    for (int32_t k = 0; k < count; ++k, row += Bytes)
+        pcx_put_rgb<Bytes>(row, red[k], green[k], blue[k]);
+}
+
+template <int32_t Bytes> pcx_row_converter pcx_converter_for(pcx_format format)
+{
+    switch (format) {
+    case pcx_format::planar16:
+        return &pcx_convert_indexed<pcx_planar16_source, Bytes>;
+    case pcx_format::planar24:
+        if constexpr (Bytes == 1)
+            return nullptr; // an 8-bit buffer cannot hold 24-bit colours
+        else
+            return &pcx_convert_planar24<Bytes>;
+    case pcx_format::indexed8:
+        if constexpr (Bytes == 1)
+            return &pcx_copy_indexed8;
+        else
+            return &pcx_convert_indexed<pcx_indexed8_source, Bytes>;
+    case pcx_format::mono:
+        return &pcx_convert_indexed<pcx_mono_source, Bytes>;
+    case pcx_format::none:
+        break;
+    }
+    return nullptr;
+}
+
+// The one choice of converter per load; null when the pair has none.
+pcx_row_converter pcx_choose_converter(pcx_format format, int32_t depth)
+{
+    switch (pcx_destination_bytes(depth)) {
+    case 1:
+        return pcx_converter_for<1>(format);
+    case 2:
+        return pcx_converter_for<2>(format);
+    case 3:
+        return pcx_converter_for<3>(format);
+    default:
+        return pcx_converter_for<4>(format);
+    }
+}
+
+// ---- Trailer palette --------------------------------------------------------
+
+// Reads the last 769 bytes of the picture into scratch_area and tells whether
+// they are a trailer palette. A trailer that would reach into the header is
+// not looked for, so nothing outside a memory block is ever read.
+bool pcx_read_trailer(const pcx_stream &stream)
+{
+    uint8_t *trailer = pm_state.scratch_area;
+    if (stream.picture != nullptr) {
+        if (stream.picture_size < static_cast<uint32_t>(pcx_header_size + pcx_trailer_size))
+            return false;
+        std::memcpy(trailer, stream.picture + (stream.picture_size - pcx_trailer_size), pcx_trailer_size);
+        return trailer[0] == pcx_trailer_marker;
+    }
+    bool whole = false;
+    if (platform::file_seek(pm_state.file_handle, -pcx_trailer_size, platform::seek_origin::end) >= pcx_header_size) {
+        uint32_t got = 0;
+        if (!platform::file_read(pm_state.file_handle, trailer, pcx_trailer_size, &got))
+            got = 0;
+        pm_state.bytes_read = got;
+        whole = got == static_cast<uint32_t>(pcx_trailer_size);
+    }
+    // Back to the data, which the decoder may not have begun to read.
+    platform::file_seek(pm_state.file_handle, pcx_header_size, platform::seek_origin::begin);
+    return whole && trailer[0] == pcx_trailer_marker;
+}
+
+// ---- The load ---------------------------------------------------------------
+
+// What a load holds while it runs; released and restored on every return.
+class pcx_load_scope {
+public:
+    pcx_load_scope() : saved_input_block_(pm_state.input_block) {}
+    ~pcx_load_scope()
+    {
+        if (scanline_block_ != nullptr) {
+            platform::global_unlock(scanline_block_);
+            platform::global_free(scanline_block_);
+        }
+        if (file_opened_) {
+            platform::file_close(pm_state.file_handle);
+            pm_state.file_handle = nullptr;
+        }
+        pm_state.input_block = saved_input_block_;
+    }
+    pcx_load_scope(const pcx_load_scope &) = delete;
+    pcx_load_scope &operator=(const pcx_load_scope &) = delete;
+
+    // Opens the picture's file into file_handle; false when it cannot be opened.
+    bool open_file(const char *name)
+    {
+        pm_state.file_handle = name != nullptr ? platform::file_open_read(name) : nullptr;
+        file_opened_ = pm_state.file_handle != nullptr;
+        return file_opened_;
+    }
+
+    // A zero-filled scanline buffer with its spare bytes; null when out of memory.
+    uint8_t *allocate_scanline(int32_t length)
+    {
+        const uint64_t size = static_cast<uint64_t>(length) + pcx_scanline_spare;
+        scanline_block_ = platform::global_alloc(platform::gmem_zeroinit, size);
+        if (scanline_block_ == nullptr)
+            return nullptr;
+        return static_cast<uint8_t *>(platform::global_lock(scanline_block_));
+    }
+
+private:
+    uint8_t *saved_input_block_;
+    bool file_opened_ = false;
+    pm_hglobal scanline_block_ = nullptr;
+};
+
+// Reads the header into pcx_header and sets up the stream. Returns 0, or the
+// result that ends the load.
+int32_t pcx_open(const char *name, int32_t flags, pcx_stream &stream, pcx_load_scope &scope)
+{
+    stream = pcx_stream{};
+    if ((flags & pcx_from_memory) != 0) {
+        if (pm_state.input_block == nullptr || pm_state.input_block_size < static_cast<uint32_t>(pcx_header_size))
+            return pcx_result_unreadable;
+        stream.picture = pm_state.input_block;
+        stream.picture_size = pm_state.input_block_size;
+        std::memcpy(pm_state.pcx_header, stream.picture, pcx_header_size);
+        pm_state.input_block += pcx_header_size;
+        stream.position = pm_state.input_block;
+        stream.left = stream.picture_size - pcx_header_size;
+        return pcx_result_done;
+    }
+    // Whatever the input block describes, file data always goes to read_buffer.
+    pm_state.input_block = pm_state.read_buffer;
+    if (!scope.open_file(name))
+        return pcx_result_cannot_open;
+    uint32_t got = 0;
+    if (!platform::file_read(pm_state.file_handle, pm_state.pcx_header, pcx_header_size, &got))
+        got = 0;
+    pm_state.bytes_read = got;
+    if (got < static_cast<uint32_t>(pcx_header_size))
+        return pcx_result_unreadable;
+    stream.position = pm_state.read_buffer;
+    stream.left = 0; // the first decode begins with a refill
+    return pcx_result_done;
+}
+
+// Decodes the picture's rows down to the last one drawn and converts those
+// inside the buffer. Rows above the buffer are decoded and dropped so that
+// the stream stays in step.
+void pcx_draw_rows(pcx_stream &stream, const pcx_picture &picture, const pcx_placement &place,
+                   pcx_row_converter convert, uint8_t *scanline)
+{
+    const int32_t length = picture.planes * picture.bytes_per_line;
+    const int32_t bytes = pcx_destination_bytes(pm_state.active_depth);
+    const int32_t last_row = place.first_row + place.rows;
+    for (int32_t r = 0; r < last_row; ++r) {
+        pcx_decode_scanline(stream, scanline, length);
+        if (r >= place.first_row) {
+            const int32_t buffer_row = place.top + (r - place.first_row);
+            uint8_t *row = pixel_address(pm_state.active_bits, pm_state.active_max_y, pm_state.active_stride,
+                                         place.left, buffer_row, bytes);
+            convert(scanline, row, place.first_column, place.columns, picture.bytes_per_line);
+        }
+        if (stream.carry > 0)
+            std::memmove(scanline, scanline + length, static_cast<size_t>(stream.carry));
+    }
+}
+
+int32_t pcx_load(const char *name, int32_t flags, pcx_load_scope &scope)
+{
+    pcx_stream stream;
+    if (const int32_t opened = pcx_open(name, flags, stream, scope); opened != pcx_result_done)
+        return opened;
+    if (pm_state.pcx_header[0] != pcx_manufacturer)
+        return pcx_result_unreadable;
+    const pcx_picture picture = pcx_parse_header(pm_state.pcx_header);
+    if (!pcx_readable(picture))
+        return pcx_result_unreadable;
+
+    pcx_placement place{};
+    if (!pcx_place(picture, flags, place))
+        return pcx_result_done;
+    const pcx_row_converter convert = pcx_choose_converter(picture.format, pm_state.active_depth);
+    if (convert == nullptr)
+        return pcx_result_no_converter;
+    uint8_t *scanline = scope.allocate_scanline(picture.planes * picture.bytes_per_line);
+    if (scanline == nullptr)
+        return pcx_result_out_of_memory;
+
+    const bool indexed_buffer = pm_state.active_depth == 8;
+    if (!indexed_buffer)
+        pcx_apply_palette(stream, picture, flags);
+    pcx_draw_rows(stream, picture, place, convert, scanline);
+    if (indexed_buffer)
+        pcx_apply_palette(stream, picture, flags);
+    return pcx_result_done;
+}
+
+} // namespace
+
+pcx_picture pcx_parse_header(const uint8_t header[pcx_header_size])
+{
+    pcx_header_layout fields;
+    std::memcpy(&fields, header, sizeof fields);
+    pcx_picture picture{};
+    picture.version = fields.version;
+    picture.bits_per_pixel = fields.bits_per_pixel;
+    picture.planes = fields.planes;
+    picture.bytes_per_line = pcx_le16(fields.bytes_per_line);
+    picture.x_min = pcx_le16(fields.x_min);
+    picture.y_min = pcx_le16(fields.y_min);
+    picture.width = pcx_le16(fields.x_max) - picture.x_min + 1;
+    picture.height = pcx_le16(fields.y_max) - picture.y_min + 1;
+    picture.format = pcx_classify(picture.planes, picture.bits_per_pixel);
+    return picture;
+}
+
+bool pcx_readable(const pcx_picture &picture)
+{
+    if (picture.width < 1 || picture.height < 1 || picture.planes < 1 || picture.bytes_per_line < 1)
+        return false;
+    switch (picture.format) {
+    case pcx_format::planar16:
+    case pcx_format::mono:
+        return picture.bytes_per_line >= (picture.width + 7) / 8;
+    case pcx_format::planar24:
+    case pcx_format::indexed8:
+        return picture.bytes_per_line >= picture.width;
+    case pcx_format::none:
+        break;
+    }
+    return true;
+}
+
+uint32_t pcx_refill_input(pcx_stream &stream)
+{
+    if (stream.picture != nullptr || stream.exhausted) {
+        stream.exhausted = true;
+        return 0;
+    }
+    // input_block_size may describe a caller's memory block; read_buffer's
+    // own size bounds what one read may bring.
+    uint32_t size = pm_state.input_block_size;
+    if (size == 0 || size > static_cast<uint32_t>(PM_READ_BUFFER_SIZE))
+        size = PM_READ_BUFFER_SIZE;
+    uint32_t got = 0;
+    if (!platform::file_read(pm_state.file_handle, pm_state.read_buffer, size, &got))
+        got = 0;
+    got = std::min(got, size);
+    pm_state.bytes_read = got;
+    stream.position = pm_state.read_buffer;
+    stream.left = got;
+    stream.exhausted = got == 0;
+    return got;
+}
+
+void pcx_decode_scanline(pcx_stream &stream, uint8_t *scanline, int32_t length)
+{
+    int32_t need = length - stream.carry;
+    if (need <= 0) {
+        stream.carry = -need; // the carried bytes fill this scanline too
+        return;
+    }
+    uint8_t *out = scanline + stream.carry;
+    while (need > 0) {
+        if (stream.left == 0 && pcx_refill_input(stream) == 0) {
+            stream.carry = 0;
+            return;
+        }
+        // A stretch of data bytes (below 0xC0) is copied whole.
+        const uint32_t limit = std::min(stream.left, static_cast<uint32_t>(need));
+        uint32_t literal = 0;
+        while (literal < limit && stream.position[literal] < 0xC0)
+            ++literal;
+        if (literal > 0) {
+            std::memcpy(out, stream.position, literal);
+            out += literal;
+            need -= static_cast<int32_t>(literal);
+            stream.position += literal;
+            stream.left -= literal;
+            continue;
+        }
+        // A run: count in the low six bits, then the value. A count of 0
+        // stores nothing; a run may pass the end of the scanline by up to 62
+        // bytes, which the spare bytes take.
+        const int32_t count = *stream.position++ & 0x3F;
+        --stream.left;
+        if (stream.left == 0 && pcx_refill_input(stream) == 0) {
+            stream.carry = 0;
+            return;
+        }
+        const uint8_t value = *stream.position++;
+        --stream.left;
+        std::memset(out, value, static_cast<size_t>(count));
+        out += count;
+        need -= count;
+    }
+    stream.carry = -need;
+}
+
+void pcx_set_palette_run(const uint8_t *rgb, int32_t colours)
+{
+    if (pm_state.active_depth > 8) {
+        pm_set_palette_entries(0, colours, rgb);
+        return;
+    }
+    if (colours == 256) // the trailer's triples keep their indices, 10..245
+        pm_set_palette_entries(pcx_static_colours, 236, rgb + 3 * pcx_static_colours);
+    else // monochrome and 16-colour pixels were stored as index + 10
+        pm_set_palette_entries(pcx_static_colours, colours, rgb);
+}
+
+void pcx_apply_palette(const pcx_stream &stream, const pcx_picture &picture, int32_t flags)
+{
+    if ((flags & pcx_keep_palette) != 0 || picture.planes == 3)
+        return;
+    if (picture.version == 5 && pcx_read_trailer(stream)) {
+        uint8_t *rgb = pm_state.scratch_area + 1;
+        if ((flags & pcx_no_reduction) == 0)
+            pm_reduce_colours(pcx_static_colours, 236, rgb);
+        pcx_set_palette_run(rgb, 256);
+        return;
+    }
+    pcx_set_palette_run(pm_state.pcx_header + offsetof(pcx_header_layout, colormap), 16);
+}
+
+} // namespace pm
+
+// Points the input block at a caller's picture for pcx_from_memory loads; a
+// null picture puts back read_buffer and 4096 bytes. Always 0.
+int32_t pm_set_input_block(const void *picture, uint32_t size)
+{
+    if (picture == nullptr) {
+        pm_state.input_block = pm_state.read_buffer;
+        pm_state.input_block_size = PM_READ_BUFFER_SIZE;
+        return 0;
+    }
+    // The field is not const because file loads read into it; a memory
+    // picture is only ever read.
+    pm_state.input_block = const_cast<uint8_t *>(static_cast<const uint8_t *>(picture));
+    pm_state.input_block_size = size;
+    return 0;
+}
+
+// Loads a PCX picture into the active buffer; refuses with the results
+// documented in pixmora.h.
+int32_t pm_load_pcx(const char *name, int32_t flags)
+{
+    if (pm_state.active_index < 0)
+        return 0;
+    pm::pcx_load_scope scope;
+    return pm::pcx_load(name, flags, scope);
+}

@@ -1,0 +1,647 @@
+// PCX loading: pictures built here byte by byte, loaded from memory and from
+// files, checked pixel by pixel and palette entry by palette entry.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "graphics/internal.h"
+#include "graphics/pcx.h"
+#include "support/library_fixture.h"
+
+namespace {
+
+using bytes = std::vector<uint8_t>;
+using pm::pcx_format;
+using pixmora_test::make_buffer;
+using pixmora_test::pixel_at;
+
+struct rgb {
+    uint8_t r, g, b;
+};
+rgb header_colour(int32_t i) { return {uint8_t(17 * i), uint8_t(255 - 16 * i), uint8_t(40 + 13 * i)}; }
+rgb trailer_colour(int32_t i) { return {uint8_t(i), uint8_t(255 - i), uint8_t(i * 37)}; }
+
+// ---- Building pictures ------------------------------------------------------
+
+// Run-length encodes bytes: runs of up to 63, single bytes below 0xC0 as
+// they are, others as a run of one.
+bytes rle_encode(const bytes &plain)
+{
+    bytes out;
+    for (size_t i = 0; i < plain.size();) {
+        size_t run = 1;
+        while (i + run < plain.size() && run < 63 && plain[i + run] == plain[i])
+            ++run;
+        if (run > 1 || plain[i] >= 0xC0)
+            out.push_back(uint8_t(0xC0 | run));
+        out.push_back(plain[i]);
+        i += run;
+    }
+    return out;
+}
+
+// A picture as index (or, for 24-bit planar, RGB) values and its file form.
+struct picture {
+    pcx_format format = pcx_format::indexed8;
+    int32_t width = 0, height = 0;
+    int32_t bytes_per_line = 0; // 0: the row's bytes rounded up to even
+    uint8_t version = 5;
+    int32_t x_min = 0, y_min = 0;
+    bool trailer = true;
+    std::vector<uint8_t> values; // index per pixel, or r, g, b per pixel
+
+    int32_t planes() const
+    {
+        return format == pcx_format::planar16 ? 4 : format == pcx_format::planar24 ? 3 : 1;
+    }
+    int32_t line() const
+    {
+        if (bytes_per_line != 0)
+            return bytes_per_line;
+        const bool bits = format == pcx_format::mono || format == pcx_format::planar16;
+        const int32_t row = bits ? (width + 7) / 8 : width;
+        return row + (row & 1);
+    }
+    uint8_t index(int32_t x, int32_t y) const { return values[size_t(y * width + x)]; }
+    rgb colour(int32_t x, int32_t y) const
+    {
+        const uint8_t *v = &values[size_t(3 * (y * width + x))];
+        return {v[0], v[1], v[2]};
+    }
+
+    // The decoded scanlines, planes one after the other.
+    bytes decoded() const
+    {
+        const int32_t bpl = line();
+        bytes out(size_t(height * planes() * bpl), 0);
+        for (int32_t y = 0; y < height; ++y) {
+            uint8_t *scan = &out[size_t(y * planes() * bpl)];
+            for (int32_t x = 0; x < width; ++x) {
+                if (format == pcx_format::indexed8) {
+                    scan[x] = index(x, y);
+                } else if (format == pcx_format::planar24) {
+                    const rgb c = colour(x, y);
+                    scan[x] = c.r, scan[bpl + x] = c.g, scan[2 * bpl + x] = c.b;
+                } else {
+                    for (int32_t p = 0; p < planes(); ++p)
+                        if ((index(x, y) >> p) & 1)
+                            scan[p * bpl + x / 8] |= uint8_t(0x80 >> (x % 8));
+                }
+            }
+        }
+        return out;
+    }
+
+    std::array<uint8_t, 128> header() const
+    {
+        pm::pcx_header_layout h{};
+        h.manufacturer = 0x0A;
+        h.version = version;
+        h.encoding = 1;
+        h.bits_per_pixel = uint8_t(format == pcx_format::mono || format == pcx_format::planar16 ? 1 : 8);
+        h.x_min = pm::pcx_le16(uint16_t(x_min));
+        h.y_min = pm::pcx_le16(uint16_t(y_min));
+        h.x_max = pm::pcx_le16(uint16_t(x_min + width - 1));
+        h.y_max = pm::pcx_le16(uint16_t(y_min + height - 1));
+        for (int32_t i = 0; i < 16; ++i) {
+            const rgb c = header_colour(i);
+            h.colormap[3 * i] = c.r, h.colormap[3 * i + 1] = c.g, h.colormap[3 * i + 2] = c.b;
+        }
+        h.planes = uint8_t(planes());
+        h.bytes_per_line = pm::pcx_le16(uint16_t(line()));
+        std::array<uint8_t, 128> out;
+        std::memcpy(out.data(), &h, 128);
+        return out;
+    }
+
+    // Header, data (encoded unless given) and, if asked, the trailer palette.
+    bytes file(const bytes &data) const
+    {
+        const auto h = header();
+        bytes out(128 + data.size() + (trailer ? 769 : 0));
+        std::memcpy(out.data(), h.data(), 128);
+        std::copy(data.begin(), data.end(), out.begin() + 128);
+        if (trailer) {
+            uint8_t *end = &out[128 + data.size()];
+            end[0] = 0x0C;
+            for (int32_t i = 0; i < 256; ++i) {
+                const rgb c = trailer_colour(i);
+                end[1 + 3 * i] = c.r, end[2 + 3 * i] = c.g, end[3 + 3 * i] = c.b;
+            }
+        }
+        return out;
+    }
+    bytes file() const { return file(rle_encode(decoded())); }
+};
+
+// A picture of every format whose values vary in both directions.
+picture make_picture(pcx_format format, int32_t width, int32_t height)
+{
+    picture p;
+    p.format = format;
+    p.width = width;
+    p.height = height;
+    const int32_t per_pixel = format == pcx_format::planar24 ? 3 : 1;
+    const int32_t modulus = format == pcx_format::mono ? 2 : format == pcx_format::planar16 ? 16 : 256;
+    for (int32_t y = 0; y < height; ++y)
+        for (int32_t x = 0; x < width; ++x)
+            for (int32_t c = 0; c < per_pixel; ++c)
+                p.values.push_back(uint8_t((x * 7 + y * 13 + c * 50 + x * y) % modulus));
+    return p;
+}
+
+// ---- Checking pixels ----------------------------------------------------------
+
+bytes colour_pixel(rgb c)
+{
+    switch (pm_state.active_depth) {
+    case 16: {
+        const uint16_t v = pm::rgb565(c.r, c.g, c.b);
+        return {uint8_t(v & 0xFF), uint8_t(v >> 8)};
+    }
+    case 24:
+        return {c.b, c.g, c.r};
+    default:
+        return {c.b, c.g, c.r, 0};
+    }
+}
+
+// The pixel a picture's (x, y) should become, with the given palette colours.
+bytes expected_pixel(const picture &p, int32_t x, int32_t y, const std::function<rgb(int32_t)> &palette)
+{
+    if (p.format == pcx_format::planar24)
+        return colour_pixel(p.colour(x, y));
+    if (pm_state.active_depth == 8)
+        return {uint8_t(p.index(x, y) + (p.format == pcx_format::indexed8 ? 0 : 10))};
+    return colour_pixel(palette(p.index(x, y)));
+}
+
+// Compares a w x h rectangle of the buffer at (left, top) with expected(x, y)
+// for x, y counted within the rectangle; reports the first difference.
+::testing::AssertionResult pixels_are(int32_t left, int32_t top, int32_t w, int32_t h,
+                                      const std::function<bytes(int32_t, int32_t)> &expected)
+{
+    const int32_t size = pm_state.active_depth / 8;
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) {
+            const bytes want = expected(x, y);
+            const uint8_t *got = pixel_at(left + x, top + y);
+            if (std::memcmp(got, want.data(), size_t(size)) != 0) {
+                auto result = ::testing::AssertionFailure() << "first difference at (" << left + x << ", " << top + y
+                                                            << "): got";
+                for (int32_t i = 0; i < size; ++i)
+                    result << ' ' << int(got[i]);
+                result << ", expected";
+                for (uint8_t b : want)
+                    result << ' ' << int(b);
+                return result;
+            }
+        }
+    return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult same_bytes(const bytes &expected, const bytes &actual)
+{
+    if (expected.size() != actual.size())
+        return ::testing::AssertionFailure() << "sizes " << expected.size() << " and " << actual.size();
+    for (size_t i = 0; i < expected.size(); ++i)
+        if (expected[i] != actual[i])
+            return ::testing::AssertionFailure() << "first difference at byte " << i << ": expected "
+                                                 << int(expected[i]) << ", got " << int(actual[i]);
+    return ::testing::AssertionSuccess();
+}
+
+bytes buffer_bytes()
+{
+    return bytes(pm_state.active_bits, pm_state.active_bits + pm_state.active_stride * pm_state.active_height);
+}
+
+rgb palette_entry(int32_t i)
+{
+    const pm_paletteentry &e = pm_state.logical_palette.palPalEntry[i];
+    return {e.peRed, e.peGreen, e.peBlue};
+}
+bool same_colour(rgb a, rgb b) { return a.r == b.r && a.g == b.g && a.b == b.b; }
+
+// What must stay as it was after a refusal.
+struct snapshot {
+    bytes pixels, palette, lookup;
+    uint8_t *input_block;
+    static snapshot take()
+    {
+        const auto *pal = reinterpret_cast<const uint8_t *>(&pm_state.logical_palette);
+        return {buffer_bytes(), bytes(pal, pal + sizeof pm_state.logical_palette),
+                bytes(pm_state.pixel_lookup, pm_state.pixel_lookup + 1024), pm_state.input_block};
+    }
+};
+::testing::AssertionResult unchanged(const snapshot &before)
+{
+    const snapshot now = snapshot::take();
+    if (auto r = same_bytes(before.pixels, now.pixels); !r)
+        return r << " (pixels)";
+    if (auto r = same_bytes(before.palette, now.palette); !r)
+        return r << " (palette)";
+    if (auto r = same_bytes(before.lookup, now.lookup); !r)
+        return r << " (pixel lookup)";
+    if (before.input_block != now.input_block)
+        return ::testing::AssertionFailure() << "input_block not restored";
+    return ::testing::AssertionSuccess();
+}
+
+class PcxLoad : public pixmora_test::LibraryTest {
+protected:
+    void SetUp() override
+    {
+        LibraryTest::SetUp();
+        pixmora_test::start_library(32);
+        pm_realize_palette(pm_create_default_palette());
+    }
+    void TearDown() override
+    {
+        for (const auto &path : files_)
+            std::filesystem::remove(path);
+        LibraryTest::TearDown();
+    }
+    int32_t load(const bytes &file, int32_t flags = 0)
+    {
+        pm_set_input_block(file.data(), uint32_t(file.size()));
+        return pm_load_pcx(nullptr, flags | pcx_from_memory);
+    }
+    std::string write_file(const bytes &content)
+    {
+        const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
+        const auto path = std::filesystem::temp_directory_path() /
+                          (std::string("pixmora_pcx_") + info->name() + std::to_string(files_.size()) + ".pcx");
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(content.data()),
+                                                    std::streamsize(content.size()));
+        files_.push_back(path);
+        return path.string();
+    }
+    // Fills the buffer with a byte so that untouched pixels show.
+    void fill_buffer(uint8_t value)
+    {
+        std::memset(pm_state.active_bits, value, size_t(pm_state.active_stride * pm_state.active_height));
+    }
+
+private:
+    std::vector<std::filesystem::path> files_;
+};
+
+// ---- Results and what each leaves alone ------------------------------------------
+
+TEST_F(PcxLoad, NoActiveBufferDoesNothingEvenForAMissingFile)
+{
+    EXPECT_EQ(pm_load_pcx("no-such-picture.pcx", 0), 0);
+}
+
+TEST_F(PcxLoad, FileRefusals)
+{
+    make_buffer(16, 16, 32);
+    const snapshot before = snapshot::take();
+    EXPECT_EQ(pm_load_pcx("no-such-picture.pcx", 0), 1);
+    EXPECT_EQ(pm_load_pcx(nullptr, 0), 1);
+    const bytes whole = make_picture(pcx_format::indexed8, 4, 4).file();
+    EXPECT_EQ(pm_load_pcx(write_file(bytes(whole.begin(), whole.begin() + 127)).c_str(), 0), 2);
+    EXPECT_TRUE(unchanged(before));
+}
+
+TEST_F(PcxLoad, RefusalsChangeNothing)
+{
+    const picture indexed = make_picture(pcx_format::indexed8, 6, 4);
+    auto with = [](picture p, const std::function<void(picture &)> &change) {
+        change(p);
+        return p.file();
+    };
+    const bytes indexed_file = indexed.file();
+    auto patched = [&](size_t offset, std::initializer_list<uint8_t> values) {
+        bytes file = indexed_file;
+        std::copy(values.begin(), values.end(), file.begin() + long(offset));
+        return file;
+    };
+    const struct {
+        const char *what;
+        bytes file;
+        int32_t depth, flags, result;
+        bool fail_allocation;
+    } cases[] = {
+        {"block shorter than its header", bytes(indexed_file.begin(), indexed_file.begin() + 100), 32, 0, 2, false},
+        {"first byte not 0x0A", patched(0, {0x0B}), 32, 0, 2, false},
+        {"Xmax < Xmin", patched(4, {10, 0}), 32, 0, 2, false},
+        {"Ymax < Ymin", patched(6, {5, 0}), 32, 0, 2, false},
+        {"BytesPerLine 0", patched(66, {0, 0}), 32, 0, 2, false},
+        {"BytesPerLine below the width", patched(66, {4, 0}), 8, 0, 2, false},
+        {"no planes", patched(65, {0}), 32, 0, 2, false},
+        {"monochrome BytesPerLine below the width",
+         with(make_picture(pcx_format::mono, 20, 2), [](picture &p) { p.bytes_per_line = 2; }), 16, 0, 2, false},
+        {"24-bit planar into 8 bits", make_picture(pcx_format::planar24, 4, 4).file(), 8, 0, 3, false},
+        {"one plane of 4 bits", patched(3, {4}), 32, 0, 3, false},
+        {"one plane of 2 bits", patched(3, {2}), 24, 0, 3, false},
+        {"one plane of 4 bits at 8", patched(3, {4}), 8, 0, 3, false},
+        {"one plane of 4 bits at 16", patched(3, {4}), 16, 0, 3, false},
+        {"no converter but right of the buffer", patched(3, {4, 40, 0, 0, 0, 45, 0}), 32, 0, 0, false},
+        {"below the buffer", with(indexed, [](picture &p) { p.y_min = 16; }), 32, 0, 0, false},
+        {"above and left of the buffer", indexed_file, 32, pcx_at_cursor, 0, false},
+        {"scanline buffer not allocated", indexed.file(), 16, 0, 4, true},
+        {"scanline buffer not allocated at 8", indexed.file(), 8, 0, 4, true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const int32_t handle = make_buffer(16, 16, c.depth);
+        fill_buffer(0x5A);
+        pm_move_cursor(-6, -4);
+        pm_set_input_block(c.file.data(), uint32_t(c.file.size()));
+        const snapshot before = snapshot::take();
+        if (c.fail_allocation)
+            soft::fail_next_global_allocs(1);
+        EXPECT_EQ(pm_load_pcx(nullptr, c.flags | pcx_from_memory), c.result);
+        EXPECT_TRUE(unchanged(before));
+        soft::fail_next_global_allocs(0);
+        pm_buffer_deactivate();
+        pm_buffer_destroy(handle);
+    }
+}
+
+// ---- Converters -------------------------------------------------------------------
+
+TEST_F(PcxLoad, EveryConverterAtEveryDepth)
+{
+    for (pcx_format format : {pcx_format::mono, pcx_format::planar16, pcx_format::indexed8, pcx_format::planar24})
+        for (int32_t depth : {8, 16, 24, 32}) {
+            if (format == pcx_format::planar24 && depth == 8)
+                continue;
+            SCOPED_TRACE("format " + std::to_string(int(format)) + " at " + std::to_string(depth) + " bits");
+            picture p = make_picture(format, 13, 5); // odd width: padding in every scanline
+            p.trailer = format == pcx_format::indexed8;
+            const int32_t handle = make_buffer(20, 8, depth);
+            ASSERT_EQ(load(p.file(), pcx_no_reduction), 0);
+            const auto palette = format == pcx_format::indexed8 ? trailer_colour : header_colour;
+            EXPECT_TRUE(pixels_are(0, 0, 13, 5, [&](int32_t x, int32_t y) { return expected_pixel(p, x, y, palette); }));
+            pm_buffer_deactivate();
+            pm_buffer_destroy(handle);
+        }
+}
+
+TEST_F(PcxLoad, OddWidthWithEvenBytesPerLineLeavesTheColumnAfterAlone)
+{
+    make_buffer(8, 4, 8);
+    fill_buffer(0xEE);
+    picture p = make_picture(pcx_format::indexed8, 3, 2);
+    p.values = {1, 2, 3, 4, 5, 6};
+    bytes data = {1, 2, 3, 0x77, 4, 5, 6, 0x77}; // the pad byte of each scanline is 0x77
+    ASSERT_EQ(load(p.file(data), pcx_no_reduction), 0);
+    EXPECT_TRUE(pixels_are(0, 0, 4, 2, [&](int32_t x, int32_t y) {
+        return bytes{x < 3 ? p.index(x, y) : uint8_t(0xEE)};
+    }));
+}
+
+// ---- Palettes -----------------------------------------------------------------------
+
+TEST_F(PcxLoad, PaletteEntriesByDepthAndPicture)
+{
+    auto versioned = [](picture p, uint8_t version, bool trailer) {
+        p.version = version;
+        p.trailer = trailer;
+        return p;
+    };
+    const struct {
+        const char *what;
+        picture p;
+        int32_t depth;
+        int32_t first, count, source_first; // entries set, from which colour
+        bool from_trailer;
+    } cases[] = {
+        {"monochrome at 8", versioned(make_picture(pcx_format::mono, 9, 3), 5, false), 8, 10, 16, 0, false},
+        {"256 colours at 8", make_picture(pcx_format::indexed8, 9, 3), 8, 10, 236, 10, true},
+        {"256 colours, not version 5, at 8", versioned(make_picture(pcx_format::indexed8, 9, 3), 3, true), 8, 10, 16, 0,
+         false},
+        {"version 5 without the marker at 8", versioned(make_picture(pcx_format::indexed8, 9, 3), 5, false), 8, 10, 16,
+         0, false},
+        {"version 5 without the marker at 32", versioned(make_picture(pcx_format::indexed8, 9, 3), 5, false), 32, 0, 16,
+         0, false},
+        {"monochrome with a trailer at 32", make_picture(pcx_format::mono, 9, 3), 32, 0, 256, 0, true},
+        {"16 colours at 24", versioned(make_picture(pcx_format::planar16, 9, 3), 2, false), 24, 0, 16, 0, false},
+        {"24-bit planar at 16", make_picture(pcx_format::planar24, 9, 3), 16, 0, 0, 0, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const int32_t handle = make_buffer(12, 4, c.depth);
+        std::vector<rgb> before;
+        for (int32_t i = 0; i < 256; ++i)
+            before.push_back(palette_entry(i));
+        ASSERT_EQ(load(c.p.file(), pcx_no_reduction), 0);
+        for (int32_t i = 0; i < 256; ++i) {
+            const bool set = i >= c.first && i < c.first + c.count;
+            const int32_t source = i - c.first + c.source_first;
+            const rgb want = !set ? before[size_t(i)] : c.from_trailer ? trailer_colour(source) : header_colour(source);
+            ASSERT_TRUE(same_colour(palette_entry(i), want)) << "entry " << i;
+        }
+        if (c.depth == 8) {
+            EXPECT_TRUE(pixels_are(0, 0, 9, 3, [&](int32_t x, int32_t y) { return expected_pixel(c.p, x, y, nullptr); }));
+        }
+        pm_buffer_deactivate();
+        pm_buffer_destroy(handle);
+    }
+}
+
+TEST_F(PcxLoad, TrailerIsNotLookedForInsideTheHeader)
+{
+    // A version-5 block of 800 bytes: the byte 769 from its end lies in the
+    // header's palette and happens to be 0x0C.
+    make_buffer(8, 8, 32);
+    picture p = make_picture(pcx_format::indexed8, 2, 2);
+    p.trailer = false;
+    bytes file = p.file();
+    file.resize(800, 0);
+    file[800 - 769] = 0x0C;
+    const rgb entry_20 = palette_entry(20);
+    ASSERT_EQ(load(file, pcx_no_reduction), 0);
+    EXPECT_TRUE(same_colour(palette_entry(5), rgb{file[16 + 15], file[16 + 16], file[16 + 17]}));
+    EXPECT_TRUE(same_colour(palette_entry(20), entry_20)) << "a trailer was read from inside the header";
+}
+
+TEST_F(PcxLoad, ReductionFitsTheColoursIntoTheFreeEntries)
+{
+    make_buffer(8, 4, 8);
+    picture p = make_picture(pcx_format::indexed8, 8, 4);
+    for (size_t i = 0; i < p.values.size(); ++i)
+        p.values[i] = i % 3 == 0 ? 0 : i % 3 == 1 ? 255 : 7;
+    ASSERT_EQ(load(p.file()), 0);
+    for (int32_t y = 0; y < 4; ++y)
+        for (int32_t x = 0; x < 8; ++x) {
+            const uint8_t stored = *pixel_at(x, y);
+            ASSERT_TRUE(stored >= 10 && stored <= 12) << "pixel (" << x << ", " << y << ") = " << int(stored);
+            ASSERT_TRUE(same_colour(palette_entry(stored), trailer_colour(p.index(x, y))))
+                << "pixel (" << x << ", " << y << ")";
+        }
+}
+
+TEST_F(PcxLoad, KeepPaletteConvertsThroughTheLookupAsItStood)
+{
+    make_buffer(8, 4, 16);
+    const snapshot before = snapshot::take();
+    const std::array<uint8_t, 1024> lookup = std::to_array(pm_state.pixel_lookup);
+    const picture p = make_picture(pcx_format::indexed8, 8, 4);
+    ASSERT_EQ(load(p.file(), pcx_keep_palette), 0);
+    EXPECT_TRUE(same_bytes(before.palette, snapshot::take().palette));
+    EXPECT_TRUE(pixels_are(0, 0, 8, 4, [&](int32_t x, int32_t y) {
+        const uint8_t *entry = &lookup[size_t(2 * p.index(x, y))];
+        return bytes{entry[0], entry[1]};
+    }));
+}
+
+// ---- Placement and cutting --------------------------------------------------------
+
+TEST_F(PcxLoad, PlacementAndCutting)
+{
+    const struct {
+        const char *what;
+        int32_t x_min, y_min, flags, cursor_x, cursor_y;
+        int32_t left, top; // where the picture's (0, 0) should land
+    } cases[] = {
+        {"header window", 10, 20, 0, 0, 0, 10, 20},
+        {"at the cursor", 10, 20, pcx_at_cursor, 3, 4, 3, 4},
+        {"cut right and bottom", 0, 0, pcx_at_cursor, 27, 28, 27, 28},
+        {"cut left and top", 0, 0, pcx_at_cursor, -5, -3, -5, -3},
+        {"header window cut right and bottom", 30, 30, 0, 0, 0, 30, 30},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const int32_t handle = make_buffer(32, 32, 24);
+        fill_buffer(0x11);
+        picture p = make_picture(pcx_format::planar24, 9, 7);
+        p.x_min = c.x_min;
+        p.y_min = c.y_min;
+        pm_move_cursor(c.cursor_x, c.cursor_y);
+        ASSERT_EQ(load(p.file(), c.flags), 0);
+        EXPECT_TRUE(pixels_are(0, 0, 32, 32, [&](int32_t x, int32_t y) {
+            const int32_t px = x - c.left, py = y - c.top;
+            if (px < 0 || py < 0 || px >= p.width || py >= p.height)
+                return bytes{0x11, 0x11, 0x11};
+            return expected_pixel(p, px, py, nullptr);
+        }));
+        pm_buffer_deactivate();
+        pm_buffer_destroy(handle);
+    }
+}
+
+// ---- Decoding ----------------------------------------------------------------------
+
+// Decodes `count` scanlines of `length` bytes from an encoded block, the way
+// the loader does, and returns them one after the other.
+bytes decode_lines(const bytes &encoded, int32_t length, int32_t count, std::vector<int32_t> *carries = nullptr)
+{
+    pm::pcx_stream stream{};
+    stream.picture = encoded.data();
+    stream.picture_size = uint32_t(encoded.size());
+    stream.position = encoded.data();
+    stream.left = uint32_t(encoded.size());
+    bytes scanline(size_t(length + pm::pcx_scanline_spare), 0), out;
+    for (int32_t i = 0; i < count; ++i) {
+        pm::pcx_decode_scanline(stream, scanline.data(), length);
+        out.insert(out.end(), scanline.begin(), scanline.begin() + length);
+        if (carries)
+            carries->push_back(stream.carry);
+        std::memmove(scanline.data(), scanline.data() + length, size_t(stream.carry));
+    }
+    return out;
+}
+
+TEST(PcxDecode, RunsLiteralsAndCarries)
+{
+    // A run of 63 into 2-byte scanlines fills 31 of them and half of the
+    // next, which the 8 completes; the input then ends and the last repeats.
+    bytes long_run(66, 4);
+    long_run[63] = long_run[65] = 8;
+    std::vector<int32_t> long_run_carries(33, 0);
+    for (int32_t i = 0; i < 31; ++i)
+        long_run_carries[size_t(i)] = 61 - 2 * i;
+    const struct {
+        const char *what;
+        bytes encoded;
+        int32_t length, count;
+        bytes expected;
+        std::vector<int32_t> carries;
+    } cases[] = {
+        {"literals and a run", {1, 2, 0xC3, 9, 0xBF}, 6, 1, {1, 2, 9, 9, 9, 0xBF}, {0}},
+        {"0xC0 consumes its value", {0xC0, 0xFF, 5, 0xC1, 0xC0, 6}, 3, 1, {5, 0xC0, 6}, {0}},
+        {"a run crosses the scanline end", {1, 0xC4, 7, 2, 3}, 3, 2, {1, 7, 7, 7, 7, 2}, {2, 0}},
+        {"carry longer than a scanline", {0xFF, 4, 8}, 2, 33, long_run, long_run_carries},
+        {"data ends: rows repeat the buffer", {1, 2, 3, 4, 5}, 3, 3, {1, 2, 3, 4, 5, 3, 4, 5, 3}, {0, 0, 0}},
+        {"data ends after a run byte", {1, 0xC5}, 3, 2, {1, 0, 0, 1, 0, 0}, {0, 0}},
+        {"endless 0xC0 pairs", bytes(4000, 0xC0), 10, 3, bytes(30, 0), {0, 0, 0}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<int32_t> carries;
+        const bytes got = decode_lines(c.encoded, c.length, c.count, &carries);
+        EXPECT_TRUE(same_bytes(c.expected, got));
+        EXPECT_EQ(carries, c.carries);
+    }
+}
+
+TEST_F(PcxLoad, RunsCrossingScanlinesAndShortDataThroughALoad)
+{
+    make_buffer(4, 4, 8);
+    picture p = make_picture(pcx_format::indexed8, 3, 4);
+    p.bytes_per_line = 3;
+    p.trailer = false;
+    // Row 0: 1 2 3; row 1: 3 3 4 (a run of three 3s crossing from row 0);
+    // row 2 is cut short after 5, so rows 2 and 3 keep the bytes before.
+    const bytes data = {1, 2, 0xC3, 3, 4, 5};
+    ASSERT_EQ(load(p.file(data), pcx_no_reduction), 0);
+    const uint8_t rows[4][3] = {{1, 2, 3}, {3, 3, 4}, {5, 3, 4}, {5, 3, 4}};
+    EXPECT_TRUE(pixels_are(0, 0, 3, 4, [&](int32_t x, int32_t y) { return bytes{rows[y][x]}; }));
+}
+
+// ---- Sources ---------------------------------------------------------------------
+
+TEST_F(PcxLoad, FileAndMemoryGiveTheSamePictureEveryTime)
+{
+    // Large enough to take several refills of the file's 4096-byte blocks.
+    picture p = make_picture(pcx_format::indexed8, 200, 120);
+    const bytes file = p.file();
+    ASSERT_GT(file.size(), 3u * 4096);
+    make_buffer(200, 120, 32);
+
+    ASSERT_EQ(load(file), 0);
+    const bytes first = buffer_bytes();
+    EXPECT_TRUE(pixels_are(0, 0, 200, 120, [&](int32_t x, int32_t y) { return expected_pixel(p, x, y, trailer_colour); }));
+    fill_buffer(0);
+    ASSERT_EQ(load(file), 0);
+    EXPECT_TRUE(same_bytes(first, buffer_bytes())) << "second load of the same block";
+
+    // A caller's block stays described while a file loads into read_buffer,
+    // whose refills are bounded by the block's size.
+    const std::string path = write_file(file);
+    for (uint32_t block_size : {4096u, 100u, 1u << 20}) {
+        SCOPED_TRACE("input_block_size " + std::to_string(block_size));
+        std::vector<uint8_t> elsewhere(16);
+        pm_set_input_block(elsewhere.data(), block_size);
+        fill_buffer(0);
+        ASSERT_EQ(pm_load_pcx(path.c_str(), 0), 0);
+        EXPECT_TRUE(same_bytes(first, buffer_bytes())) << "file source";
+        EXPECT_EQ(pm_state.input_block, elsewhere.data());
+        EXPECT_EQ(pm_state.input_block_size, block_size);
+    }
+}
+
+TEST_F(PcxLoad, ShortFileFindsNoTrailerAndRepeatsItsLastRow)
+{
+    make_buffer(8, 8, 32);
+    picture p = make_picture(pcx_format::indexed8, 4, 4);
+    p.trailer = false;
+    bytes file = p.file(bytes{0xC4, 9, 0xC2, 6});
+    ASSERT_EQ(pm_load_pcx(write_file(file).c_str(), 0), 0);
+    EXPECT_TRUE(pixels_are(0, 0, 4, 4, [&](int32_t x, int32_t y) {
+        return colour_pixel(header_colour(y == 0 || x >= 2 ? 9 : 6));
+    }));
+}
+
+} // namespace
