@@ -236,11 +236,28 @@ int32_t pm_set_palette_entries(int32_t first, int32_t count, const uint8_t *rgb)
 /* ---- PCX pictures ------------------------------------------------------- */
 
 /* Points the input block at a picture of size bytes in memory, for
- * pm_load_pcx with pcx_from_memory. The caller keeps the bytes alive. 0. */
+ * pm_load_pcx with pcx_from_memory. The caller keeps the bytes alive; the
+ * loader only reads them, never past size. A null picture puts back
+ * read_buffer and 4096 bytes. File loads always read into read_buffer, at
+ * most min(size, 4096) bytes at a time. 0. */
 int32_t pm_set_input_block(const void *picture, uint32_t size);
-/* Loads a PCX picture into the active buffer. 0 done (or no buffer active, or
- * nothing within the buffer); 1 the file cannot be opened; 2 not a readable
- * picture; 3 no converter for this format and depth; 4 out of memory. */
+/* Loads a PCX picture into the active buffer, at its header window or, with
+ * pcx_at_cursor, with its top-left corner at the cursor. Only pixels inside
+ * the buffer are written: a picture is cut at every edge (rows above the top
+ * edge are still decoded, so the rest stays in place). Results:
+ *   0 done, also when the data ends early (the later rows repeat the last
+ *     scanline), when no buffer is active, or when no part of the picture
+ *     lies within the buffer (then nothing changes);
+ *   1 the file cannot be opened;
+ *   2 not a readable picture: fewer than 128 bytes (file or memory block), a
+ *     first byte other than 0x0A, a window of width or height 0 or less, no
+ *     planes, or BytesPerLine 0 or too small for a row of the window's width.
+ *     These are checked before placement, so they give 2 wherever the
+ *     picture would land;
+ *   3 no converter for this format and depth;
+ *   4 out of memory.
+ * After 1 to 4 no pixel and no palette entry has changed. A trailer palette
+ * is used only when it lies wholly after the 128-byte header. */
 int32_t pm_load_pcx(const char *name, int32_t flags);
 /* Writes columns min_x..max_x, rows min_y..max_y of the active buffer as a
  * version-5 PCX file whose header window is 0..width-1, 0..height-1: an 8-bit
