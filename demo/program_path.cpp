@@ -30,7 +30,7 @@ uint32_t program_file_name(char *buffer, uint32_t size)
 void fill_program_directory(char (&directory)[path_capacity], program_file_source source)
 {
     directory[0] = '\0';
-    uint32_t length = source(directory, path_capacity - 1);
+    uint32_t length = source(directory, path_capacity);
     if (length > path_capacity - 1)
         length = path_capacity - 1;
     directory[length] = '\0';

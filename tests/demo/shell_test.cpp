@@ -1,0 +1,139 @@
+// The shell's events and loop, run on a scripted software-display window.
+#include <algorithm>
+#include <string>
+
+#include "demo/soft_window.h"
+#include "tests/demo/demo_fixture.h"
+
+namespace {
+
+using demo::soft_window;
+using demo_test::DemoTest;
+using kind = soft_window::event_kind;
+
+// Records what the library looked like when the shell asked for the context
+// (on create) and when each presentation was shown.
+class watching_window : public soft_window {
+public:
+    using soft_window::soft_window;
+    pm_hdc get_dc() override
+    {
+        started_at_create = pm_state.started;
+        return soft_window::get_dc();
+    }
+    int32_t started_at_create = -1;
+};
+
+using ShellTest = DemoTest;
+
+TEST_F(ShellTest, RunsFramesAndEndsCleanlyWithCodeZero)
+{
+    watching_window window(640, 400, {{kind::idle, 3}});
+    std::vector<soft::stretch_call> shown;
+    window.on_shown = [&](const soft_window &) { shown.push_back(soft::calls().stretches.back()); };
+
+    EXPECT_EQ(demo::run(window), 0);
+
+    EXPECT_EQ(window.started_at_create, 0) << "create comes before the library starts";
+    EXPECT_EQ(window.frames(), 3);
+    EXPECT_EQ(window.paints(), 1);
+    ASSERT_EQ(shown.size(), 4u);
+    for (const auto &s : shown) {
+        // Size arrived before the first paint: every presentation fills the client area.
+        EXPECT_EQ(s.dst_width, 640);
+        EXPECT_EQ(s.dst_height, 400);
+    }
+    EXPECT_EQ(demo::animation.scroll_x, 24);
+    EXPECT_TRUE(window.dc_released());
+    EXPECT_EQ(pm_state.started, 0) << "the view's destruction shuts the library down";
+    EXPECT_EQ(soft::live_objects(), 0) << "palette, bitmaps and memory context are all released";
+    EXPECT_EQ(demo::shell.view_object, nullptr);
+}
+
+TEST_F(ShellTest, NoLogoWhenTheLoopNeverIdles)
+{
+    std::vector<soft_window::event> busy;
+    for (int i = 0; i < 10; ++i) {
+        busy.push_back({kind::paint});
+        busy.push_back({kind::size, 300 + i, 200});
+        busy.push_back({kind::focus});
+    }
+    busy.push_back({kind::close});
+    soft_window window(640, 400, busy);
+
+    EXPECT_EQ(demo::run(window), 0);
+    EXPECT_EQ(window.frames(), 0);
+    EXPECT_GE(window.paints(), 11);
+    EXPECT_EQ(demo::animation.first_use, 0);
+    EXPECT_FALSE(demo::animation.first_logo.has_value());
+    EXPECT_FALSE(demo::animation.second_logo.has_value());
+    EXPECT_EQ(demo::animation.exit_actions, 0);
+    EXPECT_EQ(pm_state.started, 0);
+}
+
+TEST_F(ShellTest, PaintBeforeSizePresentsOntoNothing)
+{
+    soft_window window(640, 400, {});
+    demo::shell.port = &window;
+    ASSERT_TRUE(window.open());
+    pm_startup();
+    int32_t handle = pixmora_test::make_buffer(320, 200);
+    soft::clear_calls();
+
+    demo::on_paint();
+
+    ASSERT_EQ(soft::calls().stretches.size(), 1u);
+    EXPECT_EQ(soft::calls().stretches[0].dst_width, 0);
+    EXPECT_EQ(soft::calls().stretches[0].dst_height, 0);
+    EXPECT_EQ(window.paints(), 1);
+    pm_buffer_deactivate();
+    pm_buffer_destroy(handle);
+}
+
+TEST_F(ShellTest, FocusRealizesThePaletteAndRepaintsEverything)
+{
+    soft_window window(640, 400, {{kind::idle, 5}});
+    demo::shell.port = &window;
+    ASSERT_TRUE(window.open());
+    pm_startup();
+    int32_t handle = pixmora_test::make_buffer(320, 200);
+    demo::on_size(640, 400);
+    soft::clear_calls();
+
+    demo::on_focus();
+    EXPECT_EQ(soft::calls().palette_realizations.size(), 1u);
+    ASSERT_FALSE(soft::calls().palette_selects.empty());
+    EXPECT_EQ(soft::calls().palette_selects.back().palette, demo::shell.palette);
+    EXPECT_EQ(soft::calls().palette_selects.back().background, 0);
+    EXPECT_TRUE(soft::calls().stretches.empty()) << "the repaint waits for the loop";
+
+    // The repaint comes before any idle frame.
+    EXPECT_TRUE(window.dispatch_waiting_event());
+    ASSERT_EQ(soft::calls().stretches.size(), 1u);
+    EXPECT_EQ(soft::calls().stretches[0].dst_width, 640);
+    EXPECT_EQ(soft::calls().stretches[0].dst_height, 400);
+    EXPECT_FALSE(window.dispatch_waiting_event());
+    pm_buffer_deactivate();
+    pm_buffer_destroy(handle);
+}
+
+TEST_F(ShellTest, MissingPicturesAreReportedAndTheDemoRunsOn)
+{
+    demo::shell.program_file = [](char *buffer, uint32_t size) -> uint32_t {
+        std::snprintf(buffer, size, "%s/no-such-directory/demo", PIXMORA_DEMO_DIR);
+        return static_cast<uint32_t>(std::strlen(buffer));
+    };
+    soft_window window(320, 200, {{kind::idle, 2}});
+    testing::internal::CaptureStderr();
+    int32_t code = demo::run(window);
+    std::string errors = testing::internal::GetCapturedStderr();
+
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(window.frames(), 2);
+    for (const char *name : {"Sky.pcx", "Logo1.pcx", "Logo2.pcx"})
+        EXPECT_NE(errors.find(std::string("no-such-directory/") + name + ": loader result 1"), std::string::npos)
+            << name << " not reported in:\n" << errors;
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 3) << errors;
+}
+
+} // namespace
