@@ -1,0 +1,360 @@
+// pm_save_pcx: the file it writes, checked with a decoder of its own, and
+// round trips through the loader.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "graphics/pixmora.h"
+#include "support/library_fixture.h"
+
+namespace {
+
+using bytes = std::vector<uint8_t>;
+
+// A saved picture taken apart: header fields, the decoded scanlines (planes x
+// BytesPerLine bytes each, top row first) and the trailer, if any.
+struct decoded_pcx {
+    int manufacturer = 0, version = 0, encoding = 0, bits = 0;
+    int x_min = 0, y_min = 0, x_max = 0, y_max = 0, h_dpi = 0, v_dpi = 0;
+    int planes = 0, bytes_per_line = 0, palette_info = 0;
+    bytes colormap;
+    bytes scanlines;
+    bytes trailer;
+    std::string problem; // the first structural fault, empty when none
+};
+
+int le16(const bytes &data, size_t at)
+{
+    return data[at] | data[at + 1] << 8;
+}
+
+// Decodes one plane of one scanline, refusing runs that cross its end.
+bool decode_plane(const bytes &data, size_t *at, size_t end, int length, bytes *out, std::string *problem)
+{
+    int filled = 0;
+    while (filled < length) {
+        if (*at >= end) {
+            *problem = "data ends inside a scanline";
+            return false;
+        }
+        const uint8_t byte = data[(*at)++];
+        int count = 1;
+        uint8_t value = byte;
+        if (byte >= 0xC0) {
+            count = byte & 0x3F;
+            if (*at >= end || count == 0) {
+                *problem = count == 0 ? "empty run" : "run without its value";
+                return false;
+            }
+            value = data[(*at)++];
+        }
+        if (filled + count > length) {
+            *problem = "run crosses the end of a plane";
+            return false;
+        }
+        out->insert(out->end(), static_cast<size_t>(count), value);
+        filled += count;
+    }
+    return true;
+}
+
+decoded_pcx decode_pcx(const bytes &data)
+{
+    decoded_pcx pcx;
+    if (data.size() < 128) {
+        pcx.problem = "shorter than a header";
+        return pcx;
+    }
+    pcx.manufacturer = data[0];
+    pcx.version = data[1];
+    pcx.encoding = data[2];
+    pcx.bits = data[3];
+    pcx.x_min = le16(data, 4);
+    pcx.y_min = le16(data, 6);
+    pcx.x_max = le16(data, 8);
+    pcx.y_max = le16(data, 10);
+    pcx.h_dpi = le16(data, 12);
+    pcx.v_dpi = le16(data, 14);
+    pcx.colormap.assign(data.begin() + 16, data.begin() + 64);
+    pcx.planes = data[65];
+    pcx.bytes_per_line = le16(data, 66);
+    pcx.palette_info = le16(data, 68);
+    size_t end = data.size();
+    if (pcx.planes == 1) {
+        if (end < 128 + 769) {
+            pcx.problem = "no room for a trailer";
+            return pcx;
+        }
+        end -= 769;
+        pcx.trailer.assign(data.begin() + static_cast<std::ptrdiff_t>(end), data.end());
+    }
+    size_t at = 128;
+    for (int row = 0; row <= pcx.y_max - pcx.y_min; ++row)
+        for (int plane = 0; plane < pcx.planes; ++plane)
+            if (!decode_plane(data, &at, end, pcx.bytes_per_line, &pcx.scanlines, &pcx.problem)) {
+                pcx.problem += " (row " + std::to_string(row) + ", plane " + std::to_string(plane) + ")";
+                return pcx;
+            }
+    if (at != end)
+        pcx.problem = std::to_string(end - at) + " bytes left over after the last scanline";
+    return pcx;
+}
+
+bytes read_file(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Index of the first byte where two arrays differ, or -1.
+std::ptrdiff_t first_difference(const bytes &a, const bytes &b)
+{
+    const size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i)
+        if (a[i] != b[i])
+            return static_cast<std::ptrdiff_t>(i);
+    return a.size() == b.size() ? -1 : static_cast<std::ptrdiff_t>(n);
+}
+
+std::string hex(const bytes &data)
+{
+    std::string text;
+    char cell[4];
+    for (uint8_t byte : data) {
+        std::snprintf(cell, sizeof cell, "%02X ", byte);
+        text += cell;
+    }
+    return text;
+}
+
+class PcxSave : public pixmora_test::LibraryTest {
+protected:
+    void SetUp() override
+    {
+        LibraryTest::SetUp();
+        pixmora_test::start_library();
+        pm_realize_palette(pm_create_default_palette());
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(name.begin(), name.end(), '/', '-'); // parameterised tests are named "Test/0"
+        path_ = (std::filesystem::temp_directory_path() /
+                 ("pixmora-save-" + std::to_string(::getpid()) + "-" + name + ".pcx"))
+                    .string();
+        std::filesystem::remove(path_);
+    }
+    void TearDown() override
+    {
+        std::filesystem::remove(path_);
+        LibraryTest::TearDown();
+    }
+
+    // Sets the whole row y of the active 8-bit buffer, from column 0 on.
+    static void fill_row(int32_t y, const bytes &values)
+    {
+        std::copy(values.begin(), values.end(), pixmora_test::pixel_at(0, y));
+    }
+
+    std::string path_;
+};
+
+TEST_F(PcxSave, RefusesWhatItCannotWrite)
+{
+    EXPECT_EQ(pm_save_pcx(path_.c_str(), 0, 0, 0, 0), 2) << "no active buffer";
+    pixmora_test::make_buffer(10, 6, 8); // 12 columns after rounding
+    struct refusal {
+        const char *what;
+        int32_t min_x, max_x, min_y, max_y;
+    };
+    const refusal refusals[] = {
+        {"left of the buffer", -1, 3, 0, 3},   {"above the buffer", 0, 3, -1, 3},
+        {"right of the buffer", 0, 12, 0, 3},  {"below the buffer", 0, 3, 0, 6},
+        {"max_x before min_x", 4, 3, 0, 3},    {"max_y before min_y", 0, 3, 3, 2},
+        {"wholly outside", 20, 30, 20, 30},
+    };
+    for (const refusal &r : refusals) {
+        EXPECT_EQ(pm_save_pcx(path_.c_str(), r.min_x, r.max_x, r.min_y, r.max_y), 2) << r.what;
+        EXPECT_FALSE(std::filesystem::exists(path_)) << r.what << ": a refused save created the file";
+    }
+    EXPECT_EQ(pm_save_pcx(path_.c_str(), 0, 11, 0, 5), 0) << "the whole buffer, padding columns included";
+
+    const std::string no_dir = path_ + ".missing/picture.pcx";
+    EXPECT_EQ(pm_save_pcx(no_dir.c_str(), 0, 3, 0, 3), 1);
+    EXPECT_EQ(pm_save_pcx(nullptr, 0, 3, 0, 3), 1);
+
+    std::filesystem::remove(path_);
+    soft::fail_next_global_allocs(1);
+    EXPECT_EQ(pm_save_pcx(path_.c_str(), 0, 3, 0, 3), 4);
+    EXPECT_FALSE(std::filesystem::exists(path_));
+}
+
+TEST_F(PcxSave, WritesTheHeaderAndTrailerOfA256ColourPicture)
+{
+    pixmora_test::make_buffer(8, 4, 8);
+    uint8_t colours[3 * 256];
+    for (int i = 0; i < 3 * 256; ++i)
+        colours[i] = static_cast<uint8_t>(i * 7 + 3);
+    pm_set_palette_entries(0, 256, colours);
+
+    ASSERT_EQ(pm_save_pcx(path_.c_str(), 2, 6, 1, 3), 0);
+    const decoded_pcx pcx = decode_pcx(read_file(path_));
+    ASSERT_EQ(pcx.problem, "");
+    EXPECT_EQ(pcx.manufacturer, 0x0A);
+    EXPECT_EQ(pcx.version, 5);
+    EXPECT_EQ(pcx.encoding, 1);
+    EXPECT_EQ(pcx.bits, 8);
+    EXPECT_EQ(pcx.x_min, 0);
+    EXPECT_EQ(pcx.y_min, 0);
+    EXPECT_EQ(pcx.x_max, 4);
+    EXPECT_EQ(pcx.y_max, 2);
+    EXPECT_EQ(pcx.h_dpi, 72);
+    EXPECT_EQ(pcx.v_dpi, 72);
+    EXPECT_EQ(pcx.planes, 1);
+    EXPECT_EQ(pcx.bytes_per_line, 6) << "BytesPerLine is the width rounded up to even";
+    EXPECT_EQ(pcx.palette_info, 1);
+    EXPECT_EQ(first_difference(pcx.colormap, bytes(colours, colours + 48)), -1) << "header colours";
+    ASSERT_EQ(pcx.trailer.size(), 769u);
+    EXPECT_EQ(pcx.trailer[0], 0x0C);
+    EXPECT_EQ(first_difference(bytes(pcx.trailer.begin() + 1, pcx.trailer.end()), bytes(colours, colours + 768)),
+              -1)
+        << "trailer colours";
+}
+
+// Exact encodings of single rows, including the pad byte of odd widths.
+TEST_F(PcxSave, EncodesRunsWithinEachScanline)
+{
+    struct encoding_case {
+        const char *what;
+        bytes row;
+        bytes expected;
+    };
+    const encoding_case cases[] = {
+        {"plain bytes, odd width padded with 0", {0x01, 0x02, 0x03}, {0x01, 0x02, 0x03, 0x00}},
+        {"a lone byte of 0xC0 or more is a run of 1", {0xC0, 0x3F, 0xFF, 0xBF}, {0xC1, 0xC0, 0x3F, 0xC1, 0xFF, 0xBF}},
+        {"pairs become runs", {0x05, 0x05, 0xC7, 0xC7}, {0xC2, 0x05, 0xC2, 0xC7}},
+        {"trailing zeros run into the pad byte", {0x09, 0x00, 0x00}, {0x09, 0xC3, 0x00}},
+        {"64 equal bytes: a run of 63 and one of 1", bytes(64, 0xC8), {0xFF, 0xC8, 0xC1, 0xC8}},
+        {"127 equal bytes: two runs of 63, a plain byte, the pad", bytes(127, 0x11), {0xFF, 0x11, 0xFF, 0x11, 0x11, 0x00}},
+    };
+    for (const encoding_case &c : cases) {
+        SCOPED_TRACE(c.what);
+        pixmora_test::reset_library();
+        pixmora_test::start_library();
+        const auto width = static_cast<int32_t>(c.row.size());
+        pixmora_test::make_buffer(width, 1, 8);
+        fill_row(0, c.row);
+        ASSERT_EQ(pm_save_pcx(path_.c_str(), 0, width - 1, 0, 0), 0);
+        const bytes file = read_file(path_);
+        ASSERT_GE(file.size(), 128u + 769u);
+        const bytes data(file.begin() + 128, file.end() - 769);
+        EXPECT_EQ(first_difference(data, c.expected), -1) << "written " << hex(data) << "\nexpected " << hex(c.expected);
+    }
+}
+
+TEST_F(PcxSave, NoRunCrossesAScanlineOrAPlane)
+{
+    // Every row and plane holds the same byte, which invites runs across
+    // their ends; at 24 bits the three planes of a grey row are equal too.
+    for (int32_t depth : {8, 24}) {
+        SCOPED_TRACE(depth);
+        pixmora_test::reset_library();
+        pixmora_test::start_library();
+        pixmora_test::make_buffer(20, 5, depth);
+        std::fill(pm_state.active_bits, pm_state.active_bits + pm_state.active_stride * 5, uint8_t{0x77});
+        ASSERT_EQ(pm_save_pcx(path_.c_str(), 0, 16, 0, 4), 0);
+        const decoded_pcx pcx = decode_pcx(read_file(path_));
+        EXPECT_EQ(pcx.problem, "");
+        const int planes = depth == 8 ? 1 : 3;
+        ASSERT_EQ(pcx.scanlines.size(), static_cast<size_t>(5 * planes * 18));
+        for (size_t i = 0; i < pcx.scanlines.size(); ++i) {
+            const bool pad = i % 18 == 17;
+            ASSERT_EQ(pcx.scanlines[i], pad ? 0 : 0x77) << "decoded byte " << i;
+        }
+    }
+}
+
+// 16-bit pixels become 8-bit channels by repeating their top bits.
+TEST_F(PcxSave, Widens565PixelsByBitReplication)
+{
+    pixmora_test::make_buffer(4, 1, 16);
+    const uint16_t pixels[4] = {0xFFFF, 0xF800, 0x0821, 0x8410};
+    std::memcpy(pixmora_test::pixel_at(0, 0), pixels, sizeof pixels);
+    ASSERT_EQ(pm_save_pcx(path_.c_str(), 0, 3, 0, 0), 0);
+    const decoded_pcx pcx = decode_pcx(read_file(path_));
+    ASSERT_EQ(pcx.problem, "");
+    EXPECT_EQ(pcx.planes, 3);
+    EXPECT_TRUE(pcx.trailer.empty());
+    // red plane, green plane, blue plane
+    const bytes expected = {0xFF, 0xFF, 0x08, 0x84, 0xFF, 0x00, 0x04, 0x82, 0xFF, 0x00, 0x08, 0x84};
+    EXPECT_EQ(first_difference(pcx.scanlines, expected), -1)
+        << "written " << hex(pcx.scanlines) << "\nexpected " << hex(expected);
+}
+
+// Save a rectangle, load it into a fresh buffer of the same depth at (0, 0):
+// the pixels (and at 8 bits the palette) come back unchanged.
+class PcxSaveRoundTrip : public PcxSave, public ::testing::WithParamInterface<int32_t> {};
+
+TEST_P(PcxSaveRoundTrip, GivesBackThePixels)
+{
+    const int32_t depth = GetParam();
+    const int32_t bpp = depth / 8;
+    std::mt19937 random(1234u + static_cast<unsigned>(depth));
+    const int32_t source = pixmora_test::make_buffer(71, 37, depth);
+    for (int32_t i = 0; i < pm_state.active_stride * pm_state.active_height; ++i) {
+        // Long stretches of equal bytes as well as noise, so runs of every
+        // length occur; the fill byte of 32-bit pixels stays 0.
+        const bool noise = (i / 97) % 2 == 0;
+        const auto value = static_cast<uint8_t>(noise ? random() : (i / 300) * 37);
+        pm_state.active_bits[i] = depth == 32 && i % 4 == 3 ? 0 : value;
+    }
+    uint8_t colours[3 * 256];
+    for (uint8_t &c : colours)
+        c = static_cast<uint8_t>(random());
+    pm_set_palette_entries(0, 256, colours);
+
+    const int32_t min_x = 3, max_x = 69, min_y = 2, max_y = 36; // odd width: 67
+    ASSERT_EQ(pm_save_pcx(path_.c_str(), min_x, max_x, min_y, max_y), 0);
+    const int32_t width = max_x - min_x + 1, height = max_y - min_y + 1;
+
+    const int32_t target = pixmora_test::make_buffer(width, height, depth);
+    uint8_t grey[3 * 256] = {};
+    pm_set_palette_entries(0, 256, grey);
+    pm_move_cursor(0, 0);
+    ASSERT_EQ(pm_load_pcx(path_.c_str(), pcx_at_cursor | pcx_no_reduction), 0);
+
+    pm_buffer_activate(source);
+    bytes saved, loaded;
+    for (int32_t y = 0; y < height; ++y) {
+        const uint8_t *row = pixmora_test::pixel_at(min_x, min_y + y);
+        saved.insert(saved.end(), row, row + width * bpp);
+    }
+    pm_buffer_activate(target);
+    for (int32_t y = 0; y < height; ++y) {
+        const uint8_t *row = pixmora_test::pixel_at(0, y);
+        loaded.insert(loaded.end(), row, row + width * bpp);
+    }
+    const std::ptrdiff_t at = first_difference(saved, loaded);
+    EXPECT_EQ(at, -1) << "first difference at pixel (" << at / bpp % width << ", " << at / bpp / width << ")";
+
+    if (depth == 8) {
+        // Without reduction an 8-bit load takes entries 10..245 from the trailer.
+        for (int32_t i = 10; i < 246; ++i) {
+            const pm_paletteentry &entry = pm_state.logical_palette.palPalEntry[i];
+            ASSERT_EQ(bytes({entry.peRed, entry.peGreen, entry.peBlue}),
+                      bytes(colours + 3 * i, colours + 3 * i + 3))
+                << "palette entry " << i;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Depths, PcxSaveRoundTrip, ::testing::Values(8, 16, 24, 32));
+
+} // namespace

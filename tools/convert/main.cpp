@@ -1,0 +1,296 @@
+// pixmora-convert: loads a PCX picture with the library, on the software
+// display, into a buffer of a chosen depth, and writes what the buffer then
+// holds as PNG or PPM in true colours.
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "graphics/pixmora.h"
+#include "platform/platform.h"
+#include "platform/soft/soft_display.h"
+#include "tools/common/image_write.h"
+
+namespace {
+
+constexpr int exit_ok = 0;
+constexpr int exit_bad_input = 1;
+constexpr int exit_usage = 2;
+constexpr int exit_no_output = 3;
+
+// Larger header windows are refused before any buffer is made.
+constexpr int32_t max_side = 32768;
+
+const char usage_text[] =
+    "usage: pixmora-convert INPUT.pcx OUTPUT.png|OUTPUT.ppm [--depth 8|16|24|32]\n"
+    "\n"
+    "Loads INPUT.pcx into a library buffer of the given depth (default 32) as\n"
+    "large as the picture's header window, placed at the top-left corner, and\n"
+    "writes the buffer's pixels as OUTPUT in true colours, top row first. The\n"
+    "output format follows OUTPUT's extension: .png or .ppm.\n"
+    "\n"
+    "Depth 8 keeps the file's palette indices (no colour reduction) and shows\n"
+    "them through the library's palette; depth 16 stores 5-6-5 pixels, which are\n"
+    "widened back to 8 bits per channel by repeating their top bits; depths 24\n"
+    "and 32 keep 8 bits per channel. A 24-bit picture cannot be loaded at depth 8.\n"
+    "\n"
+    "Exit status: 0 written; 1 the input cannot be read or the library refuses it;\n"
+    "2 bad usage; 3 the buffer or the output cannot be made.\n";
+
+struct options {
+    std::string input;
+    std::string output;
+    int32_t depth = 32;
+};
+
+enum class parse_result { run, help, bad };
+
+bool parse_depth(const std::string &text, int32_t *depth)
+{
+    if (text == "8" || text == "16" || text == "24" || text == "32") {
+        *depth = static_cast<int32_t>(std::stoi(text));
+        return true;
+    }
+    return false;
+}
+
+bool has_image_extension(const std::string &path)
+{
+    if (path.size() < 4)
+        return false;
+    std::string extension = path.substr(path.size() - 4);
+    for (char &c : extension)
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return extension == ".png" || extension == ".ppm";
+}
+
+parse_result parse_arguments(int argc, char **argv, options *parsed, std::string *error)
+{
+    int positional = 0;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--help" || argument == "-h")
+            return parse_result::help;
+        if (argument == "--depth" || argument.rfind("--depth=", 0) == 0) {
+            const bool joined = argument.size() > 7;
+            if (!joined && i + 1 >= argc) {
+                *error = "--depth needs a value";
+                return parse_result::bad;
+            }
+            const std::string value = joined ? argument.substr(8) : argv[++i];
+            if (!parse_depth(value, &parsed->depth)) {
+                *error = "depth must be 8, 16, 24 or 32, not '" + value + "'";
+                return parse_result::bad;
+            }
+        } else if (argument.size() > 1 && argument[0] == '-') {
+            *error = "unknown option '" + argument + "'";
+            return parse_result::bad;
+        } else if (positional < 2) {
+            (positional++ == 0 ? parsed->input : parsed->output) = argument;
+        } else {
+            *error = "too many arguments";
+            return parse_result::bad;
+        }
+    }
+    if (positional < 2) {
+        *error = "an input and an output file are needed";
+        return parse_result::bad;
+    }
+    if (!has_image_extension(parsed->output)) {
+        *error = "the output name must end in .png or .ppm";
+        return parse_result::bad;
+    }
+    return parse_result::run;
+}
+
+// What the loader's result codes mean.
+const char *load_result_meaning(int32_t result)
+{
+    switch (result) {
+    case 0:
+        return "done";
+    case 1:
+        return "the file cannot be opened";
+    case 2:
+        return "not a PCX picture (short header or first byte not 0x0A)";
+    case 3:
+        return "no converter for this picture format at this depth";
+    case 4:
+        return "out of memory";
+    default:
+        return "unknown result";
+    }
+}
+
+int32_t read_u16(const uint8_t *at)
+{
+    return at[0] | at[1] << 8;
+}
+
+// Reads the 128-byte header to learn the picture's size. Returns 0, or the
+// loader's code for the same trouble (1 cannot open, 2 not a picture) with
+// *why saying more.
+int32_t read_header_window(const std::string &path, int32_t *width, int32_t *height, std::string *why)
+{
+    std::FILE *file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        *why = std::strerror(errno);
+        return 1;
+    }
+    uint8_t header[128];
+    const size_t got = std::fread(header, 1, sizeof header, file);
+    std::fclose(file);
+    if (got != sizeof header) {
+        *why = "the file is shorter than a 128-byte header";
+        return 2;
+    }
+    if (header[0] != 0x0A) {
+        *why = "the first byte is not 0x0A";
+        return 2;
+    }
+    *width = read_u16(header + 8) - read_u16(header + 4) + 1;
+    *height = read_u16(header + 10) - read_u16(header + 6) + 1;
+    if (*width < 1 || *height < 1 || *width > max_side || *height > max_side) {
+        *why = "the header window is " + std::to_string(*width) + " x " + std::to_string(*height) +
+               " pixels; each side must be 1.." + std::to_string(max_side);
+        return 2;
+    }
+    return 0;
+}
+
+// The library on the software display, with the default palette realized so
+// that 8-bit loads have colours to show.
+struct library_session {
+    pm_hdc dc = nullptr;
+    pm_hpalette palette = nullptr;
+    int32_t buffer = -1;
+
+    library_session()
+    {
+        soft::set_depth(32);
+        dc = soft::window_create(1, 1);
+        pm_attach_dc(dc);
+        pm_startup();
+        palette = pm_create_default_palette();
+        pm_realize_palette(palette);
+    }
+    ~library_session()
+    {
+        pm_buffer_deactivate();
+        if (buffer >= 0)
+            pm_buffer_destroy(buffer);
+        pm_shutdown();
+        if (palette != nullptr)
+            platform::object_delete(palette);
+        soft::window_destroy(dc);
+    }
+    library_session(const library_session &) = delete;
+    library_session &operator=(const library_session &) = delete;
+};
+
+uint32_t expand565(uint32_t value)
+{
+    const uint32_t r = value >> 11;
+    const uint32_t g = (value >> 5) & 0x3F;
+    const uint32_t b = value & 0x1F;
+    return (r << 3 | r >> 2) << 16 | (g << 2 | g >> 4) << 8 | (b << 3 | b >> 2);
+}
+
+// One row of the active buffer as 0x00RRGGBB pixels.
+void capture_row(const uint8_t *row, int32_t width, uint32_t *out)
+{
+    switch (pm_state.active_depth) {
+    case 8:
+        for (int32_t x = 0; x < width; ++x) {
+            const pm_paletteentry &entry = pm_state.logical_palette.palPalEntry[row[x]];
+            out[x] = static_cast<uint32_t>(entry.peRed) << 16 | static_cast<uint32_t>(entry.peGreen) << 8 |
+                     entry.peBlue;
+        }
+        break;
+    case 16:
+        for (int32_t x = 0; x < width; ++x)
+            out[x] = expand565(static_cast<uint32_t>(row[2 * x]) | static_cast<uint32_t>(row[2 * x + 1]) << 8);
+        break;
+    default: {
+        const int32_t bpp = pm_state.active_depth / 8;
+        for (int32_t x = 0; x < width; ++x) {
+            const uint8_t *pixel = row + bpp * x;
+            out[x] = static_cast<uint32_t>(pixel[2]) << 16 | static_cast<uint32_t>(pixel[1]) << 8 | pixel[0];
+        }
+    }
+    }
+}
+
+// The top-left width x height pixels of the active buffer, top row first.
+tools::rgb_image capture_picture(int32_t width, int32_t height)
+{
+    tools::rgb_image image;
+    image.width = width;
+    image.height = height;
+    image.pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+    for (int32_t y = 0; y < height; ++y) {
+        const uint8_t *row = pm_state.active_bits + static_cast<std::ptrdiff_t>(pm_state.active_max_y - y) *
+                                                        pm_state.active_stride;
+        capture_row(row, width, image.pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(width));
+    }
+    return image;
+}
+
+int convert(const options &opts)
+{
+    int32_t width = 0;
+    int32_t height = 0;
+    std::string why;
+    const int32_t header_result = read_header_window(opts.input, &width, &height, &why);
+    if (header_result != 0) {
+        std::fprintf(stderr, "pixmora-convert: cannot read %s: %s (result %d: %s)\n", opts.input.c_str(), why.c_str(),
+                     header_result, load_result_meaning(header_result));
+        return exit_bad_input;
+    }
+
+    library_session session;
+    pm_state.new_buffer_depth = opts.depth;
+    session.buffer = pm_buffer_create(width, height);
+    if (session.buffer < 0) {
+        std::fprintf(stderr, "pixmora-convert: cannot create a %d x %d buffer of %d bits (result %d)\n", width, height,
+                     opts.depth, session.buffer);
+        return exit_no_output;
+    }
+    pm_buffer_activate(session.buffer);
+    pm_move_cursor(0, 0);
+    // At 8 bits the file's indices are kept as they are, so that they show
+    // the picture's own trailer colours rather than a reduced palette.
+    const int32_t flags = opts.depth == 8 ? pcx_at_cursor | pcx_no_reduction : pcx_at_cursor;
+    const int32_t result = pm_load_pcx(opts.input.c_str(), flags);
+    if (result != 0) {
+        std::fprintf(stderr, "pixmora-convert: cannot load %s at %d bits: result %d: %s\n", opts.input.c_str(),
+                     opts.depth, result, load_result_meaning(result));
+        return exit_bad_input;
+    }
+
+    std::string error;
+    if (!tools::write_image(opts.output, capture_picture(width, height), &error)) {
+        std::fprintf(stderr, "pixmora-convert: %s\n", error.c_str());
+        return exit_no_output;
+    }
+    return exit_ok;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    options opts;
+    std::string error;
+    switch (parse_arguments(argc, argv, &opts, &error)) {
+    case parse_result::help:
+        std::fputs(usage_text, stdout);
+        return exit_ok;
+    case parse_result::bad:
+        std::fprintf(stderr, "pixmora-convert: %s (see --help)\n", error.c_str());
+        return exit_usage;
+    case parse_result::run:
+        break;
+    }
+    return convert(opts);
+}
