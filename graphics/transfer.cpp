@@ -1,0 +1,311 @@
+// Image transfer: the graphics cursor, indexed images in and out of the
+// active buffer, and raw rectangle copies between buffers.
+//
+// Captures and pastes put an image's bottom-left corner at the cursor: image
+// row k is buffer row cursor_y - k, and since buffers store their rows
+// bottom-up, one row further in the image is one stride further in memory.
+// Every rectangle is clipped to its buffer first; the row routines then run
+// over a span known to be inside, picked once per call by pixel size.
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+
+#include "graphics/internal.h"
+
+namespace {
+
+// The part of an image that lies inside the active buffer, ready to walk:
+// `rows` rows of `count` pixels, the first at image byte image_offset and
+// buffer address pixels; each further row one image_stride on in the image
+// and one buffer_stride on (one row up) in the buffer.
+struct image_span {
+    std::ptrdiff_t image_offset;
+    std::ptrdiff_t image_stride;
+    uint8_t *pixels;
+    std::ptrdiff_t buffer_stride;
+    int32_t count;
+    int32_t rows;
+};
+
+// Clips a width x height image with its bottom-left corner at the cursor to
+// the active buffer. False when no pixel of it is inside.
+bool clip_image_to_active(int32_t width, int32_t height, int32_t bytes, image_span &span)
+{
+    const int64_t columns = pm_state.active_stride / bytes;
+    const int64_t rows = int64_t{pm_state.active_max_y} + 1;
+    const int64_t x = pm_state.cursor_x;
+    const int64_t y = pm_state.cursor_y;
+    // Image column c lies on buffer column x + c; image row k on row y - k.
+    const int64_t first_column = std::max<int64_t>(0, -x);
+    const int64_t end_column = std::min<int64_t>(width, columns - x);
+    const int64_t first_row = std::max<int64_t>(0, y - (rows - 1));
+    const int64_t end_row = std::min<int64_t>(height, y + 1);
+    if (first_column >= end_column || first_row >= end_row)
+        return false;
+
+    span.image_offset = static_cast<std::ptrdiff_t>(first_row * width + first_column);
+    span.image_stride = width;
+    span.pixels = pm_state.active_bits + static_cast<std::ptrdiff_t>(rows - 1 - (y - first_row)) * pm_state.active_stride +
+                  static_cast<std::ptrdiff_t>((x + first_column) * bytes);
+    span.buffer_stride = pm_state.active_stride;
+    span.count = static_cast<int32_t>(end_column - first_column);
+    span.rows = static_cast<int32_t>(end_row - first_row);
+    return true;
+}
+
+bool active_image_call(const void *image, int32_t width, int32_t height)
+{
+    return pm_state.active_index != -1 && image != nullptr && width >= 1 && height >= 1 &&
+           pm_state.active_bits != nullptr && pm_state.active_stride > 0;
+}
+
+// ---- capture ---------------------------------------------------------------
+
+// The value a pixel of Bytes bytes must equal in the search table below:
+// table entries read as little-endian words, the 4-byte ones holding 0, R, G,
+// B in memory order while the buffer holds B, G, R (, fourth byte).
+template <int Bytes>
+uint32_t search_key(const uint8_t *pixel)
+{
+    if constexpr (Bytes == 2)
+        return uint32_t{pixel[0]} | uint32_t{pixel[1]} << 8;
+    else if constexpr (Bytes == 3)
+        return uint32_t{pixel[2]} << 8 | uint32_t{pixel[1]} << 16 | uint32_t{pixel[0]} << 24;
+    else
+        return uint32_t{pixel[3]} | uint32_t{pixel[2]} << 8 | uint32_t{pixel[1]} << 16 | uint32_t{pixel[0]} << 24;
+}
+
+// pixel_lookup's 256 entries as words: 16-bit entries at 16 bits, 4-byte
+// entries at 24 and 32.
+template <int Bytes>
+void load_search_table(uint32_t (&table)[256])
+{
+    const uint8_t *entry = pm_state.pixel_lookup;
+    constexpr int entry_size = Bytes == 2 ? 2 : 4;
+    for (uint32_t &word : table) {
+        word = uint32_t{entry[0]} | uint32_t{entry[1]} << 8;
+        if constexpr (entry_size == 4)
+            word |= uint32_t{entry[2]} << 16 | uint32_t{entry[3]} << 24;
+        entry += entry_size;
+    }
+}
+
+// The lowest index whose entry equals key; 0 when none does.
+uint8_t lowest_index(const uint32_t (&table)[256], uint32_t key)
+{
+    for (int32_t i = 0; i < 256; ++i) {
+        if (table[i] == key)
+            return static_cast<uint8_t>(i);
+    }
+    return 0;
+}
+
+// Turns pixels back into indices. The table cannot change during one call, so
+// the last pixel's answer is kept for the runs of equal pixels that pictures
+// are made of; it starts as entry 0's colour, whose lowest index is 0.
+template <int Bytes>
+void capture_rows(uint8_t *image, const image_span &span)
+{
+    uint32_t table[256];
+    load_search_table<Bytes>(table);
+    uint32_t last_key = table[0];
+    uint8_t last_index = 0;
+
+    uint8_t *out = image + span.image_offset;
+    const uint8_t *row = span.pixels;
+    for (int32_t r = 0; r < span.rows; ++r, out += span.image_stride, row += span.buffer_stride) {
+        const uint8_t *pixel = row;
+        for (int32_t c = 0; c < span.count; ++c, pixel += Bytes) {
+            const uint32_t key = search_key<Bytes>(pixel);
+            if (key != last_key) {
+                last_key = key;
+                last_index = lowest_index(table, key);
+            }
+            out[c] = last_index;
+        }
+    }
+}
+
+// At 8 bits a pixel is its own index: whole rows as blocks.
+template <>
+void capture_rows<1>(uint8_t *image, const image_span &span)
+{
+    uint8_t *out = image + span.image_offset;
+    const uint8_t *row = span.pixels;
+    for (int32_t r = 0; r < span.rows; ++r, out += span.image_stride, row += span.buffer_stride)
+        std::memcpy(out, row, static_cast<std::size_t>(span.count));
+}
+
+// ---- paste -----------------------------------------------------------------
+
+// Writes the pixel for a lookup entry: the 16-bit entry as it is; the 4-byte
+// entry (0, R, G, B) in reverse as B, G, R and, at 32 bits, its fill byte.
+template <int Bytes>
+void write_entry(uint8_t *pixel, const uint8_t *entry)
+{
+    if constexpr (Bytes == 2) {
+        pixel[0] = entry[0];
+        pixel[1] = entry[1];
+    } else {
+        pixel[0] = entry[3];
+        pixel[1] = entry[2];
+        pixel[2] = entry[1];
+        if constexpr (Bytes == 4)
+            pixel[3] = entry[0];
+    }
+}
+
+// Index 0 is transparent; every other index costs one table read.
+template <int Bytes>
+void paste_rows(const uint8_t *image, const image_span &span)
+{
+    constexpr int entry_size = Bytes == 2 ? 2 : 4;
+    const uint8_t *lookup = pm_state.pixel_lookup;
+    const uint8_t *in = image + span.image_offset;
+    uint8_t *row = span.pixels;
+    for (int32_t r = 0; r < span.rows; ++r, in += span.image_stride, row += span.buffer_stride) {
+        uint8_t *pixel = row;
+        for (int32_t c = 0; c < span.count; ++c, pixel += Bytes) {
+            const uint8_t index = in[c];
+            if (index != 0)
+                write_entry<Bytes>(pixel, lookup + index * entry_size);
+        }
+    }
+}
+
+template <>
+void paste_rows<1>(const uint8_t *image, const image_span &span)
+{
+    const uint8_t *in = image + span.image_offset;
+    uint8_t *row = span.pixels;
+    for (int32_t r = 0; r < span.rows; ++r, in += span.image_stride, row += span.buffer_stride) {
+        for (int32_t c = 0; c < span.count; ++c) {
+            if (in[c] != 0)
+                row[c] = in[c];
+        }
+    }
+}
+
+// ---- region copy -----------------------------------------------------------
+
+// A slot's pixel memory, or null for a handle outside 0..255 or a free slot.
+uint8_t *slot_pixels(int32_t handle)
+{
+    if (static_cast<uint32_t>(handle) >= PM_SLOTS)
+        return nullptr;
+    return pm_state.slot_bits[handle];
+}
+
+// Bytes per pixel of a region copy, from the destination's depth.
+int64_t copy_pixel_bytes(int32_t depth)
+{
+    return depth <= 8 ? 1 : depth <= 16 ? 2 : depth <= 24 ? 3 : 4;
+}
+
+// An inclusive range of source positions (byte columns or rows).
+struct copy_range {
+    int64_t first;
+    int64_t last;
+};
+
+// Narrows [first, last] to the source positions that lie inside 0..source_end-1
+// and whose destination position (plus shift) lies inside 0..destination_end-1.
+copy_range clip_range(int64_t first, int64_t last, int64_t shift, int64_t source_end, int64_t destination_end)
+{
+    return {std::max({first, int64_t{0}, -shift}), std::min({last, source_end - 1, destination_end - 1 - shift})};
+}
+
+} // namespace
+
+int32_t pm_move_cursor(int32_t x, int32_t y)
+{
+    pm_state.cursor_x = x;
+    pm_state.cursor_y = y;
+    return 0;
+}
+
+uint32_t pm_image_size(int32_t width, int32_t height)
+{
+    if (width < 1 || height < 1)
+        return 0;
+    const uint64_t bytes = pm_state.active_depth >= 24 ? 3 : pm_state.active_depth == 16 ? 2 : 1;
+    const uint64_t size = static_cast<uint64_t>(width) * bytes * static_cast<uint64_t>(height);
+    return size > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(size);
+}
+
+int32_t pm_capture_image(uint8_t *image, int32_t width, int32_t height)
+{
+    if (!active_image_call(image, width, height))
+        return 0;
+    const int32_t bytes = pm::bytes_per_pixel(pm_state.active_depth);
+    image_span span{};
+    if (!clip_image_to_active(width, height, bytes, span))
+        return 0;
+    switch (bytes) {
+    case 4: capture_rows<4>(image, span); break;
+    case 3: capture_rows<3>(image, span); break;
+    case 2: capture_rows<2>(image, span); break;
+    default: capture_rows<1>(image, span); break;
+    }
+    return 0;
+}
+
+int32_t pm_paste_image(const uint8_t *image, int32_t width, int32_t height)
+{
+    if (!active_image_call(image, width, height))
+        return 0;
+    const int32_t bytes = pm::bytes_per_pixel(pm_state.active_depth);
+    image_span span{};
+    if (!clip_image_to_active(width, height, bytes, span))
+        return 0;
+    switch (bytes) {
+    case 4: paste_rows<4>(image, span); break;
+    case 3: paste_rows<3>(image, span); break;
+    case 2: paste_rows<2>(image, span); break;
+    default: paste_rows<1>(image, span); break;
+    }
+    return 0;
+}
+
+int32_t pm_copy_region(int32_t src_min_x, int32_t src_max_x, int32_t src_min_y, int32_t src_max_y,
+                       int32_t dst_x, int32_t dst_y, int32_t src_handle, int32_t dst_handle)
+{
+    uint8_t *const source = slot_pixels(src_handle);
+    if (source == nullptr)
+        return 0;
+    uint8_t *const destination = slot_pixels(dst_handle);
+    if (destination == nullptr || src_max_x < src_min_x || src_max_y < src_min_y)
+        return 0;
+
+    // One pixel size, the destination's, serves both rectangles; the
+    // source's columns are clipped in bytes against its own row length.
+    const int64_t b = copy_pixel_bytes(pm_state.slot_depth[dst_handle]);
+    const int64_t source_height = pm_state.slot_height[src_handle];
+    const int64_t source_stride = pm_state.slot_stride[src_handle];
+    const int64_t destination_height = pm_state.slot_height[dst_handle];
+    const int64_t destination_stride = pm_state.slot_stride[dst_handle];
+
+    const int64_t column_shift = (int64_t{dst_x} - src_min_x) * b;
+    const copy_range bytes = clip_range(src_min_x * b, src_max_x * b + b - 1, column_shift, source_stride,
+                                        destination_stride);
+    // Source row y lands on destination row y + row_shift (dst_y takes the bottom row).
+    const int64_t row_shift = int64_t{dst_y} - src_max_y;
+    const copy_range rows = clip_range(src_min_y, src_max_y, row_shift, source_height, destination_height);
+    if (bytes.first > bytes.last || rows.first > rows.last)
+        return 0;
+
+    // From the bottom row upwards: one stride on is one row up in both.
+    const uint8_t *from = source + (source_height - 1 - rows.last) * source_stride + bytes.first;
+    uint8_t *to = destination + (destination_height - 1 - (rows.last + row_shift)) * destination_stride +
+                  bytes.first + column_shift;
+    const auto length = static_cast<std::size_t>(bytes.last - bytes.first + 1);
+    const int64_t count = rows.last - rows.first + 1;
+    if (source == destination) {
+        for (int64_t r = 0; r < count; ++r, from += source_stride, to += destination_stride)
+            std::memmove(to, from, length);
+    } else {
+        for (int64_t r = 0; r < count; ++r, from += source_stride, to += destination_stride)
+            std::memcpy(to, from, length);
+    }
+    return 0;
+}
