@@ -13,6 +13,7 @@
 
 #include "graphics/internal.h"
 #include "graphics/pcx.h"
+#include "platform/soft/soft_state.h"
 #include "support/library_fixture.h"
 
 namespace {
@@ -230,15 +231,22 @@ rgb palette_entry(int32_t i)
 }
 bool same_colour(rgb a, rgb b) { return a.r == b.r && a.g == b.g && a.b == b.b; }
 
+// Global memory blocks and files that the platform holds open.
+std::pair<size_t, size_t> held()
+{
+    return {soft::detail::state().globals.size(), soft::detail::state().files.size()};
+}
+
 // What must stay as it was after a refusal.
 struct snapshot {
     bytes pixels, palette, lookup;
     uint8_t *input_block;
+    std::pair<size_t, size_t> held_before;
     static snapshot take()
     {
         const auto *pal = reinterpret_cast<const uint8_t *>(&pm_state.logical_palette);
         return {buffer_bytes(), bytes(pal, pal + sizeof pm_state.logical_palette),
-                bytes(pm_state.pixel_lookup, pm_state.pixel_lookup + 1024), pm_state.input_block};
+                bytes(pm_state.pixel_lookup, pm_state.pixel_lookup + 1024), pm_state.input_block, held()};
     }
 };
 ::testing::AssertionResult unchanged(const snapshot &before)
@@ -252,6 +260,8 @@ struct snapshot {
         return r << " (pixel lookup)";
     if (before.input_block != now.input_block)
         return ::testing::AssertionFailure() << "input_block not restored";
+    if (before.held_before != now.held_before)
+        return ::testing::AssertionFailure() << "a memory block or file left behind";
     return ::testing::AssertionSuccess();
 }
 
@@ -625,7 +635,9 @@ TEST_F(PcxLoad, FileAndMemoryGiveTheSamePictureEveryTime)
         std::vector<uint8_t> elsewhere(16);
         pm_set_input_block(elsewhere.data(), block_size);
         fill_buffer(0);
+        const auto held_before = held();
         ASSERT_EQ(pm_load_pcx(path.c_str(), 0), 0);
+        EXPECT_EQ(held(), held_before) << "a memory block or file left behind";
         EXPECT_TRUE(same_bytes(first, buffer_bytes())) << "file source";
         EXPECT_EQ(pm_state.input_block, elsewhere.data());
         EXPECT_EQ(pm_state.input_block_size, block_size);
