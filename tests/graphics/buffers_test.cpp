@@ -133,9 +133,10 @@ TEST_F(BuffersTest, HeadersOfDeeperBuffers)
         EXPECT_EQ(u32_at(header, 0), 40u) << c.depth;
         EXPECT_EQ(u16_at(header, 14), c.depth);
         EXPECT_EQ(u32_at(header, 16), c.compression) << c.depth;
-        if (c.depth != 24)
-            for (int m = 0; m < 4; ++m)
-                EXPECT_EQ(u32_at(header, 40 + 4 * m), c.masks[m]) << c.depth << " bits, mask " << m;
+        if (c.depth == 24)
+            continue;
+        for (int m = 0; m < 4; ++m)
+            EXPECT_EQ(u32_at(header, 40 + 4 * m), c.masks[m]) << c.depth << " bits, mask " << m;
     }
 }
 
