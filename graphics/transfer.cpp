@@ -138,37 +138,46 @@ void capture_rows<1>(uint8_t *image, const image_span &span)
 
 // ---- paste -----------------------------------------------------------------
 
-// Writes the pixel for a lookup entry: the 16-bit entry as it is; the 4-byte
-// entry (0, R, G, B) in reverse as B, G, R and, at 32 bits, its fill byte.
+// The pixel of every index at the active depth, in buffer byte order, built
+// once per call: the 16-bit entry as it is; the 4-byte entry (0, R, G, B)
+// reversed into B, G, R and, at 32 bits, its fill byte. A word serves as a
+// container of Bytes bytes, filled and emptied with memcpy.
 template <int Bytes>
-void write_entry(uint8_t *pixel, const uint8_t *entry)
+void load_paste_table(uint32_t (&table)[256])
 {
-    if constexpr (Bytes == 2) {
-        pixel[0] = entry[0];
-        pixel[1] = entry[1];
-    } else {
-        pixel[0] = entry[3];
-        pixel[1] = entry[2];
-        pixel[2] = entry[1];
-        if constexpr (Bytes == 4)
-            pixel[3] = entry[0];
+    const uint8_t *entry = pm_state.pixel_lookup;
+    for (uint32_t &word : table) {
+        word = 0;
+        if constexpr (Bytes == 2) {
+            std::memcpy(&word, entry, 2);
+            entry += 2;
+        } else {
+            const uint8_t pixel[4] = {entry[3], entry[2], entry[1], entry[0]};
+            std::memcpy(&word, pixel, Bytes);
+            entry += 4;
+        }
     }
 }
 
-// Index 0 is transparent; every other index costs one table read.
+// Index 0 is transparent: its pixel is written back as it was, chosen by a
+// mask rather than a branch, since transparent areas come and go too often
+// for branch prediction. One table read per pixel, no arithmetic on colours.
 template <int Bytes>
 void paste_rows(const uint8_t *image, const image_span &span)
 {
-    constexpr int entry_size = Bytes == 2 ? 2 : 4;
-    const uint8_t *lookup = pm_state.pixel_lookup;
+    uint32_t table[256];
+    load_paste_table<Bytes>(table);
     const uint8_t *in = image + span.image_offset;
     uint8_t *row = span.pixels;
+    const int32_t count = span.count;
     for (int32_t r = 0; r < span.rows; ++r, in += span.image_stride, row += span.buffer_stride) {
         uint8_t *pixel = row;
-        for (int32_t c = 0; c < span.count; ++c, pixel += Bytes) {
-            const uint8_t index = in[c];
-            if (index != 0)
-                write_entry<Bytes>(pixel, lookup + index * entry_size);
+        for (int32_t c = 0; c < count; ++c, pixel += Bytes) {
+            uint32_t old = 0;
+            std::memcpy(&old, pixel, Bytes);
+            const uint32_t opaque = 0u - static_cast<uint32_t>(in[c] != 0);
+            const uint32_t value = (table[in[c]] & opaque) | (old & ~opaque);
+            std::memcpy(pixel, &value, Bytes);
         }
     }
 }
@@ -179,10 +188,8 @@ void paste_rows<1>(const uint8_t *image, const image_span &span)
     const uint8_t *in = image + span.image_offset;
     uint8_t *row = span.pixels;
     for (int32_t r = 0; r < span.rows; ++r, in += span.image_stride, row += span.buffer_stride) {
-        for (int32_t c = 0; c < span.count; ++c) {
-            if (in[c] != 0)
-                row[c] = in[c];
-        }
+        for (int32_t c = 0; c < span.count; ++c)
+            row[c] = in[c] != 0 ? in[c] : row[c];
     }
 }
 
