@@ -3,9 +3,13 @@
 // Each axis gets a step mask before any pixel moves. The mask has one bit per
 // step along the longer of the axis's two lengths. On a growing axis a 1 bit
 // advances to the next source pixel and a 0 bit repeats the last one; on a
-// shrinking axis a 1 bit keeps the source pixel and a 0 bit drops it. The
-// pixel walk then needs only a bit test per pixel: no multiplication or
-// division, and the growing/shrinking choice is made once per call.
+// shrinking axis a 1 bit keeps the source pixel and a 0 bit drops it.
+//
+// The x mask is read once per call into the source column of each output
+// column (a chunk of columns at a time, to keep the table small), so that
+// every output row costs one table read per pixel whichever way x goes, with
+// no multiplication, division or bit test per pixel. The y mask is walked
+// row by row; repeated rows are copied as blocks.
 #include "graphics/scaling.h"
 
 #include <cstddef>
@@ -49,119 +53,93 @@ inline bool step_taken(const uint8_t *mask, int32_t step)
     return (mask[step >> 3] & (0x80u >> (step & 7))) != 0;
 }
 
-// What one mask byte means for its eight steps, so that rows are walked a
-// byte (eight steps) at a time with fixed work and no branch on the bits.
-struct mask_byte_table {
-    uint8_t ones[256];        // steps of the byte that take a pixel
-    int8_t growing[256][8];   // per step, the source pixel shown relative to
-                              // the next one not yet taken (-1: the last taken)
-    uint8_t shrinking[256][8]; // the steps that keep their pixel, in order; 0 after them
+// Output columns handled per pass over the rows. Source columns stay below
+// max_mask_steps, so 16 bits hold them.
+constexpr int32_t column_chunk = 2048;
+static_assert(pm::max_mask_steps <= UINT16_MAX);
+
+// Reads the x mask into source columns, continuing where the last call
+// stopped. Growing, output column k shows the last source column taken by
+// steps 0..k; shrinking, the output columns are the steps whose bits are 1.
+class column_walk {
+public:
+    column_walk(const uint8_t *mask, bool grows, int32_t steps) : mask_(mask), grows_(grows), steps_(steps) {}
+
+    void next(uint16_t *columns, int32_t count)
+    {
+        if (grows_) {
+            for (int32_t k = 0; k < count; ++k, ++step_) {
+                taken_ += step_taken(mask_, step_);
+                columns[k] = static_cast<uint16_t>(taken_ - 1);
+            }
+            return;
+        }
+        // The mask has exactly new_width 1 bits among its steps; the bound on
+        // the steps only keeps the walk finite.
+        int32_t k = 0;
+        for (; k < count && step_ < steps_; ++step_) {
+            if (step_taken(mask_, step_))
+                columns[k++] = static_cast<uint16_t>(step_);
+        }
+        for (; k < count; ++k)
+            columns[k] = 0;
+    }
+
+private:
+    const uint8_t *mask_;
+    bool grows_;
+    int32_t steps_;
+    int32_t step_ = 0;
+    int32_t taken_ = 0;
 };
 
-constexpr mask_byte_table make_mask_byte_table()
+// count output pixels from one source row.
+void make_row(const uint8_t *source_row, uint8_t *out, const uint16_t *columns, int32_t count)
 {
-    mask_byte_table table{};
-    for (int byte = 0; byte < 256; ++byte) {
-        int ones = 0;
-        for (int step = 0; step < 8; ++step) {
-            if ((byte & (0x80 >> step)) != 0)
-                table.shrinking[byte][ones++] = static_cast<uint8_t>(step);
-            table.growing[byte][step] = static_cast<int8_t>(ones - 1);
-        }
-        table.ones[byte] = static_cast<uint8_t>(ones);
-    }
-    return table;
+    for (int32_t k = 0; k < count; ++k)
+        out[k] = source_row[columns[k]];
 }
 
-constexpr mask_byte_table mask_bytes = make_mask_byte_table();
-
-// One output row from one source row on a growing x axis: new_width output
-// pixels, each a repeat of the last source pixel taken unless its bit is 1.
-// The mask has exactly width 1 bits among its first new_width steps, the
-// first of them step 0, so the walk takes each source pixel exactly once and
-// reads back only pixels already taken.
-void grow_row(const uint8_t *source, uint8_t *out, int32_t width, int32_t new_width, const uint8_t *mask)
-{
-    static_cast<void>(width);
-    const int32_t whole_bytes = new_width >> 3;
-    for (int32_t b = 0; b < whole_bytes; ++b, out += 8) {
-        const uint8_t bits = mask[b];
-        const int8_t *shown = mask_bytes.growing[bits];
-        for (int j = 0; j < 8; ++j)
-            out[j] = source[shown[j]];
-        source += mask_bytes.ones[bits];
-    }
-    for (int32_t k = whole_bytes << 3; k < new_width; ++k) {
-        source += step_taken(mask, k);
-        *out++ = source[-1];
-    }
-}
-
-// One output row from one source row on a shrinking x axis: the source
-// pixels whose bits are 1, new_width of them. Eight pixels are stored per
-// mask byte while the row has room for them; the extra ones are overwritten
-// by the next byte's.
-void shrink_row(const uint8_t *source, uint8_t *out, int32_t width, int32_t new_width, const uint8_t *mask)
-{
-    const uint8_t *const out_end = out + new_width;
-    const int32_t whole_bytes = width >> 3;
-    for (int32_t b = 0; b < whole_bytes; ++b, source += 8) {
-        const uint8_t bits = mask[b];
-        const uint8_t *kept = mask_bytes.shrinking[bits];
-        const int ones = mask_bytes.ones[bits];
-        if (out_end - out >= 8) {
-            for (int j = 0; j < 8; ++j)
-                out[j] = source[kept[j]];
-        } else {
-            for (int j = 0; j < ones; ++j)
-                out[j] = source[kept[j]];
-        }
-        out += ones;
-    }
-    for (int32_t i = whole_bytes << 3; i < width; ++i) {
-        if (step_taken(mask, i))
-            *out++ = source[i - (whole_bytes << 3)];
-    }
-}
-
-using row_routine = void (*)(const uint8_t *source, uint8_t *out, int32_t width, int32_t new_width,
-                             const uint8_t *mask);
-
-struct scale_job {
+// One chunk of output columns, starting at out, over every output row.
+struct column_pass {
     const uint8_t *source;
-    uint8_t *destination;
-    int32_t width, height, new_width, new_height;
-    row_routine make_row;
-    const uint8_t *x_mask;
+    int32_t width;         // source row length
+    int32_t height;        // source rows
+    uint8_t *out;          // first output column of the chunk in output row 0
+    int32_t new_width;     // output row length
+    int32_t new_height;    // output rows
+    const uint16_t *columns;
+    int32_t count;         // output columns in the chunk
     const uint8_t *y_mask;
 };
 
-// Growing y axis: a 0 bit repeats the previous output row, copied as a block
-// rather than computed again.
-void scale_rows_growing(const scale_job &job)
+// Growing y axis: a 1 bit takes the next source row, a 0 bit repeats the
+// previous output row, copied as a block rather than computed again.
+void rows_growing(const column_pass &pass)
 {
-    const uint8_t *source_row = job.source;
-    uint8_t *out = job.destination;
-    const auto out_stride = static_cast<std::size_t>(job.new_width);
-    for (int32_t j = 0; j < job.new_height; ++j, out += out_stride) {
-        if (step_taken(job.y_mask, j)) {
-            job.make_row(source_row, out, job.width, job.new_width, job.x_mask);
-            source_row += job.width;
+    const uint8_t *source_row = pass.source;
+    uint8_t *out = pass.out;
+    const auto out_stride = static_cast<std::ptrdiff_t>(pass.new_width);
+    const auto count = static_cast<std::size_t>(pass.count);
+    for (int32_t j = 0; j < pass.new_height; ++j, out += out_stride) {
+        if (step_taken(pass.y_mask, j)) {
+            make_row(source_row, out, pass.columns, pass.count);
+            source_row += pass.width;
         } else {
-            std::memcpy(out, out - out_stride, out_stride);
+            std::memcpy(out, out - out_stride, count);
         }
     }
 }
 
 // Shrinking y axis: a 1 bit keeps the source row, a 0 bit skips it.
-void scale_rows_shrinking(const scale_job &job)
+void rows_shrinking(const column_pass &pass)
 {
-    const uint8_t *source_row = job.source;
-    uint8_t *out = job.destination;
-    for (int32_t i = 0; i < job.height; ++i, source_row += job.width) {
-        if (step_taken(job.y_mask, i)) {
-            job.make_row(source_row, out, job.width, job.new_width, job.x_mask);
-            out += job.new_width;
+    const uint8_t *source_row = pass.source;
+    uint8_t *out = pass.out;
+    for (int32_t i = 0; i < pass.height; ++i, source_row += pass.width) {
+        if (step_taken(pass.y_mask, i)) {
+            make_row(source_row, out, pass.columns, pass.count);
+            out += pass.new_width;
         }
     }
 }
@@ -189,11 +167,17 @@ int32_t pm_scale_image(const uint8_t *source, uint8_t *destination, int32_t widt
     pm_build_step_mask(x_steps, new_width, width, pm_state.scratch_area);
     pm_build_step_mask(y_steps, new_height, height, pm_state.y_step_mask);
 
-    const scale_job job{source,   destination, width, height, new_width, new_height,
-                        x_grows ? grow_row : shrink_row, pm_state.scratch_area, pm_state.y_step_mask};
-    if (y_grows)
-        scale_rows_growing(job);
-    else
-        scale_rows_shrinking(job);
+    column_walk walk(pm_state.scratch_area, x_grows, x_steps);
+    uint16_t columns[column_chunk];
+    for (int32_t first = 0; first < new_width; first += column_chunk) {
+        const int32_t count = new_width - first < column_chunk ? new_width - first : column_chunk;
+        walk.next(columns, count);
+        const column_pass pass{source, width, height, destination + first, new_width, new_height, columns, count,
+                               pm_state.y_step_mask};
+        if (y_grows)
+            rows_growing(pass);
+        else
+            rows_shrinking(pass);
+    }
     return 0;
 }

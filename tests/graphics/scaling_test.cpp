@@ -223,6 +223,20 @@ TEST(ScaleImage, RandomSizesFollowTheClosedForm)
     }
 }
 
+// Rows longer than the scaling handles at one pass are done in column strips.
+TEST(ScaleImage, WideRowsInSeveralPasses)
+{
+    std::mt19937 random(4500);
+    struct size {
+        int32_t width, height, new_width, new_height;
+    };
+    for (const size &s : {size{3000, 3, 4500, 7}, size{4500, 7, 2100, 3}, size{2049, 4, 4097, 2}, size{4097, 2, 5, 9}}) {
+        const bytes source = random_image(random, s.width, s.height);
+        expect_scaled(source, s.width, s.height, s.new_width, s.new_height, closed_form_axis(s.height, s.new_height),
+                      closed_form_axis(s.width, s.new_width));
+    }
+}
+
 TEST(ScaleImage, LeavesTheMasksInTheirAreas)
 {
     const bytes source(6 * 8, 1);
