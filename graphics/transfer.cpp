@@ -100,29 +100,51 @@ uint8_t lowest_index(const uint32_t (&table)[256], uint32_t key)
     return 0;
 }
 
-// Turns pixels back into indices. The table cannot change during one call, so
-// the last pixel's answer is kept for the runs of equal pixels that pictures
-// are made of; it starts as entry 0's colour, whose lowest index is 0.
+// Answers of the search already made in one call, by pixel value. The table
+// cannot change during a call, so an answer stays right for the whole call.
+// Every slot starts as entry 0's value, whose lowest index is 0, so no slot
+// is ever empty.
+class search_cache {
+public:
+    explicit search_cache(const uint32_t (&table)[256]) : table_(table)
+    {
+        for (slot &s : slots_)
+            s = {table[0], 0};
+    }
+
+    uint8_t index_of(uint32_t key)
+    {
+        slot &s = slots_[((key ^ key >> 11 ^ key >> 22) * 0x9E3779B1u) >> (32 - slot_bits)];
+        if (s.key != key)
+            s = {key, lowest_index(table_, key)};
+        return s.index;
+    }
+
+private:
+    static constexpr int slot_bits = 8;
+    struct slot {
+        uint32_t key;
+        uint8_t index;
+    };
+    const uint32_t (&table_)[256];
+    slot slots_[1 << slot_bits];
+};
+
+// Turns pixels back into indices, the lowest index whose entry holds the
+// pixel's value, 0 when none does.
 template <int Bytes>
 void capture_rows(uint8_t *image, const image_span &span)
 {
     uint32_t table[256];
     load_search_table<Bytes>(table);
-    uint32_t last_key = table[0];
-    uint8_t last_index = 0;
+    search_cache cache(table);
 
     uint8_t *out = image + span.image_offset;
     const uint8_t *row = span.pixels;
     for (int32_t r = 0; r < span.rows; ++r, out += span.image_stride, row += span.buffer_stride) {
         const uint8_t *pixel = row;
-        for (int32_t c = 0; c < span.count; ++c, pixel += Bytes) {
-            const uint32_t key = search_key<Bytes>(pixel);
-            if (key != last_key) {
-                last_key = key;
-                last_index = lowest_index(table, key);
-            }
-            out[c] = last_index;
-        }
+        for (int32_t c = 0; c < span.count; ++c, pixel += Bytes)
+            out[c] = cache.index_of(search_key<Bytes>(pixel));
     }
 }
 
