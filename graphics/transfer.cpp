@@ -45,7 +45,8 @@ bool clip_image_to_active(int32_t width, int32_t height, int32_t bytes, image_sp
 
     span.image_offset = static_cast<std::ptrdiff_t>(first_row * width + first_column);
     span.image_stride = width;
-    span.pixels = pm_state.active_bits + static_cast<std::ptrdiff_t>(rows - 1 - (y - first_row)) * pm_state.active_stride +
+    const int64_t memory_row = rows - 1 - (y - first_row); // rows are stored bottom-up
+    span.pixels = pm_state.active_bits + static_cast<std::ptrdiff_t>(memory_row) * pm_state.active_stride +
                   static_cast<std::ptrdiff_t>((x + first_column) * bytes);
     span.buffer_stride = pm_state.active_stride;
     span.count = static_cast<int32_t>(end_column - first_column);
@@ -244,6 +245,21 @@ copy_range clip_range(int64_t first, int64_t last, int64_t shift, int64_t source
     return {std::max({first, int64_t{0}, -shift}), std::min({last, source_end - 1, destination_end - 1 - shift})};
 }
 
+// count rows of length bytes, each row one stride further than the last on
+// both sides. Within one buffer the rectangles may overlap, so each row is
+// moved as a whole there.
+void copy_rows(const uint8_t *from, int64_t from_stride, uint8_t *to, int64_t to_stride, std::size_t length,
+               int64_t count, bool same_buffer)
+{
+    if (same_buffer) {
+        for (int64_t r = 0; r < count; ++r, from += from_stride, to += to_stride)
+            std::memmove(to, from, length);
+    } else {
+        for (int64_t r = 0; r < count; ++r, from += from_stride, to += to_stride)
+            std::memcpy(to, from, length);
+    }
+}
+
 } // namespace
 
 int32_t pm_move_cursor(int32_t x, int32_t y)
@@ -327,14 +343,7 @@ int32_t pm_copy_region(int32_t src_min_x, int32_t src_max_x, int32_t src_min_y, 
     const uint8_t *from = source + (source_height - 1 - rows.last) * source_stride + bytes.first;
     uint8_t *to = destination + (destination_height - 1 - (rows.last + row_shift)) * destination_stride +
                   bytes.first + column_shift;
-    const auto length = static_cast<std::size_t>(bytes.last - bytes.first + 1);
-    const int64_t count = rows.last - rows.first + 1;
-    if (source == destination) {
-        for (int64_t r = 0; r < count; ++r, from += source_stride, to += destination_stride)
-            std::memmove(to, from, length);
-    } else {
-        for (int64_t r = 0; r < count; ++r, from += source_stride, to += destination_stride)
-            std::memcpy(to, from, length);
-    }
+    copy_rows(from, source_stride, to, destination_stride, static_cast<std::size_t>(bytes.last - bytes.first + 1),
+              rows.last - rows.first + 1, source == destination);
     return 0;
 }

@@ -86,7 +86,8 @@ TEST(StepMask, MatchesClosedFormForRandomLengths)
 {
     std::mt19937 random(2026);
     for (int round = 0; round < 400; ++round) {
-        const int32_t longer = std::uniform_int_distribution<int32_t>(1, round < 390 ? 600 : pm::max_mask_steps)(random);
+        const int32_t most = round < 390 ? 600 : pm::max_mask_steps;
+        const int32_t longer = std::uniform_int_distribution<int32_t>(1, most)(random);
         const int32_t shorter = std::uniform_int_distribution<int32_t>(1, longer)(random);
         const bytes mask = build_mask(longer, shorter, longer);
         ASSERT_EQ(mask.back(), 0xEE) << shorter << " / " << longer << ": wrote past the mask";
@@ -230,7 +231,8 @@ TEST(ScaleImage, WideRowsInSeveralPasses)
     struct size {
         int32_t width, height, new_width, new_height;
     };
-    for (const size &s : {size{3000, 3, 4500, 7}, size{4500, 7, 2100, 3}, size{2049, 4, 4097, 2}, size{4097, 2, 5, 9}}) {
+    const size sizes[] = {{3000, 3, 4500, 7}, {4500, 7, 2100, 3}, {2049, 4, 4097, 2}, {4097, 2, 5, 9}};
+    for (const size &s : sizes) {
         const bytes source = random_image(random, s.width, s.height);
         expect_scaled(source, s.width, s.height, s.new_width, s.new_height, closed_form_axis(s.height, s.new_height),
                       closed_form_axis(s.width, s.new_width));
