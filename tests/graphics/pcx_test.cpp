@@ -2,6 +2,7 @@
 // files, checked pixel by pixel and palette entry by palette entry.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -84,7 +85,9 @@ struct picture {
         bytes out(size_t(height * planes() * bpl), 0);
         for (int32_t y = 0; y < height; ++y) {
             uint8_t *scan = &out[size_t(y * planes() * bpl)];
-            for (int32_t x = 0; x < width; ++x) {
+            const bool bits = format == pcx_format::mono || format == pcx_format::planar16;
+            const int32_t fits = bits ? bpl * 8 : bpl; // a short BytesPerLine drops the rest
+            for (int32_t x = 0; x < std::min(width, fits); ++x) {
                 if (format == pcx_format::indexed8) {
                     scan[x] = index(x, y);
                 } else if (format == pcx_format::planar24) {
