@@ -142,8 +142,10 @@ int32_t pcx_encode_run_length(const uint8_t *in, int32_t count, uint8_t *out)
         int32_t run = 1;
         while (run < pcx_max_run && i + run < count && in[i + run] == value)
             ++run;
-        if (run > 1 || value >= 0xC0)
-            out[written++] = static_cast<uint8_t>(0xC0 | run);
+        // The marker is always stored and kept only when needed, so that
+        // noisy rows do not pay for a mispredicted branch per byte.
+        out[written] = static_cast<uint8_t>(0xC0 | run);
+        written += run > 1 || value >= 0xC0 ? 1 : 0;
         out[written++] = value;
         i += run;
     }

@@ -2,14 +2,17 @@
 // round trips through the loader.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
@@ -194,6 +197,34 @@ TEST_F(PcxSave, RefusesWhatItCannotWrite)
     soft::fail_next_global_allocs(1);
     EXPECT_EQ(pm_save_pcx(path_.c_str(), 0, 3, 0, 3), 4);
     EXPECT_FALSE(std::filesystem::exists(path_));
+}
+
+// A file that cannot be written whole is reported and not left behind.
+TEST_F(PcxSave, RemovesAFileItCouldNotFinish)
+{
+    pixmora_test::make_buffer(64, 64, 8);
+    std::iota(pm_state.active_bits, pm_state.active_bits + 64 * 64, uint8_t{0});
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 1000; // the header and a few rows
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const int32_t result = pm_save_pcx(path_.c_str(), 0, 63, 0, 63);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(result, 1);
+    EXPECT_FALSE(std::filesystem::exists(path_));
+}
+
+// BytesPerLine is a 16-bit field that must be even: 65534 columns at most.
+TEST_F(PcxSave, RefusesRowsTooWideForTheHeader)
+{
+    pixmora_test::make_buffer(65536, 1, 8);
+    EXPECT_EQ(pm_save_pcx(path_.c_str(), 0, 65534, 0, 0), 2);
+    EXPECT_FALSE(std::filesystem::exists(path_));
+    ASSERT_EQ(pm_save_pcx(path_.c_str(), 1, 65534, 0, 0), 0);
+    EXPECT_EQ(decode_pcx(read_file(path_)).bytes_per_line, 65534);
 }
 
 TEST_F(PcxSave, WritesTheHeaderAndTrailerOfA256ColourPicture)
