@@ -25,13 +25,53 @@ sdl_window::~sdl_window()
         SDL_Quit();
 }
 
+namespace {
+
+// SDL falls back to drivers that draw into memory when there is no display;
+// the demo has a window or nothing, unless such a driver is asked for.
+bool shows_nothing(const char *driver)
+{
+    if (driver == nullptr)
+        return true;
+    const char *asked = SDL_getenv("SDL_VIDEODRIVER");
+    bool headless = SDL_strcmp(driver, "offscreen") == 0 || SDL_strcmp(driver, "dummy") == 0;
+    return headless && (asked == nullptr || SDL_strcmp(asked, driver) != 0);
+}
+
+bool named(const char *variable)
+{
+    const char *value = SDL_getenv(variable);
+    return value != nullptr && value[0] != '\0';
+}
+
+// Whether any display is named at all; with only an X display named, the X
+// driver is the one to use (others would only complain on standard error).
+bool choose_driver()
+{
+    if (named("SDL_VIDEODRIVER"))
+        return true;
+    if (named("DISPLAY") && !named("WAYLAND_DISPLAY"))
+        SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
+    return named("DISPLAY") || named("WAYLAND_DISPLAY");
+}
+
+} // namespace
+
 bool sdl_window::open()
 {
+    if (!choose_driver()) {
+        error_ = "no display (neither DISPLAY nor WAYLAND_DISPLAY is set)";
+        return false;
+    }
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
         error_ = SDL_GetError();
         return false;
     }
     sdl_started_ = true;
+    if (shows_nothing(SDL_GetCurrentVideoDriver())) {
+        error_ = "no display: only a video driver without a screen is available";
+        return false;
+    }
     window_ = SDL_CreateWindow(title_, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, width_, height_,
                                SDL_WINDOW_RESIZABLE | SDL_WINDOW_HIDDEN);
     if (window_ == nullptr) {
