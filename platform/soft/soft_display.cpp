@@ -76,11 +76,6 @@ std::array<pm_paletteentry, 16> sixteen_colours()
     return colours;
 }
 
-bool is_palette_depth(int32_t depth)
-{
-    return depth <= 8;
-}
-
 } // namespace
 
 display_state::display_state()
@@ -421,6 +416,11 @@ constexpr int32_t caps_raster = 38;        // RASTERCAPS
 constexpr int32_t caps_size_palette = 104; // SIZEPALETTE
 constexpr int32_t caps_num_reserved = 106; // NUMRESERVED
 constexpr int32_t rc_palette = 0x0100;
+
+bool is_palette_depth(int32_t depth)
+{
+    return depth <= 8;
+}
 
 int32_t palette_size(int32_t depth)
 {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -83,6 +84,13 @@ int32_t stretch(pm_hdc dc, test_dib &dib, int32_t dx, int32_t dy, int32_t dw, in
 
 constexpr uint32_t untouched = 0xABCDEF;
 
+std::string hex(uint32_t value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%06X", value);
+    return text;
+}
+
 // The surface a stretch should leave, pixel by pixel from the sampling rule
 // in floating point: the source pixel under each destination pixel's centre.
 std::optional<std::string> compare_with_rule(pm_hdc dc, test_dib &dib, int32_t dx, int32_t dy, int32_t dw, int32_t dh,
@@ -101,7 +109,7 @@ std::optional<std::string> compare_with_rule(pm_hdc dc, test_dib &dib, int32_t d
             uint32_t got = soft::client_pixel(dc, x, y);
             if (got != expected)
                 return "first difference at (" + std::to_string(x) + ", " + std::to_string(y) + "): got " +
-                       std::to_string(got) + ", expected " + std::to_string(expected);
+                       hex(got) + ", expected " + hex(expected);
         }
     }
     return std::nullopt;
