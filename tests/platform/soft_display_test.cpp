@@ -3,6 +3,7 @@
 // global memory and files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -263,17 +264,28 @@ TEST_F(SoftDisplayTest, RefusedHeadersAndOtherContextsDrawNothing)
 
 TEST_F(SoftDisplayTest, DibSectionsAreZeroedBottomUpBlocksOfWholeRows)
 {
-    pm_hdc dc = soft::window_create(4, 4);
-    const int32_t depths[] = {8, 16, 24, 32};
-    for (int32_t depth : depths) {
+    pm_hdc dc = soft::window_create(5, 3);
+    // Width 5: rows of 5, 10, 15 and 20 bytes padded to whole 32-bit words.
+    const int32_t depths[][2] = {{8, 8}, {16, 12}, {24, 16}, {32, 20}};
+    for (const auto &[depth, stride] : depths) {
         test_dib dib(5, 3, depth);
+        if (depth == 8)
+            dib.set_quad(1, 0xFFFFFF);
         uint8_t *bits = nullptr;
         pm_hbitmap bitmap = dib_section_create(dc, dib.header.data(), dib_rgb_colors, &bits);
         ASSERT_NE(bitmap, nullptr) << depth;
         ASSERT_NE(bits, nullptr);
-        for (int64_t i = 0; i < dib.stride * 3; ++i) // exactly stride x height, all zero
+        for (int32_t i = 0; i < stride * 3; ++i) // exactly stride x height, all zero
             ASSERT_EQ(bits[i], 0) << depth << " bits, byte " << i;
-        EXPECT_EQ(dib.stride % 4, 0);
+
+        // A white pixel at the start of the second row in memory shows in the
+        // middle row: rows are stored bottom-up, one stride apart.
+        std::memset(bits + stride, depth == 8 ? 1 : 0xFF, static_cast<size_t>(std::min(depth / 8, 3)));
+        soft::client_fill(dc, untouched);
+        stretch_dib(dc, 0, 0, 5, 3, 0, 0, 5, 3, bits, dib.header.data(), dib_rgb_colors, rop_src_copy);
+        EXPECT_EQ(soft::client_pixel(dc, 0, 1), 0xFFFFFFu) << depth << " bits";
+        EXPECT_EQ(soft::client_pixel(dc, 0, 2), 0u) << depth << " bits";
+        EXPECT_EQ(soft::client_pixel(dc, 1, 1), 0u) << depth << " bits";
     }
     EXPECT_EQ(soft::live_objects(), 4);
     ASSERT_EQ(soft::calls().dib_creations.size(), 4u);
