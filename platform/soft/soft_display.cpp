@@ -452,11 +452,13 @@ pm_hgdiobj select_bitmap(pm_hdc dc, dc_object &context, pm_hgdiobj object, bitma
 
 } // namespace
 
+// A fresh context for the whole screen; it has no surface to draw on.
 pm_hdc screen_dc_get()
 {
     return soft::detail::add_dc(dc_kind::screen);
 }
 
+// Gives a screen context back; anything else is ignored.
 void screen_dc_release(pm_hdc dc)
 {
     const dc_object *object = state().find_dc(dc);
@@ -464,6 +466,8 @@ void screen_dc_release(pm_hdc dc)
         state().dcs.erase(key(dc));
 }
 
+// The display's bits per pixel (15 stays 15), 1 plane, and its palette
+// capabilities; 0 for other indices and unknown contexts.
 int32_t device_caps(pm_hdc dc, int32_t index)
 {
     display_state &s = state();

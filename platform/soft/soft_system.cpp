@@ -78,6 +78,7 @@ pm_hmodule library_load(const char *name)
     return nullptr;
 }
 
+// Nothing is ever loaded, so nothing is found.
 void *library_symbol(pm_hmodule module, const char *name)
 {
     (void)module;
@@ -85,6 +86,7 @@ void *library_symbol(pm_hmodule module, const char *name)
     return nullptr;
 }
 
+// Nothing to free.
 void library_free(pm_hmodule module)
 {
     (void)module;
@@ -124,6 +126,7 @@ void *global_lock(pm_hglobal block)
     return found->memory.get();
 }
 
+// Undoes one lock; the address stays valid until the block is freed.
 void global_unlock(pm_hglobal block)
 {
     if (global_block *found = find_global(block); found != nullptr && found->locks > 0)
@@ -210,6 +213,7 @@ int64_t file_seek(pm_hfile file, int64_t offset, seek_origin origin)
     return position < 0 ? -1 : static_cast<int64_t>(position);
 }
 
+// Closes an open file; unknown handles are ignored.
 void file_close(pm_hfile file)
 {
     display_state &s = state();
