@@ -426,6 +426,34 @@ bool pcx_readable(const pcx_picture &picture)
     return true;
 }
 
+namespace {
+
+// Photographs decode to many stretches of one or two bytes, for which a
+// library call costs more than the bytes; longer ones go to memcpy/memset.
+constexpr uint32_t pcx_short_stretch = 8;
+
+inline void pcx_copy_bytes(uint8_t *out, const uint8_t *in, uint32_t count)
+{
+    if (count > pcx_short_stretch) {
+        std::memcpy(out, in, count);
+        return;
+    }
+    for (uint32_t i = 0; i < count; ++i)
+        out[i] = in[i];
+}
+
+inline void pcx_fill_bytes(uint8_t *out, uint8_t value, uint32_t count)
+{
+    if (count > pcx_short_stretch) {
+        std::memset(out, value, count);
+        return;
+    }
+    for (uint32_t i = 0; i < count; ++i)
+        out[i] = value;
+}
+
+} // namespace
+
 uint32_t pcx_refill_input(pcx_stream &stream)
 {
     if (stream.picture != nullptr || stream.exhausted) {
@@ -456,40 +484,54 @@ void pcx_decode_scanline(pcx_stream &stream, uint8_t *scanline, int32_t length)
         return;
     }
     uint8_t *out = scanline + stream.carry;
+    // The input position lives in locals while decoding: stores into the
+    // scanline could otherwise alias the stream and force reloads per byte.
+    const uint8_t *in = stream.position;
+    uint32_t left = stream.left;
+    auto refill = [&] {
+        stream.position = in;
+        stream.left = 0;
+        left = pcx_refill_input(stream);
+        in = stream.position;
+        return left != 0;
+    };
     while (need > 0) {
-        if (stream.left == 0 && pcx_refill_input(stream) == 0) {
-            stream.carry = 0;
-            return;
-        }
-        // A stretch of data bytes (below 0xC0) is copied whole.
-        const uint32_t limit = std::min(stream.left, static_cast<uint32_t>(need));
-        uint32_t literal = 0;
-        while (literal < limit && stream.position[literal] < 0xC0)
-            ++literal;
-        if (literal > 0) {
-            std::memcpy(out, stream.position, literal);
+        // Take the next token: a data byte below 0xC0, or a run (count in
+        // the low six bits, then the value).
+        if (left == 0 && !refill())
+            break;
+        const uint8_t token = *in;
+        if (token < 0xC0) {
+            // A stretch of data bytes is copied whole.
+            const uint32_t limit = std::min(left, static_cast<uint32_t>(need));
+            uint32_t literal = 1;
+            while (literal < limit && in[literal] < 0xC0)
+                ++literal;
+            pcx_copy_bytes(out, in, literal);
             out += literal;
             need -= static_cast<int32_t>(literal);
-            stream.position += literal;
-            stream.left -= literal;
+            in += literal;
+            left -= literal;
             continue;
         }
-        // A run: count in the low six bits, then the value. A count of 0
-        // stores nothing; a run may pass the end of the scanline by up to 62
-        // bytes, which the spare bytes take.
-        const int32_t count = *stream.position++ & 0x3F;
-        --stream.left;
-        if (stream.left == 0 && pcx_refill_input(stream) == 0) {
-            stream.carry = 0;
-            return;
-        }
-        const uint8_t value = *stream.position++;
-        --stream.left;
-        std::memset(out, value, static_cast<size_t>(count));
+        // A count of 0 stores nothing; a run may pass the end of the
+        // scanline by up to 62 bytes, which the spare bytes take.
+        const int32_t count = token & 0x3F;
+        ++in;
+        --left;
+        if (left == 0 && !refill())
+            break;
+        const uint8_t value = *in++;
+        --left;
+        pcx_fill_bytes(out, value, static_cast<uint32_t>(count));
         out += count;
         need -= count;
     }
-    stream.carry = -need;
+    stream.position = in;
+    stream.left = left;
+    // When the input ended early the rest of the scanline keeps what the
+    // buffer held, and nothing is carried.
+    stream.carry = need < 0 ? -need : 0;
 }
 
 void pcx_set_palette_run(const uint8_t *rgb, int32_t colours)
