@@ -239,7 +239,7 @@ int32_t pm_set_palette_entries(int32_t first, int32_t count, const uint8_t *rgb)
  * pm_load_pcx with pcx_from_memory. The caller keeps the bytes alive; the
  * loader only reads them, never past size. A null picture puts back
  * read_buffer and 4096 bytes. File loads always read into read_buffer, at
- * most min(size, 4096) bytes at a time. 0. */
+ * most min(size, 4096) bytes at a time (4096 when size is 0). 0. */
 int32_t pm_set_input_block(const void *picture, uint32_t size);
 /* Loads a PCX picture into the active buffer, at its header window or, with
  * pcx_at_cursor, with its top-left corner at the cursor. Only pixels inside

@@ -475,9 +475,13 @@ TEST_F(PcxLoad, TrailerIsNotLookedForInsideTheHeader)
     file.resize(800, 0);
     file[800 - 769] = 0x0C;
     const rgb entry_20 = palette_entry(20);
-    ASSERT_EQ(load(file, pcx_no_reduction), 0);
-    EXPECT_TRUE(same_colour(palette_entry(5), rgb{file[16 + 15], file[16 + 16], file[16 + 17]}));
-    EXPECT_TRUE(same_colour(palette_entry(20), entry_20)) << "a trailer was read from inside the header";
+    const std::string path = write_file(file);
+    for (bool from_file : {false, true}) {
+        SCOPED_TRACE(from_file ? "file" : "memory");
+        ASSERT_EQ(from_file ? pm_load_pcx(path.c_str(), pcx_no_reduction) : load(file, pcx_no_reduction), 0);
+        EXPECT_TRUE(same_colour(palette_entry(5), rgb{file[16 + 15], file[16 + 16], file[16 + 17]}));
+        EXPECT_TRUE(same_colour(palette_entry(20), entry_20)) << "a trailer was read from inside the header";
+    }
 }
 
 TEST_F(PcxLoad, ReductionFitsTheColoursIntoTheFreeEntries)
@@ -634,7 +638,7 @@ TEST_F(PcxLoad, FileAndMemoryGiveTheSamePictureEveryTime)
     // A caller's block stays described while a file loads into read_buffer,
     // whose refills are bounded by the block's size.
     const std::string path = write_file(file);
-    for (uint32_t block_size : {4096u, 100u, 1u << 20}) {
+    for (uint32_t block_size : {4096u, 100u, 0u, 1u << 20}) {
         SCOPED_TRACE("input_block_size " + std::to_string(block_size));
         std::vector<uint8_t> elsewhere(16);
         pm_set_input_block(elsewhere.data(), block_size);
@@ -646,6 +650,9 @@ TEST_F(PcxLoad, FileAndMemoryGiveTheSamePictureEveryTime)
         EXPECT_EQ(pm_state.input_block, elsewhere.data());
         EXPECT_EQ(pm_state.input_block_size, block_size);
     }
+    pm_set_input_block(nullptr, 5);
+    EXPECT_EQ(pm_state.input_block, pm_state.read_buffer);
+    EXPECT_EQ(pm_state.input_block_size, uint32_t(PM_READ_BUFFER_SIZE));
 }
 
 TEST_F(PcxLoad, ShortFileFindsNoTrailerAndRepeatsItsLastRow)
