@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 build=build-bench
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DPIXMORA_BENCH=ON -DPIXMORA_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target pixmora_bench >/dev/null
+cmake --build "$build" -j2 --target pixmora_bench frame_bench >/dev/null
 
 results="$build/bench/results.json"
 "$build/bench/pixmora_bench" --benchmark_out="$results" --benchmark_out_format=json "$@"
@@ -31,3 +31,7 @@ fi
 
 echo
 python3 bench/ratio_table.py "$results" "$pillow"
+
+echo
+echo "Whole demo frames on the software display:"
+"$build/bench/frame_bench"
