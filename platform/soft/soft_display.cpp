@@ -406,7 +406,6 @@ void fail_next_global_allocs(int32_t n)
 } // namespace soft
 
 // ---- Platform calls: contexts, objects, palettes, fonts ----------------------
-#if !defined(PIXMORA_PLATFORM_WIN32)
 namespace platform {
 using namespace soft::detail;
 
@@ -666,4 +665,3 @@ int32_t text_metrics(pm_hdc dc, text_metric *metrics)
 }
 
 } // namespace platform
-#endif

@@ -20,7 +20,6 @@
 #include "platform/platform.h"
 #include "platform/soft/soft_state.h"
 
-#if !defined(PIXMORA_PLATFORM_WIN32)
 namespace platform {
 using namespace soft::detail;
 
@@ -303,4 +302,3 @@ int32_t stretch_dib(pm_hdc dc, int32_t dst_x, int32_t dst_y, int32_t dst_width, 
 }
 
 } // namespace platform
-#endif

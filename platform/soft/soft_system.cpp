@@ -6,26 +6,21 @@
 #include "platform/platform.h"
 #include "platform/soft/soft_state.h"
 
-#if !defined(PIXMORA_PLATFORM_WIN32)
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#endif
 
 namespace soft::detail {
 
 void close_all_files(display_state &s)
 {
-#if !defined(PIXMORA_PLATFORM_WIN32)
     for (const auto &file : s.files)
         ::close(file.second);
-#endif
     s.files.clear();
 }
 
 } // namespace soft::detail
 
-#if !defined(PIXMORA_PLATFORM_WIN32)
 namespace platform {
 using namespace soft::detail;
 
@@ -225,4 +220,3 @@ void file_close(pm_hfile file)
 }
 
 } // namespace platform
-#endif
