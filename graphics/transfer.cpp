@@ -182,9 +182,29 @@ void load_paste_table(uint32_t (&table)[256])
     }
 }
 
-// Index 0 is transparent: its pixel is written back as it was, chosen by a
-// mask rather than a branch, since transparent areas come and go too often
-// for branch prediction. One table read per pixel, no arithmetic on colours.
+// Index 0 is transparent. Images are mostly long stretches that are wholly
+// transparent or wholly opaque, so eight indices are looked at together: all
+// zero, they are skipped; none zero, their pixels are stored without a test.
+// Mixed groups (the edges of shapes) take each pixel by a mask rather than a
+// branch, writing a transparent pixel back as it was. One table read per
+// opaque pixel, no arithmetic on colours.
+template <int Bytes>
+inline void paste_mixed(const uint8_t *in, uint8_t *pixel, int32_t n, const uint32_t (&table)[256])
+{
+    for (int32_t c = 0; c < n; ++c, pixel += Bytes) {
+        uint32_t old = 0;
+        std::memcpy(&old, pixel, Bytes);
+        const uint32_t opaque = 0u - static_cast<uint32_t>(in[c] != 0);
+        const uint32_t value = (table[in[c]] & opaque) | (old & ~opaque);
+        std::memcpy(pixel, &value, Bytes);
+    }
+}
+
+constexpr bool has_zero_byte(uint64_t word)
+{
+    return ((word - 0x0101010101010101u) & ~word & 0x8080808080808080u) != 0;
+}
+
 template <int Bytes>
 void paste_rows(const uint8_t *image, const image_span &span)
 {
@@ -194,14 +214,21 @@ void paste_rows(const uint8_t *image, const image_span &span)
     uint8_t *row = span.pixels;
     const int32_t count = span.count;
     for (int32_t r = 0; r < span.rows; ++r, in += span.image_stride, row += span.buffer_stride) {
-        uint8_t *pixel = row;
-        for (int32_t c = 0; c < count; ++c, pixel += Bytes) {
-            uint32_t old = 0;
-            std::memcpy(&old, pixel, Bytes);
-            const uint32_t opaque = 0u - static_cast<uint32_t>(in[c] != 0);
-            const uint32_t value = (table[in[c]] & opaque) | (old & ~opaque);
-            std::memcpy(pixel, &value, Bytes);
+        int32_t c = 0;
+        for (; c + 8 <= count; c += 8) {
+            uint64_t group;
+            std::memcpy(&group, in + c, 8);
+            if (group == 0)
+                continue;
+            uint8_t *pixel = row + static_cast<std::ptrdiff_t>(c) * Bytes;
+            if (has_zero_byte(group)) {
+                paste_mixed<Bytes>(in + c, pixel, 8, table);
+                continue;
+            }
+            for (int32_t k = 0; k < 8; ++k)
+                std::memcpy(pixel + k * Bytes, &table[in[c + k]], Bytes);
         }
+        paste_mixed<Bytes>(in + c, row + static_cast<std::ptrdiff_t>(c) * Bytes, count - c, table);
     }
 }
 
