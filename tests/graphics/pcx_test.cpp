@@ -318,11 +318,15 @@ TEST_F(PcxLoad, NoActiveBufferDoesNothingEvenForAMissingFile)
 TEST_F(PcxLoad, FileRefusals)
 {
     make_buffer(16, 16, 32);
+    const bytes whole = make_picture(pcx_format::indexed8, 4, 4).file();
+    pm_set_input_block(whole.data(), uint32_t(whole.size())); // a caller's block, to be kept
     const snapshot before = snapshot::take();
     EXPECT_EQ(pm_load_pcx("no-such-picture.pcx", 0), 1);
     EXPECT_EQ(pm_load_pcx(nullptr, 0), 1);
-    const bytes whole = make_picture(pcx_format::indexed8, 4, 4).file();
     EXPECT_EQ(pm_load_pcx(write_file(bytes(whole.begin(), whole.begin() + 127)).c_str(), 0), 2);
+    bytes bad_first_byte = whole;
+    bad_first_byte[0] = 0x0B;
+    EXPECT_EQ(pm_load_pcx(write_file(bad_first_byte).c_str(), 0), 2);
     EXPECT_TRUE(unchanged(before));
 }
 
