@@ -3,7 +3,8 @@
 // malformed ones must be refused without harm.
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
