@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <type_traits>
 
 #include "graphics/internal.h"
 
@@ -243,6 +244,19 @@ void paste_rows<1>(const uint8_t *image, const image_span &span)
     }
 }
 
+// Calls row_routine with the pixel size as a compile-time constant: the one
+// choice of routine per call.
+template <typename RowRoutine>
+void with_pixel_size(int32_t bytes, RowRoutine &&row_routine)
+{
+    switch (bytes) {
+    case 4: row_routine(std::integral_constant<int, 4>{}); break;
+    case 3: row_routine(std::integral_constant<int, 3>{}); break;
+    case 2: row_routine(std::integral_constant<int, 2>{}); break;
+    default: row_routine(std::integral_constant<int, 1>{}); break;
+    }
+}
+
 // ---- region copy -----------------------------------------------------------
 
 // A slot's pixel memory, or null for a handle outside 0..255 or a free slot.
@@ -313,12 +327,7 @@ int32_t pm_capture_image(uint8_t *image, int32_t width, int32_t height)
     image_span span{};
     if (!clip_image_to_active(width, height, bytes, span))
         return 0;
-    switch (bytes) {
-    case 4: capture_rows<4>(image, span); break;
-    case 3: capture_rows<3>(image, span); break;
-    case 2: capture_rows<2>(image, span); break;
-    default: capture_rows<1>(image, span); break;
-    }
+    with_pixel_size(bytes, [&](auto size) { capture_rows<decltype(size)::value>(image, span); });
     return 0;
 }
 
@@ -330,12 +339,7 @@ int32_t pm_paste_image(const uint8_t *image, int32_t width, int32_t height)
     image_span span{};
     if (!clip_image_to_active(width, height, bytes, span))
         return 0;
-    switch (bytes) {
-    case 4: paste_rows<4>(image, span); break;
-    case 3: paste_rows<3>(image, span); break;
-    case 2: paste_rows<2>(image, span); break;
-    default: paste_rows<1>(image, span); break;
-    }
+    with_pixel_size(bytes, [&](auto size) { paste_rows<decltype(size)::value>(image, span); });
     return 0;
 }
 
