@@ -11,7 +11,7 @@ packages=(
   netpbm xvfb xauth x11-utils imagemagick
 )
 if [ "${1:-}" = "--bench" ]; then
-  packages+=(liballegro5-dev python3-pil)
+  packages+=(liballegro5-dev liballegro-image5-dev libsdl2-image-dev python3-pil)
 fi
 
 missing=()
