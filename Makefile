@@ -13,7 +13,7 @@ CMAKE_FLAGS  ?=
 
 DEMO := $(BUILD)/demo/scaling-and-scrolling
 
-.PHONY: all deps build run test test-normal test-asan fuzz bench clean
+.PHONY: all deps build run test test-normal test-asan fuzz bench windows-check clean
 
 all: build
 
@@ -49,5 +49,10 @@ bench:
 	@scripts/setup-deps.sh --bench
 	@if [ -x bench/run.sh ]; then bench/run.sh; else echo "No benchmarks yet."; fi
 
+# Cross-builds the demo for Windows and checks, under Wine, that the real GDI
+# path shows exactly what the software display computes.
+windows-check:
+	BUILD=$(BUILD) scripts/windows-check.sh
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz build-bench
+	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz build-bench build-win

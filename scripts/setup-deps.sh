@@ -10,6 +10,9 @@ packages=(
   clang-14 libfuzzer-14-dev
   netpbm xvfb xauth x11-utils imagemagick
 )
+if [ "${1:-}" = "--windows" ]; then
+  packages+=(g++-mingw-w64-x86-64 wine64)
+fi
 if [ "${1:-}" = "--bench" ]; then
   packages+=(liballegro5-dev liballegro-image5-dev libsdl2-image-dev python3-pil)
 fi

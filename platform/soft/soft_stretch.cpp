@@ -1,14 +1,21 @@
 // Bitmap sections and stretched drawing on the software display.
 //
 // Sampling rule (the COLORONCOLOR behaviour: whole rows and columns are
-// dropped or repeated, never blended): destination pixel d of an extent of
-// dst_len pixels shows the source pixel under its centre,
+// dropped or repeated, never blended), as the platform's own stretch does it,
+// for an axis of src_len source pixels drawn over dst_len destination pixels,
+// destination offset d (columns counted from the rectangle's left, rows from
+// its top) shows source offset
 //
-//     s = floor((2 d + 1) * src_len / (2 dst_len)),
+//     growing (dst_len >= src_len):  ceil((2 d + 1) * src_len / (2 dst_len)) - 1
+//         the pixel under d's centre; a centre on a boundary takes the pixel
+//         before it;
+//     shrinking columns:             the last source column of each group,
+//         floor((2 (d + 1) * src_len - dst_len) / (2 dst_len));
+//     shrinking rows:                the first source row of each group,
+//         0 for d = 0, else floor((2 d * src_len - dst_len) / (2 dst_len)) + 1.
 //
-// counted from the source rectangle's left column, and for rows from its top
-// row. Source y is measured from the bitmap's bottom row, so the rectangle's
-// top row is row src_y + src_height - 1 of the bottom-up bitmap. Destination
+// Source y is measured from the bitmap's bottom row, so the rectangle's top
+// row is row src_y + src_height - 1 of the bottom-up bitmap. Destination
 // pixels outside the client surface, and those whose source pixel lies
 // outside the bitmap, are left as they are.
 #include <algorithm>
@@ -205,14 +212,28 @@ void draw_rows(dc_object &window, const stretch_geometry &g, const axis_map &col
     }
 }
 
+// Source offset shown at destination offset d (see the rule at the top).
+// Products are taken in 128 bits: d and both lengths may each be near 2^31.
+__extension__ typedef __int128 wide;
+int64_t source_offset(int64_t d, int64_t src_len, int64_t dst_len, bool first_of_group)
+{
+    const wide s = src_len;
+    const wide n = dst_len;
+    if (dst_len >= src_len)
+        return static_cast<int64_t>(((2 * wide{d} + 1) * s - 1) / (2 * n));
+    if (!first_of_group)
+        return static_cast<int64_t>((2 * (wide{d} + 1) * s - n) / (2 * n));
+    return d == 0 ? 0 : static_cast<int64_t>((2 * wide{d} * s - n) / (2 * n) + 1);
+}
+
 void draw(dc_object &window, const stretch_geometry &g, const dib_format &format, const uint8_t *bits,
           int32_t usage, const palette_object &palette)
 {
     axis_map columns = map_axis(g.dst_x, g.dst_width, window.width, format.width, [&g](int64_t d) {
-        return g.src_x + (2 * d + 1) * g.src_width / (2 * g.dst_width);
+        return g.src_x + source_offset(d, g.src_width, g.dst_width, false);
     });
     axis_map rows = map_axis(g.dst_y, g.dst_height, window.height, format.height, [&g](int64_t d) {
-        return g.src_y + g.src_height - 1 - (2 * d + 1) * g.src_height / (2 * g.dst_height);
+        return g.src_y + g.src_height - 1 - source_offset(d, g.src_height, g.dst_height, true);
     });
     if (columns.source.empty() || rows.source.empty())
         return;

@@ -30,19 +30,33 @@ int32_t make_known_picture()
     return h;
 }
 
-// Source column (or row) shown at destination d when n pixels are stretched
-// over m: the display samples at the centre of each destination pixel.
-int32_t sampled(int32_t d, int32_t m, int32_t n)
+// Source column shown at destination column d when n columns are shrunk
+// into m: the last column of each group.
+int32_t shrunk_column(int32_t d, int32_t m, int32_t n)
 {
-    return static_cast<int32_t>((2 * int64_t{d} + 1) * n / (2 * int64_t{m}));
+    int32_t last = 0;
+    for (int32_t s = 0; s < n; ++s)
+        if ((2 * int64_t{s} + 1) * m / (2 * int64_t{n}) <= d)
+            last = s;
+    return last;
+}
+
+// Source row shown at destination row d when n rows are shrunk into m: the
+// first row of each group.
+int32_t shrunk_row(int32_t d, int32_t m, int32_t n)
+{
+    for (int32_t s = 0; s < n; ++s)
+        if ((2 * int64_t{s} + 1) * m / (2 * int64_t{n}) >= d)
+            return s;
+    return n - 1;
 }
 
 void expect_client_shows_picture(pm_hdc dc, int32_t width, int32_t height)
 {
     for (int32_t y = 0; y < height; ++y)
         for (int32_t x = 0; x < width; ++x) {
-            const int32_t sx = sampled(x, width, 320);
-            const int32_t sy = sampled(y, height, 200);
+            const int32_t sx = shrunk_column(x, width, 320);
+            const int32_t sy = shrunk_row(y, height, 200);
             const uint32_t expected = colour_of((sx + 3 * sy) & 255);
             ASSERT_EQ(soft::client_pixel(dc, x, y), expected)
                 << "client pixel (" << x << ", " << y << ") should show source (" << sx << ", " << sy << ")";

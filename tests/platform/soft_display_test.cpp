@@ -92,20 +92,73 @@ std::string hex(uint32_t value)
     return text;
 }
 
-// The surface a stretch should leave, pixel by pixel from the sampling rule
-// in floating point: the source pixel under each destination pixel's centre.
+// The source offsets of one axis, walked as the platform's own stretch walks
+// it: a midpoint walk along the longer of the two lengths. A growing axis
+// takes, for each destination pixel, the source pixel under its centre (the
+// earlier one on a boundary); a shrinking one draws each source pixel of a
+// group over the same destination pixel, so the last one stays for columns,
+// while rows keep the first.
+std::vector<int64_t> walk_axis(int64_t src_len, int64_t dst_len, bool first_of_group)
+{
+    std::vector<int64_t> out(static_cast<size_t>(dst_len));
+    if (dst_len >= src_len) {
+        int64_t err = 3 * src_len - 2 * dst_len;
+        int64_t source = 0;
+        for (int64_t d = 0; d < dst_len; ++d) {
+            out[static_cast<size_t>(d)] = source;
+            if (err > 0) {
+                ++source;
+                err += 2 * src_len - 2 * dst_len;
+            } else {
+                err += 2 * src_len;
+            }
+        }
+        return out;
+    }
+    int64_t err = 3 * dst_len - 2 * src_len;
+    int64_t d = 0;
+    bool fresh = true;
+    for (int64_t source = 0; source < src_len && d < dst_len; ++source) {
+        if (fresh || !first_of_group)
+            out[static_cast<size_t>(d)] = source;
+        fresh = false;
+        if (err > 0) {
+            ++d;
+            fresh = true;
+            err += 2 * dst_len - 2 * src_len;
+        } else {
+            err += 2 * dst_len;
+        }
+    }
+    return out;
+}
+
+// Growing offsets of a destination too long to walk: the pixel under the
+// centre, the earlier one on a boundary.
+int64_t grown_offset(int64_t d, int64_t src_len, int64_t dst_len)
+{
+    long double centre = (static_cast<long double>(d) + 0.5L) * src_len / dst_len;
+    return static_cast<int64_t>(std::ceil(centre)) - 1;
+}
+
+// The surface a stretch should leave, pixel by pixel from the walked axes.
 std::optional<std::string> compare_with_rule(pm_hdc dc, test_dib &dib, int32_t dx, int32_t dy, int32_t dw, int32_t dh,
                                              int32_t sx, int32_t sy, int32_t sw, int32_t sh)
 {
+    const bool walk = int64_t{dw} * dh <= 4000000;
+    const std::vector<int64_t> columns = walk ? walk_axis(sw, dw, false) : std::vector<int64_t>{};
+    const std::vector<int64_t> rows = walk ? walk_axis(sh, dh, true) : std::vector<int64_t>{};
     for (int32_t y = 0; y < soft::client_height(dc); ++y) {
         for (int32_t x = 0; x < soft::client_width(dc); ++x) {
             uint32_t expected = untouched;
             if (x >= dx && x - dx < dw && y >= dy && y - dy < dh) {
-                auto col = static_cast<int32_t>(sx + std::floor((x - dx + 0.5) * sw / dw));
-                auto from_top = static_cast<int32_t>(std::floor((y - dy + 0.5) * sh / dh));
-                int32_t row = sy + sh - 1 - from_top; // counted from the bottom
+                const int64_t cx = int64_t{x} - dx;
+                const int64_t cy = int64_t{y} - dy;
+                const int64_t col = sx + (walk ? columns[static_cast<size_t>(cx)] : grown_offset(cx, sw, dw));
+                const int64_t from_top = walk ? rows[static_cast<size_t>(cy)] : grown_offset(cy, sh, dh);
+                const int64_t row = sy + sh - 1 - from_top; // counted from the bottom
                 if (col >= 0 && col < dib.width && row >= 0 && row < dib.height)
-                    expected = colour_of(*dib.at(col, dib.height - 1 - row));
+                    expected = colour_of(*dib.at(static_cast<int32_t>(col), dib.height - 1 - static_cast<int32_t>(row)));
             }
             uint32_t got = soft::client_pixel(dc, x, y);
             if (got != expected)
@@ -122,7 +175,7 @@ struct stretch_case {
     int32_t dx, dy, dw, dh, sx, sy, sw, sh;
 };
 
-TEST_F(SoftDisplayTest, StretchFollowsTheCentreSamplingRule)
+TEST_F(SoftDisplayTest, StretchFollowsTheSamplingRule)
 {
     const stretch_case cases[] = {
         {"doubling", 640, 400, 320, 200, 0, 0, 640, 400, 0, 0, 320, 200},
@@ -135,6 +188,8 @@ TEST_F(SoftDisplayTest, StretchFollowsTheCentreSamplingRule)
         {"source off left and bottom", 30, 30, 16, 16, 0, 0, 24, 24, -4, -4, 12, 12},
         {"source off right and top", 30, 30, 16, 16, 0, 0, 24, 24, 10, 10, 12, 12},
         {"huge destination", 16, 16, 4, 4, -1000000000, -1000000000, 2000000000, 2000000000, 0, 0, 4, 4},
+        {"window of the demo", 760, 549, 320, 200, 0, 0, 760, 549, 0, 0, 320, 200},
+        {"shrink by thirds", 40, 30, 120, 90, 0, 0, 40, 30, 0, 0, 120, 90},
     };
     for (const stretch_case &c : cases) {
         soft::reset();
@@ -144,6 +199,55 @@ TEST_F(SoftDisplayTest, StretchFollowsTheCentreSamplingRule)
         EXPECT_EQ(stretch(dc, dib, c.dx, c.dy, c.dw, c.dh, c.sx, c.sy, c.sw, c.sh), c.sh) << c.name;
         std::optional<std::string> difference = compare_with_rule(dc, dib, c.dx, c.dy, c.dw, c.dh, c.sx, c.sy, c.sw, c.sh);
         EXPECT_FALSE(difference) << c.name << ": " << *difference;
+    }
+}
+
+// The source columns and rows that the platform's own stretch picks, read
+// back from it for these lengths: growing takes the earlier pixel when a
+// centre falls on a boundary; shrinking keeps a group's last column and first
+// row.
+TEST_F(SoftDisplayTest, StretchPicksThePixelsThePlatformPicks)
+{
+    struct axis_case {
+        int32_t src_len, dst_len;
+        std::vector<int32_t> columns, rows;
+    };
+    const axis_case cases[] = {
+        {4, 6, {0, 0, 1, 2, 2, 3}, {0, 0, 1, 2, 2, 3}},
+        {5, 8, {0, 0, 1, 2, 2, 3, 4, 4}, {0, 0, 1, 2, 2, 3, 4, 4}},
+        {3, 11, {0, 0, 0, 0, 1, 1, 1, 2, 2, 2, 2}, {0, 0, 0, 0, 1, 1, 1, 2, 2, 2, 2}},
+        {6, 4, {1, 2, 4, 5}, {0, 2, 3, 5}},
+        {8, 5, {1, 2, 4, 5, 7}, {0, 2, 3, 5, 6}},
+        {11, 3, {3, 6, 10}, {0, 4, 7}},
+        {10, 4, {2, 4, 7, 9}, {0, 3, 5, 8}},
+        {7, 3, {1, 4, 6}, {0, 2, 5}},
+        {40, 4, {9, 19, 29, 39}, {0, 10, 20, 30}},
+    };
+    for (const axis_case &c : cases) {
+        // A row whose index is its column, then a column whose index is its
+        // row counted from the top; colour i is the value i.
+        soft::reset();
+        pm_hdc dc = soft::window_create(c.dst_len, c.dst_len);
+        test_dib across(c.src_len, 1, 8);
+        test_dib down(4, c.src_len, 8);
+        for (int32_t i = 0; i < 256; ++i) {
+            across.set_quad(i, static_cast<uint32_t>(i));
+            down.set_quad(i, static_cast<uint32_t>(i));
+        }
+        for (int32_t i = 0; i < c.src_len; ++i) {
+            *across.at(i, 0) = static_cast<uint8_t>(i);
+            *down.at(0, i) = static_cast<uint8_t>(i);
+        }
+        stretch(dc, across, 0, 0, c.dst_len, 1, 0, 0, c.src_len, 1);
+        std::vector<int32_t> columns, rows;
+        for (int32_t k = 0; k < c.dst_len; ++k)
+            columns.push_back(static_cast<int32_t>(soft::client_pixel(dc, k, 0)));
+        soft::client_fill(dc, 0);
+        stretch(dc, down, 0, 0, 1, c.dst_len, 0, 0, 1, c.src_len);
+        for (int32_t k = 0; k < c.dst_len; ++k)
+            rows.push_back(static_cast<int32_t>(soft::client_pixel(dc, 0, k)));
+        EXPECT_EQ(columns, c.columns) << c.src_len << " -> " << c.dst_len << " columns";
+        EXPECT_EQ(rows, c.rows) << c.src_len << " -> " << c.dst_len << " rows";
     }
 }
 
