@@ -4,7 +4,13 @@
 Prints one line per operation: "<operation> pillow <ns per operation>", CPU
 time, the best of several rounds. The pictures and sizes are those of
 bench_data.h.
+
+Usage: peers_pillow.py [<pcx dir>]
+With a directory, also times decoding the PCX pictures that pixmora_bench
+wrote there (PIXMORA_BENCH_PCX_DIR) under the same operation names.
 """
+import io
+import pathlib
 import sys
 import time
 
@@ -18,6 +24,8 @@ COPY_SRC_X = 640
 PASTE_IMAGE = (320, 200)
 PASTE_TARGET = (640, 400)
 PASTE_AT = (100, 80)  # top-left corner of the pasted picture
+PRESENT_SOURCE = (320, 200)
+PRESENT_TARGETS = [(640, 400), (1920, 1080)]
 
 
 def picture_index(x, y):
@@ -78,11 +86,46 @@ def operations():
     }
 
 
-def main():
+def present_operations():
+    """The 8-bit view shown at 32 bits on a window's size. Pillow can convert
+    to RGB before or after the resize; the faster order is kept and named on
+    stderr."""
+    view = indexed(PRESENT_SOURCE)
+    for size in PRESENT_TARGETS:
+        orders = {
+            "resize then convert": lambda size=size: view.resize(size, Image.NEAREST).convert("RGB"),
+            "convert then resize": lambda size=size: view.convert("RGB").resize(size, Image.NEAREST),
+        }
+        times = {order: cpu_ns_per_call(operation) for order, operation in orders.items()}
+        best = min(times, key=times.get)
+        name = f"present_{size[0]}x{size[1]}"
+        print(f"{name}: {best} is faster ({times[best] / 1e3:.1f} us)", file=sys.stderr)
+        yield name, times[best]
+
+
+def pcx_operations(directory):
+    """Each picture decoded from memory; a 256-colour one is listed under both
+    depths of our buffer, a three-plane one under 32 bits only."""
+    for path in sorted(pathlib.Path(directory).glob("*.pcx")):
+        data = path.read_bytes()
+        if len(data) < 128:
+            continue
+        time_ns = cpu_ns_per_call(lambda: Image.open(io.BytesIO(data)).load())
+        depths = ["32"] if data[65] == 3 else ["8", "32"]
+        for depth in depths:
+            yield f"pcx_{path.stem}_{depth}", time_ns
+
+
+def main(argv):
     for name, operation in operations().items():
         print(f"{name} pillow {cpu_ns_per_call(operation):.1f}")
+    if len(argv) > 1:
+        for name, time_ns in pcx_operations(argv[1]):
+            print(f"{name} pillow {time_ns:.1f}")
+    for name, time_ns in present_operations():
+        print(f"{name} pillow {time_ns:.1f}")
     return 0
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main(sys.argv))

@@ -38,7 +38,7 @@ def main(argv):
     for path in argv[2:]:
         read_lines(path, times)
     operations = dict.fromkeys(op for op, _ in times)  # in order of appearance
-    print(f"{'operation':<14} {'ours (us)':>10}  {'peer':<16} {'peer (us)':>10} {'peer/ours':>10}")
+    print(f"{'operation':<18} {'ours (us)':>10}  {'peer':<16} {'peer (us)':>10} {'peer/ours':>10}")
     for op in operations:
         ours = times.get((op, "pixmora"))
         for (o, library), peer in times.items():
@@ -46,7 +46,7 @@ def main(argv):
                 continue
             ours_text = f"{ours / 1e3:10.1f}" if ours else f"{'-':>10}"
             ratio = f"{peer / ours:10.2f}" if ours else f"{'-':>10}"
-            print(f"{op:<14} {ours_text}  {library:<16} {peer / 1e3:10.1f} {ratio}")
+            print(f"{op:<18} {ours_text}  {library:<16} {peer / 1e3:10.1f} {ratio}")
     return 0
 
 

@@ -10,7 +10,11 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DPIXMORA_BENCH=ON -DPIXMORA_T
 cmake --build "$build" -j2 --target pixmora_bench frame_bench >/dev/null
 
 results="$build/bench/results.json"
-"$build/bench/pixmora_bench" --benchmark_out="$results" --benchmark_out_format=json "$@"
+# pixmora_bench leaves the PCX pictures it decodes here, for Pillow.
+pictures="$build/bench/pcx"
+rm -rf "$pictures"
+PIXMORA_BENCH_PCX_DIR="$pictures" "$build/bench/pixmora_bench" --benchmark_out="$results" \
+    --benchmark_out_format=json "$@"
 
 # Pillow may live under another interpreter than the first python3 on PATH.
 pillow="$build/bench/pillow.txt"
@@ -24,7 +28,7 @@ for python in ${PYTHON:-} $(which -a python3 2>/dev/null); do
 done
 if [ -n "$found" ]; then
     echo "Pillow ($("$found" -c 'import PIL; print(PIL.__version__)')) with $found"
-    "$found" bench/peers_pillow.py | tee "$pillow"
+    "$found" bench/peers_pillow.py "$pictures" | tee "$pillow"
 else
     echo "Pillow not found; its column is left out"
 fi

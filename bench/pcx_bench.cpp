@@ -1,0 +1,119 @@
+// Our side of PCX decoding and presentation: pictures decoded from memory
+// into buffers of their own size, and the demo's view stretched onto windows
+// of the software display.
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "bench/pcx_data.h"
+#include "graphics/pixmora.h"
+#include "platform/soft/soft_display.h"
+
+namespace {
+
+using bench::extent;
+
+// A buffer of the given size and depth, active while it lives.
+class active_buffer {
+public:
+    active_buffer(extent size, int32_t depth)
+    {
+        bench::start_pixmora();
+        pm_state.new_buffer_depth = depth;
+        handle_ = pm_buffer_create(size.width, size.height);
+        if (handle_ >= 0)
+            pm_buffer_activate(handle_);
+    }
+    ~active_buffer()
+    {
+        if (handle_ < 0)
+            return;
+        pm_buffer_deactivate();
+        pm_buffer_destroy(handle_);
+    }
+    active_buffer(const active_buffer &) = delete;
+    active_buffer &operator=(const active_buffer &) = delete;
+    bool ok() const { return handle_ >= 0; }
+
+private:
+    int32_t handle_ = -1;
+};
+
+// The picture in memory, at the cursor (0, 0), with the trailer palette taken
+// as it is: what an application does to show a picture it holds.
+void decode(benchmark::State &state, const std::string &name, int32_t depth)
+{
+    const std::vector<uint8_t> &bytes = bench::pcx_bytes(name);
+    const extent size = bench::pcx_extent(bytes);
+    if (size.width < 1 || size.height < 1) {
+        state.SkipWithError("picture unavailable");
+        return;
+    }
+    active_buffer buffer(size, depth);
+    if (!buffer.ok()) {
+        state.SkipWithError("buffer creation failed");
+        return;
+    }
+    pm_set_input_block(bytes.data(), static_cast<uint32_t>(bytes.size()));
+    pm_move_cursor(0, 0);
+    const int32_t flags = pcx_from_memory | pcx_at_cursor | pcx_no_reduction;
+    for (auto _ : state) {
+        if (pm_load_pcx(nullptr, flags) != 0) {
+            state.SkipWithError("pm_load_pcx refused the picture");
+            break;
+        }
+        benchmark::ClobberMemory();
+    }
+    pm_set_input_block(nullptr, 0);
+    bench::set_pixels(state, int64_t{size.width} * size.height);
+}
+
+// The view buffer, 8 bits with the benchmark picture and palette, stretched
+// onto a window of the target's size. The library's own window is put back
+// afterwards, since buffers are made against it.
+void present(benchmark::State &state, extent target)
+{
+    const extent view = bench::present_source;
+    active_buffer buffer(view, 8);
+    if (!buffer.ok()) {
+        state.SkipWithError("buffer creation failed");
+        return;
+    }
+    uint8_t rgb[768];
+    for (int32_t i = 0; i < 256; ++i)
+        bench::palette_colour(i, rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2]);
+    pm_set_palette_entries(0, 256, rgb);
+    const std::vector<uint8_t> pixels = bench::picture(view);
+    for (int32_t y = 0; y < view.height; ++y)
+        std::copy_n(pixels.begin() + y * view.width, view.width,
+                    pm_state.active_bits + (pm_state.active_max_y - y) * pm_state.active_stride);
+
+    const pm_hdc library_dc = pm_state.window_dc;
+    const pm_hdc window = soft::window_create(target.width, target.height);
+    pm_attach_dc(window);
+    for (auto _ : state) {
+        pm_present(0, view.width - 1, 0, view.height - 1, 0, target.width - 1, 0, target.height - 1);
+        benchmark::ClobberMemory();
+    }
+    pm_attach_dc(library_dc);
+    soft::window_destroy(window);
+    soft::clear_calls(); // the display records every stretch
+    bench::set_pixels(state, int64_t{target.width} * target.height);
+}
+
+const bool registered = [] {
+    for (const bench::pcx_picture &picture : bench::pcx_pictures()) {
+        const std::string name = picture.name;
+        if (!picture.planar24)
+            benchmark::RegisterBenchmark(("pcx_" + name + "_8/pixmora").c_str(),
+                                         [name](benchmark::State &state) { decode(state, name, 8); });
+        benchmark::RegisterBenchmark(("pcx_" + name + "_32/pixmora").c_str(),
+                                     [name](benchmark::State &state) { decode(state, name, 32); });
+    }
+    for (const extent target : bench::present_targets())
+        benchmark::RegisterBenchmark((bench::present_name(target) + "/pixmora").c_str(),
+                                     [target](benchmark::State &state) { present(state, target); });
+    return true;
+}();
+
+} // namespace

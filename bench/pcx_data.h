@@ -1,0 +1,45 @@
+// The PCX pictures that every decoder is timed on, and the sizes of the
+// presentation benchmarks. The pictures are made by our own writer once per
+// run (sky-like gradients with noise) or taken from the shared samples when
+// they are present; every library decodes the very same bytes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "bench/bench_data.h"
+
+namespace bench {
+
+struct pcx_picture {
+    std::string name; // benchmark name part: "sky256", "mysha256", ...
+    bool planar24;    // three planes of 8 bits; otherwise one of 256 colours
+};
+
+// The pictures available in this run: the generated ones always, the samples
+// when their files exist. Cheap: nothing is generated or read here.
+std::vector<pcx_picture> pcx_pictures();
+
+// The operations a peer's decoding of the picture is listed under, one per
+// depth of our buffer: "pcx_sky256_8" and "pcx_sky256_32"; "pcx_sky24_32".
+std::vector<std::string> pcx_operations(const pcx_picture &picture);
+
+// The file bytes of a picture, made or read on first use. Empty when the
+// picture cannot be made (the benchmark then reports an error).
+const std::vector<uint8_t> &pcx_bytes(const std::string &name);
+
+// The picture's width and height from its header window.
+extent pcx_extent(const std::vector<uint8_t> &bytes);
+
+// Presentation: the demo's 320 x 200 view stretched onto windows of these sizes.
+constexpr extent present_source{320, 200};
+const std::vector<extent> &present_targets();
+
+// "present_640x400" for a target of 640 x 400.
+std::string present_name(extent target);
+
+// Starts the library on a 32-bit software display if nobody has yet.
+void start_pixmora();
+
+} // namespace bench

@@ -1,0 +1,43 @@
+// SDL2_image's side of PCX decoding: IMG_LoadPCX_RW on the picture in memory,
+// giving an 8-bit palettized surface for 256 colours and a 24-bit one for
+// three planes. Making and freeing the surface is part of its load.
+#include <SDL.h>
+#include <SDL_image.h>
+
+#include "bench/pcx_data.h"
+
+namespace {
+
+void decode(benchmark::State &state, const std::string &name)
+{
+    const std::vector<uint8_t> &bytes = bench::pcx_bytes(name);
+    const bench::extent size = bench::pcx_extent(bytes);
+    if (bytes.empty()) {
+        state.SkipWithError("picture unavailable");
+        return;
+    }
+    for (auto _ : state) {
+        SDL_RWops *input = SDL_RWFromConstMem(bytes.data(), static_cast<int>(bytes.size()));
+        SDL_Surface *surface = input != nullptr ? IMG_LoadPCX_RW(input) : nullptr;
+        SDL_RWclose(input);
+        if (surface == nullptr) {
+            state.SkipWithError(SDL_GetError());
+            break;
+        }
+        benchmark::DoNotOptimize(surface->pixels);
+        SDL_FreeSurface(surface);
+    }
+    bench::set_pixels(state, int64_t{size.width} * size.height);
+}
+
+const bool registered = [] {
+    for (const bench::pcx_picture &picture : bench::pcx_pictures())
+        for (const std::string &operation : bench::pcx_operations(picture)) {
+            const std::string name = picture.name;
+            benchmark::RegisterBenchmark((operation + "/sdl2_image").c_str(),
+                                         [name](benchmark::State &state) { decode(state, name); });
+        }
+    return true;
+}();
+
+} // namespace
