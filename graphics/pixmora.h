@@ -139,7 +139,7 @@ typedef struct pm_state_record {
     uint8_t platform_is_nt;     /* 1 when the platform is of the NT family */
     uint8_t started;            /* 1 between pm_startup and the pm_shutdown that takes effect */
     int32_t header_size;        /* biSize of a new buffer's header, 40 or 108 */
-    int32_t header_alloc_size;  /* bytes of an 8-bit header block at the current mode: 552 or 1064 */
+    int32_t header_alloc_size;  /* header bytes the active depth needs: 552 or 1064 at 8 bits, 108, 40 */
     int32_t palette_index_mode; /* 1: 8-bit headers carry palette indices (DIB_PAL_COLORS) */
     int32_t new_buffer_depth;   /* depth of buffers that pm_buffer_create makes: 8, 16, 24 or 32 */
 
@@ -204,9 +204,11 @@ int32_t pm_display_depth(void);
 /* ---- Virtual buffers ---------------------------------------------------- */
 
 /* Creates a buffer of new_buffer_depth bits (width rounded up to a multiple of
- * 4). Returns its handle 0..255; -1 when all slots are in use; -2 when the
- * header or bitmap cannot be made, or when width or height is below 1 or so
- * large that a row or the picture no longer fits in 2^31 - 1 bytes. */
+ * 4); it is not made active. Returns its handle 0..255; -1 when all slots are
+ * in use; -2 when the header or bitmap cannot be made, when new_buffer_depth
+ * is not 8, 16, 24 or 32, or when width or height is below 1 or so large that
+ * a row or the picture no longer fits in 2^31 - 1 bytes. Every buffer's header
+ * is sized and filled for its own depth, whatever buffer is active. */
 int32_t pm_buffer_create(int32_t width, int32_t height);
 /* Makes a buffer active and brings its colours into step with the palette.
  * 0; -1 for a handle outside 0..255; -2 for a free slot. */
@@ -229,8 +231,8 @@ pm_hpalette pm_create_default_palette(void);
 int32_t pm_realize_palette(pm_hpalette palette);
 /* Sets count entries from first on from count RGB triples and keeps every
  * table, the active 8-bit buffer and the realized palette in step. Does
- * nothing without an active buffer, or when first < 0, count < 0 or
- * first + count > 256. 0. */
+ * nothing without an active buffer, or when first < 0, count < 0,
+ * first + count > 256, or rgb is null with count > 0. 0. */
 int32_t pm_set_palette_entries(int32_t first, int32_t count, const uint8_t *rgb);
 
 /* ---- PCX pictures ------------------------------------------------------- */
@@ -309,7 +311,9 @@ int32_t pm_scale_image(const uint8_t *source, uint8_t *destination, int32_t widt
 
 /* Records the window's device context for presentation, palettes and fonts. 0. */
 int32_t pm_attach_dc(pm_hdc dc);
-/* Stretches a rectangle of the active buffer onto a rectangle of the window. 0. */
+/* Stretches a rectangle of the active buffer onto a rectangle of the window,
+ * dropping or repeating rows and columns. Reversed bounds give zero or
+ * negative extents, which draw nothing; nothing without an active buffer. 0. */
 int32_t pm_present(int32_t src_min_x, int32_t src_max_x, int32_t src_min_y, int32_t src_max_y,
                    int32_t dst_min_x, int32_t dst_max_x, int32_t dst_min_y, int32_t dst_max_y);
 
