@@ -24,8 +24,10 @@ build: deps
 	cmake -S . -B $(BUILD) -DPIXMORA_WERROR=$(WERROR) $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j$(JOBS)
 
-run: build
-	@if [ -x $(DEMO) ]; then exec $(DEMO); else echo "The demo is not built yet."; fi
+run: deps
+	cmake -S . -B $(BUILD) -DPIXMORA_WERROR=$(WERROR) $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j$(JOBS) --target scaling-and-scrolling
+	$(DEMO)
 
 test: deps
 	$(MAKE) --no-print-directory test-normal
