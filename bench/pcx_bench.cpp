@@ -3,6 +3,9 @@
 // of the software display.
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "bench/pcx_data.h"
@@ -39,6 +42,38 @@ private:
     int32_t handle_ = -1;
 };
 
+// The first pixel of the active buffer that differs from a generated
+// picture's expected pixels, described; empty when all agree or when there is
+// nothing to compare with (samples).
+std::string first_difference(const bench::pcx_expected &expected, extent size, int32_t depth)
+{
+    const std::vector<uint8_t> &indices = expected.indices;
+    const std::vector<uint32_t> &colours = expected.colours;
+    for (int32_t y = 0; y < size.height; ++y) {
+        const uint8_t *row = pm_state.active_bits + (pm_state.active_max_y - y) * pm_state.active_stride;
+        for (int32_t x = 0; x < size.width; ++x) {
+            const auto at = static_cast<size_t>(y) * static_cast<size_t>(size.width) + static_cast<size_t>(x);
+            uint32_t got = 0, want = 0;
+            if (depth == 8 && at < indices.size()) {
+                got = row[x];
+                want = indices[at];
+            } else if (depth == 32 && at < colours.size()) {
+                std::memcpy(&got, row + 4 * x, 4); // B, G, R, 0 in memory
+                want = colours[at];
+            } else {
+                return {};
+            }
+            if (got != want) {
+                char text[96];
+                std::snprintf(text, sizeof text, "pixel (%d, %d) is 0x%08X, expected 0x%08X", x, y,
+                              static_cast<unsigned>(got), static_cast<unsigned>(want));
+                return text;
+            }
+        }
+    }
+    return {};
+}
+
 // The picture in memory, at the cursor (0, 0), with the trailer palette taken
 // as it is: what an application does to show a picture it holds.
 void decode(benchmark::State &state, const std::string &name, int32_t depth)
@@ -57,6 +92,15 @@ void decode(benchmark::State &state, const std::string &name, int32_t depth)
     pm_set_input_block(bytes.data(), static_cast<uint32_t>(bytes.size()));
     pm_move_cursor(0, 0);
     const int32_t flags = pcx_from_memory | pcx_at_cursor | pcx_no_reduction;
+    // A wrong picture would make the time meaningless: check the first load.
+    const std::string difference = pm_load_pcx(nullptr, flags) == 0
+                                       ? first_difference(bench::pcx_expected_pixels(name), size, depth)
+                                       : "pm_load_pcx refused the picture";
+    if (!difference.empty()) {
+        pm_set_input_block(nullptr, 0);
+        state.SkipWithError(difference.c_str());
+        return;
+    }
     for (auto _ : state) {
         if (pm_load_pcx(nullptr, flags) != 0) {
             state.SkipWithError("pm_load_pcx refused the picture");

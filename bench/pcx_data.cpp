@@ -98,12 +98,18 @@ std::vector<uint8_t> save_active(extent size)
     return bytes;
 }
 
+struct made_picture {
+    std::vector<uint8_t> bytes;
+    pcx_expected expected;
+};
+
 // 256 colours with a blue gradient palette, saved with its trailer palette.
-std::vector<uint8_t> make_sky256()
+made_picture make_sky256()
 {
     active_buffer buffer(sky_size, 8);
     if (!buffer.ok())
         return {};
+    made_picture made;
     uint8_t rgb[768];
     for (int32_t i = 0; i < 256; ++i) {
         rgb[3 * i] = static_cast<uint8_t>(40 + i * 170 / 255);
@@ -114,19 +120,25 @@ std::vector<uint8_t> make_sky256()
     std::mt19937 grain(1);
     for (int32_t y = 0; y < sky_size.height; ++y) {
         uint8_t *row = active_buffer::row(y);
-        for (int32_t x = 0; x < sky_size.width; ++x)
+        for (int32_t x = 0; x < sky_size.width; ++x) {
             row[x] = static_cast<uint8_t>(sky_level(x, y, grain));
+            made.expected.indices.push_back(row[x]);
+            const uint8_t *colour = rgb + 3 * row[x];
+            made.expected.colours.push_back(uint32_t{colour[0]} << 16 | uint32_t{colour[1]} << 8 | colour[2]);
+        }
     }
-    return save_active(sky_size);
+    made.bytes = save_active(sky_size);
+    return made;
 }
 
 // Full colour: each channel has its own grain, so runs are rare, as in a
 // scanned picture; saved as three planes of 8 bits.
-std::vector<uint8_t> make_sky24()
+made_picture make_sky24()
 {
     active_buffer buffer(sky_size, 32);
     if (!buffer.ok())
         return {};
+    made_picture made;
     std::mt19937 grain(2);
     for (int32_t y = 0; y < sky_size.height; ++y) {
         uint8_t *row = active_buffer::row(y);
@@ -136,12 +148,15 @@ std::vector<uint8_t> make_sky24()
             row[4 * x + 1] = static_cast<uint8_t>(60 + level * 150 / 255 + static_cast<int32_t>(grain() % 5));
             row[4 * x + 2] = static_cast<uint8_t>(30 + level * 170 / 255 + static_cast<int32_t>(grain() % 5));
             row[4 * x + 3] = 0;
+            made.expected.colours.push_back(uint32_t{row[4 * x + 2]} << 16 | uint32_t{row[4 * x + 1]} << 8 |
+                                            row[4 * x]);
         }
     }
-    return save_active(sky_size);
+    made.bytes = save_active(sky_size);
+    return made;
 }
 
-std::vector<uint8_t> make(const std::string &name)
+made_picture make(const std::string &name)
 {
     if (name == "sky256")
         return make_sky256();
@@ -149,7 +164,7 @@ std::vector<uint8_t> make(const std::string &name)
         return make_sky24();
     for (const sample &s : samples)
         if (name == s.name)
-            return read_file(samples_dir() / s.file);
+            return {read_file(samples_dir() / s.file), {}};
     return {};
 }
 
@@ -164,6 +179,17 @@ void keep_for_peers(const std::string &name, const std::vector<uint8_t> &bytes)
     fs::create_directories(dir, ignored);
     std::ofstream out(fs::path(dir) / (name + ".pcx"), std::ios::binary);
     out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+const made_picture &made(const std::string &name)
+{
+    static std::map<std::string, made_picture> pictures;
+    auto found = pictures.find(name);
+    if (found == pictures.end()) {
+        found = pictures.emplace(name, make(name)).first;
+        keep_for_peers(name, found->second.bytes);
+    }
+    return found->second;
 }
 
 } // namespace
@@ -189,13 +215,12 @@ std::vector<std::string> pcx_operations(const pcx_picture &picture)
 
 const std::vector<uint8_t> &pcx_bytes(const std::string &name)
 {
-    static std::map<std::string, std::vector<uint8_t>> made;
-    auto found = made.find(name);
-    if (found == made.end()) {
-        found = made.emplace(name, make(name)).first;
-        keep_for_peers(name, found->second);
-    }
-    return found->second;
+    return made(name).bytes;
+}
+
+const pcx_expected &pcx_expected_pixels(const std::string &name)
+{
+    return made(name).expected;
 }
 
 extent pcx_extent(const std::vector<uint8_t> &bytes)

@@ -29,6 +29,14 @@ std::vector<std::string> pcx_operations(const pcx_picture &picture);
 // picture cannot be made (the benchmark then reports an error).
 const std::vector<uint8_t> &pcx_bytes(const std::string &name);
 
+// What a correct decoding of a generated picture gives, top row first:
+// 0x00RRGGBB colours, and for 256 colours the indices. Empty for samples.
+struct pcx_expected {
+    std::vector<uint32_t> colours;
+    std::vector<uint8_t> indices;
+};
+const pcx_expected &pcx_expected_pixels(const std::string &name);
+
 // The picture's width and height from its header window.
 extent pcx_extent(const std::vector<uint8_t> &bytes);
 
