@@ -32,7 +32,7 @@ constexpr int32_t paste_y = 80;  // top edge of the pasted picture
 // otherwise 1..255. peers_pillow.py builds the same picture.
 constexpr uint8_t picture_index(int32_t x, int32_t y)
 {
-    return (x / 8 + y / 8) % 3 == 0 ? 0 : static_cast<uint8_t>(1 + (x * 31 + y * 17) % 255);
+    return (x / 8 + y / 8) % 3 == 0 ? uint8_t{0} : static_cast<uint8_t>(1 + (x * 31 + y * 17) % 255);
 }
 
 // width x height indices, row y = 0 first.
