@@ -4,7 +4,8 @@
 Usage: ratio_table.py <benchmark json> [<peer lines>...]
 The json is pixmora_bench's --benchmark_out; peer lines files hold
 "<operation> <library> <ns per operation>" lines (peers_pillow.py's output).
-The ratio is the peer's CPU time over ours: above 1, we are faster.
+The ratio is the peer's CPU time over ours: above 1, we are faster. With
+repetitions, the median of each benchmark's repetitions is used.
 """
 import json
 import sys
@@ -16,7 +17,15 @@ def read_benchmark(path):
         for run in json.load(f)["benchmarks"]:
             if run.get("error_occurred"):
                 continue
-            operation, library = run["name"].split("/", 1)
+            # With --benchmark_repetitions the median of the repetitions
+            # stands for the operation; the single runs and other aggregates
+            # are left out.
+            if run.get("run_type") == "aggregate":
+                if run.get("aggregate_name") != "median":
+                    continue
+            elif run.get("repetitions", 1) > 1:
+                continue
+            operation, library = run.get("run_name", run["name"]).split("/", 1)
             scale = {"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}[run.get("time_unit", "ns")]
             times[(operation, library)] = run["cpu_time"] * scale
     return times
