@@ -14,43 +14,19 @@
 
 namespace {
 
+using bench::active_buffer;
 using bench::extent;
-
-// A buffer of the given size and depth, active while it lives.
-class active_buffer {
-public:
-    active_buffer(extent size, int32_t depth)
-    {
-        bench::start_pixmora();
-        pm_state.new_buffer_depth = depth;
-        handle_ = pm_buffer_create(size.width, size.height);
-        if (handle_ >= 0)
-            pm_buffer_activate(handle_);
-    }
-    ~active_buffer()
-    {
-        if (handle_ < 0)
-            return;
-        pm_buffer_deactivate();
-        pm_buffer_destroy(handle_);
-    }
-    active_buffer(const active_buffer &) = delete;
-    active_buffer &operator=(const active_buffer &) = delete;
-    bool ok() const { return handle_ >= 0; }
-
-private:
-    int32_t handle_ = -1;
-};
 
 // The first pixel of the active buffer that differs from a generated
 // picture's expected pixels, described; empty when all agree or when there is
 // nothing to compare with (samples).
-std::string first_difference(const bench::pcx_expected &expected, extent size, int32_t depth)
+std::string first_difference(const active_buffer &buffer, const bench::pcx_expected &expected, extent size,
+                             int32_t depth)
 {
     const std::vector<uint8_t> &indices = expected.indices;
     const std::vector<uint32_t> &colours = expected.colours;
     for (int32_t y = 0; y < size.height; ++y) {
-        const uint8_t *row = pm_state.active_bits + (pm_state.active_max_y - y) * pm_state.active_stride;
+        const uint8_t *row = buffer.row(y);
         for (int32_t x = 0; x < size.width; ++x) {
             const auto at = static_cast<size_t>(y) * static_cast<size_t>(size.width) + static_cast<size_t>(x);
             uint32_t got = 0, want = 0;
@@ -94,7 +70,7 @@ void decode(benchmark::State &state, const std::string &name, int32_t depth)
     const int32_t flags = pcx_from_memory | pcx_at_cursor | pcx_no_reduction;
     // A wrong picture would make the time meaningless: check the first load.
     const std::string difference = pm_load_pcx(nullptr, flags) == 0
-                                       ? first_difference(bench::pcx_expected_pixels(name), size, depth)
+                                       ? first_difference(buffer, bench::pcx_expected_pixels(name), size, depth)
                                        : "pm_load_pcx refused the picture";
     if (!difference.empty()) {
         pm_set_input_block(nullptr, 0);
@@ -129,8 +105,7 @@ void present(benchmark::State &state, extent target)
     pm_set_palette_entries(0, 256, rgb);
     const std::vector<uint8_t> pixels = bench::picture(view);
     for (int32_t y = 0; y < view.height; ++y)
-        std::copy_n(pixels.begin() + y * view.width, view.width,
-                    pm_state.active_bits + (pm_state.active_max_y - y) * pm_state.active_stride);
+        std::copy_n(pixels.begin() + y * view.width, view.width, buffer.row(y));
 
     const pm_hdc library_dc = pm_state.window_dc;
     const pm_hdc window = soft::window_create(target.width, target.height);

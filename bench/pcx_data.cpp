@@ -44,38 +44,6 @@ std::vector<uint8_t> read_file(const fs::path &path)
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// A buffer of the given size and depth, active while it lives.
-class active_buffer {
-public:
-    active_buffer(extent size, int32_t depth)
-    {
-        start_pixmora();
-        pm_state.new_buffer_depth = depth;
-        handle_ = pm_buffer_create(size.width, size.height);
-        if (handle_ >= 0)
-            pm_buffer_activate(handle_);
-    }
-    ~active_buffer()
-    {
-        if (handle_ < 0)
-            return;
-        pm_buffer_deactivate();
-        pm_buffer_destroy(handle_);
-    }
-    active_buffer(const active_buffer &) = delete;
-    active_buffer &operator=(const active_buffer &) = delete;
-    bool ok() const { return handle_ >= 0; }
-
-    // Row y counted from the top; buffers are stored bottom-up.
-    static uint8_t *row(int32_t y)
-    {
-        return pm_state.active_bits + static_cast<size_t>(pm_state.active_max_y - y) * static_cast<size_t>(pm_state.active_stride);
-    }
-
-private:
-    int32_t handle_ = -1;
-};
-
 // Brightness of the sky at (x, y), 0..255: light towards the horizon (the
 // bottom), with soft cloud bands and a little grain, like a photograph.
 int32_t sky_level(int32_t x, int32_t y, std::mt19937 &grain)
@@ -119,7 +87,7 @@ made_picture make_sky256()
     pm_set_palette_entries(0, 256, rgb);
     std::mt19937 grain(1);
     for (int32_t y = 0; y < sky_size.height; ++y) {
-        uint8_t *row = active_buffer::row(y);
+        uint8_t *row = buffer.row(y);
         for (int32_t x = 0; x < sky_size.width; ++x) {
             row[x] = static_cast<uint8_t>(sky_level(x, y, grain));
             made.expected.indices.push_back(row[x]);
@@ -141,7 +109,7 @@ made_picture make_sky24()
     made_picture made;
     std::mt19937 grain(2);
     for (int32_t y = 0; y < sky_size.height; ++y) {
-        uint8_t *row = active_buffer::row(y);
+        uint8_t *row = buffer.row(y);
         for (int32_t x = 0; x < sky_size.width; ++x) {
             const int32_t level = sky_level(x, y, grain);
             row[4 * x] = static_cast<uint8_t>(std::min(255, 170 + level / 3 + static_cast<int32_t>(grain() % 5)));
@@ -240,6 +208,29 @@ const std::vector<extent> &present_targets()
 std::string present_name(extent target)
 {
     return "present_" + std::to_string(target.width) + "x" + std::to_string(target.height);
+}
+
+active_buffer::active_buffer(extent size, int32_t depth)
+{
+    start_pixmora();
+    pm_state.new_buffer_depth = depth;
+    handle_ = pm_buffer_create(size.width, size.height);
+    if (handle_ >= 0)
+        pm_buffer_activate(handle_);
+}
+
+active_buffer::~active_buffer()
+{
+    if (handle_ < 0)
+        return;
+    pm_buffer_deactivate();
+    pm_buffer_destroy(handle_);
+}
+
+uint8_t *active_buffer::row(int32_t y) const
+{
+    const auto from_bottom = static_cast<size_t>(pm_state.active_max_y - y);
+    return pm_state.active_bits + from_bottom * static_cast<size_t>(pm_state.active_stride);
 }
 
 void start_pixmora()

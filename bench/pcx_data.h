@@ -50,4 +50,20 @@ std::string present_name(extent target);
 // Starts the library on a 32-bit software display if nobody has yet.
 void start_pixmora();
 
+// A buffer of the given size and depth, made on a started library and
+// active while it lives.
+class active_buffer {
+public:
+    active_buffer(extent size, int32_t depth);
+    ~active_buffer();
+    active_buffer(const active_buffer &) = delete;
+    active_buffer &operator=(const active_buffer &) = delete;
+    bool ok() const { return handle_ >= 0; }
+    // Row y counted from the top; buffers are stored bottom-up.
+    uint8_t *row(int32_t y) const;
+
+private:
+    int32_t handle_ = -1;
+};
+
 } // namespace bench
