@@ -82,9 +82,10 @@ bool pcx_place(const pcx_picture &picture, int32_t flags, pcx_placement &place)
 // ---- Row converters ---------------------------------------------------------
 
 // Writes `count` pixels of a decoded scanline, from picture column `first` on,
-// to a buffer row.
+// to a buffer row. Indexed sources in 16-, 24- and 32-bit buffers take each
+// index's pixel from `pixels`.
 using pcx_row_converter = void (*)(const uint8_t *scanline, uint8_t *row, int32_t first, int32_t count,
-                                   int32_t bytes_per_line);
+                                   int32_t bytes_per_line, const uint32_t *pixels);
 
 int32_t pcx_destination_bytes(int32_t depth)
 {
@@ -124,33 +125,31 @@ struct pcx_indexed8_source {
     static uint8_t index(const uint8_t *scanline, int32_t k, int32_t) { return scanline[k]; }
 };
 
-// The 4-byte pixel_lookup entry lies in memory as fill, R, G, B; reversed it
-// is the buffer's B, G, R, fill.
-inline uint32_t pcx_lookup_bgr(uint8_t index)
+// The pixel of every palette index in the buffer's byte order, taken from
+// pixel_lookup once per load (after the palette step), so that converting an
+// index costs one table read: the 16-bit entry as it is; the 4-byte entry,
+// which lies in memory as fill, R, G, B, reversed into B, G, R, fill.
+void pcx_load_pixels(uint32_t (&pixels)[256], int32_t bytes)
 {
-    uint32_t entry;
-    std::memcpy(&entry, pm_state.pixel_lookup + 4 * index, 4);
-    return ((entry & 0xFFu) << 24) | ((entry & 0xFF00u) << 8) | ((entry >> 8) & 0xFF00u) | (entry >> 24);
+    for (int32_t i = 0; i < 256; ++i) {
+        uint32_t entry = 0;
+        if (bytes == 2) {
+            std::memcpy(&entry, pm_state.pixel_lookup + 2 * i, 2);
+            pixels[i] = entry;
+            continue;
+        }
+        const uint8_t *lookup = pm_state.pixel_lookup + 4 * i;
+        const uint8_t pixel[4] = {lookup[3], lookup[2], lookup[1], lookup[0]};
+        std::memcpy(&pixels[i], pixel, 4);
+    }
 }
 
-template <int32_t Bytes> void pcx_put_index(uint8_t *pixel, uint8_t index);
-template <> inline void pcx_put_index<1>(uint8_t *pixel, uint8_t index)
+template <int32_t Bytes> inline void pcx_put_index(uint8_t *pixel, uint8_t index, const uint32_t *pixels)
 {
-    *pixel = static_cast<uint8_t>(index + pcx_static_colours);
-}
-template <> inline void pcx_put_index<2>(uint8_t *pixel, uint8_t index)
-{
-    std::memcpy(pixel, pm_state.pixel_lookup + 2 * index, 2);
-}
-template <> inline void pcx_put_index<3>(uint8_t *pixel, uint8_t index)
-{
-    const uint32_t bgr = pcx_lookup_bgr(index);
-    std::memcpy(pixel, &bgr, 3);
-}
-template <> inline void pcx_put_index<4>(uint8_t *pixel, uint8_t index)
-{
-    const uint32_t bgr = pcx_lookup_bgr(index);
-    std::memcpy(pixel, &bgr, 4);
+    if constexpr (Bytes == 1)
+        *pixel = static_cast<uint8_t>(index + pcx_static_colours);
+    else
+        std::memcpy(pixel, &pixels[index], Bytes);
 }
 
 template <int32_t Bytes> void pcx_put_rgb(uint8_t *pixel, uint8_t red, uint8_t green, uint8_t blue);
@@ -175,20 +174,23 @@ template <> inline void pcx_put_rgb<4>(uint8_t *pixel, uint8_t red, uint8_t gree
 }
 
 template <typename Source, int32_t Bytes>
-void pcx_convert_indexed(const uint8_t *scanline, uint8_t *row, int32_t first, int32_t count, int32_t bytes_per_line)
+void pcx_convert_indexed(const uint8_t *scanline, uint8_t *row, int32_t first, int32_t count, int32_t bytes_per_line,
+                         const uint32_t *pixels)
 {
     for (int32_t k = first, end = first + count; k < end; ++k, row += Bytes)
-        pcx_put_index<Bytes>(row, Source::index(scanline, k, bytes_per_line));
+        pcx_put_index<Bytes>(row, Source::index(scanline, k, bytes_per_line), pixels);
 }
 
 // A 256-colour picture in an 8-bit buffer keeps its indices: one copy per row.
-void pcx_copy_indexed8(const uint8_t *scanline, uint8_t *row, int32_t first, int32_t count, int32_t)
+void pcx_copy_indexed8(const uint8_t *scanline, uint8_t *row, int32_t first, int32_t count, int32_t,
+                       const uint32_t *)
 {
     std::memcpy(row, scanline + first, static_cast<size_t>(count));
 }
 
 template <int32_t Bytes>
-void pcx_convert_planar24(const uint8_t *scanline, uint8_t *row, int32_t first, int32_t count, int32_t bytes_per_line)
+void pcx_convert_planar24(const uint8_t *scanline, uint8_t *row, int32_t first, int32_t count, int32_t bytes_per_line,
+                          const uint32_t *)
 {
     const uint8_t *red = scanline + first;
     const uint8_t *green = red + bytes_per_line;
@@ -342,7 +344,7 @@ int32_t pcx_open(const char *name, int32_t flags, pcx_stream &stream, pcx_load_s
 // inside the buffer. Rows above the buffer are decoded and dropped so that
 // the stream stays in step.
 void pcx_draw_rows(pcx_stream &stream, const pcx_picture &picture, const pcx_placement &place,
-                   pcx_row_converter convert, uint8_t *scanline)
+                   pcx_row_converter convert, uint8_t *scanline, const uint32_t *pixels)
 {
     const int32_t length = picture.planes * picture.bytes_per_line;
     const int32_t bytes = pcx_destination_bytes(pm_state.active_depth);
@@ -353,7 +355,7 @@ void pcx_draw_rows(pcx_stream &stream, const pcx_picture &picture, const pcx_pla
             const int32_t buffer_row = place.top + (r - place.first_row);
             uint8_t *row = pixel_address(pm_state.active_bits, pm_state.active_max_y, pm_state.active_stride,
                                          place.left, buffer_row, bytes);
-            convert(scanline, row, place.first_column, place.columns, picture.bytes_per_line);
+            convert(scanline, row, place.first_column, place.columns, picture.bytes_per_line, pixels);
         }
         if (stream.carry > 0)
             std::memmove(scanline, scanline + length, static_cast<size_t>(stream.carry));
@@ -382,9 +384,12 @@ int32_t pcx_load(const char *name, int32_t flags, pcx_load_scope &scope)
         return pcx_result_out_of_memory;
 
     const bool indexed_buffer = pm_state.active_depth == 8;
-    if (!indexed_buffer)
+    uint32_t pixels[256];
+    if (!indexed_buffer) {
         pcx_apply_palette(stream, picture, flags);
-    pcx_draw_rows(stream, picture, place, convert, scanline);
+        pcx_load_pixels(pixels, pcx_destination_bytes(pm_state.active_depth));
+    }
+    pcx_draw_rows(stream, picture, place, convert, scanline, pixels);
     if (indexed_buffer)
         pcx_apply_palette(stream, picture, flags);
     return pcx_result_done;
