@@ -10,6 +10,7 @@
 #include "graphics/pcx.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "graphics/internal.h"
@@ -296,7 +297,9 @@ public:
     // A zero-filled scanline buffer with its spare bytes; null when out of memory.
     uint8_t *allocate_scanline(int32_t length)
     {
-        const uint64_t size = static_cast<uint64_t>(length) + pcx_scanline_spare;
+        // The scanline with its spare bytes, then the decoder's copy of the
+        // row as it was.
+        const uint64_t size = 2 * static_cast<uint64_t>(length) + pcx_scanline_spare;
         scanline_block_ = platform::global_alloc(platform::gmem_zeroinit, size);
         if (scanline_block_ == nullptr)
             return nullptr;
@@ -350,7 +353,7 @@ void pcx_draw_rows(pcx_stream &stream, const pcx_picture &picture, const pcx_pla
     const int32_t bytes = pcx_destination_bytes(pm_state.active_depth);
     const int32_t last_row = place.first_row + place.rows;
     for (int32_t r = 0; r < last_row; ++r) {
-        pcx_decode_scanline(stream, scanline, length);
+        pcx_decode_scanline(stream, scanline, length, scanline + length + pcx_scanline_spare);
         if (r >= place.first_row) {
             const int32_t buffer_row = place.top + (r - place.first_row);
             uint8_t *row = pixel_address(pm_state.active_bits, pm_state.active_max_y, pm_state.active_stride,
@@ -459,6 +462,14 @@ inline void pcx_fill_bytes(uint8_t *out, uint8_t value, uint32_t count)
 
 } // namespace
 
+namespace {
+
+// Tokens are stored as whole 8-byte words where the data allows: the bytes a
+// word writes past a token are decoded again by the tokens that follow.
+constexpr bool pcx_words_little_endian = std::endian::native == std::endian::little;
+
+} // namespace
+
 uint32_t pcx_refill_input(pcx_stream &stream)
 {
     if (stream.picture != nullptr || stream.exhausted) {
@@ -481,7 +492,7 @@ uint32_t pcx_refill_input(pcx_stream &stream)
     return got;
 }
 
-void pcx_decode_scanline(pcx_stream &stream, uint8_t *scanline, int32_t length)
+void pcx_decode_scanline(pcx_stream &stream, uint8_t *scanline, int32_t length, uint8_t *before)
 {
     int32_t need = length - stream.carry;
     if (need <= 0) {
@@ -489,6 +500,12 @@ void pcx_decode_scanline(pcx_stream &stream, uint8_t *scanline, int32_t length)
         return;
     }
     uint8_t *out = scanline + stream.carry;
+    uint8_t *const end = scanline + length;
+    // Most tokens decode to a few bytes and are stored as one 8-byte word,
+    // which may reach up to 7 bytes past them. The tokens that follow decode
+    // those bytes again, unless the input ends first; the row as it was is
+    // kept in `before` to put them back then.
+    std::memcpy(before, scanline, static_cast<size_t>(length));
     // The input position lives in locals while decoding: stores into the
     // scanline could otherwise alias the stream and force reloads per byte.
     const uint8_t *in = stream.position;
@@ -500,19 +517,33 @@ void pcx_decode_scanline(pcx_stream &stream, uint8_t *scanline, int32_t length)
         in = stream.position;
         return left != 0;
     };
+    bool ended = false;
     while (need > 0) {
         // Take the next token: a data byte below 0xC0, or a run (count in
         // the low six bits, then the value).
-        if (left == 0 && !refill())
+        if (left == 0 && !refill()) {
+            ended = true;
             break;
+        }
         const uint8_t token = *in;
         if (token < 0xC0) {
-            // A stretch of data bytes is copied whole.
-            const uint32_t limit = std::min(left, static_cast<uint32_t>(need));
-            uint32_t literal = 1;
-            while (literal < limit && in[literal] < 0xC0)
-                ++literal;
-            pcx_copy_bytes(out, in, literal);
+            // A stretch of data bytes. With 8 input bytes at hand, one word
+            // holds the stretch up to its first run byte (both top bits set).
+            uint32_t literal;
+            if (pcx_words_little_endian && left >= 8) {
+                uint64_t word;
+                std::memcpy(&word, in, 8);
+                const uint64_t run_bytes = word & (word << 1) & 0x8080808080808080u;
+                literal = run_bytes != 0 ? static_cast<uint32_t>(std::countr_zero(run_bytes)) >> 3 : 8;
+                literal = std::min(literal, static_cast<uint32_t>(need));
+                std::memcpy(out, &word, 8);
+            } else {
+                const uint32_t limit = std::min(left, static_cast<uint32_t>(need));
+                literal = 1;
+                while (literal < limit && in[literal] < 0xC0)
+                    ++literal;
+                pcx_copy_bytes(out, in, literal);
+            }
             out += literal;
             need -= static_cast<int32_t>(literal);
             in += literal;
@@ -521,16 +552,28 @@ void pcx_decode_scanline(pcx_stream &stream, uint8_t *scanline, int32_t length)
         }
         // A count of 0 stores nothing; a run may pass the end of the
         // scanline by up to 62 bytes, which the spare bytes take.
-        const int32_t count = token & 0x3F;
+        const auto count = static_cast<uint32_t>(token & 0x3F);
         ++in;
         --left;
-        if (left == 0 && !refill())
+        if (left == 0 && !refill()) {
+            ended = true;
             break;
+        }
         const uint8_t value = *in++;
         --left;
-        pcx_fill_bytes(out, value, static_cast<uint32_t>(count));
+        if (pcx_words_little_endian && count <= 8) {
+            const uint64_t word = 0x0101010101010101u * value;
+            std::memcpy(out, &word, 8);
+        } else {
+            pcx_fill_bytes(out, value, count);
+        }
         out += count;
-        need -= count;
+        need -= static_cast<int32_t>(count);
+    }
+    if (ended) {
+        // Put back what words wrote past the last decoded byte.
+        const auto reach = std::min<std::ptrdiff_t>(end - out, 8);
+        std::memcpy(out, before + (out - scanline), static_cast<size_t>(reach));
     }
     stream.position = in;
     stream.left = left;

@@ -101,8 +101,9 @@ uint32_t pcx_refill_input(pcx_stream &stream);
 // stand at its start; a run that crosses the end leaves its excess at
 // scanline[length ..] and in stream.carry, for the caller to move to the
 // start after the row is used. When the input ends, the rest of the
-// scanline keeps what the buffer held.
-void pcx_decode_scanline(pcx_stream &stream, uint8_t *scanline, int32_t length);
+// scanline keeps what the buffer held. `before` is a work area of `length`
+// bytes, apart from the scanline.
+void pcx_decode_scanline(pcx_stream &stream, uint8_t *scanline, int32_t length, uint8_t *before);
 
 // Sets the palette entries that a picture's colours belong to: at depth 8
 // clear of the static colours (256 colours: entries 10..245 from triples

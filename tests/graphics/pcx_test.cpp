@@ -564,9 +564,9 @@ bytes decode_lines(const bytes &encoded, int32_t length, int32_t count, std::vec
     stream.picture_size = uint32_t(encoded.size());
     stream.position = encoded.data();
     stream.left = uint32_t(encoded.size());
-    bytes scanline(size_t(length + pm::pcx_scanline_spare), 0), out;
+    bytes scanline(size_t(length + pm::pcx_scanline_spare), 0), before(static_cast<size_t>(length)), out;
     for (int32_t i = 0; i < count; ++i) {
-        pm::pcx_decode_scanline(stream, scanline.data(), length);
+        pm::pcx_decode_scanline(stream, scanline.data(), length, before.data());
         out.insert(out.end(), scanline.begin(), scanline.begin() + length);
         if (carries)
             carries->push_back(stream.carry);
@@ -598,6 +598,17 @@ TEST(PcxDecode, RunsLiteralsAndCarries)
         {"data ends: rows repeat the buffer", {1, 2, 3, 4, 5}, 3, 3, {1, 2, 3, 4, 5, 3, 4, 5, 3}, {0, 0, 0}},
         {"data ends after a run byte", {1, 0xC5}, 3, 2, {1, 0, 0, 1, 0, 0}, {0, 0}},
         {"endless 0xC0 pairs", bytes(4000, 0xC0), 10, 3, bytes(30, 0), {0, 0, 0}},
+        // The decoder stores short tokens as whole words; when the data ends
+        // right after one, the bytes past it still keep the row before.
+        {"data ends after a short literal",
+         {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 0x21, 0xC0, 0xEE, 0xC0, 0xEE, 0xC0, 0xEE, 0xC0},
+         12, 2, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 0x21, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}, {0, 0}},
+        {"data ends after a short run",
+         {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 0xC3, 0x77, 0xC0, 0xEE, 0xC0, 0xEE, 0xC0, 0xEE},
+         12, 2, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 0x77, 0x77, 0x77, 4, 5, 6, 7, 8, 9, 10, 11, 12}, {0, 0}},
+        {"data ends after a zero-count run",
+         {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 0x21, 0xC0, 0xEE, 0x22, 0xC0, 0xEE, 0xC0, 0xEE, 0xC0},
+         12, 2, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 0x21, 0x22, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}, {0, 0}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
