@@ -299,7 +299,7 @@ public:
     {
         // The scanline with its spare bytes, then the decoder's copy of the
         // row as it was.
-        const uint64_t size = 2 * static_cast<uint64_t>(length) + pcx_scanline_spare;
+        const uint64_t size = 2 * static_cast<uint64_t>(length) + pcx_scanline_spare + pcx_before_spare;
         scanline_block_ = platform::global_alloc(platform::gmem_zeroinit, size);
         if (scanline_block_ == nullptr)
             return nullptr;
@@ -502,10 +502,18 @@ void pcx_decode_scanline(pcx_stream &stream, uint8_t *scanline, int32_t length, 
     uint8_t *out = scanline + stream.carry;
     uint8_t *const end = scanline + length;
     // Most tokens decode to a few bytes and are stored as one 8-byte word,
-    // which may reach up to 7 bytes past them. The tokens that follow decode
-    // those bytes again, unless the input ends first; the row as it was is
-    // kept in `before` to put them back then.
-    std::memcpy(before, scanline, static_cast<size_t>(length));
+    // which may reach up to 8 bytes past them. The tokens that follow decode
+    // those bytes again, unless the input ends first. So before a word lands,
+    // the bytes it may cover for the first time are kept in `before`, at the
+    // same offsets, and put back if the input ends. `clean` is the first
+    // byte that no store of this scanline has reached; it never lies below
+    // out, so the 8 bytes from it hold everything a word at out can cover.
+    uint8_t *clean = out;
+    auto store_word = [&](uint64_t word) {
+        std::memcpy(before + (clean - scanline), clean, 8);
+        std::memcpy(out, &word, 8);
+        clean = out + 8;
+    };
     // The input position lives in locals while decoding: stores into the
     // scanline could otherwise alias the stream and force reloads per byte.
     const uint8_t *in = stream.position;
@@ -536,7 +544,7 @@ void pcx_decode_scanline(pcx_stream &stream, uint8_t *scanline, int32_t length, 
                 const uint64_t run_bytes = word & (word << 1) & 0x8080808080808080u;
                 literal = run_bytes != 0 ? static_cast<uint32_t>(std::countr_zero(run_bytes)) >> 3 : 8;
                 literal = std::min(literal, static_cast<uint32_t>(need));
-                std::memcpy(out, &word, 8);
+                store_word(word);
             } else {
                 const uint32_t limit = std::min(left, static_cast<uint32_t>(need));
                 literal = 1;
@@ -545,6 +553,7 @@ void pcx_decode_scanline(pcx_stream &stream, uint8_t *scanline, int32_t length, 
                 pcx_copy_bytes(out, in, literal);
             }
             out += literal;
+            clean = std::max(clean, out);
             need -= static_cast<int32_t>(literal);
             in += literal;
             left -= literal;
@@ -561,19 +570,19 @@ void pcx_decode_scanline(pcx_stream &stream, uint8_t *scanline, int32_t length, 
         }
         const uint8_t value = *in++;
         --left;
-        if (pcx_words_little_endian && count <= 8) {
-            const uint64_t word = 0x0101010101010101u * value;
-            std::memcpy(out, &word, 8);
-        } else {
+        if (pcx_words_little_endian && count <= 8)
+            store_word(0x0101010101010101u * value);
+        else
             pcx_fill_bytes(out, value, count);
-        }
         out += count;
+        clean = std::max(clean, out);
         need -= static_cast<int32_t>(count);
     }
-    if (ended) {
+    if (ended && clean > out) {
         // Put back what words wrote past the last decoded byte.
-        const auto reach = std::min<std::ptrdiff_t>(end - out, 8);
-        std::memcpy(out, before + (out - scanline), static_cast<size_t>(reach));
+        const auto reach = std::min(clean, end) - out;
+        if (reach > 0)
+            std::memcpy(out, before + (out - scanline), static_cast<size_t>(reach));
     }
     stream.position = in;
     stream.left = left;

@@ -16,6 +16,8 @@ constexpr uint8_t pcx_manufacturer = 0x0A;
 constexpr uint8_t pcx_trailer_marker = 0x0C;
 // Bytes after a scanline that take the end of a run crossing it (at most 62).
 constexpr int32_t pcx_scanline_spare = 1024;
+// Bytes beyond a scanline's length that the decoder's `before` area needs.
+constexpr int32_t pcx_before_spare = 16;
 
 // The 128 header bytes as they lie in the file. Multi-byte fields are
 // little-endian; read them through pcx_le16.
@@ -101,8 +103,8 @@ uint32_t pcx_refill_input(pcx_stream &stream);
 // stand at its start; a run that crosses the end leaves its excess at
 // scanline[length ..] and in stream.carry, for the caller to move to the
 // start after the row is used. When the input ends, the rest of the
-// scanline keeps what the buffer held. `before` is a work area of `length`
-// bytes, apart from the scanline.
+// scanline keeps what the buffer held. `before` is a work area of
+// length + pcx_before_spare bytes, apart from the scanline.
 void pcx_decode_scanline(pcx_stream &stream, uint8_t *scanline, int32_t length, uint8_t *before);
 
 // Sets the palette entries that a picture's colours belong to: at depth 8
