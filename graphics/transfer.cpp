@@ -244,16 +244,23 @@ void paste_rows<1>(const uint8_t *image, const image_span &span)
     }
 }
 
-// Calls row_routine with the pixel size as a compile-time constant: the one
-// choice of routine per call.
+// Checks and clips a capture or paste, then calls rows(size, span) with the
+// active pixel size as a compile-time constant: the one choice of row
+// routine per call.
 template <typename RowRoutine>
-void with_pixel_size(int32_t bytes, RowRoutine &&row_routine)
+void for_active_image(const void *image, int32_t width, int32_t height, RowRoutine &&rows)
 {
+    if (!active_image_call(image, width, height))
+        return;
+    const int32_t bytes = pm::bytes_per_pixel(pm_state.active_depth);
+    image_span span{};
+    if (!clip_image_to_active(width, height, bytes, span))
+        return;
     switch (bytes) {
-    case 4: row_routine(std::integral_constant<int, 4>{}); break;
-    case 3: row_routine(std::integral_constant<int, 3>{}); break;
-    case 2: row_routine(std::integral_constant<int, 2>{}); break;
-    default: row_routine(std::integral_constant<int, 1>{}); break;
+    case 4: rows(std::integral_constant<int, 4>{}, span); break;
+    case 3: rows(std::integral_constant<int, 3>{}, span); break;
+    case 2: rows(std::integral_constant<int, 2>{}, span); break;
+    default: rows(std::integral_constant<int, 1>{}, span); break;
     }
 }
 
@@ -321,25 +328,17 @@ uint32_t pm_image_size(int32_t width, int32_t height)
 
 int32_t pm_capture_image(uint8_t *image, int32_t width, int32_t height)
 {
-    if (!active_image_call(image, width, height))
-        return 0;
-    const int32_t bytes = pm::bytes_per_pixel(pm_state.active_depth);
-    image_span span{};
-    if (!clip_image_to_active(width, height, bytes, span))
-        return 0;
-    with_pixel_size(bytes, [&](auto size) { capture_rows<decltype(size)::value>(image, span); });
+    for_active_image(image, width, height, [&](auto size, const image_span &span) {
+        capture_rows<decltype(size)::value>(image, span);
+    });
     return 0;
 }
 
 int32_t pm_paste_image(const uint8_t *image, int32_t width, int32_t height)
 {
-    if (!active_image_call(image, width, height))
-        return 0;
-    const int32_t bytes = pm::bytes_per_pixel(pm_state.active_depth);
-    image_span span{};
-    if (!clip_image_to_active(width, height, bytes, span))
-        return 0;
-    with_pixel_size(bytes, [&](auto size) { paste_rows<decltype(size)::value>(image, span); });
+    for_active_image(image, width, height, [&](auto size, const image_span &span) {
+        paste_rows<decltype(size)::value>(image, span);
+    });
     return 0;
 }
 
