@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "bench/pcx_data.h"
-#include "graphics/pixmora.h"
+#include <pixmora/pixmora.h>
 #include "platform/soft/soft_display.h"
 
 namespace {

@@ -11,7 +11,7 @@
 
 #include <unistd.h>
 
-#include "graphics/pixmora.h"
+#include <pixmora/pixmora.h>
 #include "platform/soft/soft_display.h"
 
 namespace bench {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "bench/bench_data.h"
-#include "graphics/pixmora.h"
+#include <pixmora/pixmora.h>
 #include "platform/soft/soft_display.h"
 
 namespace {

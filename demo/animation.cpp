@@ -6,7 +6,7 @@
 #include "demo/buffer_object.h"
 #include "demo/program_path.h"
 #include "demo/shell.h"
-#include "graphics/pixmora.h"
+#include <pixmora/pixmora.h>
 
 namespace demo {
 

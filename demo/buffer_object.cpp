@@ -1,6 +1,6 @@
 #include "demo/buffer_object.h"
 
-#include "graphics/pixmora.h"
+#include <pixmora/pixmora.h>
 
 namespace demo {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "demo/program_path.h"
-#include "graphics/pixmora.h"
+#include <pixmora/pixmora.h>
 
 namespace demo {
 

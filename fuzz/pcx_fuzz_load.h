@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "graphics/pixmora.h"
+#include <pixmora/pixmora.h>
 #include "platform/soft/soft_display.h"
 
 namespace pcx_fuzz {

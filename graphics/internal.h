@@ -6,7 +6,7 @@
 #include <cstring>
 #include <limits>
 
-#include "graphics/pixmora.h"
+#include <pixmora/pixmora.h>
 
 namespace pm {
 

@@ -14,7 +14,7 @@
 #include <cstring>
 
 #include "graphics/internal.h"
-#include "graphics/pixmora.h"
+#include <pixmora/pixmora.h>
 #include "platform/platform.h"
 
 namespace pm {

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "graphics/pixmora.h"
+#include <pixmora/pixmora.h>
 
 namespace pm {
 

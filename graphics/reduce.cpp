@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "graphics/internal.h"
-#include "graphics/pixmora.h"
+#include <pixmora/pixmora.h>
 
 namespace {
 

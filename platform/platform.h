@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "graphics/pixmora.h"
+#include <pixmora/pixmora.h>
 
 namespace platform {
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "graphics/pixmora.h"
+#include <pixmora/pixmora.h>
 
 namespace soft {
 

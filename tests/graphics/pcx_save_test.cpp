@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "graphics/pixmora.h"
+#include <pixmora/pixmora.h>
 #include "support/library_fixture.h"
 
 namespace {

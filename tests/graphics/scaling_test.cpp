@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "graphics/pixmora.h"
+#include <pixmora/pixmora.h>
 #include "graphics/scaling.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "graphics/internal.h"
-#include "graphics/pixmora.h"
+#include <pixmora/pixmora.h>
 #include "support/library_fixture.h"
 
 namespace {

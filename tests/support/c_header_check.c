@@ -1,5 +1,5 @@
 /* The public header must be usable from plain C. */
-#include "graphics/pixmora.h"
+#include <pixmora/pixmora.h>
 
 int32_t pixmora_c_header_check(void);
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "graphics/pixmora.h"
+#include <pixmora/pixmora.h>
 #include "platform/platform.h"
 #include "platform/soft/soft_display.h"
 #include "tools/common/image_write.h"

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "graphics/pixmora.h"
+#include <pixmora/pixmora.h>
 #include "platform/soft/soft_display.h"
 #include "tools/make_pictures/drawing.h"
 
