@@ -14,8 +14,8 @@
 //
 // The pixels follow from the same arithmetic: output position k of an axis
 // from n to m pixels shows source position floor((k n + n - 1) / m) when
-// growing and floor(k n / m) when shrinking, each walked with an add and a
-// compare. Output columns are turned into a table once per call (a chunk of
+// growing and floor(k n / m) when shrinking, each quotient taken on its own
+// by a multiplication. Output columns are turned into a table once per call (a chunk of
 // columns at a time, to keep it small); rows that repeat the one above are
 // copied as blocks. Where the processor has byte shuffles, blocks of 8 or 16
 // output columns whose source columns lie within 32 bytes are gathered with
@@ -23,6 +23,7 @@
 #include "graphics/scaling.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstring>
 
@@ -32,6 +33,32 @@
 #define PM_SCALING_SHUFFLES 1
 #include <immintrin.h>
 #endif
+
+namespace {
+
+// floor(n / d) for 0 <= n < 2^32 as a multiplication by a 64-bit
+// reciprocal, which is exact there (the error stays below 2^-32 < 1 / d).
+// The positions of a walk then do not wait for one another as a running
+// remainder would make them.
+class divider {
+public:
+    explicit divider(uint64_t d) : d_(d), reciprocal_(d > 1 ? UINT64_MAX / d + 1 : 0) {}
+    uint64_t operator()(uint64_t n) const
+    {
+#ifdef __SIZEOF_INT128__
+        __extension__ typedef unsigned __int128 wide;
+        return d_ > 1 ? static_cast<uint64_t>(static_cast<wide>(n) * reciprocal_ >> 64) : n;
+#else
+        return n / d_;
+#endif
+    }
+
+private:
+    uint64_t d_;
+    uint64_t reciprocal_;
+};
+
+} // namespace
 
 void pm_build_step_mask(int32_t count, int32_t length_a, int32_t length_b, uint8_t *mask)
 {
@@ -46,30 +73,29 @@ void pm_build_step_mask(int32_t count, int32_t length_a, int32_t length_b, uint8
         return;
     }
 
-    // The rarer bits sit at floor((k * longer + offset) / rare) - shift, for
-    // k counting from first; walked as a quotient and a remainder.
+    // The rarer bits: the ones at floor(k * longer / rare) (k from 0), or
+    // the zeros at ceil(k * longer / rare) - 1 = floor((k * longer + rare -
+    // 1) / rare) - 1 (k from 1).
     const bool ones_rarer = 2 * shorter <= longer;
     const int64_t rare = ones_rarer ? shorter : longer - shorter;
     std::memset(mask, ones_rarer ? 0x00 : 0xFF, bytes);
     if (rare > 0) {
         const int64_t first = ones_rarer ? 0 : 1;
-        const int64_t numerator = first * longer + (ones_rarer ? 0 : rare - 1);
-        int64_t step = numerator / rare - (ones_rarer ? 0 : 1);
-        int64_t remainder = numerator % rare;
-        const int64_t whole = longer / rare;
-        const int64_t part = longer % rare;
-        while (step < count) {
+        const int64_t offset = ones_rarer ? 0 : rare - 1;
+        const int64_t shift = ones_rarer ? 0 : 1;
+        // Below 2^32 for the scaling's lengths; other callers get division.
+        const bool small = count <= pm::max_mask_steps && longer <= pm::max_mask_steps;
+        const divider divide(static_cast<uint64_t>(rare));
+        for (int64_t k = first;; ++k) {
+            const int64_t n = k * longer + offset;
+            const int64_t step = (small ? static_cast<int64_t>(divide(static_cast<uint64_t>(n))) : n / rare) - shift;
+            if (step >= count)
+                break;
             const auto bit = static_cast<uint8_t>(0x80u >> (step & 7));
             if (ones_rarer)
                 mask[step >> 3] = static_cast<uint8_t>(mask[step >> 3] | bit);
             else
                 mask[step >> 3] = static_cast<uint8_t>(mask[step >> 3] & ~bit);
-            step += whole;
-            remainder += part;
-            if (remainder >= rare) {
-                remainder -= rare;
-                ++step;
-            }
         }
     }
     // Bits past the last step are 0.
@@ -84,30 +110,26 @@ constexpr int32_t column_chunk = 2048;
 static_assert(pm::max_mask_steps <= UINT16_MAX);
 
 // Source positions of an axis from length to new_length pixels, one output
-// position after another: floor((k * length + offset) / new_length).
+// position after another: floor((k * length + offset) / new_length), where
+// offset is length - 1 when growing and 0 when shrinking.
 class axis_walk {
 public:
     axis_walk(int32_t length, int32_t new_length)
-        : whole_(length / new_length), part_(length % new_length), divisor_(new_length),
-          remainder_(new_length >= length ? length - 1 : 0)
+        : length_(static_cast<uint32_t>(length)), divide_(static_cast<uint64_t>(new_length)),
+          numerator_(new_length >= length ? static_cast<uint32_t>(length - 1) : 0)
     {
     }
     int32_t next()
     {
-        const int32_t current = source_;
-        source_ += whole_;
-        remainder_ += part_;
-        if (remainder_ >= divisor_) {
-            remainder_ -= divisor_;
-            ++source_;
-        }
+        const auto current = static_cast<int32_t>(divide_(numerator_));
+        numerator_ += length_; // below 2^31 for the lengths the scaling takes
         return current;
     }
 
 private:
-    int32_t whole_, part_, divisor_;
-    int32_t remainder_;
-    int32_t source_ = 0;
+    uint32_t length_;
+    divider divide_;
+    uint32_t numerator_;
 };
 
 // How one chunk of output columns is made from a source row: full blocks of
@@ -125,9 +147,21 @@ struct row_plan {
 #endif
 };
 
+// Four output bytes to a store.
 void gather(const uint8_t *source_row, uint8_t *out, const uint16_t *columns, int32_t from, int32_t to)
 {
-    for (int32_t k = from; k < to; ++k)
+    int32_t k = from;
+    for (; k + 4 <= to; k += 4) {
+        const uint32_t four = source_row[columns[k]] | uint32_t{source_row[columns[k + 1]]} << 8 |
+                              uint32_t{source_row[columns[k + 2]]} << 16 | uint32_t{source_row[columns[k + 3]]} << 24;
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(out + k, &four, sizeof four);
+        } else {
+            for (int32_t i = 0; i < 4; ++i)
+                out[k + i] = static_cast<uint8_t>(four >> (8 * i));
+        }
+    }
+    for (; k < to; ++k)
         out[k] = source_row[columns[k]];
 }
 
