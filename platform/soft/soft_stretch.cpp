@@ -25,8 +25,8 @@
 #include <optional>
 #include <vector>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
 #endif
 
 #include "platform/platform.h"
@@ -133,6 +133,7 @@ std::array<uint32_t, 256> index_colours(const dib_format &format, int32_t usage,
 struct source_8 {
     static constexpr size_t bytes = 1;
     const uint32_t *colours;
+    const uint64_t *pairs; // each colour twice, for doubling
     uint32_t operator()(const uint8_t *pixel) const { return colours[*pixel]; }
 };
 
@@ -309,6 +310,8 @@ public:
             fill_pairs(line, in, source);
         else if (reach_ == 4)
             fill_runs<1>(line, in, source);
+        else if (reach_ == 8 && wide_stores_)
+            fill_runs_wide(line, in, source);
         else if (reach_ == 8)
             fill_runs<2>(line, in, source);
         else
@@ -326,10 +329,36 @@ private:
             fill_run<Stores>(line + *start, source(in), reach_);
     }
 
-    // Two copies of each pixel, four source pixels at a time.
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+    // Runs of 5 to 8 pixels with one 32-byte store each.
+    __attribute__((target("avx2"))) void fill_runs_wide(uint32_t *line, const uint8_t *in,
+                                                        const Source &source) const
+    {
+        const uint32_t *start = starts_.data();
+        const uint32_t *end = start + starts_.size();
+        for (; start != end; ++start, in += Source::bytes)
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(line + *start),
+                                _mm256_set1_epi32(static_cast<int>(source(in))));
+    }
+    static bool has_wide_stores() { return __builtin_cpu_supports("avx2"); }
+#else
+    void fill_runs_wide(uint32_t *line, const uint8_t *in, const Source &source) const
+    {
+        fill_runs<2>(line, in, source);
+    }
+    static bool has_wide_stores() { return false; }
+#endif
+
+    // Two copies of each pixel: from the table of pairs at 8 bits, else four
+    // source pixels at a time.
     void fill_pairs(uint32_t *line, const uint8_t *in, const Source &source) const
     {
         const size_t pixels = count_ / 2;
+        if constexpr (requires { source.pairs; }) {
+            for (size_t j = 0; j < pixels; ++j)
+                std::memcpy(line + 2 * j, &source.pairs[in[j]], sizeof(uint64_t));
+            return;
+        }
         size_t j = 0;
 #ifdef __SSE2__
         for (; j + 4 <= pixels; j += 4, in += 4 * Source::bytes, line += 8) {
@@ -347,6 +376,7 @@ private:
 
     size_t count_;
     bool doubled_ = false;
+    bool wide_stores_ = has_wide_stores();
     size_t first_ = 0;             // first source column (growing)
     size_t reach_ = 0;             // pixels each fill writes (growing)
     std::vector<uint32_t> starts_; // first drawn column of each source column's run
@@ -385,8 +415,11 @@ void draw(dc_object &window, const stretch_geometry &g, const dib_format &format
         return;
     switch (format.bit_count) {
     case 8: {
-        std::array<uint32_t, 256> colours = index_colours(format, usage, palette);
-        draw_rows(window, g, columns, rows, bits, format.stride, source_8{colours.data()});
+        const std::array<uint32_t, 256> colours = index_colours(format, usage, palette);
+        std::array<uint64_t, 256> pairs;
+        for (size_t i = 0; i < pairs.size(); ++i)
+            pairs[i] = colours[i] | uint64_t{colours[i]} << 32; // memory order: the colour, then again
+        draw_rows(window, g, columns, rows, bits, format.stride, source_8{colours.data(), pairs.data()});
         break;
     }
     case 16:
