@@ -289,7 +289,14 @@ int32_t pm_scale_image(const uint8_t *source, uint8_t *destination, int32_t widt
     const int32_t y_steps = new_height >= height ? new_height : height;
     static_assert(pm::step_mask_bytes(pm::max_mask_steps) <= PM_SCRATCH_SIZE);
     static_assert(sizeof pm_state.y_step_mask >= PM_SCRATCH_SIZE);
-    pm_build_step_mask(x_steps, new_width, width, pm_state.scratch_area);
+    // A shrinking x mask has its 1 bits at the source columns shown, set
+    // below as the columns are worked out.
+    const bool x_shrinks = new_width < width;
+    uint8_t *x_mask = pm_state.scratch_area;
+    if (x_shrinks)
+        std::memset(x_mask, 0, static_cast<std::size_t>(pm::step_mask_bytes(x_steps)));
+    else
+        pm_build_step_mask(x_steps, new_width, width, x_mask);
     pm_build_step_mask(y_steps, new_height, height, pm_state.y_step_mask);
 
     if (width == new_width && height == new_height) {
@@ -302,6 +309,8 @@ int32_t pm_scale_image(const uint8_t *source, uint8_t *destination, int32_t widt
         const int32_t count = new_width - first < column_chunk ? new_width - first : column_chunk;
         for (int32_t k = 0; k < count; ++k)
             columns[k] = static_cast<uint16_t>(walk.next());
+        for (int32_t k = 0; x_shrinks && k < count; ++k)
+            x_mask[columns[k] >> 3] = static_cast<uint8_t>(x_mask[columns[k] >> 3] | 0x80u >> (columns[k] & 7));
         row_plan plan;
         plan.columns = columns;
         plan.count = count;
