@@ -246,6 +246,13 @@ TEST(ScaleImage, RandomSizesFollowTheClosedForm)
                       closed_form_axis(width, new_width));
         if (HasFatalFailure())
             return;
+        // The masks left behind are the builder's, byte for byte.
+        const int32_t x_steps = std::max(width, new_width), y_steps = std::max(height, new_height);
+        const bytes x_mask = build_mask(x_steps, new_width, width), y_mask = build_mask(y_steps, new_height, height);
+        ASSERT_TRUE(std::equal(x_mask.begin(), x_mask.end() - 1, pm_state.scratch_area))
+            << width << " -> " << new_width << ": x mask";
+        ASSERT_TRUE(std::equal(y_mask.begin(), y_mask.end() - 1, pm_state.y_step_mask))
+            << height << " -> " << new_height << ": y mask";
     }
 }
 
