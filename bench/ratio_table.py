@@ -154,7 +154,9 @@ def draw_chart(table, path):
                                       gridspec_kw={"width_ratios": [3, 2]})
     names = [r["operation"] for r in ratios]
     values = [r["ratio"] for r in ratios]
-    colours = ["tab:green" if r["met"] else "tab:red" for r in ratios]
+    # Green: at or past the ratio goal (or ahead, when the goal is a share).
+    colours = ["tab:green" if r["ratio"] >= (r["goal"][1] if r["goal"][0] == "ratio" else 1.0) else "tab:red"
+               for r in ratios]
     left.barh(names, values, color=colours)
     for i, r in enumerate(ratios):
         if r["goal"][0] == "ratio":
@@ -167,7 +169,7 @@ def draw_chart(table, path):
 
     names = [r["operation"] for r in shares]
     values = [r["share"][1] if "share" in r and r["share"] else 100.0 * r["fps"] / r["goal"][1] for r in shares]
-    colours = ["tab:green" if r["met"] else "tab:red" for r in shares]
+    colours = ["grey" if r["goal"][0] == "ratio" else "tab:green" if r["met"] else "tab:red" for r in shares]
     right.barh(names, values, color=colours)
     for i, r in enumerate(shares):
         goal = r["goal"][1] if r["goal"][0] == "share" else 100.0 if r["goal"][0] == "fps" else None
@@ -175,7 +177,7 @@ def draw_chart(table, path):
             right.plot([goal] * 2, [i - 0.4, i + 0.4], color="black", linewidth=2)
     right.invert_yaxis()
     right.yaxis.tick_right()
-    right.set_xlabel("% of memcpy / memset on the same bytes; frames: % of the goal")
+    right.set_xlabel("% of memcpy / memset on the same bytes (grey: no goal);\nframes: % of the goal")
     right.set_title("Against memory bandwidth")
     fig.tight_layout()
     fig.savefig(path, dpi=90)
