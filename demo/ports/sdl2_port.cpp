@@ -1,17 +1,17 @@
-#include "platform/sdl2/sdl_window.h"
+#include "demo/ports/sdl2_port.h"
 
 #include <SDL.h>
 
 #include "platform/soft/soft_display.h"
 
-namespace sdl2 {
+namespace demo {
 
-sdl_window::sdl_window(const char *title, int32_t width, int32_t height)
+sdl2_port::sdl2_port(const char *title, int32_t width, int32_t height)
     : title_(title), width_(width), height_(height)
 {
 }
 
-sdl_window::~sdl_window()
+sdl2_port::~sdl2_port()
 {
     if (texture_ != nullptr)
         SDL_DestroyTexture(texture_);
@@ -57,7 +57,7 @@ bool choose_driver()
 
 } // namespace
 
-bool sdl_window::open()
+bool sdl2_port::open()
 {
     if (!choose_driver()) {
         error_ = "no display (neither DISPLAY nor WAYLAND_DISPLAY is set)";
@@ -91,25 +91,25 @@ bool sdl_window::open()
     }
     // The library draws on a software display window of the same client size.
     dc_ = soft::window_create(width_, height_);
-    demo::on_create();
+    on_create();
     return true;
 }
 
-void sdl_window::show()
+void sdl2_port::show()
 {
     SDL_ShowWindow(window_);
     int width = 0;
     int height = 0;
     SDL_GetWindowSize(window_, &width, &height);
     resize(width, height);
-    demo::on_paint();
+    on_paint();
 }
 
-bool sdl_window::dispatch_waiting_event()
+bool sdl2_port::dispatch_waiting_event()
 {
     if (paint_pending_) {
         paint_pending_ = false;
-        demo::on_paint();
+        on_paint();
         return true;
     }
     SDL_Event event;
@@ -119,7 +119,7 @@ bool sdl_window::dispatch_waiting_event()
     return true;
 }
 
-void sdl_window::deliver(const SDL_Event &event)
+void sdl2_port::deliver(const SDL_Event &event)
 {
     // A closed window and a quit request (SDL turns SIGTERM and SIGINT into
     // one) both end the program the same way, through the destroy handler.
@@ -128,7 +128,7 @@ void sdl_window::deliver(const SDL_Event &event)
     if (close) {
         if (!destroyed_) {
             destroyed_ = true;
-            demo::on_destroy();
+            on_destroy();
         }
         return;
     }
@@ -136,19 +136,19 @@ void sdl_window::deliver(const SDL_Event &event)
         return;
     switch (event.window.event) {
     case SDL_WINDOWEVENT_SIZE_CHANGED: resize(event.window.data1, event.window.data2); break;
-    case SDL_WINDOWEVENT_FOCUS_GAINED: demo::on_focus(); break;
-    case SDL_WINDOWEVENT_EXPOSED: demo::on_paint(); break;
+    case SDL_WINDOWEVENT_FOCUS_GAINED: on_focus(); break;
+    case SDL_WINDOWEVENT_EXPOSED: on_paint(); break;
     default: break;
     }
 }
 
-void sdl_window::resize(int32_t width, int32_t height)
+void sdl2_port::resize(int32_t width, int32_t height)
 {
     soft::window_resize(dc_, width, height);
-    demo::on_size(width, height);
+    on_size(width, height);
 }
 
-void sdl_window::put_on_screen()
+void sdl2_port::put_on_screen()
 {
     int32_t width = soft::client_width(dc_);
     int32_t height = soft::client_height(dc_);
@@ -170,4 +170,4 @@ void sdl_window::put_on_screen()
     SDL_RenderPresent(renderer_);
 }
 
-} // namespace sdl2
+} // namespace demo

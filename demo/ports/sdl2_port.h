@@ -1,5 +1,6 @@
-// The Linux window: an SDL2 window that delivers the shell's events and puts
-// the software display's client surface on screen after each presentation.
+// The Linux window port: an SDL2 window that delivers the shell's events and
+// puts the software display's client surface on screen after each
+// presentation.
 #pragma once
 
 #include <cstdint>
@@ -12,15 +13,15 @@ struct SDL_Renderer;
 struct SDL_Texture;
 union SDL_Event;
 
-namespace sdl2 {
+namespace demo {
 
-class sdl_window : public demo::window_port {
+class sdl2_port : public window_port {
 public:
-    sdl_window(const char *title, int32_t width, int32_t height);
-    ~sdl_window() override;
+    sdl2_port(const char *title, int32_t width, int32_t height);
+    ~sdl2_port() override;
 
-    sdl_window(const sdl_window &) = delete;
-    sdl_window &operator=(const sdl_window &) = delete;
+    sdl2_port(const sdl2_port &) = delete;
+    sdl2_port &operator=(const sdl2_port &) = delete;
 
     bool open() override;
     void show() override;
@@ -55,4 +56,4 @@ private:
     std::string error_;
 };
 
-} // namespace sdl2
+} // namespace demo
