@@ -136,4 +136,31 @@ TEST_F(ShellTest, MissingPicturesAreReportedAndTheDemoRunsOn)
     EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 3) << errors;
 }
 
+TEST_F(ShellTest, ProgramPathTooLongLoadsNoPicture)
+{
+    // The pictures sit in PIXMORA_DEMO_DIR; the program's own path, deeper
+    // down, does not fit. Cut short, it would name their folder.
+    demo::shell.program_file = [](char *buffer, uint32_t size) -> uint32_t {
+        std::string program = std::string(PIXMORA_DEMO_DIR) + "/" + std::string(300, 'd') + "/demo";
+        std::snprintf(buffer, size, "%s", program.c_str());
+        return program.size() < size ? static_cast<uint32_t>(program.size()) : size;
+    };
+    soft_port window(64, 40, {{kind::idle, 2}});
+    bool uniform = true;
+    window.on_shown = [&](const soft_port &w) {
+        const uint32_t *pixels = soft::client_pixels(w.dc());
+        for (int32_t i = 0; i < 64 * 40; ++i)
+            uniform = uniform && pixels[i] == pixels[0];
+    };
+    testing::internal::CaptureStderr();
+    int32_t code = demo::run(window);
+    std::string errors = testing::internal::GetCapturedStderr();
+
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(window.frames(), 2);
+    EXPECT_TRUE(uniform) << "a picture was loaded from another folder";
+    EXPECT_NE(errors.find("longer than 255 characters"), std::string::npos) << errors;
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+}
+
 } // namespace
