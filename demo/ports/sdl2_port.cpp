@@ -2,6 +2,8 @@
 
 #include <SDL.h>
 
+#include <csignal>
+
 #include "platform/soft/soft_display.h"
 
 namespace demo {
@@ -21,6 +23,8 @@ sdl2_port::~sdl2_port()
         SDL_DestroyWindow(window_);
     if (dc_ != nullptr && soft::is_window_dc(dc_))
         soft::window_destroy(dc_);
+    if (hang_up_caught_)
+        sigaction(SIGHUP, &previous_hang_up_, nullptr);
     if (sdl_started_)
         SDL_Quit();
 }
@@ -36,6 +40,13 @@ bool shows_nothing(const char *driver)
     const char *asked = SDL_getenv("SDL_VIDEODRIVER");
     bool headless = SDL_strcmp(driver, "offscreen") == 0 || SDL_strcmp(driver, "dummy") == 0;
     return headless && (asked == nullptr || SDL_strcmp(asked, driver) != 0);
+}
+
+// The terminal closing (SIGHUP) ends the demo as SIGTERM does: SDL turns
+// that one into a quit event, which the destroy handler answers.
+extern "C" void hang_up(int)
+{
+    std::raise(SIGTERM);
 }
 
 bool named(const char *variable)
@@ -68,6 +79,14 @@ bool sdl2_port::open()
         return false;
     }
     sdl_started_ = true;
+    // Like SDL with SIGTERM, only when nobody else has chosen what the
+    // signal does (nohup ignores it, for one).
+    struct sigaction hang_up_action {};
+    if (sigaction(SIGHUP, nullptr, &previous_hang_up_) == 0 && previous_hang_up_.sa_handler == SIG_DFL) {
+        hang_up_action.sa_handler = hang_up;
+        sigemptyset(&hang_up_action.sa_mask);
+        hang_up_caught_ = sigaction(SIGHUP, &hang_up_action, nullptr) == 0;
+    }
     if (shows_nothing(SDL_GetCurrentVideoDriver())) {
         error_ = "no display: only a video driver without a screen is available";
         return false;
@@ -122,7 +141,7 @@ bool sdl2_port::dispatch_waiting_event()
 void sdl2_port::deliver(const SDL_Event &event)
 {
     // A closed window and a quit request (SDL turns SIGTERM and SIGINT into
-    // one) both end the program the same way, through the destroy handler.
+    // one, and SIGHUP becomes SIGTERM) both end the program the same way, through the destroy handler.
     bool close = event.type == SDL_QUIT ||
                  (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_CLOSE);
     if (close) {

@@ -3,6 +3,7 @@
 // presentation.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <string>
 
@@ -45,6 +46,8 @@ private:
     int32_t width_;
     int32_t height_;
     bool sdl_started_ = false;
+    bool hang_up_caught_ = false;    // SIGHUP is ours until destruction
+    struct sigaction previous_hang_up_ {};
     SDL_Window *window_ = nullptr;
     SDL_Renderer *renderer_ = nullptr;
     SDL_Texture *texture_ = nullptr;
