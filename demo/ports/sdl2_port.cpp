@@ -2,6 +2,7 @@
 
 #include <SDL.h>
 
+#include <algorithm>
 #include <csignal>
 
 #include "platform/soft/soft_display.h"
@@ -9,7 +10,7 @@
 namespace demo {
 
 sdl2_port::sdl2_port(const char *title, int32_t width, int32_t height)
-    : title_(title), width_(width), height_(height)
+    : title_(title), width_(width), height_(height), waiting_(std::make_unique<SDL_Event>())
 {
 }
 
@@ -97,8 +98,8 @@ bool sdl2_port::open()
         error_ = SDL_GetError();
         return false;
     }
-    // The application keeps no timer: vertical sync, where the renderer
-    // offers it, is what keeps the animation watchable on a fast machine.
+    // The shell's frame clock sets the pace; vertical sync, where the
+    // renderer offers it, only keeps frames from tearing.
     renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_PRESENTVSYNC);
     if (renderer_ == nullptr)
         renderer_ = SDL_CreateRenderer(window_, -1, 0);
@@ -131,11 +132,29 @@ bool sdl2_port::dispatch_waiting_event()
         on_paint();
         return true;
     }
+    if (event_waiting_) {
+        event_waiting_ = false;
+        deliver(*waiting_);
+        return true;
+    }
     SDL_Event event;
     if (SDL_PollEvent(&event) == 0)
         return false;
     deliver(event);
     return true;
+}
+
+void sdl2_port::wait_for_event(int64_t timeout)
+{
+    if (event_waiting_ || paint_pending_)
+        return;
+    if (timeout < 0) {
+        event_waiting_ = SDL_WaitEvent(waiting_.get()) != 0;
+        return;
+    }
+    // Whole milliseconds, rounded up: waking early would only wait again.
+    int64_t milliseconds = std::min<int64_t>((timeout + 999) / 1000, 1000);
+    event_waiting_ = SDL_WaitEventTimeout(waiting_.get(), static_cast<int>(milliseconds)) != 0;
 }
 
 void sdl2_port::deliver(const SDL_Event &event)
@@ -155,6 +174,11 @@ void sdl2_port::deliver(const SDL_Event &event)
         return;
     switch (event.window.event) {
     case SDL_WINDOWEVENT_SIZE_CHANGED: resize(event.window.data1, event.window.data2); break;
+    case SDL_WINDOWEVENT_MINIMIZED:
+    case SDL_WINDOWEVENT_HIDDEN: on_hidden(true); break;
+    case SDL_WINDOWEVENT_RESTORED:
+    case SDL_WINDOWEVENT_MAXIMIZED:
+    case SDL_WINDOWEVENT_SHOWN: on_hidden(false); break;
     case SDL_WINDOWEVENT_FOCUS_GAINED: on_focus(); break;
     case SDL_WINDOWEVENT_EXPOSED: on_paint(); break;
     default: break;

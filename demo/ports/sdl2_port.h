@@ -5,6 +5,7 @@
 
 #include <csignal>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "demo/shell.h"
@@ -27,6 +28,7 @@ public:
     bool open() override;
     void show() override;
     bool dispatch_waiting_event() override;
+    void wait_for_event(int64_t timeout) override;
     pm_hdc get_dc() override { return dc_; }
     void release_dc(pm_hdc) override {}
     void invalidate() override { paint_pending_ = true; }
@@ -55,6 +57,8 @@ private:
     int32_t texture_height_ = 0;
     pm_hdc dc_ = nullptr;
     bool paint_pending_ = false;
+    bool event_waiting_ = false;         // waiting_ holds an event the wait took from SDL's queue
+    std::unique_ptr<SDL_Event> waiting_;
     bool destroyed_ = false;
     std::string error_;
 };
