@@ -50,6 +50,8 @@ private:
     bool sdl_started_ = false;
     bool hang_up_caught_ = false;    // SIGHUP is ours until destruction
     struct sigaction previous_hang_up_ {};
+    bool report_caught_ = false;     // and SIGUSR1, with --stats
+    struct sigaction previous_report_ {};
     SDL_Window *window_ = nullptr;
     SDL_Renderer *renderer_ = nullptr;
     SDL_Texture *texture_ = nullptr;
