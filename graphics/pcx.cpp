@@ -644,3 +644,22 @@ int32_t pm_load_pcx(const char *name, int32_t flags)
     pm::pcx_load_scope scope;
     return pm::pcx_load(name, flags, scope);
 }
+
+// A short English text per PCX result; one fixed text for anything else.
+const char *pm_pcx_result_text(int32_t result)
+{
+    switch (result) {
+    case PM_PCX_OK:
+        return "done";
+    case PM_PCX_OPEN_FAILED:
+        return "the file cannot be opened";
+    case PM_PCX_INVALID:
+        return "not a readable picture";
+    case PM_PCX_UNSUPPORTED:
+        return "no converter for this format and depth";
+    case PM_PCX_NO_MEMORY:
+        return "out of memory";
+    default:
+        return "unknown result";
+    }
+}

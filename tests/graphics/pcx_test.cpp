@@ -10,6 +10,7 @@
 #include <fstream>
 #include <functional>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -328,6 +329,21 @@ TEST_F(PcxLoad, FileRefusals)
     bad_first_byte[0] = 0x0B;
     EXPECT_EQ(pm_load_pcx(write_file(bad_first_byte).c_str(), 0), 2);
     EXPECT_TRUE(unchanged(before));
+}
+
+TEST(PcxResults, EveryResultHasItsOwnText)
+{
+    const std::string unknown = pm_pcx_result_text(-1);
+    std::set<std::string> texts;
+    for (int32_t result : {PM_PCX_OK, PM_PCX_OPEN_FAILED, PM_PCX_INVALID, PM_PCX_UNSUPPORTED, PM_PCX_NO_MEMORY}) {
+        const std::string text = pm_pcx_result_text(result);
+        EXPECT_FALSE(text.empty()) << result;
+        EXPECT_NE(text, unknown) << result;
+        texts.insert(text);
+    }
+    EXPECT_EQ(texts.size(), 5u);
+    for (int32_t other : {5, 100, INT32_MIN, INT32_MAX})
+        EXPECT_EQ(pm_pcx_result_text(other), unknown) << other;
 }
 
 TEST_F(PcxLoad, RefusalsChangeNothing)
