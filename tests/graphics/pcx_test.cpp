@@ -580,9 +580,9 @@ bytes decode_lines(const bytes &encoded, int32_t length, int32_t count, std::vec
     stream.picture_size = uint32_t(encoded.size());
     stream.position = encoded.data();
     stream.left = uint32_t(encoded.size());
-    bytes scanline(size_t(length + pm::pcx_scanline_spare), 0), before(static_cast<size_t>(length + pm::pcx_before_spare)), out;
+    bytes scanline(size_t(length + pm::pcx_scanline_spare), 0), out;
     for (int32_t i = 0; i < count; ++i) {
-        pm::pcx_decode_scanline(stream, scanline.data(), length, before.data());
+        pm::pcx_decode_scanline(stream, scanline.data(), length);
         out.insert(out.end(), scanline.begin(), scanline.begin() + length);
         if (carries)
             carries->push_back(stream.carry);
