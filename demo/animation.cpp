@@ -14,17 +14,6 @@ animation_state animation;
 
 namespace {
 
-const char *load_result_text(int32_t result)
-{
-    switch (result) {
-    case 1: return "the file cannot be opened";
-    case 2: return "not a readable picture";
-    case 3: return "no converter for this format and depth";
-    case 4: return "out of memory";
-    default: return "unknown result";
-    }
-}
-
 // Exit actions: each destroys whatever logo is there when the process ends.
 void destroy_first_logo()
 {
@@ -74,7 +63,7 @@ void load_picture(const char *file_name)
     }
     int32_t result = pm_load_pcx(path, pcx_no_reduction);
     if (result != 0)
-        std::fprintf(stderr, "cannot load %s: loader result %d (%s)\n", path, result, load_result_text(result));
+        std::fprintf(stderr, "cannot load %s: loader result %d (%s)\n", path, result, pm_pcx_result_text(result));
 }
 
 logo::logo(const char *file_name, int32_t width, int32_t height, int32_t y)
