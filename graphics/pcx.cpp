@@ -171,6 +171,15 @@ inline void pcx_fill_bytes(uint8_t *out, uint8_t value, uint32_t count)
             out[i] = value;
         return;
     }
+#if defined(__SSE2__)
+    if (count > 16) {
+        const __m128i wide = _mm_set1_epi8(static_cast<char>(value));
+        for (uint32_t i = 0; i + 16 < count; i += 16)
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), wide);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + count - 16), wide);
+        return;
+    }
+#endif
     const uint64_t word = 0x0101010101010101u * value;
     for (uint32_t i = 0; i + 8 < count; i += 8)
         std::memcpy(out + i, &word, 8);
