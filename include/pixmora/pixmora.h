@@ -91,6 +91,28 @@ enum {
     PM_READ_BUFFER_SIZE = 4096 /* bytes of read_buffer */
 };
 
+/* Results of pm_load_pcx and pm_save_pcx. */
+enum {
+    PM_PCX_OK = 0,          /* done */
+    PM_PCX_OPEN_FAILED = 1, /* the file cannot be opened (save: created or written) */
+    PM_PCX_INVALID = 2,     /* load: not a readable picture; save: no active buffer or a
+                               rectangle not wholly inside it */
+    PM_PCX_UNSUPPORTED = 3, /* no converter for this format and depth */
+    PM_PCX_NO_MEMORY = 4    /* out of memory */
+};
+
+/* Failures of pm_buffer_create (a handle 0..255 otherwise). */
+enum {
+    PM_BUFFER_NO_FREE_SLOT = -1, /* all slots are in use */
+    PM_BUFFER_CANNOT_CREATE = -2 /* bad size or depth, not started, or no memory */
+};
+
+/* Failures of pm_buffer_activate (0 otherwise). */
+enum {
+    PM_BUFFER_BAD_HANDLE = -1, /* a handle outside 0..255 */
+    PM_BUFFER_FREE_SLOT = -2   /* a handle of a free slot */
+};
+
 /* PCX loader flags (pm_load_pcx); they may be combined. */
 enum {
     pcx_keep_palette = 1, /* set no palette entry, reduce no colours */
@@ -139,7 +161,7 @@ typedef struct pm_state_record {
     uint8_t platform_is_nt;     /* 1 when the platform is of the NT family */
     uint8_t started;            /* 1 between pm_startup and the pm_shutdown that takes effect */
     int32_t header_size;        /* biSize of a new buffer's header, 40 or 108 */
-    int32_t header_alloc_size;  /* header bytes the active depth needs: 552 or 1064 at 8 bits, 108, 40 */
+    int32_t header_alloc_size;  /* set at start-up (552 or 1064), read by nothing: each buffer's header is sized for its own depth */
     int32_t palette_index_mode; /* 1: 8-bit headers carry palette indices (DIB_PAL_COLORS) */
     int32_t new_buffer_depth;   /* depth of buffers that pm_buffer_create makes: 8, 16, 24 or 32 */
 
@@ -205,11 +227,16 @@ int32_t pm_display_depth(void);
 
 /* Creates a buffer of new_buffer_depth bits (width rounded up to a multiple of
  * 4); it is not made active. Returns its handle 0..255; -1 when all slots are
- * in use; -2 when the header or bitmap cannot be made, when new_buffer_depth
+ * in use; -2, keeping nothing, before pm_startup or after the pm_shutdown that
+ * took effect, when the header or bitmap cannot be made, when new_buffer_depth
  * is not 8, 16, 24 or 32, or when width or height is below 1 or so large that
  * a row or the picture no longer fits in 2^31 - 1 bytes. Every buffer's header
  * is sized and filled for its own depth, whatever buffer is active. */
 int32_t pm_buffer_create(int32_t width, int32_t height);
+/* Sets the depth of the buffers that pm_buffer_create makes from now on:
+ * 0 for 8, 16, 24 or 32; -1, leaving new_buffer_depth as it was, for anything
+ * else. Writing new_buffer_depth directly still works. */
+int32_t pm_set_new_buffer_depth(int32_t depth);
 /* Makes a buffer active and brings its colours into step with the palette.
  * 0; -1 for a handle outside 0..255; -2 for a free slot. */
 int32_t pm_buffer_activate(int32_t handle);
@@ -261,6 +288,9 @@ int32_t pm_set_input_block(const void *picture, uint32_t size);
  * After 1 to 4 no pixel and no palette entry has changed. A trailer palette
  * is used only when it lies wholly after the 128-byte header. */
 int32_t pm_load_pcx(const char *name, int32_t flags);
+/* A short English text for a PCX result (PM_PCX_...); one fixed text for any
+ * other value. Never null; the text is static. */
+const char *pm_pcx_result_text(int32_t result);
 /* Writes columns min_x..max_x, rows min_y..max_y of the active buffer as a
  * version-5 PCX file whose header window is 0..width-1, 0..height-1: an 8-bit
  * buffer as 256 colours with the current palette as trailer, a deeper one as
@@ -294,8 +324,10 @@ int32_t pm_paste_image(const uint8_t *image, int32_t width, int32_t height);
  * at the destination's bytes per pixel on both sides; dst_y receives the
  * rectangle's bottom row. Only bytes inside both buffers are copied (the
  * source clipped to its rows and row bytes, the destination to its own).
- * Does nothing for a handle outside 0..255 or of a free slot on either side,
- * or when max is below min on either axis. Needs no active buffer. 0. */
+ * Within one buffer the rectangles may overlap: the copy moves the rectangle
+ * as it stood, in any direction. Does nothing for a handle outside 0..255 or
+ * of a free slot on either side, or when max is below min on either axis.
+ * Needs no active buffer. 0. */
 int32_t pm_copy_region(int32_t src_min_x, int32_t src_max_x, int32_t src_min_y, int32_t src_max_y,
                        int32_t dst_x, int32_t dst_y, int32_t src_handle, int32_t dst_handle);
 
