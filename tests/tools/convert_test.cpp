@@ -3,6 +3,7 @@
 // (pcxtoppm from netpbm).
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -149,7 +150,7 @@ TEST_F(ConvertTool, ReportsPicturesItCannotRead)
 {
     struct bad_input {
         const char *what;
-        std::string bytes; // the file's content; "missing" means no file
+        std::string bytes; // the file's content; "missing" means no file, "fifo" a named pipe
         int32_t depth;
         const char *message; // part of what it must say
     };
@@ -164,6 +165,7 @@ TEST_F(ConvertTool, ReportsPicturesItCannotRead)
     huge[9] = '\xFF'; // 65536 columns
     const bad_input inputs[] = {
         {"no such file", "missing", 32, "result 1"},
+        {"a named pipe with no writer", "fifo", 32, "result 1"},
         {"shorter than a header", std::string(60, '\x0A'), 32, "result 2"},
         {"first byte not 0x0A", wrong_first, 32, "result 2"},
         {"window ends before it starts", bad_window, 32, "header window"},
@@ -172,7 +174,9 @@ TEST_F(ConvertTool, ReportsPicturesItCannotRead)
     for (const bad_input &input : inputs) {
         const fs::path in = dir_ / "in.pcx";
         fs::remove(in);
-        if (input.bytes != "missing")
+        if (input.bytes == "fifo")
+            ASSERT_EQ(::mkfifo(in.c_str(), 0600), 0);
+        else if (input.bytes != "missing")
             std::ofstream(in, std::ios::binary) << input.bytes;
         const run_result result =
             run(quoted(in.string()) + " " + quoted((dir_ / "out.png").string()) + " --depth " + std::to_string(input.depth));

@@ -1,6 +1,11 @@
 // pixmora-convert: loads a PCX picture with the library, on the software
 // display, into a buffer of a chosen depth, and writes what the buffer then
 // holds as PNG or PPM in true colours.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -132,14 +137,28 @@ int32_t read_u16(const uint8_t *at)
 // *why saying more.
 int32_t read_header_window(const std::string &path, int32_t *width, int32_t *height, std::string *why)
 {
-    std::FILE *file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
+    // Opened without blocking, so that a named pipe or a device is refused at
+    // once instead of waiting for a writer.
+    const int file = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (file < 0) {
         *why = std::strerror(errno);
         return 1;
     }
+    struct stat info {};
+    if (::fstat(file, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(file);
+        *why = "not a regular file";
+        return 1;
+    }
     uint8_t header[128];
-    const size_t got = std::fread(header, 1, sizeof header, file);
-    std::fclose(file);
+    size_t got = 0;
+    while (got < sizeof header) {
+        const ssize_t n = ::read(file, header + got, sizeof header - got);
+        if (n <= 0)
+            break;
+        got += static_cast<size_t>(n);
+    }
+    ::close(file);
     if (got != sizeof header) {
         *why = "the file is shorter than a 128-byte header";
         return 2;
