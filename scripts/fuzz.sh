@@ -60,7 +60,7 @@ for target in pcx_fuzz calls_fuzz; do
         echo "$target: FINDING (see $build/$target.log and $build/$target/)" >&2
         grep -E "ERROR|SUMMARY|_fuzz:" "$build/$target.log" | head -20 >&2 || true
     fi
-    grep -E "^#[0-9]+ +DONE|stat::number_of_executed_units|stat::average_exec_per_sec|stat::peak_rss_mb" \
+    grep -E "DONE|stat::number_of_executed_units|stat::average_exec_per_sec|stat::peak_rss_mb" \
         "$build/$target.log" | sed "s/^/$target: /" || true
 done
 exit $status
