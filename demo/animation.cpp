@@ -53,6 +53,8 @@ void make_logos_and_cache_handles()
 
 void load_picture(const char *file_name)
 {
+    if (!shell.program_directory_known)
+        return; // reported once, when the directory was looked for
     char path[path_capacity];
     if (!join_path(path, shell.program_directory, file_name)) {
         std::fprintf(stderr, "cannot load %s%s: the path is longer than %d characters\n", shell.program_directory,
@@ -111,7 +113,10 @@ void reset_animation()
 
 void prepare_panorama()
 {
-    fill_program_directory(shell.program_directory, shell.program_file);
+    shell.program_directory_known = fill_program_directory(shell.program_directory, shell.program_file);
+    if (!shell.program_directory_known)
+        std::fprintf(stderr, "cannot find the program's folder (its path is unknown or longer than %d characters): "
+                             "no picture is loaded\n", path_capacity - 1);
 
     int32_t panorama = shell.panorama_object->handle();
     pm_buffer_activate(panorama);

@@ -1,25 +1,27 @@
 // The shell's events and loop, run on a scripted software-display window.
 #include <algorithm>
 #include <string>
+#include <utility>
+#include <vector>
 
-#include "demo/soft_window.h"
+#include "demo/ports/soft_port.h"
 #include "tests/demo/demo_fixture.h"
 
 namespace {
 
-using demo::soft_window;
+using demo::soft_port;
 using demo_test::DemoTest;
-using kind = soft_window::event_kind;
+using kind = soft_port::event_kind;
 
 // Records what the library looked like when the shell asked for the context
 // (on create) and when each presentation was shown.
-class watching_window : public soft_window {
+class watching_window : public soft_port {
 public:
-    using soft_window::soft_window;
+    using soft_port::soft_port;
     pm_hdc get_dc() override
     {
         started_at_create = pm_state.started;
-        return soft_window::get_dc();
+        return soft_port::get_dc();
     }
     int32_t started_at_create = -1;
 };
@@ -30,7 +32,7 @@ TEST_F(ShellTest, RunsFramesAndEndsCleanlyWithCodeZero)
 {
     watching_window window(640, 400, {{kind::idle, 3}});
     std::vector<soft::stretch_call> shown;
-    window.on_shown = [&](const soft_window &) { shown.push_back(soft::calls().stretches.back()); };
+    window.on_shown = [&](const soft_port &) { shown.push_back(soft::calls().stretches.back()); };
 
     EXPECT_EQ(demo::run(window), 0);
 
@@ -52,14 +54,14 @@ TEST_F(ShellTest, RunsFramesAndEndsCleanlyWithCodeZero)
 
 TEST_F(ShellTest, NoLogoWhenTheLoopNeverIdles)
 {
-    std::vector<soft_window::event> busy;
+    std::vector<soft_port::event> busy;
     for (int i = 0; i < 10; ++i) {
         busy.push_back({kind::paint});
         busy.push_back({kind::size, 300 + i, 200});
         busy.push_back({kind::focus});
     }
     busy.push_back({kind::close});
-    soft_window window(640, 400, busy);
+    soft_port window(640, 400, busy);
 
     EXPECT_EQ(demo::run(window), 0);
     EXPECT_EQ(window.frames(), 0);
@@ -73,7 +75,7 @@ TEST_F(ShellTest, NoLogoWhenTheLoopNeverIdles)
 
 TEST_F(ShellTest, PaintBeforeSizePresentsOntoNothing)
 {
-    soft_window window(640, 400, {});
+    soft_port window(640, 400, {});
     demo::shell.port = &window;
     ASSERT_TRUE(window.open());
     pm_startup();
@@ -92,7 +94,7 @@ TEST_F(ShellTest, PaintBeforeSizePresentsOntoNothing)
 
 TEST_F(ShellTest, FocusRealizesThePaletteAndRepaintsEverything)
 {
-    soft_window window(640, 400, {{kind::idle, 5}});
+    soft_port window(640, 400, {{kind::idle, 5}});
     demo::shell.port = &window;
     ASSERT_TRUE(window.open());
     pm_startup();
@@ -123,7 +125,7 @@ TEST_F(ShellTest, MissingPicturesAreReportedAndTheDemoRunsOn)
         std::snprintf(buffer, size, "%s/no-such-directory/demo", PIXMORA_DEMO_DIR);
         return static_cast<uint32_t>(std::strlen(buffer));
     };
-    soft_window window(320, 200, {{kind::idle, 2}});
+    soft_port window(320, 200, {{kind::idle, 2}});
     testing::internal::CaptureStderr();
     int32_t code = demo::run(window);
     std::string errors = testing::internal::GetCapturedStderr();
@@ -134,6 +136,113 @@ TEST_F(ShellTest, MissingPicturesAreReportedAndTheDemoRunsOn)
         EXPECT_NE(errors.find(std::string("no-such-directory/") + name + ": loader result 1"), std::string::npos)
             << name << " not reported in:\n" << errors;
     EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 3) << errors;
+}
+
+// The loop with the port counting how it is used: between paced frames it
+// waits (the scripted port's time moves by each wait), back to back it never
+// does, and while nothing can be shown it waits for events only.
+TEST_F(ShellTest, LoopWaitsForItsPortInsteadOfSpinning)
+{
+    struct row {
+        const char *name;
+        int32_t frames_per_second;
+        std::vector<soft_port::event> script;
+        int32_t frames;
+        int64_t timed_waits, endless_waits;
+        int64_t end_time; // the port's time at the end, in microseconds
+    };
+    const row rows[] = {
+        // 120 frames at 60 per second: tick 119 is due at 119 periods less a quarter.
+        {"paced", 60, {{kind::idle, 120}}, 120, 119, 0, 119 * 1'000'000 / 60 - 1'000'000 / 240},
+        {"back to back", 0, {{kind::idle, 120}}, 120, 0, 0, 0},
+        {"hidden", 60, {{kind::hidden, 1}, {kind::idle, 5}, {kind::hidden, 0}, {kind::idle, 2}}, 2, 1, 1, 12500},
+    };
+    for (const row &r : rows) {
+        demo::reset_animation();
+        demo::reset_shell();
+        demo::shell.program_file = demo_test::program_beside_pictures;
+        demo::shell.options.frames_per_second = r.frames_per_second;
+        soft_port window(64, 40, r.script);
+
+        EXPECT_EQ(demo::run(window), 0) << r.name;
+        EXPECT_EQ(window.frames(), r.frames) << r.name;
+        EXPECT_EQ(demo::shell.stats.frames, r.frames) << r.name;
+        EXPECT_EQ(window.timed_waits(), r.timed_waits) << r.name;
+        EXPECT_EQ(window.endless_waits(), r.endless_waits) << r.name;
+        EXPECT_LE(window.passes(), 2 * (r.frames + r.timed_waits + r.endless_waits) + 8) << r.name << ": spinning";
+        EXPECT_NEAR(static_cast<double>(window.now()), static_cast<double>(r.end_time), 1.0) << r.name;
+    }
+}
+
+TEST_F(ShellTest, NoFrameRunsWithoutAClientArea)
+{
+    soft_port window(64, 40, {});
+    demo::shell.port = &window;
+    for (auto size : {std::pair{0, 40}, std::pair{64, 0}, std::pair{0, 0}}) {
+        demo::on_size(size.first, size.second);
+        EXPECT_EQ(demo::run_due_frame(0), -1) << size.first << " x " << size.second;
+    }
+    EXPECT_EQ(window.frames(), 0);
+}
+
+TEST_F(ShellTest, CommandLineOptions)
+{
+    struct row {
+        const char *line;
+        bool valid;
+        int32_t frames_per_second;
+        bool stats;
+    };
+    const row rows[] = {
+        {"", true, 60, false},
+        {"--stats", true, 60, true},
+        {"  --fps 30\t--stats ", true, 30, true},
+        {"--fps 0", true, 0, false},
+        {"--fps 1000", true, 1000, false},
+        {"--fps", false, 60, false},
+        {"--fps -1", false, 60, false},
+        {"--fps 1001", false, 60, false},
+        {"--fps 12x", false, 60, false},
+        {"--fps \"\"", false, 60, false},
+        {"--vsync", false, 60, false},
+    };
+    for (const row &r : rows) {
+        demo::shell_options options;
+        std::string error;
+        EXPECT_EQ(demo::parse_command_line(r.line, options, error), r.valid) << r.line;
+        EXPECT_EQ(error.empty(), r.valid) << r.line;
+        if (r.valid) {
+            EXPECT_EQ(options.frames_per_second, r.frames_per_second) << r.line;
+            EXPECT_EQ(options.stats, r.stats) << r.line;
+        }
+    }
+}
+
+TEST_F(ShellTest, ProgramPathTooLongLoadsNoPicture)
+{
+    // The pictures sit in PIXMORA_DEMO_DIR; the program's own path, deeper
+    // down, does not fit. Cut short, it would name their folder.
+    demo::shell.program_file = [](char *buffer, uint32_t size) -> uint32_t {
+        std::string program = std::string(PIXMORA_DEMO_DIR) + "/" + std::string(300, 'd') + "/demo";
+        std::snprintf(buffer, size, "%s", program.c_str());
+        return program.size() < size ? static_cast<uint32_t>(program.size()) : size;
+    };
+    soft_port window(64, 40, {{kind::idle, 2}});
+    bool uniform = true;
+    window.on_shown = [&](const soft_port &w) {
+        const uint32_t *pixels = soft::client_pixels(w.dc());
+        for (int32_t i = 0; i < 64 * 40; ++i)
+            uniform = uniform && pixels[i] == pixels[0];
+    };
+    testing::internal::CaptureStderr();
+    int32_t code = demo::run(window);
+    std::string errors = testing::internal::GetCapturedStderr();
+
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(window.frames(), 2);
+    EXPECT_TRUE(uniform) << "a picture was loaded from another folder";
+    EXPECT_NE(errors.find("longer than 255 characters"), std::string::npos) << errors;
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
 }
 
 } // namespace

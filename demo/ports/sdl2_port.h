@@ -1,8 +1,11 @@
-// The Linux window: an SDL2 window that delivers the shell's events and puts
-// the software display's client surface on screen after each presentation.
+// The Linux window port: an SDL2 window that delivers the shell's events and
+// puts the software display's client surface on screen after each
+// presentation.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "demo/shell.h"
@@ -12,19 +15,20 @@ struct SDL_Renderer;
 struct SDL_Texture;
 union SDL_Event;
 
-namespace sdl2 {
+namespace demo {
 
-class sdl_window : public demo::window_port {
+class sdl2_port : public window_port {
 public:
-    sdl_window(const char *title, int32_t width, int32_t height);
-    ~sdl_window() override;
+    sdl2_port(const char *title, int32_t width, int32_t height);
+    ~sdl2_port() override;
 
-    sdl_window(const sdl_window &) = delete;
-    sdl_window &operator=(const sdl_window &) = delete;
+    sdl2_port(const sdl2_port &) = delete;
+    sdl2_port &operator=(const sdl2_port &) = delete;
 
     bool open() override;
     void show() override;
     bool dispatch_waiting_event() override;
+    void wait_for_event(int64_t timeout) override;
     pm_hdc get_dc() override { return dc_; }
     void release_dc(pm_hdc) override {}
     void invalidate() override { paint_pending_ = true; }
@@ -44,6 +48,10 @@ private:
     int32_t width_;
     int32_t height_;
     bool sdl_started_ = false;
+    bool hang_up_caught_ = false;    // SIGHUP is ours until destruction
+    struct sigaction previous_hang_up_ {};
+    bool report_caught_ = false;     // and SIGUSR1, with --stats
+    struct sigaction previous_report_ {};
     SDL_Window *window_ = nullptr;
     SDL_Renderer *renderer_ = nullptr;
     SDL_Texture *texture_ = nullptr;
@@ -51,8 +59,10 @@ private:
     int32_t texture_height_ = 0;
     pm_hdc dc_ = nullptr;
     bool paint_pending_ = false;
+    bool event_waiting_ = false;         // waiting_ holds an event the wait took from SDL's queue
+    std::unique_ptr<SDL_Event> waiting_;
     bool destroyed_ = false;
     std::string error_;
 };
 
-} // namespace sdl2
+} // namespace demo

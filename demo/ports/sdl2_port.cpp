@@ -1,0 +1,266 @@
+#include "demo/ports/sdl2_port.h"
+
+#include <SDL.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+
+#include "platform/soft/soft_display.h"
+
+namespace demo {
+
+sdl2_port::sdl2_port(const char *title, int32_t width, int32_t height)
+    : title_(title), width_(width), height_(height), waiting_(std::make_unique<SDL_Event>())
+{
+}
+
+sdl2_port::~sdl2_port()
+{
+    if (texture_ != nullptr)
+        SDL_DestroyTexture(texture_);
+    if (renderer_ != nullptr)
+        SDL_DestroyRenderer(renderer_);
+    if (window_ != nullptr)
+        SDL_DestroyWindow(window_);
+    if (dc_ != nullptr && soft::is_window_dc(dc_))
+        soft::window_destroy(dc_);
+    if (hang_up_caught_)
+        sigaction(SIGHUP, &previous_hang_up_, nullptr);
+    if (report_caught_)
+        sigaction(SIGUSR1, &previous_report_, nullptr);
+    if (sdl_started_)
+        SDL_Quit();
+}
+
+namespace {
+
+// SDL falls back to drivers that draw into memory when there is no display;
+// the demo has a window or nothing, unless such a driver is asked for.
+bool shows_nothing(const char *driver)
+{
+    if (driver == nullptr)
+        return true;
+    const char *asked = SDL_getenv("SDL_VIDEODRIVER");
+    bool headless = SDL_strcmp(driver, "offscreen") == 0 || SDL_strcmp(driver, "dummy") == 0;
+    return headless && (asked == nullptr || SDL_strcmp(asked, driver) != 0);
+}
+
+// The terminal closing (SIGHUP) ends the demo as SIGTERM does: SDL turns
+// that one into a quit event, which the destroy handler answers.
+extern "C" void hang_up(int)
+{
+    std::raise(SIGTERM);
+}
+
+// SIGUSR1, with --stats: the figures so far, on standard error.
+volatile std::sig_atomic_t report_asked = 0;
+
+extern "C" void ask_for_report(int)
+{
+    report_asked = 1;
+}
+
+// Like SDL with SIGTERM, catches signal only when nobody else has chosen
+// what it does (nohup ignores SIGHUP, for one). True when caught; previous
+// then holds what to put back.
+bool catch_signal(int signal, void (*handler)(int), struct sigaction &previous)
+{
+    if (sigaction(signal, nullptr, &previous) != 0 || previous.sa_handler != SIG_DFL)
+        return false;
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    return sigaction(signal, &action, nullptr) == 0;
+}
+
+bool named(const char *variable)
+{
+    const char *value = SDL_getenv(variable);
+    return value != nullptr && value[0] != '\0';
+}
+
+// Whether any display is named at all; with only an X display named, the X
+// driver is the one to use (others would only complain on standard error).
+bool choose_driver()
+{
+    if (named("SDL_VIDEODRIVER"))
+        return true;
+    if (named("DISPLAY") && !named("WAYLAND_DISPLAY"))
+        SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
+    return named("DISPLAY") || named("WAYLAND_DISPLAY");
+}
+
+// Whether renderer is OpenGL drawn by the processor (Mesa's llvmpipe or
+// softpipe, as under a virtual X server): for the one copy of a finished
+// frame that the port asks for, it costs several times SDL's own software
+// renderer, in threads of its own.
+bool drawn_by_the_processor(SDL_Renderer *renderer)
+{
+    SDL_RendererInfo info;
+    if (SDL_GetRendererInfo(renderer, &info) != 0 || SDL_strncmp(info.name, "opengl", 6) != 0)
+        return false;
+    // The renderer's context is current: ask it who draws.
+    using get_string_function = const unsigned char *(*)(unsigned int name);
+    constexpr unsigned int gl_renderer = 0x1F01;
+    auto get_string = reinterpret_cast<get_string_function>(SDL_GL_GetProcAddress("glGetString"));
+    const char *name = get_string != nullptr ? reinterpret_cast<const char *>(get_string(gl_renderer)) : nullptr;
+    return name != nullptr && (SDL_strstr(name, "llvmpipe") != nullptr || SDL_strstr(name, "softpipe") != nullptr ||
+                               SDL_strstr(name, "Software Rasterizer") != nullptr);
+}
+
+} // namespace
+
+bool sdl2_port::open()
+{
+    if (!choose_driver()) {
+        error_ = "no display (neither DISPLAY nor WAYLAND_DISPLAY is set)";
+        return false;
+    }
+    if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+        error_ = SDL_GetError();
+        return false;
+    }
+    sdl_started_ = true;
+    hang_up_caught_ = catch_signal(SIGHUP, hang_up, previous_hang_up_);
+    if (shell.options.stats)
+        report_caught_ = catch_signal(SIGUSR1, ask_for_report, previous_report_);
+    if (shows_nothing(SDL_GetCurrentVideoDriver())) {
+        error_ = "no display: only a video driver without a screen is available";
+        return false;
+    }
+    window_ = SDL_CreateWindow(title_, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, width_, height_,
+                               SDL_WINDOW_RESIZABLE | SDL_WINDOW_HIDDEN);
+    if (window_ == nullptr) {
+        error_ = SDL_GetError();
+        return false;
+    }
+    // The shell's frame clock sets the pace; vertical sync, where the
+    // renderer offers it, only keeps frames from tearing.
+    renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_PRESENTVSYNC);
+    if (renderer_ == nullptr)
+        renderer_ = SDL_CreateRenderer(window_, -1, 0);
+    if (renderer_ != nullptr && drawn_by_the_processor(renderer_)) {
+        SDL_DestroyRenderer(renderer_);
+        renderer_ = nullptr;
+        // The window's own framebuffer, put on screen by the X server's
+        // shared memory, not through another renderer.
+        SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    }
+    if (renderer_ == nullptr)
+        renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
+    if (renderer_ == nullptr) {
+        error_ = SDL_GetError();
+        return false;
+    }
+    // The library draws on a software display window of the same client size.
+    dc_ = soft::window_create(width_, height_);
+    on_create();
+    return true;
+}
+
+void sdl2_port::show()
+{
+    SDL_ShowWindow(window_);
+    int width = 0;
+    int height = 0;
+    SDL_GetWindowSize(window_, &width, &height);
+    resize(width, height);
+    on_paint();
+}
+
+bool sdl2_port::dispatch_waiting_event()
+{
+    if (report_asked) {
+        report_asked = 0;
+        // The software display's live objects tell whether a long run leaks.
+        std::fprintf(stderr, "%s; live display objects %d\n", shell.stats.report(now()).c_str(),
+                     soft::live_objects());
+    }
+    if (paint_pending_) {
+        paint_pending_ = false;
+        on_paint();
+        return true;
+    }
+    if (event_waiting_) {
+        event_waiting_ = false;
+        deliver(*waiting_);
+        return true;
+    }
+    SDL_Event event;
+    if (SDL_PollEvent(&event) == 0)
+        return false;
+    deliver(event);
+    return true;
+}
+
+void sdl2_port::wait_for_event(int64_t timeout)
+{
+    if (event_waiting_ || paint_pending_)
+        return;
+    if (timeout < 0) {
+        event_waiting_ = SDL_WaitEvent(waiting_.get()) != 0;
+        return;
+    }
+    // Whole milliseconds, rounded up: waking early would only wait again.
+    int64_t milliseconds = std::min<int64_t>((timeout + 999) / 1000, 1000);
+    event_waiting_ = SDL_WaitEventTimeout(waiting_.get(), static_cast<int>(milliseconds)) != 0;
+}
+
+void sdl2_port::deliver(const SDL_Event &event)
+{
+    // A closed window and a quit request (SDL turns SIGTERM and SIGINT into
+    // one, and SIGHUP becomes SIGTERM) both end the program the same way, through the destroy handler.
+    bool close = event.type == SDL_QUIT ||
+                 (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_CLOSE);
+    if (close) {
+        if (!destroyed_) {
+            destroyed_ = true;
+            on_destroy();
+        }
+        return;
+    }
+    if (event.type != SDL_WINDOWEVENT)
+        return;
+    switch (event.window.event) {
+    case SDL_WINDOWEVENT_SIZE_CHANGED: resize(event.window.data1, event.window.data2); break;
+    case SDL_WINDOWEVENT_MINIMIZED:
+    case SDL_WINDOWEVENT_HIDDEN: on_hidden(true); break;
+    case SDL_WINDOWEVENT_RESTORED:
+    case SDL_WINDOWEVENT_MAXIMIZED:
+    case SDL_WINDOWEVENT_SHOWN: on_hidden(false); break;
+    case SDL_WINDOWEVENT_FOCUS_GAINED: on_focus(); break;
+    case SDL_WINDOWEVENT_EXPOSED: on_paint(); break;
+    default: break;
+    }
+}
+
+void sdl2_port::resize(int32_t width, int32_t height)
+{
+    soft::window_resize(dc_, width, height);
+    on_size(width, height);
+}
+
+void sdl2_port::put_on_screen()
+{
+    int32_t width = soft::client_width(dc_);
+    int32_t height = soft::client_height(dc_);
+    const uint32_t *pixels = soft::client_pixels(dc_);
+    if (width <= 0 || height <= 0 || pixels == nullptr)
+        return; // minimised: nothing to show
+    if (texture_ == nullptr || texture_width_ != width || texture_height_ != height) {
+        if (texture_ != nullptr)
+            SDL_DestroyTexture(texture_);
+        // 0x00RRGGBB in 32 bits, the client surface's own format.
+        texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, width, height);
+        texture_width_ = width;
+        texture_height_ = height;
+        if (texture_ == nullptr)
+            return;
+    }
+    SDL_UpdateTexture(texture_, nullptr, pixels, width * 4);
+    SDL_RenderCopy(renderer_, texture_, nullptr, nullptr);
+    SDL_RenderPresent(renderer_);
+}
+
+} // namespace demo
