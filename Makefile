@@ -62,5 +62,10 @@ test-windows: deps
 
 windows-check: test-windows
 
+# dist/scaling-and-scrolling-windows-x86_64.zip: the Windows demo, its
+# pictures and a README, ready to unpack and run.
+windows: deps
+	BUILD=$(BUILD) WIN_BUILD=$(WIN_BUILD) JOBS=$(JOBS) WERROR=$(WERROR) scripts/package-windows.sh
+
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(WIN_BUILD) build-fuzz build-bench dist

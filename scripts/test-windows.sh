@@ -8,13 +8,12 @@
 #   scripts/test-windows.sh [CTEST_ARGUMENTS...]
 #
 # BUILD names the native build (the snapshot tool and the demo's pictures
-# come from it), WIN_BUILD the Windows one, JOBS the parallel jobs.
+# come from it), WIN_BUILD the Windows one, JOBS the parallel jobs (see
+# scripts/windows-build.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-native=${BUILD:-build}
 win=${WIN_BUILD:-build-win}
 jobs=${JOBS:-2}
-googletest=/usr/src/googletest
 started=$(date +%s)
 
 fail() {
@@ -25,21 +24,11 @@ fail() {
 for tool in x86_64-w64-mingw32-g++-posix wine wineboot wineserver Xvfb xwininfo import; do
     command -v "$tool" >/dev/null || fail "$tool is missing; scripts/setup-deps.sh installs it"
 done
-[ -f "$googletest/CMakeLists.txt" ] || fail "no GoogleTest sources in $googletest (Debian package googletest)"
+[ -f /usr/src/googletest/CMakeLists.txt ] || fail "no GoogleTest sources in /usr/src/googletest (Debian package googletest)"
 
-# The snapshot tool and the pictures come from the native build.
-[ -f "$native/CMakeCache.txt" ] || cmake -S . -B "$native" -DPIXMORA_WERROR="${WERROR:-OFF}" >/dev/null
-cmake --build "$native" -j"$jobs" --target demo-snapshot demo_pictures >/dev/null
+scripts/windows-build.sh
 
-# Configured once; later runs only build.
-if [ ! -f "$win/CMakeCache.txt" ]; then
-    cmake -S . -B "$win" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DPIXMORA_TESTS=ON \
-        -DCMAKE_CROSSCOMPILING_EMULATOR=wine -DPIXMORA_GOOGLETEST_SOURCE="$googletest" \
-        -DPIXMORA_NATIVE_BUILD="$PWD/$native" -DPIXMORA_WERROR="${WERROR:-OFF}" >/dev/null
-fi
-cmake --build "$win" -j"$jobs"
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/pixmora-wine.XXXXXX")
+work=$(mktemp -d -t pixmora-wine.XXXXXX)
 xvfb=""
 cleanup() {
     WINEPREFIX="$work/prefix" wineserver -k >/dev/null 2>&1 || true
