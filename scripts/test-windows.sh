@@ -28,36 +28,7 @@ done
 
 scripts/windows-build.sh
 
-work=$(mktemp -d -t pixmora-wine.XXXXXX)
-xvfb=""
-cleanup() {
-    WINEPREFIX="$work/prefix" wineserver -k >/dev/null 2>&1 || true
-    [ -z "$xvfb" ] || kill "$xvfb" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-# A virtual X server on a free display, which it reports through fd 3.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb=$!
-for _ in $(seq 1 100); do
-    [ -s "$work/display" ] && break
-    kill -0 "$xvfb" 2>/dev/null || break
-    sleep 0.1
-done
-[ -s "$work/display" ] || fail "Xvfb did not start: $(tail -n 1 "$work/xvfb.log")"
-export DISPLAY=":$(head -n 1 "$work/display")"
-
-export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-if ! timeout 180 wineboot -i >"$work/wineboot.log" 2>&1 || ! timeout 60 wineserver -w; then
-    fail "Wine cannot start: wineboot -i failed: $(tail -n 1 "$work/wineboot.log")"
-fi
-# Wine's windows stay managed (its default): with no window manager running
-# they get no frame, so a top-level window's X window is its client area.
-# A persistent server, already running when ctest starts its programs, keeps
-# ctest from waiting on an output pipe that a server started by a test holds.
-wineserver -p
-timeout 60 wine cmd /c exit 0 || fail "Wine cannot start: 'wine cmd /c exit 0' failed"
+. scripts/wine-session.sh
 
 status=0
 ctest --test-dir "$win" --output-on-failure -j"$jobs" "$@" || status=$?
