@@ -154,6 +154,12 @@ TEST_F(Win32PlatformTest, StartupReachesTheDisplayFontKeyboardAndVideoLibrary)
     BYTE keys[256];
     ASSERT_TRUE(GetKeyboardState(keys));
     EXPECT_EQ(std::memcmp(keys, pm_state.keyboard_state, sizeof keys), 0);
+    uint8_t pressed[256] = {};
+    pressed[VK_F5] = 0x80;
+    platform::keyboard_state_set(pressed);
+    ASSERT_TRUE(GetKeyboardState(keys));
+    EXPECT_EQ(keys[VK_F5], 0x80);
+    platform::keyboard_state_set(pm_state.keyboard_state);
 
     EXPECT_EQ(pm_state.stock_font, GetStockObject(OEM_FIXED_FONT));
     EXPECT_EQ(GetCurrentObject(target_, OBJ_FONT), pm_state.stock_font);
@@ -186,6 +192,7 @@ TEST_F(Win32PlatformTest, PaletteEntriesReadBackFromTheRealizedPalette)
     EXPECT_EQ(GetCurrentObject(target_, OBJ_PAL), palette_);
     EXPECT_EQ(pm_state.palette_handle, palette_);
     EXPECT_NE(pm_state.first_previous_palette, nullptr);
+    EXPECT_NE(platform::palette_realize(target_), GDI_ERROR);
 
     make_buffer(8, 8, 8);
     std::mt19937 random(9);
