@@ -13,7 +13,8 @@ include(GoogleTest)
 # Windows layer.
 file(GLOB PIXMORA_SOFT_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/platform/soft/*.cpp)
 add_library(pixmora_soft_reference STATIC ${PIXMORA_SOFT_SOURCES} platform/win32_reference.cpp)
-# Files are opened without O_CLOEXEC there: Windows has no exec to guard against.
+# Only its drawing is used; its file calls build without O_CLOEXEC, which
+# Windows lacks (it has no exec to guard against).
 target_compile_definitions(pixmora_soft_reference PRIVATE platform=soft_reference O_CLOEXEC=0)
 target_include_directories(pixmora_soft_reference PRIVATE ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR})
 target_compile_options(pixmora_soft_reference PRIVATE ${PIXMORA_WARNINGS})

@@ -280,6 +280,7 @@ TEST_P(Win32DepthTest, BuffersLoadAndPresentAsTheSoftwareDisplayDoes)
     // The picture: an 8-bit buffer of seeded indices and colours, saved.
     std::mt19937 random(static_cast<uint32_t>(depth));
     const int32_t source = make_buffer(width, height, 8);
+    ASSERT_GE(source, 0);
     std::vector<uint8_t> rgb(256 * 3);
     for (uint8_t &value : rgb)
         value = static_cast<uint8_t>(random());
@@ -294,12 +295,14 @@ TEST_P(Win32DepthTest, BuffersLoadAndPresentAsTheSoftwareDisplayDoes)
     pm_buffer_destroy(source);
 
     const int32_t from_memory = make_buffer(width, height, depth);
+    ASSERT_GE(from_memory, 0);
     pm_set_input_block(picture.data(), static_cast<uint32_t>(picture.size()));
     ASSERT_EQ(pm_load_pcx(nullptr, pcx_from_memory | pcx_no_reduction), 0);
     pm_set_input_block(nullptr, 0);
     const std::vector<uint8_t> memory_pixels(pm_state.active_bits,
                                              pm_state.active_bits + pm_state.active_stride * height);
     const int32_t from_file = make_buffer(width, height, depth);
+    ASSERT_GE(from_file, 0);
     ASSERT_EQ(pm_load_pcx(path.c_str(), pcx_no_reduction), 0);
     std::remove(path.c_str());
 
