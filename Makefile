@@ -1,10 +1,12 @@
 # The two commands: `make run` builds and opens the demo, `make test` builds
 # and runs every test (a normal build, then the same tests with address and
-# undefined-behaviour sanitizers, then a short fuzz run of the PCX loader).
-# Both install missing Debian packages first.
+# undefined-behaviour sanitizers, then a short fuzz run of the PCX loader,
+# then the Windows build's tests under Wine). Both install missing Debian
+# packages first.
 
 BUILD        ?= build
 ASAN_BUILD   ?= build-asan
+WIN_BUILD    ?= build-win
 JOBS         ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 # Warnings are errors in CI.
@@ -13,7 +15,7 @@ CMAKE_FLAGS  ?=
 
 DEMO := $(BUILD)/demo/scaling-and-scrolling
 
-.PHONY: all deps build run test test-normal test-asan fuzz bench windows-check clean
+.PHONY: all deps build run test test-normal test-asan test-windows fuzz bench windows windows-check clean
 
 all: build
 
@@ -33,6 +35,7 @@ test: deps
 	$(MAKE) --no-print-directory test-normal
 	$(MAKE) --no-print-directory test-asan
 	$(MAKE) --no-print-directory fuzz
+	$(MAKE) --no-print-directory test-windows
 
 test-normal:
 	cmake -S . -B $(BUILD) -DPIXMORA_WERROR=$(WERROR) $(CMAKE_FLAGS)
@@ -51,10 +54,18 @@ bench:
 	@scripts/setup-deps.sh --bench
 	@if [ -x bench/run.sh ]; then bench/run.sh; else echo "No benchmarks yet."; fi
 
-# Cross-builds the demo for Windows and checks, under Wine, that the real GDI
-# path shows exactly what the software display computes.
-windows-check:
-	BUILD=$(BUILD) scripts/windows-check.sh
+# Cross-builds the library, its tests and the demo for Windows and runs them
+# under Wine: the platform layer against real GDI, and the demo's window
+# against the frames the software display computes.
+test-windows: deps
+	BUILD=$(BUILD) WIN_BUILD=$(WIN_BUILD) JOBS=$(JOBS) WERROR=$(WERROR) scripts/test-windows.sh
+
+windows-check: test-windows
+
+# dist/scaling-and-scrolling-windows-x86_64.zip: the Windows demo, its
+# pictures and a README, ready to unpack and run.
+windows: deps
+	BUILD=$(BUILD) WIN_BUILD=$(WIN_BUILD) JOBS=$(JOBS) WERROR=$(WERROR) scripts/package-windows.sh
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz build-bench build-win
+	rm -rf $(BUILD) $(ASAN_BUILD) $(WIN_BUILD) build-fuzz build-bench dist
