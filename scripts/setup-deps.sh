@@ -20,7 +20,8 @@ if [ "${1:-}" = "--measure" ]; then
   packages+=(xdotool twm)
 fi
 if [ "${1:-}" = "--bench" ]; then
-  packages+=(liballegro5-dev liballegro-image5-dev libsdl2-image-dev python3-pil)
+  packages+=(liballegro5-dev liballegro-image5-dev liballegro4-dev libpixman-1-dev libsdl2-image-dev
+            python3-pil python3-matplotlib)
 fi
 
 missing=()
