@@ -5,6 +5,8 @@
 
 BUILD        ?= build
 ASAN_BUILD   ?= build-asan
+# The shared library, as installed and packaged.
+PACKAGE_BUILD ?= build-package
 JOBS         ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 # Warnings are errors in CI.
@@ -13,7 +15,7 @@ CMAKE_FLAGS  ?=
 
 DEMO := $(BUILD)/demo/scaling-and-scrolling
 
-.PHONY: all deps build run test test-normal test-asan fuzz bench windows-check clean
+.PHONY: all deps build run test test-normal test-asan test-install package fuzz bench windows-check clean
 
 all: build
 
@@ -32,6 +34,7 @@ run: deps
 test: deps
 	$(MAKE) --no-print-directory test-normal
 	$(MAKE) --no-print-directory test-asan
+	$(MAKE) --no-print-directory test-install
 	$(MAKE) --no-print-directory fuzz
 
 test-normal:
@@ -43,6 +46,21 @@ test-asan:
 	cmake -S . -B $(ASAN_BUILD) -DPIXMORA_WERROR=$(WERROR) -DPIXMORA_SANITIZE=ON $(CMAKE_FLAGS)
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS)
+
+# Installs the static and the shared library into temporary prefixes and
+# builds and runs the examples against them; checks the Debian package.
+test-install: package
+	cmake -S . -B $(BUILD) -DPIXMORA_WERROR=$(WERROR) $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j$(JOBS) --target pixmora pixmora-convert scaling-and-scrolling
+	JOBS=$(JOBS) scripts/test-install.sh $(BUILD) $(PACKAGE_BUILD)
+
+# The Debian package of the shared library, headers, CMake and pkg-config
+# files, converter and demo, left in $(PACKAGE_BUILD).
+package: deps
+	cmake -S . -B $(PACKAGE_BUILD) -DBUILD_SHARED_LIBS=ON -DPIXMORA_TESTS=OFF \
+		-DCMAKE_INSTALL_PREFIX=/usr -DPIXMORA_WERROR=$(WERROR) $(CMAKE_FLAGS)
+	cmake --build $(PACKAGE_BUILD) -j$(JOBS)
+	cd $(PACKAGE_BUILD) && cpack -G DEB
 
 fuzz: deps
 	@if [ -x scripts/fuzz.sh ]; then scripts/fuzz.sh $(FUZZ_SECONDS); else echo "No fuzz target yet."; fi
@@ -57,4 +75,4 @@ windows-check:
 	BUILD=$(BUILD) scripts/windows-check.sh
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz build-bench build-win
+	rm -rf $(BUILD) $(ASAN_BUILD) $(PACKAGE_BUILD) build-fuzz build-bench build-win
