@@ -1,6 +1,7 @@
 # The two commands: `make run` builds and opens the demo, `make test` builds
 # and runs every test (a normal build, then the same tests with address and
-# undefined-behaviour sanitizers, then a short fuzz run of the PCX loader).
+# undefined-behaviour sanitizers, then the installed library and its
+# examples, then a short fuzz run of the PCX loader).
 # Both install missing Debian packages first.
 
 BUILD        ?= build
