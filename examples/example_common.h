@@ -18,23 +18,29 @@ static inline int example_fail(const char *what)
     return 1;
 }
 
+/* The palette object the window was given; the program owns it. */
+static pm_hpalette example_palette;
+
 /* A software display window of the given size, with the library attached to
  * it, the default palette realized and the library started. */
 static inline pm_hdc example_open_window(int32_t width, int32_t height)
 {
     pm_hdc window = pm_soft_window_create(width, height);
     pm_attach_dc(window);
-    pm_realize_palette(pm_create_default_palette());
+    example_palette = pm_create_default_palette();
+    pm_realize_palette(example_palette);
     pm_startup();
     return window;
 }
 
-/* Stops the library (once every buffer is destroyed) and closes the window. */
+/* Stops the library (once every buffer is destroyed), closes the window and
+ * deletes its palette. */
 static inline void example_close_window(pm_hdc window)
 {
     pm_shutdown();
     pm_attach_dc(0);
     pm_soft_window_destroy(window);
+    pm_soft_palette_delete(example_palette);
 }
 
 /* The size of a PCX picture's header window: bytes 4 to 11 hold Xmin, Ymin,

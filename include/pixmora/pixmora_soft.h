@@ -44,6 +44,11 @@ int32_t pm_soft_window_resize(pm_hdc dc, int32_t width, int32_t height);
  * window's context. */
 int32_t pm_soft_window_destroy(pm_hdc dc);
 
+/* Deletes a palette object that pm_create_default_palette returned, once the
+ * library is shut down or has realized another. 0 deleted; -1 when palette
+ * is not a palette object of the display, or the display's own. */
+int32_t pm_soft_palette_delete(pm_hpalette palette);
+
 /* The client surface's width and height; 0 when dc is not a window's. */
 int32_t pm_soft_client_width(pm_hdc dc);
 int32_t pm_soft_client_height(pm_hdc dc);

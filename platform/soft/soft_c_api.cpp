@@ -2,6 +2,7 @@
 // wrappers over its C++ control side, for programs written in C.
 #include <pixmora/pixmora_soft.h>
 
+#include "platform/platform.h"
 #include "platform/soft/soft_display.h"
 
 int32_t pm_soft_set_depth(int32_t bits)
@@ -33,6 +34,15 @@ int32_t pm_soft_window_destroy(pm_hdc dc)
         return -1;
     soft::window_destroy(dc);
     return 0;
+}
+
+int32_t pm_soft_palette_delete(pm_hpalette palette)
+{
+    if (soft::palette_entries(palette) == nullptr)
+        return -1;
+    platform::object_delete(palette);
+    // The display keeps its own palette whatever is asked.
+    return soft::palette_entries(palette) == nullptr ? 0 : -1;
 }
 
 int32_t pm_soft_client_width(pm_hdc dc)

@@ -83,6 +83,11 @@ TEST_F(SoftCApiTest, APresentedBufferIsReadBackThroughTheCInterface)
     pm_buffer_deactivate();
     pm_buffer_destroy(buffer);
     pm_shutdown();
+    const int32_t objects = soft::live_objects();
+    EXPECT_EQ(pm_soft_palette_delete(palette), 0);
+    EXPECT_EQ(soft::live_objects(), objects - 1);
+    EXPECT_EQ(pm_soft_palette_delete(palette), -1);
+    EXPECT_EQ(pm_soft_palette_delete(nullptr), -1);
 }
 
 } // namespace
