@@ -28,10 +28,20 @@ install(FILES ${PROJECT_BINARY_DIR}/PixmoraConfig.cmake ${PROJECT_BINARY_DIR}/Pi
   DESTINATION ${PIXMORA_CMAKE_DIR})
 
 # pixmora.pc finds the prefix from its own place, so that the prefix given to
-# `cmake --install --prefix` holds, not only the one configured.
-file(RELATIVE_PATH PIXMORA_PC_PREFIX_FROM_PCFILEDIR
-  /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
-string(REGEX REPLACE "/$" "" PIXMORA_PC_PREFIX_FROM_PCFILEDIR "${PIXMORA_PC_PREFIX_FROM_PCFILEDIR}")
+# `cmake --install --prefix` holds, not only the one configured; directories
+# configured as absolute paths are written as they are.
+if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}" OR IS_ABSOLUTE "${CMAKE_INSTALL_INCLUDEDIR}")
+  set(PIXMORA_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
+  set(PIXMORA_PC_LIBDIR "${CMAKE_INSTALL_FULL_LIBDIR}")
+  set(PIXMORA_PC_INCLUDEDIR "${CMAKE_INSTALL_FULL_INCLUDEDIR}")
+else()
+  file(RELATIVE_PATH pc_to_prefix /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+  string(REGEX REPLACE "/$" "" pc_to_prefix "${pc_to_prefix}")
+  set(PIXMORA_PC_PREFIX "\${pcfiledir}/${pc_to_prefix}")
+  set(PIXMORA_PC_LIBDIR "\${prefix}/${CMAKE_INSTALL_LIBDIR}")
+  set(PIXMORA_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
+endif()
+
 # When only the static library is installed, a plain link needs the C++
 # runtime as much as a static one does.
 set(PIXMORA_PC_STATIC_ONLY_LIBS "")
