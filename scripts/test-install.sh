@@ -59,8 +59,14 @@ check_install() {
     local demo_log="$work/demo-$kind.log"
     SDL_VIDEODRIVER=dummy timeout 2 "$prefix/bin/scaling-and-scrolling" 2>"$demo_log" || true
     [ ! -s "$demo_log" ] || fail "the installed demo complains: $(head -c 300 "$demo_log")"
-    grep -q "PIXMORA_VERSION_MAJOR $(sed -n 's/^project(Pixmora VERSION \([0-9]*\)\..*/\1/p' "$root/CMakeLists.txt")\$" \
-        "$prefix/include/pixmora/version.h" || fail "version.h does not carry the project's major version"
+    # The header, the CMake package and pkg-config agree on the version.
+    local header_version package_version pc_version
+    header_version=$(awk '/#define PIXMORA_VERSION_(MAJOR|MINOR|PATCH)/ { printf "%s%s", sep, $3; sep = "." }' \
+        "$prefix/include/pixmora/version.h")
+    package_version=$(sed -n 's/^set(PACKAGE_VERSION "\(.*\)")$/\1/p' "$libdir/cmake/Pixmora/PixmoraConfigVersion.cmake")
+    pc_version=$(PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --modversion pixmora)
+    [ "$header_version" = "$package_version" ] && [ "$header_version" = "$pc_version" ] ||
+        fail "versions differ: version.h $header_version, CMake $package_version, pkg-config $pc_version"
     if [ "$kind" = static ]; then
         expect_file libpixmora.a "$libdir"
         return
@@ -68,6 +74,7 @@ check_install() {
     local so="$libdir/libpixmora.so.0"
     expect_file libpixmora.so "$libdir"
     expect_file libpixmora.so.0 "$libdir"
+    expect_file "libpixmora.so.$header_version" "$libdir"
     [[ "$(readelf -d "$so")" == *"Library soname: [libpixmora.so.0]"* ]] || fail "libpixmora.so.0 has no SONAME libpixmora.so.0"
     local exported others
     exported=$(nm -D --defined-only "$so" | awk '{print $3}')
