@@ -59,6 +59,10 @@ check_install() {
     local demo_log="$work/demo-$kind.log"
     SDL_VIDEODRIVER=dummy timeout 2 "$prefix/bin/scaling-and-scrolling" 2>"$demo_log" || true
     [ ! -s "$demo_log" ] || fail "the installed demo complains: $(head -c 300 "$demo_log")"
+    # The installed converter decodes as netpbm does.
+    "$prefix/bin/pixmora-convert" "$prefix/libexec/pixmora/Logo1.pcx" "$work/convert-$kind.ppm" &&
+        cmp -s "$work/convert-$kind.ppm" <(pcxtoppm "$prefix/libexec/pixmora/Logo1.pcx") ||
+        fail "the installed pixmora-convert does not write what pcxtoppm does"
     # The header, the CMake package and pkg-config agree on the version.
     local header_version package_version pc_version
     header_version=$(awk '/#define PIXMORA_VERSION_(MAJOR|MINOR|PATCH)/ { printf "%s%s", sep, $3; sep = "." }' \
