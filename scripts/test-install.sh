@@ -172,7 +172,7 @@ examples_by_cmake() {
 examples_by_pkg_config() {
     local prefix=$1 dir=$2
     mkdir -p "$dir"
-    export PKG_CONFIG_PATH
+    local -x PKG_CONFIG_PATH
     PKG_CONFIG_PATH=$(pc_dir "$prefix")
     for example in thumbnail present palette_effect; do
         # shellcheck disable=SC2046
