@@ -29,8 +29,10 @@ static int32_t make_active_buffer(int32_t width, int32_t height)
         fprintf(stderr, "thumbnail: %s\n", handle == PM_BUFFER_NO_FREE_SLOT ? "no free buffer slot" : "cannot create a buffer");
         return -1;
     }
-    if (pm_buffer_activate(handle) != 0)
+    if (pm_buffer_activate(handle) != 0) {
+        fprintf(stderr, "thumbnail: cannot activate a buffer\n");
         return -1;
+    }
     return handle;
 }
 
