@@ -1,12 +1,18 @@
 // pixmora-convert: loads a PCX picture with the library, on the software
 // display, into a buffer of a chosen depth, and writes what the buffer then
 // holds as PNG or PPM in true colours.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include <pixmora/pixmora.h>
+#include "graphics/pcx_format.h"
 #include "platform/platform.h"
 #include "platform/soft/soft_display.h"
 #include "tools/common/image_write.h"
@@ -103,40 +109,75 @@ parse_result parse_arguments(int argc, char **argv, options *parsed, std::string
     return parse_result::run;
 }
 
-int32_t read_u16(const uint8_t *at)
+// Why a header the loader would refuse is unreadable, in the header's terms.
+std::string header_fault_text(pm::pcx_header_fault fault, const pm::pcx_picture &picture)
 {
-    return at[0] | at[1] << 8;
+    switch (fault) {
+    case pm::pcx_header_fault::window:
+        return "the header window is " + std::to_string(picture.width) + " x " + std::to_string(picture.height) +
+               " pixels (Xmax or Ymax before Xmin or Ymin)";
+    case pm::pcx_header_fault::no_planes:
+        return "the header gives no planes (NPlanes 0)";
+    case pm::pcx_header_fault::bytes_per_line:
+        return "the header's BytesPerLine is 0";
+    case pm::pcx_header_fault::line_too_short:
+        return "the header's BytesPerLine " + std::to_string(picture.bytes_per_line) +
+               " is too small for rows of " + std::to_string(picture.width) + " pixels";
+    case pm::pcx_header_fault::none:
+        break;
+    }
+    return "the header is readable";
 }
 
 // Reads the 128-byte header to learn the picture's size. Returns 0, or the
-// loader's code for the same trouble (1 cannot open, 2 not a picture) with
-// *why saying more.
+// loader's result for the same trouble (cannot open, not a picture) with
+// *why saying what exactly is wrong.
 int32_t read_header_window(const std::string &path, int32_t *width, int32_t *height, std::string *why)
 {
-    std::FILE *file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
+    // Opened without blocking, so that a named pipe or a device is refused at
+    // once instead of waiting for a writer.
+    const int file = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (file < 0) {
         *why = std::strerror(errno);
-        return 1;
+        return PM_PCX_OPEN_FAILED;
     }
-    uint8_t header[128];
-    const size_t got = std::fread(header, 1, sizeof header, file);
-    std::fclose(file);
+    struct stat info {};
+    if (::fstat(file, &info) != 0 || !S_ISREG(info.st_mode)) {
+        const bool directory = S_ISDIR(info.st_mode);
+        ::close(file);
+        *why = directory ? "it is a directory, not a file" : "it is not a regular file";
+        return PM_PCX_OPEN_FAILED;
+    }
+    uint8_t header[pm::pcx_header_size];
+    size_t got = 0;
+    while (got < sizeof header) {
+        const ssize_t n = ::read(file, header + got, sizeof header - got);
+        if (n <= 0)
+            break;
+        got += static_cast<size_t>(n);
+    }
+    ::close(file);
     if (got != sizeof header) {
         *why = "the file is shorter than a 128-byte header";
-        return 2;
+        return PM_PCX_INVALID;
     }
-    if (header[0] != 0x0A) {
+    if (header[0] != pm::pcx_manufacturer) {
         *why = "the first byte is not 0x0A";
-        return 2;
+        return PM_PCX_INVALID;
     }
-    *width = read_u16(header + 8) - read_u16(header + 4) + 1;
-    *height = read_u16(header + 10) - read_u16(header + 6) + 1;
-    if (*width < 1 || *height < 1 || *width > max_side || *height > max_side) {
+    const pm::pcx_picture picture = pm::pcx_parse_header(header);
+    if (const pm::pcx_header_fault fault = pm::pcx_check_header(picture); fault != pm::pcx_header_fault::none) {
+        *why = header_fault_text(fault, picture);
+        return PM_PCX_INVALID;
+    }
+    *width = picture.width;
+    *height = picture.height;
+    if (*width > max_side || *height > max_side) {
         *why = "the header window is " + std::to_string(*width) + " x " + std::to_string(*height) +
                " pixels; each side must be 1.." + std::to_string(max_side);
-        return 2;
+        return PM_PCX_INVALID;
     }
-    return 0;
+    return PM_PCX_OK;
 }
 
 // The library on the software display, with the default palette realized so
