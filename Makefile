@@ -1,12 +1,14 @@
 # The two commands: `make run` builds and opens the demo, `make test` builds
 # and runs every test (a normal build, then the same tests with address and
-# undefined-behaviour sanitizers, then a short fuzz run of the PCX loader,
-# then the Windows build's tests under Wine). Both install missing Debian
-# packages first.
+# undefined-behaviour sanitizers, then the installed library and its
+# examples, then a short fuzz run, then the Windows build's tests under
+# Wine). Both install missing Debian packages first.
 
 BUILD        ?= build
 ASAN_BUILD   ?= build-asan
 WIN_BUILD    ?= build-win
+# The shared library, as installed and packaged.
+PACKAGE_BUILD ?= build-package
 JOBS         ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 # Warnings are errors in CI.
@@ -15,7 +17,7 @@ CMAKE_FLAGS  ?=
 
 DEMO := $(BUILD)/demo/scaling-and-scrolling
 
-.PHONY: all deps build run test test-normal test-asan test-windows fuzz bench windows windows-check clean
+.PHONY: all deps build run test test-normal test-asan test-install test-windows package fuzz bench windows windows-check clean
 
 all: build
 
@@ -34,6 +36,7 @@ run: deps
 test: deps
 	$(MAKE) --no-print-directory test-normal
 	$(MAKE) --no-print-directory test-asan
+	$(MAKE) --no-print-directory test-install
 	$(MAKE) --no-print-directory fuzz
 	$(MAKE) --no-print-directory test-windows
 
@@ -46,6 +49,21 @@ test-asan:
 	cmake -S . -B $(ASAN_BUILD) -DPIXMORA_WERROR=$(WERROR) -DPIXMORA_SANITIZE=ON $(CMAKE_FLAGS)
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS)
+
+# Installs the static and the shared library into temporary prefixes and
+# builds and runs the examples against them; checks the Debian package.
+test-install: package
+	cmake -S . -B $(BUILD) -DPIXMORA_WERROR=$(WERROR) $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j$(JOBS) --target pixmora pixmora-convert scaling-and-scrolling
+	JOBS=$(JOBS) scripts/test-install.sh $(BUILD) $(PACKAGE_BUILD)
+
+# The Debian package of the shared library, headers, CMake and pkg-config
+# files, converter and demo, left in $(PACKAGE_BUILD).
+package: deps
+	cmake -S . -B $(PACKAGE_BUILD) -DBUILD_SHARED_LIBS=ON -DPIXMORA_TESTS=OFF \
+		-DCMAKE_INSTALL_PREFIX=/usr -DPIXMORA_WERROR=$(WERROR) $(CMAKE_FLAGS)
+	cmake --build $(PACKAGE_BUILD) -j$(JOBS)
+	cd $(PACKAGE_BUILD) && cpack -G DEB
 
 fuzz: deps
 	@if [ -x scripts/fuzz.sh ]; then scripts/fuzz.sh $(FUZZ_SECONDS); else echo "No fuzz target yet."; fi
@@ -68,4 +86,4 @@ windows: deps
 	BUILD=$(BUILD) WIN_BUILD=$(WIN_BUILD) JOBS=$(JOBS) WERROR=$(WERROR) scripts/package-windows.sh
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(WIN_BUILD) build-fuzz build-bench dist
+	rm -rf $(BUILD) $(ASAN_BUILD) $(WIN_BUILD) $(PACKAGE_BUILD) build-fuzz build-bench dist

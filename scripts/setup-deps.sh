@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config git
+  dpkg-dev file
   libgtest-dev libgmock-dev libbenchmark-dev
   libsdl2-dev libpng-dev
   clang-14 libfuzzer-14-dev
