@@ -1,6 +1,7 @@
 # The two commands: `make run` builds and opens the demo, `make test` builds
-# and runs every test (a normal build, then the same tests with address and
-# undefined-behaviour sanitizers, then a short fuzz run of the PCX loader).
+# and runs every test (a normal build, the browser pages in headless
+# Chromium, then the same tests with address and undefined-behaviour
+# sanitizers, then a short fuzz run of the PCX loader).
 # Both install missing Debian packages first.
 
 BUILD        ?= build
@@ -13,7 +14,7 @@ CMAKE_FLAGS  ?=
 
 DEMO := $(BUILD)/demo/scaling-and-scrolling
 
-.PHONY: all deps build run test test-normal test-asan fuzz bench windows-check clean
+.PHONY: all deps build run test test-normal test-web test-asan fuzz bench web windows-check clean
 
 all: build
 
@@ -31,6 +32,7 @@ run: deps
 
 test: deps
 	$(MAKE) --no-print-directory test-normal
+	$(MAKE) --no-print-directory test-web
 	$(MAKE) --no-print-directory test-asan
 	$(MAKE) --no-print-directory fuzz
 
@@ -43,6 +45,15 @@ test-asan:
 	cmake -S . -B $(ASAN_BUILD) -DPIXMORA_WERROR=$(WERROR) -DPIXMORA_SANITIZE=ON $(CMAKE_FLAGS)
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS)
+
+# The demo and the PCX viewer as web pages in build-web/ (Emscripten).
+web:
+	BUILD=$(BUILD) scripts/web-build.sh
+
+# The pages in headless Chromium against the native tools' output.
+test-web: web
+	cmake --build $(BUILD) -j$(JOBS) --target pixmora-convert demo-snapshot
+	python3 tests/web/web_test.py --site build-web --native $(BUILD)
 
 fuzz: deps
 	@if [ -x scripts/fuzz.sh ]; then scripts/fuzz.sh $(FUZZ_SECONDS); else echo "No fuzz target yet."; fi
@@ -57,4 +68,4 @@ windows-check:
 	BUILD=$(BUILD) scripts/windows-check.sh
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz build-bench build-win
+	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz build-bench build-win build-web

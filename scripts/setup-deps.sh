@@ -13,6 +13,9 @@ packages=(
 if [ "${1:-}" = "--windows" ]; then
   packages+=(g++-mingw-w64-x86-64 wine64)
 fi
+if [ "${1:-}" = "--web" ]; then
+  packages+=(emscripten node-acorn chromium python3)
+fi
 if [ "${1:-}" = "--bench" ]; then
   packages+=(liballegro5-dev liballegro-image5-dev libsdl2-image-dev python3-pil)
 fi
