@@ -1,7 +1,8 @@
 // The PCX viewer's page: hands a chosen or dropped file to the viewer program
 // (pixmora-viewer.js), shows the decoded picture, its header fields and
 // palette, or the loader's result in words, and saves the picture as PNG or
-// as PCX. After each decoding #status carries data-result, data-width,
+// as PCX. The query ?open=URL&depth=8|16|24|32&zoom=1|2|fit opens a picture
+// from the web at start, for links. After each decoding #status carries data-result, data-width,
 // data-height, data-checksum (SHA-256 of the RGB bytes, top row first) and a
 // count of decodings, data-loads.
 'use strict';
@@ -115,7 +116,7 @@ async function decode() {
         picture.getContext('2d').putImageData(new ImageData(rgba, width, height), 0, 0);
         applyZoom();
         digest = await checksum(rgba);
-        report('', `${shown.name}: ${width} x ${height} pixels in a ${depth}-bit buffer.`);
+        X
     } else {
         picture.width = 0;
         picture.height = 0;
@@ -146,6 +147,31 @@ function download(blob, name) {
 function baseName() {
     return shown.name.replace(/\.pcx$/i, '') || 'picture';
 }
+
+function openFromQuery() {
+    const query = new URLSearchParams(location.search);
+    if (['8', '16', '24', '32'].includes(query.get('depth')))
+        $('depth').value = query.get('depth');
+    const zoom = document.querySelector(`input[name=zoom][value="${query.get('zoom')}"]`);
+    if (zoom)
+        zoom.checked = true;
+    const url = query.get('open');
+    if (!url)
+        return;
+    const name = decodeURIComponent(url.split(/[?#]/)[0].split('/').pop()) || 'picture.pcx';
+    fetch(url)
+        .then(response => {
+            if (!response.ok)
+                throw new Error(`${response.status} ${response.statusText}`);
+            return response.arrayBuffer();
+        })
+        .then(buffer => {
+            shown = { name, bytes: new Uint8Array(buffer) };
+            decode();
+        })
+        .catch(error => report('refused', `${url} cannot be fetched: ${error.message}.`));
+}
+openFromQuery();
 
 $('file').addEventListener('change', event => {
     if (event.target.files.length > 0)

@@ -14,7 +14,10 @@ them, opens the harness in headless Chromium and checks what it reports:
   `demo-snapshot --frames N --size 640x400` pixel for pixel, shows only the
   canvas, unscaled, at the top-left corner, and ends with code 0.
 
-usage: web_test.py --site build-web --native build [--samples DIR]
+usage: web_test.py --site build-web --native build [--samples DIR] [--demo-shot OUT.png]
+
+--demo-shot writes what the demo page shows after 40 frames (the README's
+screenshot).
 """
 import argparse
 import base64
@@ -31,10 +34,11 @@ import sys
 import tempfile
 import threading
 import time
+import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
-DEMO_FRAMES = [1, 23, 161]  # the first frame, one with both logos growing, one past a whole cycle
+DEMO_FRAMES = [1, 40, 161]  # the first frame, one with the first logo large, one past a whole cycle
 DEMO_SIZE = (640, 400)
 
 
@@ -47,6 +51,17 @@ def read_ppm(path):
         raise ValueError(path + ' is not a binary PPM')
     width, height = int(fields.group(1)), int(fields.group(2))
     return width, height, data[fields.end():fields.end() + width * height * 3]
+
+
+def write_png(path, width, height, rgb):
+    rows = b''.join(b'\0' + rgb[y * width * 3:(y + 1) * width * 3] for y in range(height))
+
+    def chunk(kind, data):
+        return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
+
+    with open(path, 'wb') as f:
+        f.write(b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', width, height, 8, 2, 0, 0, 0)) +
+                chunk(b'IDAT', zlib.compress(rows, 9)) + chunk(b'IEND', b''))
 
 
 def convert(tools, picture, depth, work):
@@ -240,6 +255,7 @@ def main():
     parser.add_argument('--native', required=True, help='the native build folder (pixmora-convert, demo-snapshot)')
     parser.add_argument('--samples', default=os.path.join(ROOT, '..', 'shared', 'pcx-samples'))
     parser.add_argument('--timeout', type=int, default=300)
+    parser.add_argument('--demo-shot', help='write the demo page after 40 frames here, as PNG')
     args = parser.parse_args()
     site = os.path.abspath(args.site)
     tools = {'convert': os.path.join(args.native, 'tools', 'convert', 'pixmora-convert'),
@@ -291,6 +307,8 @@ def main():
         check_saving(report, checks)
         check_demo(report, tools, work, checks)
         for case in report['demo']:
+            if args.demo_shot and case['frames'] == 40:
+                write_png(args.demo_shot, case['width'], case['height'], base64.b64decode(case['rgb']))
             print('demo page, %d frames at %dx%d: mean frame %.3f ms, worst %.3f ms' % (
                 case['frames'], case['width'], case['height'], case['frameMeanMs'], case['frameWorstMs']))
         print('%d checks passed, %d failed, %.1f s in the browser' % (checks.passed, len(checks.failures), elapsed))
