@@ -2,9 +2,9 @@
 // (pixmora-viewer.js), shows the decoded picture, its header fields and
 // palette, or the loader's result in words, and saves the picture as PNG or
 // as PCX. The query ?open=URL&depth=8|16|24|32&zoom=1|2|fit opens a picture
-// from the web at start, for links. After each decoding #status carries data-result, data-width,
-// data-height, data-checksum (SHA-256 of the RGB bytes, top row first) and a
-// count of decodings, data-loads.
+// from the web at start, for links. After each decoding #status carries
+// data-result, data-width, data-height, data-checksum (SHA-256 of the RGB
+// bytes, top row first) and a count of decodings, data-loads.
 'use strict';
 
 const $ = id => document.getElementById(id);
@@ -116,7 +116,7 @@ async function decode() {
         picture.getContext('2d').putImageData(new ImageData(rgba, width, height), 0, 0);
         applyZoom();
         digest = await checksum(rgba);
-        X
+        report('', `${shown.name}: ${width} x ${height} pixels, in a buffer of ${depth} bits.`);
     } else {
         picture.width = 0;
         picture.height = 0;
