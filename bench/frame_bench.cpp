@@ -8,7 +8,7 @@
 #include "demo/animation.h"
 #include "demo/buffer_object.h"
 #include "demo/shell.h"
-#include "demo/soft_window.h"
+#include "demo/ports/soft_port.h"
 #include "platform/soft/soft_display.h"
 
 namespace {
@@ -26,7 +26,7 @@ void whole_frames(benchmark::State &state)
     demo::reset_shell();
     demo::reset_animation();
     demo::shell.program_file = program_beside_pictures;
-    demo::soft_window window(static_cast<int32_t>(state.range(0)), static_cast<int32_t>(state.range(1)), {});
+    demo::soft_port window(static_cast<int32_t>(state.range(0)), static_cast<int32_t>(state.range(1)), {});
     demo::shell.port = &window;
     if (!window.open()) {
         state.SkipWithError("no software display window");

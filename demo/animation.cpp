@@ -14,17 +14,6 @@ animation_state animation;
 
 namespace {
 
-const char *load_result_text(int32_t result)
-{
-    switch (result) {
-    case 1: return "the file cannot be opened";
-    case 2: return "not a readable picture";
-    case 3: return "no converter for this format and depth";
-    case 4: return "out of memory";
-    default: return "unknown result";
-    }
-}
-
 // Exit actions: each destroys whatever logo is there when the process ends.
 void destroy_first_logo()
 {
@@ -64,6 +53,8 @@ void make_logos_and_cache_handles()
 
 void load_picture(const char *file_name)
 {
+    if (!shell.program_directory_known)
+        return; // reported once, when the directory was looked for
     char path[path_capacity];
     if (!join_path(path, shell.program_directory, file_name)) {
         std::fprintf(stderr, "cannot load %s%s: the path is longer than %d characters\n", shell.program_directory,
@@ -72,7 +63,7 @@ void load_picture(const char *file_name)
     }
     int32_t result = pm_load_pcx(path, pcx_no_reduction);
     if (result != 0)
-        std::fprintf(stderr, "cannot load %s: loader result %d (%s)\n", path, result, load_result_text(result));
+        std::fprintf(stderr, "cannot load %s: loader result %d (%s)\n", path, result, pm_pcx_result_text(result));
 }
 
 logo::logo(const char *file_name, int32_t width, int32_t height, int32_t y)
@@ -122,7 +113,10 @@ void reset_animation()
 
 void prepare_panorama()
 {
-    fill_program_directory(shell.program_directory, shell.program_file);
+    shell.program_directory_known = fill_program_directory(shell.program_directory, shell.program_file);
+    if (!shell.program_directory_known)
+        std::fprintf(stderr, "cannot find the program's folder (its path is unknown or longer than %d characters): "
+                             "no picture is loaded\n", path_capacity - 1);
 
     int32_t panorama = shell.panorama_object->handle();
     pm_buffer_activate(panorama);

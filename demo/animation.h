@@ -71,7 +71,8 @@ extern animation_state animation;
 // fresh process (for tests; the demo itself never calls it).
 void reset_animation();
 
-// Loads "Sky.pcx" from the program directory into the panorama buffer,
+// Finds the program directory (saying once on standard error when it
+// cannot), loads "Sky.pcx" from it into the panorama buffer,
 // mirrors it into a 1280-pixel strip with a 320-pixel wrap margin and
 // activates the view buffer.
 void prepare_panorama();
@@ -83,6 +84,7 @@ void advance_frame();
 // Loads a picture from the program directory into the active buffer without
 // colour reduction. A failure is written as one line to standard error,
 // naming the file and the loader's result; the caller goes on regardless.
+// Nothing is loaded when the program directory is not known.
 void load_picture(const char *file_name);
 
 } // namespace demo

@@ -1,12 +1,11 @@
 // Linux entry: the demo in an SDL2 window.
 #include <cstdio>
 
-#include "demo/shell.h"
-#include "platform/sdl2/sdl_window.h"
+#include "demo/ports/sdl2_port.h"
 
 int main()
 {
-    sdl2::sdl_window window("Scaling and Scrolling", 640, 400);
+    demo::sdl2_port window("Scaling and Scrolling", 640, 400);
     int code = demo::run(window);
     if (code < 0) {
         std::fprintf(stderr, "scaling-and-scrolling: cannot open a window: %s\n", window.error().c_str());

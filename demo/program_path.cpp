@@ -15,31 +15,39 @@ uint32_t program_file_name(char *buffer, uint32_t size)
     if (size == 0)
         return 0;
 #ifdef _WIN32
+    // A path that does not fit is cut short, and the whole size returned.
     return GetModuleFileNameA(nullptr, buffer, size);
 #else
-    // The kernel names the running executable here; readlink does not
-    // terminate what it writes, and cuts a longer path short.
-    ssize_t length = readlink("/proc/self/exe", buffer, size - 1);
+    // The kernel names the running executable here. readlink cuts a longer
+    // path short without saying so and does not terminate what it writes:
+    // asking for the whole buffer, a result that fills it means the path
+    // did not fit, since its terminating zero would not.
+    ssize_t length = readlink("/proc/self/exe", buffer, size);
     if (length < 0)
         length = 0;
+    if (static_cast<size_t>(length) >= size)
+        return size;
     buffer[length] = '\0';
     return static_cast<uint32_t>(length);
 #endif
 }
 
-void fill_program_directory(char (&directory)[path_capacity], program_file_source source)
+bool fill_program_directory(char (&directory)[path_capacity], program_file_source source)
 {
     directory[0] = '\0';
     uint32_t length = source(directory, path_capacity);
-    if (length > path_capacity - 1)
-        length = path_capacity - 1;
+    if (length == 0 || length >= path_capacity) {
+        directory[0] = '\0';
+        return false;
+    }
     directory[length] = '\0';
     for (uint32_t i = length; i-- > 0;) {
         if (directory[i] == path_separator) {
             directory[i + 1] = '\0';
-            return;
+            break;
         }
     }
+    return true;
 }
 
 bool join_path(char (&path)[path_capacity], const char *directory, const char *name)

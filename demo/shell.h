@@ -48,6 +48,7 @@ struct shell_globals {
     int32_t client_width = 0;                 // client area, from the last size event
     int32_t client_height = 0;
     char program_directory[path_capacity] = {};         // the program file's directory, with its separator
+    bool program_directory_known = false;     // false: no picture is loaded (from a wrong folder)
     bool quit_posted = false;                 // set by the destroy handler
     int32_t quit_code = 0;                    // the code the quit was posted with
     window_port *port = nullptr;              // the window system in use

@@ -172,6 +172,14 @@ int32_t pm_buffer_create(int32_t width, int32_t height)
     return slot;
 }
 
+int32_t pm_set_new_buffer_depth(int32_t depth)
+{
+    if (!valid_depth(depth))
+        return -1;
+    pm_state.new_buffer_depth = depth;
+    return 0;
+}
+
 int32_t pm_buffer_activate(int32_t handle)
 {
     if (static_cast<uint32_t>(handle) >= PM_SLOTS)

@@ -297,9 +297,7 @@ public:
     // A zero-filled scanline buffer with its spare bytes; null when out of memory.
     uint8_t *allocate_scanline(int32_t length)
     {
-        // The scanline with its spare bytes, then the decoder's copy of the
-        // row as it was.
-        const uint64_t size = 2 * static_cast<uint64_t>(length) + pcx_scanline_spare + pcx_before_spare;
+        const uint64_t size = static_cast<uint64_t>(length) + pcx_scanline_spare;
         scanline_block_ = platform::global_alloc(platform::gmem_zeroinit, size);
         if (scanline_block_ == nullptr)
             return nullptr;
@@ -353,7 +351,7 @@ void pcx_draw_rows(pcx_stream &stream, const pcx_picture &picture, const pcx_pla
     const int32_t bytes = pcx_destination_bytes(pm_state.active_depth);
     const int32_t last_row = place.first_row + place.rows;
     for (int32_t r = 0; r < last_row; ++r) {
-        pcx_decode_scanline(stream, scanline, length, scanline + length + pcx_scanline_spare);
+        pcx_decode_scanline(stream, scanline, length);
         if (r >= place.first_row) {
             const int32_t buffer_row = place.top + (r - place.first_row);
             uint8_t *row = pixel_address(pm_state.active_bits, pm_state.active_max_y, pm_state.active_stride,
@@ -492,27 +490,35 @@ uint32_t pcx_refill_input(pcx_stream &stream)
     return got;
 }
 
-void pcx_decode_scanline(pcx_stream &stream, uint8_t *scanline, int32_t length, uint8_t *before)
+int32_t pcx_decode_scanline(pcx_stream &stream, uint8_t *scanline, int32_t length)
 {
     int32_t need = length - stream.carry;
     if (need <= 0) {
         stream.carry = -need; // the carried bytes fill this scanline too
-        return;
+        return length;
     }
     uint8_t *out = scanline + stream.carry;
-    uint8_t *const end = scanline + length;
     // Most tokens decode to a few bytes and are stored as one 8-byte word,
     // which may reach up to 8 bytes past them. The tokens that follow decode
-    // those bytes again, unless the input ends first. So before a word lands,
-    // the bytes it may cover for the first time are kept in `before`, at the
-    // same offsets, and put back if the input ends. `clean` is the first
-    // byte that no store of this scanline has reached; it never lies below
-    // out, so the 8 bytes from it hold everything a word at out can cover.
-    uint8_t *clean = out;
-    auto store_word = [&](uint64_t word) {
-        std::memcpy(before + (clean - scanline), clean, 8);
-        std::memcpy(out, &word, 8);
-        clean = out + 8;
+    // those bytes again, unless the input ends first. So `kept` holds the
+    // bytes [out, out + 8) as they were before this scanline's stores, to be
+    // put back if the input ends. No store ever reaches out + 8, so the bytes
+    // from there on are still as they were and refresh `kept` as out moves.
+    uint64_t kept = 0;
+    if (pcx_words_little_endian)
+        std::memcpy(&kept, out, 8);
+    auto advance = [&](uint32_t count) {
+        if (pcx_words_little_endian && count != 0) {
+            if (count >= 8) {
+                std::memcpy(&kept, out + count, 8);
+            } else {
+                uint64_t next;
+                std::memcpy(&next, out + 8, 8);
+                kept = kept >> (8 * count) | next << (64 - 8 * count);
+            }
+        }
+        out += count;
+        need -= static_cast<int32_t>(count);
     };
     // The input position lives in locals while decoding: stores into the
     // scanline could otherwise alias the stream and force reloads per byte.
@@ -544,7 +550,7 @@ void pcx_decode_scanline(pcx_stream &stream, uint8_t *scanline, int32_t length, 
                 const uint64_t run_bytes = word & (word << 1) & 0x8080808080808080u;
                 literal = run_bytes != 0 ? static_cast<uint32_t>(std::countr_zero(run_bytes)) >> 3 : 8;
                 literal = std::min(literal, static_cast<uint32_t>(need));
-                store_word(word);
+                std::memcpy(out, &word, 8);
             } else {
                 const uint32_t limit = std::min(left, static_cast<uint32_t>(need));
                 literal = 1;
@@ -552,9 +558,7 @@ void pcx_decode_scanline(pcx_stream &stream, uint8_t *scanline, int32_t length, 
                     ++literal;
                 pcx_copy_bytes(out, in, literal);
             }
-            out += literal;
-            clean = std::max(clean, out);
-            need -= static_cast<int32_t>(literal);
+            advance(literal);
             in += literal;
             left -= literal;
             continue;
@@ -570,25 +574,26 @@ void pcx_decode_scanline(pcx_stream &stream, uint8_t *scanline, int32_t length, 
         }
         const uint8_t value = *in++;
         --left;
-        if (pcx_words_little_endian && count <= 8)
-            store_word(0x0101010101010101u * value);
-        else
+        if (pcx_words_little_endian && count <= 8) {
+            const uint64_t word = 0x0101010101010101u * value;
+            std::memcpy(out, &word, 8);
+        } else {
             pcx_fill_bytes(out, value, count);
-        out += count;
-        clean = std::max(clean, out);
-        need -= static_cast<int32_t>(count);
+        }
+        advance(count);
     }
-    if (ended && clean > out) {
+    const int32_t decoded = static_cast<int32_t>(out - scanline);
+    if (ended && pcx_words_little_endian) {
         // Put back what words wrote past the last decoded byte.
-        const auto reach = std::min(clean, end) - out;
-        if (reach > 0)
-            std::memcpy(out, before + (out - scanline), static_cast<size_t>(reach));
+        const auto reach = std::min<std::ptrdiff_t>(8, length - decoded);
+        std::memcpy(out, &kept, static_cast<size_t>(reach));
     }
     stream.position = in;
     stream.left = left;
     // When the input ended early the rest of the scanline keeps what the
     // buffer held, and nothing is carried.
     stream.carry = need < 0 ? -need : 0;
+    return std::min(decoded, length);
 }
 
 void pcx_set_palette_run(const uint8_t *rgb, int32_t colours)
@@ -643,4 +648,23 @@ int32_t pm_load_pcx(const char *name, int32_t flags)
         return 0;
     pm::pcx_load_scope scope;
     return pm::pcx_load(name, flags, scope);
+}
+
+// A short English text per PCX result; one fixed text for anything else.
+const char *pm_pcx_result_text(int32_t result)
+{
+    switch (result) {
+    case PM_PCX_OK:
+        return "done";
+    case PM_PCX_OPEN_FAILED:
+        return "the file cannot be opened";
+    case PM_PCX_INVALID:
+        return "not a readable picture";
+    case PM_PCX_UNSUPPORTED:
+        return "no converter for this format and depth";
+    case PM_PCX_NO_MEMORY:
+        return "out of memory";
+    default:
+        return "unknown result";
+    }
 }

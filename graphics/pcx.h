@@ -14,10 +14,10 @@ constexpr int32_t pcx_header_size = 128;
 constexpr int32_t pcx_trailer_size = 769; // the marker byte and 256 RGB triples
 constexpr uint8_t pcx_manufacturer = 0x0A;
 constexpr uint8_t pcx_trailer_marker = 0x0C;
-// Bytes after a scanline that take the end of a run crossing it (at most 62).
-constexpr int32_t pcx_scanline_spare = 1024;
-// Bytes beyond a scanline's length that the decoder's `before` area needs.
-constexpr int32_t pcx_before_spare = 16;
+// Bytes after a scanline that take the end of a run crossing it (at most 62)
+// and the 8 bytes beyond that the decoder reads to keep track of what its
+// word stores cover.
+constexpr int32_t pcx_scanline_spare = 80;
 
 // The 128 header bytes as they lie in the file. Multi-byte fields are
 // little-endian; read them through pcx_le16.
@@ -103,9 +103,9 @@ uint32_t pcx_refill_input(pcx_stream &stream);
 // stand at its start; a run that crosses the end leaves its excess at
 // scanline[length ..] and in stream.carry, for the caller to move to the
 // start after the row is used. When the input ends, the rest of the
-// scanline keeps what the buffer held. `before` is a work area of
-// length + pcx_before_spare bytes, apart from the scanline.
-void pcx_decode_scanline(pcx_stream &stream, uint8_t *scanline, int32_t length, uint8_t *before);
+// scanline keeps what the buffer held. Returns the bytes of this scanline
+// that the input gave: `length` unless the input ended.
+int32_t pcx_decode_scanline(pcx_stream &stream, uint8_t *scanline, int32_t length);
 
 // Sets the palette entries that a picture's colours belong to: at depth 8
 // clear of the static colours (256 colours: entries 10..245 from triples

@@ -91,6 +91,28 @@ enum {
     PM_READ_BUFFER_SIZE = 4096 /* bytes of read_buffer */
 };
 
+/* Results of pm_load_pcx and pm_save_pcx. */
+enum {
+    PM_PCX_OK = 0,          /* done */
+    PM_PCX_OPEN_FAILED = 1, /* the file cannot be opened (save: created or written) */
+    PM_PCX_INVALID = 2,     /* load: not a readable picture; save: no active buffer or a
+                               rectangle not wholly inside it */
+    PM_PCX_UNSUPPORTED = 3, /* no converter for this format and depth */
+    PM_PCX_NO_MEMORY = 4    /* out of memory */
+};
+
+/* Failures of pm_buffer_create (a handle 0..255 otherwise). */
+enum {
+    PM_BUFFER_NO_FREE_SLOT = -1, /* all slots are in use */
+    PM_BUFFER_CANNOT_CREATE = -2 /* bad size or depth, not started, or no memory */
+};
+
+/* Failures of pm_buffer_activate (0 otherwise). */
+enum {
+    PM_BUFFER_BAD_HANDLE = -1, /* a handle outside 0..255 */
+    PM_BUFFER_FREE_SLOT = -2   /* a handle of a free slot */
+};
+
 /* PCX loader flags (pm_load_pcx); they may be combined. */
 enum {
     pcx_keep_palette = 1, /* set no palette entry, reduce no colours */
@@ -210,6 +232,10 @@ int32_t pm_display_depth(void);
  * a row or the picture no longer fits in 2^31 - 1 bytes. Every buffer's header
  * is sized and filled for its own depth, whatever buffer is active. */
 int32_t pm_buffer_create(int32_t width, int32_t height);
+/* Sets the depth of the buffers that pm_buffer_create makes from now on:
+ * 0 for 8, 16, 24 or 32; -1, leaving new_buffer_depth as it was, for anything
+ * else. Writing new_buffer_depth directly still works. */
+int32_t pm_set_new_buffer_depth(int32_t depth);
 /* Makes a buffer active and brings its colours into step with the palette.
  * 0; -1 for a handle outside 0..255; -2 for a free slot. */
 int32_t pm_buffer_activate(int32_t handle);
@@ -261,6 +287,9 @@ int32_t pm_set_input_block(const void *picture, uint32_t size);
  * After 1 to 4 no pixel and no palette entry has changed. A trailer palette
  * is used only when it lies wholly after the 128-byte header. */
 int32_t pm_load_pcx(const char *name, int32_t flags);
+/* A short English text for a PCX result (PM_PCX_...); one fixed text for any
+ * other value. Never null; the text is static. */
+const char *pm_pcx_result_text(int32_t result);
 /* Writes columns min_x..max_x, rows min_y..max_y of the active buffer as a
  * version-5 PCX file whose header window is 0..width-1, 0..height-1: an 8-bit
  * buffer as 256 colours with the current palette as trailer, a deeper one as

@@ -2,24 +2,24 @@
 #include <algorithm>
 #include <string>
 
-#include "demo/soft_window.h"
+#include "demo/ports/soft_port.h"
 #include "tests/demo/demo_fixture.h"
 
 namespace {
 
-using demo::soft_window;
+using demo::soft_port;
 using demo_test::DemoTest;
-using kind = soft_window::event_kind;
+using kind = soft_port::event_kind;
 
 // Records what the library looked like when the shell asked for the context
 // (on create) and when each presentation was shown.
-class watching_window : public soft_window {
+class watching_window : public soft_port {
 public:
-    using soft_window::soft_window;
+    using soft_port::soft_port;
     pm_hdc get_dc() override
     {
         started_at_create = pm_state.started;
-        return soft_window::get_dc();
+        return soft_port::get_dc();
     }
     int32_t started_at_create = -1;
 };
@@ -30,7 +30,7 @@ TEST_F(ShellTest, RunsFramesAndEndsCleanlyWithCodeZero)
 {
     watching_window window(640, 400, {{kind::idle, 3}});
     std::vector<soft::stretch_call> shown;
-    window.on_shown = [&](const soft_window &) { shown.push_back(soft::calls().stretches.back()); };
+    window.on_shown = [&](const soft_port &) { shown.push_back(soft::calls().stretches.back()); };
 
     EXPECT_EQ(demo::run(window), 0);
 
@@ -52,14 +52,14 @@ TEST_F(ShellTest, RunsFramesAndEndsCleanlyWithCodeZero)
 
 TEST_F(ShellTest, NoLogoWhenTheLoopNeverIdles)
 {
-    std::vector<soft_window::event> busy;
+    std::vector<soft_port::event> busy;
     for (int i = 0; i < 10; ++i) {
         busy.push_back({kind::paint});
         busy.push_back({kind::size, 300 + i, 200});
         busy.push_back({kind::focus});
     }
     busy.push_back({kind::close});
-    soft_window window(640, 400, busy);
+    soft_port window(640, 400, busy);
 
     EXPECT_EQ(demo::run(window), 0);
     EXPECT_EQ(window.frames(), 0);
@@ -73,7 +73,7 @@ TEST_F(ShellTest, NoLogoWhenTheLoopNeverIdles)
 
 TEST_F(ShellTest, PaintBeforeSizePresentsOntoNothing)
 {
-    soft_window window(640, 400, {});
+    soft_port window(640, 400, {});
     demo::shell.port = &window;
     ASSERT_TRUE(window.open());
     pm_startup();
@@ -92,7 +92,7 @@ TEST_F(ShellTest, PaintBeforeSizePresentsOntoNothing)
 
 TEST_F(ShellTest, FocusRealizesThePaletteAndRepaintsEverything)
 {
-    soft_window window(640, 400, {{kind::idle, 5}});
+    soft_port window(640, 400, {{kind::idle, 5}});
     demo::shell.port = &window;
     ASSERT_TRUE(window.open());
     pm_startup();
@@ -123,7 +123,7 @@ TEST_F(ShellTest, MissingPicturesAreReportedAndTheDemoRunsOn)
         std::snprintf(buffer, size, "%s/no-such-directory/demo", PIXMORA_DEMO_DIR);
         return static_cast<uint32_t>(std::strlen(buffer));
     };
-    soft_window window(320, 200, {{kind::idle, 2}});
+    soft_port window(320, 200, {{kind::idle, 2}});
     testing::internal::CaptureStderr();
     int32_t code = demo::run(window);
     std::string errors = testing::internal::GetCapturedStderr();
@@ -134,6 +134,33 @@ TEST_F(ShellTest, MissingPicturesAreReportedAndTheDemoRunsOn)
         EXPECT_NE(errors.find(std::string("no-such-directory/") + name + ": loader result 1"), std::string::npos)
             << name << " not reported in:\n" << errors;
     EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 3) << errors;
+}
+
+TEST_F(ShellTest, ProgramPathTooLongLoadsNoPicture)
+{
+    // The pictures sit in PIXMORA_DEMO_DIR; the program's own path, deeper
+    // down, does not fit. Cut short, it would name their folder.
+    demo::shell.program_file = [](char *buffer, uint32_t size) -> uint32_t {
+        std::string program = std::string(PIXMORA_DEMO_DIR) + "/" + std::string(300, 'd') + "/demo";
+        std::snprintf(buffer, size, "%s", program.c_str());
+        return program.size() < size ? static_cast<uint32_t>(program.size()) : size;
+    };
+    soft_port window(64, 40, {{kind::idle, 2}});
+    bool uniform = true;
+    window.on_shown = [&](const soft_port &w) {
+        const uint32_t *pixels = soft::client_pixels(w.dc());
+        for (int32_t i = 0; i < 64 * 40; ++i)
+            uniform = uniform && pixels[i] == pixels[0];
+    };
+    testing::internal::CaptureStderr();
+    int32_t code = demo::run(window);
+    std::string errors = testing::internal::GetCapturedStderr();
+
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(window.frames(), 2);
+    EXPECT_TRUE(uniform) << "a picture was loaded from another folder";
+    EXPECT_NE(errors.find("longer than 255 characters"), std::string::npos) << errors;
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
 }
 
 } // namespace

@@ -299,6 +299,21 @@ TEST_F(BuffersTest, BadSizesAreRefused)
     EXPECT_EQ(pm_state.slot_bits[0], nullptr);
 }
 
+TEST_F(BuffersTest, NewBufferDepthSetterTakesOnlyBufferDepths)
+{
+    start_library();
+    for (int32_t depth : {0, 1, 4, 15, 12, 64, -8, INT32_MIN}) {
+        EXPECT_EQ(pm_set_new_buffer_depth(depth), -1) << depth;
+        EXPECT_EQ(pm_state.new_buffer_depth, 8) << depth;
+    }
+    for (int32_t depth : {16, 24, 32, 8}) {
+        EXPECT_EQ(pm_set_new_buffer_depth(depth), 0) << depth;
+        const int32_t h = pm_buffer_create(4, 4);
+        ASSERT_GE(h, 0) << depth;
+        EXPECT_EQ(pm_state.slot_depth[h], depth);
+    }
+}
+
 TEST_F(BuffersTest, PlatformFailuresKeepNothing)
 {
     start_library();

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <functional>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -330,6 +331,21 @@ TEST_F(PcxLoad, FileRefusals)
     EXPECT_TRUE(unchanged(before));
 }
 
+TEST(PcxResults, EveryResultHasItsOwnText)
+{
+    const std::string unknown = pm_pcx_result_text(-1);
+    std::set<std::string> texts;
+    for (int32_t result : {PM_PCX_OK, PM_PCX_OPEN_FAILED, PM_PCX_INVALID, PM_PCX_UNSUPPORTED, PM_PCX_NO_MEMORY}) {
+        const std::string text = pm_pcx_result_text(result);
+        EXPECT_FALSE(text.empty()) << result;
+        EXPECT_NE(text, unknown) << result;
+        texts.insert(text);
+    }
+    EXPECT_EQ(texts.size(), 5u);
+    for (int32_t other : {5, 100, INT32_MIN, INT32_MAX})
+        EXPECT_EQ(pm_pcx_result_text(other), unknown) << other;
+}
+
 TEST_F(PcxLoad, RefusalsChangeNothing)
 {
     const picture indexed = make_picture(pcx_format::indexed8, 6, 4);
@@ -564,9 +580,9 @@ bytes decode_lines(const bytes &encoded, int32_t length, int32_t count, std::vec
     stream.picture_size = uint32_t(encoded.size());
     stream.position = encoded.data();
     stream.left = uint32_t(encoded.size());
-    bytes scanline(size_t(length + pm::pcx_scanline_spare), 0), before(static_cast<size_t>(length + pm::pcx_before_spare)), out;
+    bytes scanline(size_t(length + pm::pcx_scanline_spare), 0), out;
     for (int32_t i = 0; i < count; ++i) {
-        pm::pcx_decode_scanline(stream, scanline.data(), length, before.data());
+        pm::pcx_decode_scanline(stream, scanline.data(), length);
         out.insert(out.end(), scanline.begin(), scanline.begin() + length);
         if (carries)
             carries->push_back(stream.carry);

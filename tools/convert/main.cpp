@@ -104,25 +104,6 @@ parse_result parse_arguments(int argc, char **argv, options *parsed, std::string
     return parse_result::run;
 }
 
-// What the loader's result codes mean.
-const char *load_result_meaning(int32_t result)
-{
-    switch (result) {
-    case 0:
-        return "done";
-    case 1:
-        return "the file cannot be opened";
-    case 2:
-        return "not a PCX picture (short header or first byte not 0x0A)";
-    case 3:
-        return "no converter for this picture format at this depth";
-    case 4:
-        return "out of memory";
-    default:
-        return "unknown result";
-    }
-}
-
 int32_t read_u16(const uint8_t *at)
 {
     return at[0] | at[1] << 8;
@@ -209,12 +190,12 @@ int convert(const options &opts)
     const int32_t header_result = read_header_window(opts.input, &width, &height, &why);
     if (header_result != 0) {
         std::fprintf(stderr, "pixmora-convert: cannot read %s: %s (result %d: %s)\n", opts.input.c_str(), why.c_str(),
-                     header_result, load_result_meaning(header_result));
+                     header_result, pm_pcx_result_text(header_result));
         return exit_bad_input;
     }
 
     library_session session;
-    pm_state.new_buffer_depth = opts.depth;
+    pm_set_new_buffer_depth(opts.depth);
     session.buffer = pm_buffer_create(width, height);
     if (session.buffer < 0) {
         std::fprintf(stderr, "pixmora-convert: cannot create a %d x %d buffer of %d bits (result %d)\n", width, height,
@@ -229,7 +210,7 @@ int convert(const options &opts)
     const int32_t result = pm_load_pcx(opts.input.c_str(), flags);
     if (result != 0) {
         std::fprintf(stderr, "pixmora-convert: cannot load %s at %d bits: result %d: %s\n", opts.input.c_str(),
-                     opts.depth, result, load_result_meaning(result));
+                     opts.depth, result, pm_pcx_result_text(result));
         return exit_bad_input;
     }
 

@@ -18,7 +18,7 @@
 
 #include "demo/animation.h"
 #include "demo/shell.h"
-#include "demo/soft_window.h"
+#include "demo/ports/soft_port.h"
 #include "platform/soft/soft_display.h"
 #include "tools/common/image_write.h"
 
@@ -80,7 +80,7 @@ bool parse(int argc, char **argv, options *out)
     return out->output.empty() != out->match.empty();
 }
 
-tools::rgb_image surface(const demo::soft_window &window)
+tools::rgb_image surface(const demo::soft_port &window)
 {
     tools::rgb_image image;
     image.width = soft::client_width(window.dc());
@@ -92,9 +92,9 @@ tools::rgb_image surface(const demo::soft_window &window)
 
 int snapshot(const options &opts)
 {
-    demo::soft_window window(opts.width, opts.height, {{demo::soft_window::event_kind::idle, opts.frames}});
+    demo::soft_port window(opts.width, opts.height, {{demo::soft_port::event_kind::idle, opts.frames}});
     tools::rgb_image last;
-    window.on_shown = [&](const demo::soft_window &w) {
+    window.on_shown = [&](const demo::soft_port &w) {
         if (w.frames() == opts.frames)
             last = surface(w);
     };
@@ -137,8 +137,8 @@ int match(const options &opts)
     int64_t best = -1;
     int32_t best_frame = 0;
     int32_t best_scroll = 0;
-    demo::soft_window window(opts.width, opts.height, {{demo::soft_window::event_kind::idle, cycle}});
-    window.on_shown = [&](const demo::soft_window &w) {
+    demo::soft_port window(opts.width, opts.height, {{demo::soft_port::event_kind::idle, cycle}});
+    window.on_shown = [&](const demo::soft_port &w) {
         if (w.frames() == 0)
             return;
         int64_t differ = differing_pixels(surface(w), shot);

@@ -10,7 +10,7 @@
 
 namespace demo {
 
-class soft_window : public window_port {
+class soft_port : public window_port {
 public:
     enum class event_kind { size, focus, paint, idle, close };
     // size: a = width, b = height; idle: a = passes with no event waiting.
@@ -22,11 +22,11 @@ public:
 
     // A client area of width x height; once the script is played out, the
     // window is closed.
-    soft_window(int32_t width, int32_t height, std::vector<event> script);
-    ~soft_window() override;
+    soft_port(int32_t width, int32_t height, std::vector<event> script);
+    ~soft_port() override;
 
-    soft_window(const soft_window &) = delete;
-    soft_window &operator=(const soft_window &) = delete;
+    soft_port(const soft_port &) = delete;
+    soft_port &operator=(const soft_port &) = delete;
 
     bool open() override;
     void show() override;
@@ -39,7 +39,7 @@ public:
     void frame_presented() override;
 
     // Called whenever a presentation is shown (end of a paint, each frame).
-    std::function<void(const soft_window &)> on_shown;
+    std::function<void(const soft_port &)> on_shown;
 
     pm_hdc dc() const { return dc_; }
     int32_t frames() const { return frames_; }

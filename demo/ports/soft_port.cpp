@@ -1,4 +1,4 @@
-#include "demo/soft_window.h"
+#include "demo/ports/soft_port.h"
 
 #include <utility>
 
@@ -6,12 +6,12 @@
 
 namespace demo {
 
-soft_window::soft_window(int32_t width, int32_t height, std::vector<event> script)
+soft_port::soft_port(int32_t width, int32_t height, std::vector<event> script)
     : width_(width), height_(height), script_(std::move(script))
 {
 }
 
-soft_window::~soft_window()
+soft_port::~soft_port()
 {
     // The context stays usable after its release (the window owns it), as
     // the library still restores its palette into it at shut-down.
@@ -19,7 +19,7 @@ soft_window::~soft_window()
         soft::window_destroy(dc_);
 }
 
-bool soft_window::open()
+bool soft_port::open()
 {
     dc_ = soft::window_create(width_, height_);
     if (dc_ == nullptr)
@@ -28,13 +28,13 @@ bool soft_window::open()
     return true;
 }
 
-void soft_window::show()
+void soft_port::show()
 {
     on_size(soft::client_width(dc_), soft::client_height(dc_));
     on_paint();
 }
 
-bool soft_window::dispatch_waiting_event()
+bool soft_port::dispatch_waiting_event()
 {
     while (next_ < script_.size()) {
         const event &step = script_[next_];
@@ -80,20 +80,20 @@ bool soft_window::dispatch_waiting_event()
     return true;
 }
 
-void soft_window::release_dc(pm_hdc dc)
+void soft_port::release_dc(pm_hdc dc)
 {
     if (dc == dc_)
         dc_released_ = true;
 }
 
-void soft_window::end_paint()
+void soft_port::end_paint()
 {
     ++paints_;
     if (on_shown)
         on_shown(*this);
 }
 
-void soft_window::frame_presented()
+void soft_port::frame_presented()
 {
     ++frames_;
     if (on_shown)

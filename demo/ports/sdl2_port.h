@@ -1,7 +1,9 @@
-// The Linux window: an SDL2 window that delivers the shell's events and puts
-// the software display's client surface on screen after each presentation.
+// The Linux window port: an SDL2 window that delivers the shell's events and
+// puts the software display's client surface on screen after each
+// presentation.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <string>
 
@@ -12,15 +14,15 @@ struct SDL_Renderer;
 struct SDL_Texture;
 union SDL_Event;
 
-namespace sdl2 {
+namespace demo {
 
-class sdl_window : public demo::window_port {
+class sdl2_port : public window_port {
 public:
-    sdl_window(const char *title, int32_t width, int32_t height);
-    ~sdl_window() override;
+    sdl2_port(const char *title, int32_t width, int32_t height);
+    ~sdl2_port() override;
 
-    sdl_window(const sdl_window &) = delete;
-    sdl_window &operator=(const sdl_window &) = delete;
+    sdl2_port(const sdl2_port &) = delete;
+    sdl2_port &operator=(const sdl2_port &) = delete;
 
     bool open() override;
     void show() override;
@@ -44,6 +46,8 @@ private:
     int32_t width_;
     int32_t height_;
     bool sdl_started_ = false;
+    bool hang_up_caught_ = false;    // SIGHUP is ours until destruction
+    struct sigaction previous_hang_up_ {};
     SDL_Window *window_ = nullptr;
     SDL_Renderer *renderer_ = nullptr;
     SDL_Texture *texture_ = nullptr;
@@ -55,4 +59,4 @@ private:
     std::string error_;
 };
 
-} // namespace sdl2
+} // namespace demo

@@ -1,17 +1,19 @@
-#include "platform/sdl2/sdl_window.h"
+#include "demo/ports/sdl2_port.h"
 
 #include <SDL.h>
 
+#include <csignal>
+
 #include "platform/soft/soft_display.h"
 
-namespace sdl2 {
+namespace demo {
 
-sdl_window::sdl_window(const char *title, int32_t width, int32_t height)
+sdl2_port::sdl2_port(const char *title, int32_t width, int32_t height)
     : title_(title), width_(width), height_(height)
 {
 }
 
-sdl_window::~sdl_window()
+sdl2_port::~sdl2_port()
 {
     if (texture_ != nullptr)
         SDL_DestroyTexture(texture_);
@@ -21,6 +23,8 @@ sdl_window::~sdl_window()
         SDL_DestroyWindow(window_);
     if (dc_ != nullptr && soft::is_window_dc(dc_))
         soft::window_destroy(dc_);
+    if (hang_up_caught_)
+        sigaction(SIGHUP, &previous_hang_up_, nullptr);
     if (sdl_started_)
         SDL_Quit();
 }
@@ -36,6 +40,13 @@ bool shows_nothing(const char *driver)
     const char *asked = SDL_getenv("SDL_VIDEODRIVER");
     bool headless = SDL_strcmp(driver, "offscreen") == 0 || SDL_strcmp(driver, "dummy") == 0;
     return headless && (asked == nullptr || SDL_strcmp(asked, driver) != 0);
+}
+
+// The terminal closing (SIGHUP) ends the demo as SIGTERM does: SDL turns
+// that one into a quit event, which the destroy handler answers.
+extern "C" void hang_up(int)
+{
+    std::raise(SIGTERM);
 }
 
 bool named(const char *variable)
@@ -57,7 +68,7 @@ bool choose_driver()
 
 } // namespace
 
-bool sdl_window::open()
+bool sdl2_port::open()
 {
     if (!choose_driver()) {
         error_ = "no display (neither DISPLAY nor WAYLAND_DISPLAY is set)";
@@ -68,6 +79,14 @@ bool sdl_window::open()
         return false;
     }
     sdl_started_ = true;
+    // Like SDL with SIGTERM, only when nobody else has chosen what the
+    // signal does (nohup ignores it, for one).
+    struct sigaction hang_up_action {};
+    if (sigaction(SIGHUP, nullptr, &previous_hang_up_) == 0 && previous_hang_up_.sa_handler == SIG_DFL) {
+        hang_up_action.sa_handler = hang_up;
+        sigemptyset(&hang_up_action.sa_mask);
+        hang_up_caught_ = sigaction(SIGHUP, &hang_up_action, nullptr) == 0;
+    }
     if (shows_nothing(SDL_GetCurrentVideoDriver())) {
         error_ = "no display: only a video driver without a screen is available";
         return false;
@@ -91,25 +110,25 @@ bool sdl_window::open()
     }
     // The library draws on a software display window of the same client size.
     dc_ = soft::window_create(width_, height_);
-    demo::on_create();
+    on_create();
     return true;
 }
 
-void sdl_window::show()
+void sdl2_port::show()
 {
     SDL_ShowWindow(window_);
     int width = 0;
     int height = 0;
     SDL_GetWindowSize(window_, &width, &height);
     resize(width, height);
-    demo::on_paint();
+    on_paint();
 }
 
-bool sdl_window::dispatch_waiting_event()
+bool sdl2_port::dispatch_waiting_event()
 {
     if (paint_pending_) {
         paint_pending_ = false;
-        demo::on_paint();
+        on_paint();
         return true;
     }
     SDL_Event event;
@@ -119,16 +138,16 @@ bool sdl_window::dispatch_waiting_event()
     return true;
 }
 
-void sdl_window::deliver(const SDL_Event &event)
+void sdl2_port::deliver(const SDL_Event &event)
 {
     // A closed window and a quit request (SDL turns SIGTERM and SIGINT into
-    // one) both end the program the same way, through the destroy handler.
+    // one, and SIGHUP becomes SIGTERM) both end the program the same way, through the destroy handler.
     bool close = event.type == SDL_QUIT ||
                  (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_CLOSE);
     if (close) {
         if (!destroyed_) {
             destroyed_ = true;
-            demo::on_destroy();
+            on_destroy();
         }
         return;
     }
@@ -136,19 +155,19 @@ void sdl_window::deliver(const SDL_Event &event)
         return;
     switch (event.window.event) {
     case SDL_WINDOWEVENT_SIZE_CHANGED: resize(event.window.data1, event.window.data2); break;
-    case SDL_WINDOWEVENT_FOCUS_GAINED: demo::on_focus(); break;
-    case SDL_WINDOWEVENT_EXPOSED: demo::on_paint(); break;
+    case SDL_WINDOWEVENT_FOCUS_GAINED: on_focus(); break;
+    case SDL_WINDOWEVENT_EXPOSED: on_paint(); break;
     default: break;
     }
 }
 
-void sdl_window::resize(int32_t width, int32_t height)
+void sdl2_port::resize(int32_t width, int32_t height)
 {
     soft::window_resize(dc_, width, height);
-    demo::on_size(width, height);
+    on_size(width, height);
 }
 
-void sdl_window::put_on_screen()
+void sdl2_port::put_on_screen()
 {
     int32_t width = soft::client_width(dc_);
     int32_t height = soft::client_height(dc_);
@@ -170,4 +189,4 @@ void sdl_window::put_on_screen()
     SDL_RenderPresent(renderer_);
 }
 
-} // namespace sdl2
+} // namespace demo
