@@ -73,7 +73,7 @@ int main(int argc, char **argv)
     }
 
     demo::shell.program_file = packed_program_file;
-    web::web_port port(width, height, frames);
+    demo::web_port port(width, height, frames);
     int code = demo::run(port);
     if (code < 0)
         std::fprintf(stderr, "scaling-and-scrolling: the canvas cannot be used\n");

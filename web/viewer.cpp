@@ -74,18 +74,6 @@ struct viewer_state {
 };
 viewer_state viewer;
 
-const char *load_result_text(int32_t result)
-{
-    switch (result) {
-    case 0: return "done";
-    case 1: return "the file cannot be opened";
-    case 2: return "not a PCX picture (short header or first byte not 0x0A)";
-    case 3: return "no converter for this picture format at this depth";
-    case 4: return "out of memory";
-    default: return "unknown result";
-    }
-}
-
 // Where the picture's colours come from, as the loader takes them.
 enum class palette_source { none, header, trailer };
 
@@ -203,7 +191,7 @@ int32_t open_picture(int32_t depth)
     }
 
     viewer.library.start();
-    pm_state.new_buffer_depth = depth;
+    pm_set_new_buffer_depth(depth);
     viewer.library.buffer = pm_buffer_create(width, height);
     if (viewer.library.buffer < 0) {
         viewer.message = "no " + std::to_string(width) + " x " + std::to_string(height) + " buffer of " +
@@ -219,8 +207,8 @@ int32_t open_picture(int32_t depth)
     const int32_t flags = pcx_from_memory | pcx_at_cursor | (depth == 8 ? pcx_no_reduction : 0);
     const int32_t result = pm_load_pcx("", flags);
     pm_set_input_block(nullptr, 0);
-    viewer.message = load_result_text(result);
-    if (result != 0)
+    viewer.message = pm_pcx_result_text(result);
+    if (result != PM_PCX_OK)
         return result;
     viewer.width = width;
     viewer.height = height;
@@ -258,15 +246,15 @@ EMSCRIPTEN_KEEPALIVE int32_t viewer_height() { return viewer.height; }
 EMSCRIPTEN_KEEPALIVE const uint8_t *viewer_pixels() { return viewer.rgba.data(); }
 
 // Writes the shown picture with pm_save_pcx to viewer_saved_path() in the
-// virtual file system: its result, 2 when nothing is shown.
+// virtual file system: its result, PM_PCX_INVALID when nothing is shown.
 EMSCRIPTEN_KEEPALIVE int32_t viewer_save_pcx()
 {
     if (viewer.width == 0)
-        return 2;
+        return PM_PCX_INVALID;
     return pm_save_pcx(saved_path, 0, viewer.width - 1, 0, viewer.height - 1);
 }
 
 EMSCRIPTEN_KEEPALIVE const char *viewer_saved_path() { return saved_path; }
-EMSCRIPTEN_KEEPALIVE const char *viewer_result_text(int32_t result) { return load_result_text(result); }
+EMSCRIPTEN_KEEPALIVE const char *viewer_result_text(int32_t result) { return pm_pcx_result_text(result); }
 
 } // extern "C"

@@ -61,7 +61,7 @@ EM_ASYNC_JS(void, wait_for_animation_frame, (), {
 
 } // namespace
 
-namespace web {
+namespace demo {
 
 web_port::web_port(int32_t width, int32_t height, int32_t frame_limit)
     : fixed_width_(width > 0 && height > 0 ? width : 0), fixed_height_(width > 0 && height > 0 ? height : 0),
@@ -167,4 +167,4 @@ void web_port::put_on_canvas()
     canvas_put(rgba_.data(), width, height);
 }
 
-} // namespace web
+} // namespace demo

@@ -7,9 +7,9 @@
 
 #include "demo/shell.h"
 
-namespace web {
+namespace demo {
 
-class web_port : public demo::window_port {
+class web_port : public window_port {
 public:
     // A client area that follows the canvas's size on the page, or, with
     // width and height above 0, stays at that size. With frame_limit above
@@ -50,4 +50,4 @@ private:
     std::vector<uint8_t> rgba_;     // the client surface as the canvas's RGBA bytes
 };
 
-} // namespace web
+} // namespace demo
