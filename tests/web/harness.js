@@ -157,6 +157,28 @@ async function demoCases(plan, report) {
     }
 }
 
+// The demo without a query follows its canvas, which fills the page: the
+// frame is resized while it runs.
+async function followingCase(report) {
+    frame.style.width = '480px';
+    frame.style.height = '300px';
+    const page = await open('/index.html');
+    const canvas = page.document.getElementById('screen');
+    const shows = (width, height) => canvas.width === width && canvas.height === height &&
+                                     Number(canvas.dataset.frames) > 0;
+    await until(() => shows(480, 300), 'the demo at 480 x 300');
+    frame.style.width = '560px';
+    frame.style.height = '320px';
+    await until(() => shows(560, 320), 'the demo to follow the page to 560 x 320');
+    const before = Number(canvas.dataset.frames);
+    await until(() => Number(canvas.dataset.frames) > before + 2, 'frames after the resize');
+    const pixels = canvas.getContext('2d').getImageData(0, 0, 560, 320).data;
+    report.following = { width: canvas.width, height: canvas.height, rgb: base64(rgbOf(pixels)) };
+    await open('about:blank');
+    frame.style.width = '1024px';
+    frame.style.height = '640px';
+}
+
 async function send(report) {
     await fetch('/report', { method: 'POST', body: JSON.stringify(report) });
 }
@@ -167,6 +189,7 @@ async function send(report) {
         const plan = await (await fetch('/plan.json')).json();
         await viewerCases(plan, report);
         await demoCases(plan, report);
+        await followingCase(report);
     } catch (error) {
         report.error = String(error && error.stack || error);
     }

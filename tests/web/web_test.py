@@ -12,7 +12,9 @@ them, opens the harness in headless Chromium and checks what it reports:
 - saving as PNG and as PCX gives the shown picture back;
 - the demo page at ?frames=N&size=640x400 equals
   `demo-snapshot --frames N --size 640x400` pixel for pixel, shows only the
-  canvas, unscaled, at the top-left corner, and ends with code 0.
+  canvas, unscaled, at the top-left corner, and ends with code 0;
+- without a query the demo follows its page's size, and shows there one of
+  the frames demo-snapshot makes for that size.
 
 usage: web_test.py --site build-web --native build [--samples DIR] [--demo-shot OUT.png]
 
@@ -249,6 +251,19 @@ def check_demo(report, tools, work, checks):
                   'the demo ran for %s frames, not %s' % ([c['frames'] for c in report['demo']], DEMO_FRAMES))
 
 
+def check_following(report, tools, work, checks):
+    case = report.get('following')
+    if not case:
+        checks.expect(False, 'the demo was not tried at the page\'s size')
+        return
+    shot = os.path.join(work, 'following.png')
+    write_png(shot, case['width'], case['height'], base64.b64decode(case['rgb']))
+    match = subprocess.run([tools['snapshot'], '--size', '%dx%d' % (case['width'], case['height']),
+                            '--match', shot, '--tolerance', '0'], capture_output=True, text=True)
+    checks.expect(match.returncode == 0, 'the demo at its page\'s size, %dx%d, shows no frame of demo-snapshot: %s'
+                  % (case['width'], case['height'], match.stdout + match.stderr))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument('--site', required=True, help='the folder make web writes')
@@ -306,6 +321,7 @@ def main():
         check_viewer(report, expected, checks)
         check_saving(report, checks)
         check_demo(report, tools, work, checks)
+        check_following(report, tools, work, checks)
         for case in report['demo']:
             if args.demo_shot and case['frames'] == 40:
                 write_png(args.demo_shot, case['width'], case['height'], base64.b64decode(case['rgb']))
