@@ -1,9 +1,12 @@
 // Browser entry: the demo on the page's canvas. The page passes its query as
 // arguments: --frames N closes the window after N frames, --size WxH keeps
-// the client area at that size instead of following the canvas.
+// the client area at that size instead of following the canvas, and the
+// shell's own options (--fps N, --stats) are read as on the other systems.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include <emscripten.h>
 
@@ -65,11 +68,22 @@ int main(int argc, char **argv)
     int32_t frames = 0;
     int32_t width = 0;
     int32_t height = 0;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const bool known = (std::strcmp(argv[i], "--frames") == 0 && parse_count(argv[i + 1], 1, 1000000, &frames)) ||
-                           (std::strcmp(argv[i], "--size") == 0 && parse_size(argv[i + 1], &width, &height));
-        if (!known)
-            std::fprintf(stderr, "scaling-and-scrolling: ignoring %s %s\n", argv[i], argv[i + 1]);
+    std::vector<const char *> shell_arguments{argv[0]};
+    for (int i = 1; i < argc; ++i) {
+        const bool has_value = i + 1 < argc;
+        if (has_value && std::strcmp(argv[i], "--frames") == 0 && parse_count(argv[i + 1], 1, 1000000, &frames))
+            ++i;
+        else if (has_value && std::strcmp(argv[i], "--size") == 0 && parse_size(argv[i + 1], &width, &height))
+            ++i;
+        else
+            shell_arguments.push_back(argv[i]);
+    }
+    std::string error;
+    if (!demo::parse_options(static_cast<int>(shell_arguments.size()), shell_arguments.data(), demo::shell.options,
+                             error)) {
+        std::fprintf(stderr, "scaling-and-scrolling: %s\n%s\n", error.c_str(), demo::usage);
+        page_note_end(2);
+        return 2;
     }
 
     demo::shell.program_file = packed_program_file;
@@ -77,6 +91,7 @@ int main(int argc, char **argv)
     int code = demo::run(port);
     if (code < 0)
         std::fprintf(stderr, "scaling-and-scrolling: the canvas cannot be used\n");
+    port.note_frames();
     page_note_end(code);
     return code;
 }

@@ -16,6 +16,11 @@ fi
 if [ "${1:-}" = "--web" ]; then
   packages+=(emscripten node-acorn chromium python3)
 fi
+if [ "${1:-}" = "--measure" ]; then
+  # The demo measured and soaked in a real window: a small window manager
+  # to minimise it, and xdotool to drive it.
+  packages+=(xdotool twm)
+fi
 if [ "${1:-}" = "--bench" ]; then
   packages+=(liballegro5-dev liballegro-image5-dev libsdl2-image-dev python3-pil)
 fi

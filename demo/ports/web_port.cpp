@@ -7,20 +7,30 @@
 namespace {
 
 // The page's side. Events wait in a queue on the page until the loop takes
-// them, so that nothing calls into the program while it waits for a frame.
-enum event_kind : int32_t { event_size = 0, event_focus = 1, event_paint = 2, event_close = 3 };
+// them, so that nothing calls into the program while it waits; each one
+// also ends the wait.
+enum event_kind : int32_t { event_size = 0, event_focus = 1, event_paint = 2, event_close = 3, event_hidden = 4 };
 
 // Starts listening; with follow set, the canvas's size on the page becomes
 // the client size.
 EM_JS(void, page_listen, (int32_t follow), {
     const canvas = Module['canvas'];
     const events = Module['windowEvents'] = [];
-    if (follow) {
-        new ResizeObserver(() => events.push([0, canvas.clientWidth, canvas.clientHeight])).observe(canvas);
-    }
-    window.addEventListener('focus', () => events.push([1, 0, 0]));
-    document.addEventListener('visibilitychange', () => { if (!document.hidden) events.push([2, 0, 0]); });
-    window.addEventListener('pagehide', () => events.push([3, 0, 0]));
+    const post = (...event) => {
+        events.push(event);
+        if (Module['wakeLoop'])
+            Module['wakeLoop']();
+    };
+    if (follow)
+        new ResizeObserver(() => post(0, canvas.clientWidth, canvas.clientHeight)).observe(canvas);
+    window.addEventListener('focus', () => post(1, 0, 0));
+    // A hidden page runs no frames; shown again, it is painted at once.
+    document.addEventListener('visibilitychange', () => {
+        post(4, document.hidden ? 1 : 0, 0);
+        if (!document.hidden)
+            post(2, 0, 0);
+    });
+    window.addEventListener('pagehide', () => post(3, 0, 0));
 });
 
 // Takes the oldest event into out[0..2] (kind, a, b); 0 when none waits.
@@ -55,8 +65,17 @@ EM_JS(void, canvas_note_frames, (int32_t frames, double mean_ms, double worst_ms
     data.frameWorstMs = worst_ms.toFixed(3);
 });
 
-EM_ASYNC_JS(void, wait_for_animation_frame, (), {
-    await new Promise(resolve => requestAnimationFrame(resolve));
+// Returns at the page's next refresh or at the next event. With no event
+// waiting for anything but an event (a hidden page has no refreshes).
+EM_ASYNC_JS(void, wait_for_refresh_or_event, (int32_t refresh), {
+    if (Module['windowEvents'].length > 0)
+        return;
+    await new Promise(resolve => {
+        Module['wakeLoop'] = resolve;
+        if (refresh)
+            requestAnimationFrame(resolve);
+    });
+    Module['wakeLoop'] = null;
 });
 
 } // namespace
@@ -109,8 +128,12 @@ bool web_port::dispatch_waiting_event()
     }
     int32_t event[3] = {};
     if (page_take_event(event) == 0) {
-        frame_started_ = emscripten_get_now();
-        return false;
+        if (!refresh_before_next_)
+            return false;
+        refresh_before_next_ = false;
+        wait_for_refresh_or_event(1);
+        if (page_take_event(event) == 0)
+            return false;
     }
     switch (event[0]) {
     case event_size:
@@ -120,6 +143,7 @@ bool web_port::dispatch_waiting_event()
     case event_focus: demo::on_focus(); break;
     case event_paint: demo::on_paint(); break;
     case event_close: close_pending_ = true; break;
+    case event_hidden: demo::on_hidden(event[1] != 0); break;
     default: break;
     }
     return true;
@@ -131,20 +155,32 @@ void web_port::resize(int32_t width, int32_t height)
     demo::on_size(width, height);
 }
 
+void web_port::note_frames() const
+{
+    const frame_stats &stats = shell.stats;
+    const double mean = stats.frames > 0 ? static_cast<double>(stats.total_time) / static_cast<double>(stats.frames) : 0;
+    canvas_note_frames(frames_, mean / 1e3, static_cast<double>(stats.worst_time) / 1e3);
+}
+
+void web_port::wait_for_event(int64_t timeout)
+{
+    note_frames();
+    // Frames are due on the clock's ticks; the page refreshes at least as
+    // often as the clock wants, so each refresh reads it again.
+    wait_for_refresh_or_event(timeout >= 0 ? 1 : 0);
+}
+
 void web_port::frame_presented()
 {
     put_on_canvas();
     ++frames_;
-    const double spent = emscripten_get_now() - frame_started_;
-    frame_time_total_ += spent;
-    if (spent > frame_time_worst_)
-        frame_time_worst_ = spent;
-    canvas_note_frames(frames_, frame_time_total_ / frames_, frame_time_worst_);
     if (frame_limit_ > 0 && frames_ >= frame_limit_) {
         close_pending_ = true;
         return;
     }
-    wait_for_animation_frame();
+    // Frames back to back (--fps 0) would never hand the page back: the
+    // browser runs them one per refresh.
+    refresh_before_next_ = shell.options.frames_per_second == 0;
 }
 
 void web_port::put_on_canvas()

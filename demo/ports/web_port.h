@@ -23,6 +23,9 @@ public:
     bool open() override;
     void show() override;
     bool dispatch_waiting_event() override;
+    // Waits for the next animation frame or the next event, whichever comes
+    // first: the page's refresh is what the shell's frame clock is read on.
+    void wait_for_event(int64_t timeout) override;
     pm_hdc get_dc() override { return dc_; }
     void release_dc(pm_hdc) override {}
     void invalidate() override { paint_pending_ = true; }
@@ -31,6 +34,9 @@ public:
     void frame_presented() override;
 
     int32_t frames() const { return frames_; }
+    // Writes the frames shown and the shell's frame times onto the canvas
+    // (data-frames, data-frame-mean-ms, data-frame-worst-ms) for the page.
+    void note_frames() const;
 
 private:
     void resize(int32_t width, int32_t height);
@@ -44,10 +50,8 @@ private:
     bool paint_pending_ = false;
     bool close_pending_ = false;
     bool destroyed_ = false;
-    double frame_started_ = 0;      // when the loop last found no event waiting, in ms
-    double frame_time_total_ = 0;   // ms spent in frames, for the page's statistics
-    double frame_time_worst_ = 0;
-    std::vector<uint8_t> rgba_;     // the client surface as the canvas's RGBA bytes
+    bool refresh_before_next_ = false; // a frame ran back to back: let the page refresh first
+    std::vector<uint8_t> rgba_; // the client surface as the canvas's RGBA bytes
 };
 
 } // namespace demo

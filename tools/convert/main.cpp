@@ -1,12 +1,15 @@
 // pixmora-convert: loads a PCX picture with the library, on the software
 // display, into a buffer of a chosen depth, and writes what the buffer then
 // holds as PNG or PPM in true colours.
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
 
 #include <pixmora/pixmora.h>
+#include "graphics/pcx_format.h"
 #include "platform/platform.h"
 #include "platform/soft/soft_display.h"
 #include "tools/common/active_pixels.h"
@@ -104,40 +107,65 @@ parse_result parse_arguments(int argc, char **argv, options *parsed, std::string
     return parse_result::run;
 }
 
-int32_t read_u16(const uint8_t *at)
+// Why a header the loader would refuse is unreadable, in the header's terms.
+std::string header_fault_text(pm::pcx_header_fault fault, const pm::pcx_picture &picture)
 {
-    return at[0] | at[1] << 8;
+    switch (fault) {
+    case pm::pcx_header_fault::window:
+        return "the header window is " + std::to_string(picture.width) + " x " + std::to_string(picture.height) +
+               " pixels (Xmax or Ymax before Xmin or Ymin)";
+    case pm::pcx_header_fault::no_planes:
+        return "the header gives no planes (NPlanes 0)";
+    case pm::pcx_header_fault::bytes_per_line:
+        return "the header's BytesPerLine is 0";
+    case pm::pcx_header_fault::line_too_short:
+        return "the header's BytesPerLine " + std::to_string(picture.bytes_per_line) +
+               " is too small for rows of " + std::to_string(picture.width) + " pixels";
+    case pm::pcx_header_fault::none:
+        break;
+    }
+    return "the header is readable";
 }
 
 // Reads the 128-byte header to learn the picture's size. Returns 0, or the
-// loader's code for the same trouble (1 cannot open, 2 not a picture) with
-// *why saying more.
+// loader's result for the same trouble (cannot open, not a picture) with
+// *why saying what exactly is wrong.
 int32_t read_header_window(const std::string &path, int32_t *width, int32_t *height, std::string *why)
 {
+    struct stat status;
+    if (stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+        *why = "it is a directory, not a file";
+        return PM_PCX_OPEN_FAILED;
+    }
     std::FILE *file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
         *why = std::strerror(errno);
-        return 1;
+        return PM_PCX_OPEN_FAILED;
     }
-    uint8_t header[128];
+    uint8_t header[pm::pcx_header_size];
     const size_t got = std::fread(header, 1, sizeof header, file);
     std::fclose(file);
     if (got != sizeof header) {
         *why = "the file is shorter than a 128-byte header";
-        return 2;
+        return PM_PCX_INVALID;
     }
-    if (header[0] != 0x0A) {
+    if (header[0] != pm::pcx_manufacturer) {
         *why = "the first byte is not 0x0A";
-        return 2;
+        return PM_PCX_INVALID;
     }
-    *width = read_u16(header + 8) - read_u16(header + 4) + 1;
-    *height = read_u16(header + 10) - read_u16(header + 6) + 1;
-    if (*width < 1 || *height < 1 || *width > max_side || *height > max_side) {
+    const pm::pcx_picture picture = pm::pcx_parse_header(header);
+    if (const pm::pcx_header_fault fault = pm::pcx_check_header(picture); fault != pm::pcx_header_fault::none) {
+        *why = header_fault_text(fault, picture);
+        return PM_PCX_INVALID;
+    }
+    *width = picture.width;
+    *height = picture.height;
+    if (*width > max_side || *height > max_side) {
         *why = "the header window is " + std::to_string(*width) + " x " + std::to_string(*height) +
                " pixels; each side must be 1.." + std::to_string(max_side);
-        return 2;
+        return PM_PCX_INVALID;
     }
-    return 0;
+    return PM_PCX_OK;
 }
 
 // The library on the software display, with the default palette realized so
