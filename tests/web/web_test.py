@@ -17,9 +17,11 @@ them, opens the harness in headless Chromium and checks what it reports:
   the frames demo-snapshot makes for that size.
 
 usage: web_test.py --site build-web --native build [--samples DIR] [--demo-shot OUT.png]
+       web_test.py --site build-web --native build --measure FRAMES
 
 --demo-shot writes what the demo page shows after 40 frames (the README's
-screenshot).
+screenshot). --measure checks nothing: it runs the demo page for FRAMES frames
+at 640 x 400 and prints its frame rate and frame times.
 """
 import argparse
 import base64
@@ -271,6 +273,7 @@ def main():
     parser.add_argument('--samples', default=os.path.join(ROOT, '..', 'shared', 'pcx-samples'))
     parser.add_argument('--timeout', type=int, default=300)
     parser.add_argument('--demo-shot', help='write the demo page after 40 frames here, as PNG')
+    parser.add_argument('--measure', type=int, metavar='FRAMES', help='only time the demo page for FRAMES frames')
     args = parser.parse_args()
     site = os.path.abspath(args.site)
     tools = {'convert': os.path.join(args.native, 'tools', 'convert', 'pixmora-convert'),
@@ -302,6 +305,8 @@ def main():
             sys.exit('web_test: the converter takes the broken files')
 
         plan = {'files': files, 'demoFrames': DEMO_FRAMES, 'demoSize': '%dx%d' % DEMO_SIZE}
+        if args.measure:
+            plan.update(measure=True, demoFrames=[args.measure])
         reports = []
         routes = [('/test/', HERE), ('/samples/', samples), ('/cases/', cases), ('/', site)]
         server = Server(('127.0.0.1', 0), make_handler(routes, plan, reports))
@@ -314,6 +319,13 @@ def main():
         finally:
             server.shutdown()
             server.server_close()
+
+        if args.measure:
+            for case in report['demo']:
+                print('demo page, %d frames at %dx%d in %.2f s: %.1f frames/s; frame time mean %.3f ms, worst %.3f ms'
+                      % (case['frames'], case['width'], case['height'], case['seconds'],
+                         case['frames'] / case['seconds'], case['frameMeanMs'], case['frameWorstMs']))
+            return 1 if report.get('error') else 0
 
         checks = Checks()
         if report.get('error'):
