@@ -1,12 +1,15 @@
 // pixmora-convert: loads a PCX picture with the library, on the software
 // display, into a buffer of a chosen depth, and writes what the buffer then
 // holds as PNG or PPM in true colours.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <sys/stat.h>
 
 #include <pixmora/pixmora.h>
 #include "graphics/pcx_format.h"
@@ -132,19 +135,29 @@ std::string header_fault_text(pm::pcx_header_fault fault, const pm::pcx_picture 
 // *why saying what exactly is wrong.
 int32_t read_header_window(const std::string &path, int32_t *width, int32_t *height, std::string *why)
 {
-    struct stat status;
-    if (stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
-        *why = "it is a directory, not a file";
-        return PM_PCX_OPEN_FAILED;
-    }
-    std::FILE *file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
+    // Opened without blocking, so that a named pipe or a device is refused at
+    // once instead of waiting for a writer.
+    const int file = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (file < 0) {
         *why = std::strerror(errno);
         return PM_PCX_OPEN_FAILED;
     }
+    struct stat info {};
+    if (::fstat(file, &info) != 0 || !S_ISREG(info.st_mode)) {
+        const bool directory = S_ISDIR(info.st_mode);
+        ::close(file);
+        *why = directory ? "it is a directory, not a file" : "it is not a regular file";
+        return PM_PCX_OPEN_FAILED;
+    }
     uint8_t header[pm::pcx_header_size];
-    const size_t got = std::fread(header, 1, sizeof header, file);
-    std::fclose(file);
+    size_t got = 0;
+    while (got < sizeof header) {
+        const ssize_t n = ::read(file, header + got, sizeof header - got);
+        if (n <= 0)
+            break;
+        got += static_cast<size_t>(n);
+    }
+    ::close(file);
     if (got != sizeof header) {
         *why = "the file is shorter than a 128-byte header";
         return PM_PCX_INVALID;
