@@ -1,8 +1,9 @@
 # The two commands: `make run` builds and opens the demo, `make test` builds
-# and runs every test (a normal build, then the same tests with address and
-# undefined-behaviour sanitizers, then the installed library and its
-# examples, then a short fuzz run, then the Windows build's tests under
-# Wine). Both install missing Debian packages first.
+# and runs every test (a normal build, the browser pages in headless
+# Chromium, then the same tests with address and undefined-behaviour
+# sanitizers, then the installed library and its examples, then a short
+# fuzz run, then the Windows build's tests under Wine). Both install
+# missing Debian packages first.
 
 BUILD        ?= build
 ASAN_BUILD   ?= build-asan
@@ -17,7 +18,7 @@ CMAKE_FLAGS  ?=
 
 DEMO := $(BUILD)/demo/scaling-and-scrolling
 
-.PHONY: all deps build run test test-normal test-asan test-install test-windows package fuzz bench windows windows-check clean
+.PHONY: all deps build run test test-normal test-web test-asan test-install test-windows package fuzz bench web windows windows-check clean
 
 all: build
 
@@ -35,6 +36,7 @@ run: deps
 
 test: deps
 	$(MAKE) --no-print-directory test-normal
+	$(MAKE) --no-print-directory test-web
 	$(MAKE) --no-print-directory test-asan
 	$(MAKE) --no-print-directory test-install
 	$(MAKE) --no-print-directory fuzz
@@ -65,6 +67,15 @@ package: deps
 	cmake --build $(PACKAGE_BUILD) -j$(JOBS)
 	cd $(PACKAGE_BUILD) && cpack -G DEB
 
+# The demo and the PCX viewer as web pages in build-web/ (Emscripten).
+web:
+	BUILD=$(BUILD) scripts/web-build.sh
+
+# The pages in headless Chromium against the native tools' output.
+test-web: web
+	cmake --build $(BUILD) -j$(JOBS) --target pixmora-convert demo-snapshot
+	python3 tests/web/web_test.py --site build-web --native $(BUILD)
+
 fuzz: deps
 	@if [ -x scripts/fuzz.sh ]; then scripts/fuzz.sh $(FUZZ_SECONDS); else echo "No fuzz target yet."; fi
 
@@ -86,4 +97,4 @@ windows: deps
 	BUILD=$(BUILD) WIN_BUILD=$(WIN_BUILD) JOBS=$(JOBS) WERROR=$(WERROR) scripts/package-windows.sh
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(WIN_BUILD) $(PACKAGE_BUILD) build-fuzz build-bench dist
+	rm -rf $(BUILD) $(ASAN_BUILD) $(WIN_BUILD) $(PACKAGE_BUILD) build-fuzz build-bench build-web dist

@@ -15,6 +15,9 @@ packages=(
   # wineboot and wineserver commands, so both are named.
   g++-mingw-w64-x86-64 googletest wine wine64
 )
+if [ "${1:-}" = "--web" ]; then
+  packages+=(emscripten node-acorn chromium python3)
+fi
 if [ "${1:-}" = "--measure" ]; then
   # The demo measured and soaked in a real window: a small window manager
   # to minimise it, and xdotool to drive it.
