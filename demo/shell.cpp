@@ -68,16 +68,17 @@ void frame_stats::record(int64_t start, int64_t end)
 {
     if (frames == 0)
         first_start = start;
+    last_start = start;
     ++frames;
     total_time += end - start;
     if (end - start > worst_time)
         worst_time = end - start;
 }
 
-std::string frame_stats::report(int64_t now) const
+std::string frame_stats::report() const
 {
-    double seconds = frames == 0 ? 0.0 : static_cast<double>(now - first_start) / 1e6;
-    double rate = seconds > 0.0 ? static_cast<double>(frames) / seconds : 0.0;
+    double seconds = static_cast<double>(last_start - first_start) / 1e6;
+    double rate = seconds > 0.0 ? static_cast<double>(frames - 1) / seconds : 0.0;
     double mean = frames == 0 ? 0.0 : static_cast<double>(total_time) / static_cast<double>(frames) / 1e3;
     char text[160];
     std::snprintf(text, sizeof text, "%lld frames in %.2f s: %.1f frames/s; frame time mean %.3f ms, worst %.3f ms",
@@ -183,7 +184,7 @@ int32_t run(window_port &port)
                 port.wait_for_event(wait);
         }
         if (shell.options.stats)
-            std::fprintf(stderr, "%s\n", shell.stats.report(port.now()).c_str());
+            std::fprintf(stderr, "%s\n", shell.stats.report().c_str());
         code = shell.quit_code;
         shell.view_object = nullptr;
         shell.panorama_object = nullptr;

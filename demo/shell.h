@@ -66,12 +66,14 @@ extern const char *const usage;
 struct frame_stats {
     int64_t frames = 0;
     int64_t first_start = 0; // when the first frame began
+    int64_t last_start = 0;  // when the last one began
     int64_t total_time = 0;  // time spent in frames
     int64_t worst_time = 0;
 
     void record(int64_t start, int64_t end);
-    // "N frames in S s: F frames/s, frame time mean M ms, worst W ms", up to now.
-    std::string report(int64_t now) const;
+    // "N frames in S s: F frames/s; frame time mean M ms, worst W ms", the
+    // rate from the first frame's start to the last one's.
+    std::string report() const;
 };
 
 // The shell's globals, all zero at start.

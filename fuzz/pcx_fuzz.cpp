@@ -1,14 +1,22 @@
-// Fuzz target for the PCX loader's memory source: every input is loaded into
-// a 32 x 16 buffer of each depth. ASan reports any byte read or written
-// outside the input or the buffers.
+// Fuzz target for the PCX loader: every input is loaded once, from memory or
+// from a file, into a buffer whose depth and size the input chooses (see
+// pcx_fuzz_load.h). ASan reports any byte read or written outside the input
+// or the buffers; a result outside 0..4 or an input block left moved aborts.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 
 #include "fuzz/pcx_fuzz_load.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static const pcx_fuzz::session session = pcx_fuzz::start_session();
-    pcx_fuzz::load_at_every_depth(session, data, size);
+    static pcx_fuzz::session session = pcx_fuzz::start_session();
+    const pcx_fuzz::load_outcome outcome = pcx_fuzz::load(session, data, size, pcx_fuzz::setup_of(data, size));
+    if (outcome.result < 0 || outcome.result > 4 || !outcome.input_block_restored) {
+        std::fprintf(stderr, "pcx_fuzz: result %d, input block %s\n", outcome.result,
+                     outcome.input_block_restored ? "restored" : "left moved");
+        std::abort();
+    }
     return 0;
 }

@@ -1,73 +1,168 @@
 // What the PCX fuzz target does with one input, shared with the regression
 // test that replays the corpus and every past finding.
+//
+// An input is a PCX file. Bytes of its header that the loader never reads
+// choose how it is loaded: the buffer's depth and size, the load flags, the
+// graphics cursor, and the source (memory, or a file read in refills of a
+// chosen size).
 #pragma once
 
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
 
 #include <pixmora/pixmora.h>
 #include "platform/soft/soft_display.h"
 
 namespace pcx_fuzz {
 
-constexpr int32_t buffer_width = 32;
-constexpr int32_t buffer_height = 16;
 constexpr int32_t depths[4] = {8, 16, 24, 32};
 
-// Bytes of the header that the loader never reads, so the fuzzer can vary
-// them freely: the load flags and the graphics cursor come from there.
-constexpr size_t flags_offset = 64;    // Reserved
-constexpr size_t cursor_x_offset = 126; // last two bytes of the filler
+// Where the choices are read from: the Reserved byte and the end of the
+// filler.
+constexpr size_t flags_offset = 64;
+constexpr size_t depth_offset = 116;
+constexpr size_t width_offset = 117;
+constexpr size_t height_offset = 118;
+constexpr size_t source_offset = 119;
+constexpr size_t refill_offset = 120; // two bytes, little-endian
+constexpr size_t cursor_x_offset = 126;
 constexpr size_t cursor_y_offset = 127;
 
-struct session {
-    int32_t buffers[4] = {-1, -1, -1, -1}; // one per entry of depths
+struct load_setup {
+    int32_t depth = 32;
+    int32_t width = 32; // of the buffer
+    int32_t height = 16;
+    bool from_file = false;
+    uint32_t refill = 0; // bytes per file read; 0 and sizes over 4096 mean 4096
+    int32_t flags = 0;   // pcx_keep_palette, pcx_at_cursor, pcx_no_reduction
+    int32_t cursor_x = 0;
+    int32_t cursor_y = 0;
+    // False: BytesPerLine is cut to at most 255 before the load. A scanline
+    // of up to 255 planes of 65535 bytes is tens of megabytes to allocate and
+    // decode per row, which would slow the fuzzer to a crawl if every input
+    // could ask for it; only the inputs that set this ask for it.
+    bool whole_line_length = true;
 };
 
-// Starts the library on the software display with the default palette and
-// one buffer of each depth.
+inline uint8_t byte_at(const uint8_t *data, size_t size, size_t offset)
+{
+    return size > offset ? data[offset] : 0;
+}
+
+// The setup an input asks for. Buffers stay small (at most 128 x 64) so that
+// each run is quick; pictures still reach past them on every side.
+inline load_setup setup_of(const uint8_t *data, size_t size)
+{
+    load_setup setup;
+    setup.depth = depths[byte_at(data, size, depth_offset) & 3];
+    setup.width = (byte_at(data, size, width_offset) & 127) + 1;
+    setup.height = (byte_at(data, size, height_offset) & 63) + 1;
+    setup.from_file = (byte_at(data, size, source_offset) & 2) != 0;
+    setup.whole_line_length = (byte_at(data, size, source_offset) & 0x1C) == 0x1C;
+    setup.refill = (byte_at(data, size, refill_offset) | uint32_t{byte_at(data, size, refill_offset + 1)} << 8) & 0x1FFF;
+    setup.flags = byte_at(data, size, flags_offset) & (pcx_keep_palette | pcx_at_cursor | pcx_no_reduction);
+    setup.cursor_x = static_cast<int8_t>(byte_at(data, size, cursor_x_offset)) % 48;
+    setup.cursor_y = static_cast<int8_t>(byte_at(data, size, cursor_y_offset)) % 48;
+    if (setup.whole_line_length) { // every row decoded may be that long: few of them
+        setup.height = std::min(setup.height, 4);
+        setup.cursor_y = std::max(setup.cursor_y, -2);
+    }
+    return setup;
+}
+
+// The library started on the software display with the default palette, and
+// an in-memory file that file loads read from.
+struct session {
+    int file = -1;
+    std::string file_name;
+};
+
 inline session start_session()
 {
     soft::set_depth(32);
-    pm_attach_dc(soft::window_create(buffer_width, buffer_height));
+    pm_attach_dc(soft::window_create(32, 16));
     pm_startup();
     pm_realize_palette(pm_create_default_palette());
     session made;
-    for (int i = 0; i < 4; ++i) {
-        pm_state.new_buffer_depth = depths[i];
-        made.buffers[i] = pm_buffer_create(buffer_width, buffer_height);
-    }
+    made.file = ::memfd_create("pcx-fuzz-input", MFD_CLOEXEC);
+    if (made.file >= 0)
+        made.file_name = "/proc/self/fd/" + std::to_string(made.file);
     return made;
 }
 
-// The load flags an input asks for; the memory source always.
-inline int32_t flags_of(const uint8_t *data, size_t size)
+inline void end_session(session &s)
 {
-    const int32_t chosen = size > flags_offset ? data[flags_offset] : 0;
-    return pcx_from_memory | (chosen & (pcx_keep_palette | pcx_at_cursor | pcx_no_reduction));
+    if (s.file >= 0)
+        ::close(s.file);
+    s.file = -1;
 }
 
-// A cursor within a few buffer sizes of the buffer, negative ones included.
-inline int32_t cursor_of(const uint8_t *data, size_t size, size_t offset)
+// Puts the input in the session's file; false when it cannot.
+inline bool write_file(const session &s, const uint8_t *data, size_t size)
 {
-    return size > offset ? static_cast<int8_t>(data[offset]) % 48 : 0;
-}
-
-// Loads the input into each buffer in turn; returns the results, one per
-// depth, through results (may be null).
-inline void load_at_every_depth(const session &s, const uint8_t *data, size_t size, int32_t *results = nullptr)
-{
-    const int32_t flags = flags_of(data, size);
-    pm_move_cursor(cursor_of(data, size, cursor_x_offset), cursor_of(data, size, cursor_y_offset));
-    for (int i = 0; i < 4; ++i) {
-        pm_buffer_activate(s.buffers[i]);
-        pm_set_input_block(data, static_cast<uint32_t>(size));
-        const int32_t result = pm_load_pcx(nullptr, flags);
-        if (results != nullptr)
-            results[i] = result;
+    if (s.file < 0 || ::ftruncate(s.file, 0) != 0)
+        return false;
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pwrite(s.file, data + done, size - done, static_cast<off_t>(done));
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
     }
+    return true;
+}
+
+// What one load gave, and whether it kept the rules every load keeps.
+struct load_outcome {
+    int32_t result = -1;  // pm_load_pcx's result; -1 when no load was made
+    bool input_block_restored = true;
+};
+
+// Loads the input into a fresh buffer as setup says, then destroys the
+// buffer. The input block is left at read_buffer.
+inline load_outcome load(const session &s, const uint8_t *data, size_t size, const load_setup &setup)
+{
+    load_outcome outcome;
+    constexpr size_t line_length_high = 67; // high byte of BytesPerLine
+    std::unique_ptr<uint8_t[]> cut;
+    if (!setup.whole_line_length && size > line_length_high && data[line_length_high] != 0) {
+        // An exact-size copy, so that a read past its end is still caught.
+        cut.reset(new uint8_t[size]);
+        std::memcpy(cut.get(), data, size);
+        cut[line_length_high] = 0;
+        data = cut.get();
+    }
+    if (setup.from_file && !write_file(s, data, size))
+        return outcome;
+    pm_state.new_buffer_depth = setup.depth;
+    const int32_t buffer = pm_buffer_create(setup.width, setup.height);
+    if (buffer < 0)
+        return outcome;
+    pm_buffer_activate(buffer);
+    pm_move_cursor(setup.cursor_x, setup.cursor_y);
+    if (setup.from_file) {
+        pm_set_input_block(pm_state.read_buffer, setup.refill);
+        outcome.result = pm_load_pcx(s.file_name.c_str(), setup.flags);
+        outcome.input_block_restored =
+            pm_state.input_block == pm_state.read_buffer && pm_state.input_block_size == setup.refill;
+    } else {
+        pm_set_input_block(data, static_cast<uint32_t>(size));
+        outcome.result = pm_load_pcx(nullptr, setup.flags | pcx_from_memory);
+        outcome.input_block_restored =
+            pm_state.input_block == data && pm_state.input_block_size == static_cast<uint32_t>(size);
+    }
+    pm_set_input_block(nullptr, 0);
     pm_buffer_deactivate();
-    pm_set_input_block(pm_state.read_buffer, PM_READ_BUFFER_SIZE);
+    pm_buffer_destroy(buffer);
+    return outcome;
 }
 
 } // namespace pcx_fuzz

@@ -1,11 +1,16 @@
 #!/bin/sh
-# Fuzzes the PCX loader's memory source for SECONDS seconds with libFuzzer,
-# address and undefined-behaviour sanitizers (clang 14). Builds in build-fuzz
-# and works on a copy of the seed corpus there, so nothing in the repository
-# is written; past findings in fuzz/regressions are replayed first.
-# Exits non-zero when the fuzzer finds a crash; the input that caused it is
-# left in build-fuzz/ (crash-*, leak-*, timeout-*): fix the fault, then add
-# the input to fuzz/regressions/.
+# Runs both fuzz targets side by side for SECONDS seconds with libFuzzer,
+# address and undefined-behaviour sanitizers (clang 14): pcx_fuzz (the PCX
+# loader, from memory and from files) and calls_fuzz (sequences of library
+# calls with hostile arguments). Builds in build-fuzz and works on copies of
+# the corpora there, so nothing in the repository is written; past findings in
+# fuzz/regressions are replayed first.
+# Exits non-zero when a target finds a crash; the input that caused it is left
+# in build-fuzz/TARGET/ (crash-*, leak-*, timeout-*, oom-*): fix the fault,
+# then add the input to fuzz/regressions/ (pcx_fuzz) or
+# fuzz/regressions/calls/ (calls_fuzz).
+# Each target's log is build-fuzz/TARGET.log; its final figures are printed.
+# FUZZ_BUILD names another build directory than build-fuzz.
 set -eu
 
 if [ $# -ne 1 ] || ! [ "$1" -gt 0 ] 2>/dev/null; then
@@ -14,7 +19,7 @@ if [ $# -ne 1 ] || ! [ "$1" -gt 0 ] 2>/dev/null; then
 fi
 seconds=$1
 root=$(cd "$(dirname "$0")/.." && pwd)
-build="$root/build-fuzz"
+build="${FUZZ_BUILD:-$root/build-fuzz}"
 flags="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
 
 mkdir -p "$build"
@@ -24,18 +29,39 @@ cmake -S "$root" -B "$build" \
     -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" \
     -DPIXMORA_FUZZ=ON -DPIXMORA_TESTS=OFF >"$build/configure.log" 2>&1 ||
     { cat "$build/configure.log" >&2; exit 1; }
-cmake --build "$build" -j2 --target pcx_fuzz
+cmake --build "$build" -j2 --target pcx_fuzz calls_fuzz
 
-corpus="$build/corpus-pcx"
-rm -rf "$corpus"
-mkdir -p "$corpus"
-cp "$root"/fuzz/corpus/pcx/* "$corpus"/
+# Starts one target in the background: its corpus copy first (new inputs go
+# there), then the regressions, which are read, never written.
+start() {
+    target=$1 corpus=$2 regressions=$3
+    work="$build/$target"
+    rm -rf "$work"
+    mkdir -p "$work/corpus"
+    cp "$corpus"/* "$work/corpus/"
+    set -- "$work/corpus"
+    [ -d "$regressions" ] && [ -n "$(ls -A "$regressions")" ] && set -- "$@" "$regressions"
+    "$build/fuzz/$target" \
+        -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
+        -print_final_stats=1 -artifact_prefix="$work/" "$@" >"$build/$target.log" 2>&1 &
+}
 
-# New inputs go to the first directory only (the copy); the regressions are
-# read, never written.
-regressions=""
-[ -d "$root/fuzz/regressions" ] && regressions="$root/fuzz/regressions"
-exec "$build/fuzz/pcx_fuzz" \
-    -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
-    -print_final_stats=1 -artifact_prefix="$build/" \
-    "$corpus" $regressions
+start pcx_fuzz "$root/fuzz/corpus/pcx" "$root/fuzz/regressions/pcx"
+pcx=$!
+start calls_fuzz "$root/fuzz/corpus/calls" "$root/fuzz/regressions/calls"
+calls=$!
+
+status=0
+for target in pcx_fuzz calls_fuzz; do
+    if [ "$target" = pcx_fuzz ]; then pid=$pcx; else pid=$calls; fi
+    if wait "$pid"; then
+        echo "$target: no finding"
+    else
+        status=1
+        echo "$target: FINDING (see $build/$target.log and $build/$target/)" >&2
+        grep -E "ERROR|SUMMARY|_fuzz:" "$build/$target.log" | head -20 >&2 || true
+    fi
+    grep -E "DONE|stat::number_of_executed_units|stat::average_exec_per_sec|stat::peak_rss_mb" \
+        "$build/$target.log" | sed "s/^/$target: /" || true
+done
+exit $status

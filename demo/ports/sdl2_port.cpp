@@ -174,7 +174,7 @@ bool sdl2_port::dispatch_waiting_event()
     if (report_asked) {
         report_asked = 0;
         // The software display's live objects tell whether a long run leaks.
-        std::fprintf(stderr, "%s; live display objects %d\n", shell.stats.report(now()).c_str(),
+        std::fprintf(stderr, "%s; live display objects %d\n", shell.stats.report().c_str(),
                      soft::live_objects());
     }
     if (paint_pending_) {

@@ -289,7 +289,8 @@ void window_resize(pm_hdc dc, int32_t width, int32_t height)
     std::vector<uint32_t> surface(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
     int32_t kept_width = std::min(width, window->width);
     int32_t kept_height = std::min(height, window->height);
-    for (int32_t y = 0; y < kept_height; ++y)
+    // An empty surface has no storage to copy from or to.
+    for (int32_t y = 0; kept_width > 0 && y < kept_height; ++y)
         std::memcpy(surface.data() + static_cast<size_t>(y) * width,
                     window->surface.data() + static_cast<size_t>(y) * window->width,
                     static_cast<size_t>(kept_width) * sizeof(uint32_t));
@@ -381,6 +382,16 @@ int32_t live_memory_dcs()
     return static_cast<int32_t>(std::count_if(s.dcs.begin(), s.dcs.end(), [](const auto &entry) {
         return entry.second.kind == dc_kind::memory;
     }));
+}
+
+int32_t live_global_blocks()
+{
+    return static_cast<int32_t>(state().globals.size());
+}
+
+int32_t open_files()
+{
+    return static_cast<int32_t>(state().files.size());
 }
 
 const call_record &calls()

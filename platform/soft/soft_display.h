@@ -6,6 +6,7 @@
 // Client surfaces hold 32-bit pixels 0x00RRGGBB, top row first.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -52,8 +53,11 @@ const pm_paletteentry *palette_entries(pm_hpalette palette);
 // Objects and contexts still alive (bitmaps, palettes, memory contexts).
 int32_t live_objects();
 int32_t live_memory_dcs();
+int32_t live_global_blocks(); // global memory blocks not yet freed
+int32_t open_files();
 
-// The record of the calls that tests need to see, oldest first.
+// The record of the calls that tests need to see, oldest first: of each
+// kind at least the latest call_list_limit / 2, at most call_list_limit.
 struct stretch_call {
     pm_hdc dc;
     int32_t dst_x, dst_y, dst_width, dst_height;
@@ -79,12 +83,25 @@ struct dib_create_call {
     int32_t usage;
     int32_t width, height, bit_count;
 };
+// One kind of recorded call. It keeps only the latest calls, so that a
+// program that runs for days (presenting every frame) uses flat memory: when
+// it is full, the older half is dropped. Reads as a std::vector.
+constexpr size_t call_list_limit = 4096;
+template <typename T>
+struct call_list : std::vector<T> {
+    void push_back(const T &call)
+    {
+        if (this->size() >= call_list_limit)
+            this->erase(this->begin(), this->begin() + call_list_limit / 2);
+        std::vector<T>::push_back(call);
+    }
+};
 struct call_record {
-    std::vector<stretch_call> stretches;
-    std::vector<palette_select_call> palette_selects;
-    std::vector<palette_animate_call> palette_animations;
-    std::vector<dib_create_call> dib_creations;
-    std::vector<pm_hdc> palette_realizations;
+    call_list<stretch_call> stretches;
+    call_list<palette_select_call> palette_selects;
+    call_list<palette_animate_call> palette_animations;
+    call_list<dib_create_call> dib_creations;
+    call_list<pm_hdc> palette_realizations;
     int32_t keyboard_state_sets = 0;
     int32_t library_loads = 0;
 };

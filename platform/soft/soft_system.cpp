@@ -141,12 +141,13 @@ uint64_t global_size(pm_hglobal block)
     return found != nullptr ? found->size : 0;
 }
 
-// Opens an existing regular file for reading; null otherwise.
+// Opens an existing regular file for reading; null otherwise. The open never
+// blocks: a named pipe with no writer, or a device, is refused at once.
 pm_hfile file_open_read(const char *name)
 {
     if (name == nullptr)
         return nullptr;
-    int fd = ::open(name, O_RDONLY | O_CLOEXEC);
+    int fd = ::open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return nullptr;
     struct stat info {};
@@ -154,6 +155,10 @@ pm_hfile file_open_read(const char *name)
         ::close(fd);
         return nullptr;
     }
+    // Reads of a regular file then behave as they would without the flag.
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     display_state &s = state();
     void *handle = s.new_handle();
     s.files[key(handle)] = fd;

@@ -1,5 +1,6 @@
-// Replays the PCX fuzz corpus and every past fuzz finding through what the
-// fuzz target does (a load into a 32 x 16 buffer of each depth). Built with
+// Replays the fuzz corpora and every past fuzz finding through what the fuzz
+// targets do: PCX inputs at every depth and from both sources, call sequences
+// with all their checks. Built with
 // sanitizers, this catches any return of a fixed out-of-bounds access.
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/calls_fuzz_run.h"
 #include "fuzz/pcx_fuzz_load.h"
 #include "support/library_fixture.h"
 
@@ -35,43 +37,74 @@ std::vector<uint8_t> read_file(const fs::path &path)
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// Loads one input at every depth; returns the four results.
+// Loads one input at every depth from memory and from a file (a 32 x 16
+// buffer, refills of 4096 and of 7 bytes), then as the input itself asks;
+// returns the results in that order.
 std::vector<int32_t> replay(const std::vector<uint8_t> &data)
 {
     pixmora_test::reset_library();
-    const pcx_fuzz::session session = pcx_fuzz::start_session();
-    int32_t results[4] = {-1, -1, -1, -1};
+    pcx_fuzz::session session = pcx_fuzz::start_session();
     // An exact-size copy, so that a read past its end is a read past an
     // allocation (and the empty input still has an address).
     std::vector<uint8_t> copy(data);
     copy.reserve(1);
-    pcx_fuzz::load_at_every_depth(session, copy.data(), copy.size(), results);
-    EXPECT_EQ(pm_state.input_block, pm_state.read_buffer);
-    return std::vector<int32_t>(results, results + 4);
+    std::vector<pcx_fuzz::load_setup> setups;
+    for (const bool from_file : {false, true})
+        for (const uint32_t refill : {0u, 7u})
+            for (const int32_t depth : pcx_fuzz::depths)
+                if (from_file || refill == 0)
+                    setups.push_back({depth, 32, 16, from_file, refill, 0, 0, 0});
+    setups.push_back(pcx_fuzz::setup_of(copy.data(), copy.size()));
+    std::vector<int32_t> results;
+    for (const pcx_fuzz::load_setup &setup : setups) {
+        const pcx_fuzz::load_outcome outcome = pcx_fuzz::load(session, copy.data(), copy.size(), setup);
+        EXPECT_TRUE(outcome.input_block_restored) << "depth " << setup.depth << (setup.from_file ? " file" : " memory");
+        EXPECT_EQ(pm_state.input_block, pm_state.read_buffer);
+        results.push_back(outcome.result);
+    }
+    pcx_fuzz::end_session(session);
+    return results;
 }
 
 class FuzzReplay : public pixmora_test::LibraryTest {};
 
-TEST_F(FuzzReplay, EverySeedLoads)
+TEST_F(FuzzReplay, EverySeedLoadsFromMemoryAndFromAFile)
 {
     const std::vector<fs::path> seeds = pictures_in("fuzz/corpus/pcx");
     ASSERT_FALSE(seeds.empty()) << "no seed corpus in fuzz/corpus/pcx";
     for (const fs::path &seed : seeds) {
         const std::vector<int32_t> results = replay(read_file(seed));
         // Every seed is a readable picture; only a 24-bit one is refused, and
-        // only by the 8-bit buffer.
-        const bool planar24 = seed.filename() == "planar24.pcx";
-        EXPECT_EQ(results, (std::vector<int32_t>{planar24 ? 3 : 0, 0, 0, 0})) << seed.filename();
+        // only by an 8-bit buffer. Every source gives the same results.
+        const int32_t at8 = seed.filename() == "planar24.pcx" ? 3 : 0;
+        const std::vector<int32_t> each_depth{at8, 0, 0, 0};
+        for (size_t source = 0; source < 3; ++source)
+            EXPECT_EQ(std::vector<int32_t>(results.begin() + 4 * source, results.begin() + 4 * source + 4), each_depth)
+                << seed.filename() << ", source " << source;
     }
 }
 
 TEST_F(FuzzReplay, EveryFindingIsHandled)
 {
-    for (const fs::path &finding : pictures_in("fuzz/regressions")) {
+    for (const fs::path &finding : pictures_in("fuzz/regressions/pcx")) {
         const std::vector<int32_t> results = replay(read_file(finding));
-        for (int i = 0; i < 4; ++i)
-            EXPECT_TRUE(results[i] >= 0 && results[i] <= 4)
-                << finding.filename() << " at " << pcx_fuzz::depths[i] << " bits: result " << results[i];
+        for (size_t i = 0; i < results.size(); ++i)
+            EXPECT_TRUE(results[i] >= 0 && results[i] <= 4) << finding.filename() << ", load " << i << ": result "
+                                                            << results[i];
+    }
+}
+
+// The call-sequence target's corpus and findings: every check holds.
+TEST_F(FuzzReplay, EveryCallSequenceKeepsItsChecks)
+{
+    std::vector<fs::path> inputs = pictures_in("fuzz/corpus/calls");
+    ASSERT_FALSE(inputs.empty()) << "no corpus in fuzz/corpus/calls";
+    const std::vector<fs::path> findings = pictures_in("fuzz/regressions/calls");
+    inputs.insert(inputs.end(), findings.begin(), findings.end());
+    for (const fs::path &input : inputs) {
+        std::vector<uint8_t> copy = read_file(input);
+        copy.reserve(1);
+        EXPECT_EQ(calls_fuzz::run(copy.data(), copy.size()), "") << input.filename();
     }
 }
 

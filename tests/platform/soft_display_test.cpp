@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "platform/platform.h"
 #include "platform/soft/soft_display.h"
 
@@ -308,6 +310,21 @@ TEST_F(SoftDisplayTest, EmptyOrNegativeExtentsDrawNothingButAreRecorded)
     ASSERT_EQ(soft::calls().stretches.size(), 6u);
     EXPECT_EQ(soft::calls().stretches[2].dst_width, -8);
     EXPECT_EQ(soft::calls().stretches[5].src_height, -4);
+}
+
+TEST_F(SoftDisplayTest, CallRecordKeepsOnlyTheLatestCalls)
+{
+    pm_hdc dc = soft::window_create(4, 4);
+    test_dib dib = pattern_dib(4, 4);
+    const int32_t presented = 5 * static_cast<int32_t>(soft::call_list_limit) + 7;
+    for (int32_t i = 0; i < presented; ++i)
+        stretch(dc, dib, i, 0, 4, 4, 0, 0, 4, 4);
+    const auto &stretches = soft::calls().stretches;
+    EXPECT_LE(stretches.size(), soft::call_list_limit);
+    EXPECT_LE(stretches.capacity(), 2 * soft::call_list_limit) << "memory stays flat";
+    ASSERT_GE(stretches.size(), soft::call_list_limit / 2);
+    for (size_t i = 0; i < stretches.size(); ++i)
+        ASSERT_EQ(stretches[i].dst_x, presented - static_cast<int32_t>(stretches.size() - i)) << "oldest first";
 }
 
 TEST_F(SoftDisplayTest, EveryDepthGivesItsColours)
@@ -624,6 +641,13 @@ TEST_F(SoftDisplayTest, FilesReadAndSeek)
     }
     EXPECT_EQ(file_open_read((path.string() + ".missing").c_str()), nullptr);
     EXPECT_EQ(file_open_read(path.parent_path().string().c_str()), nullptr) << "directories are not files";
+    // A named pipe with no writer would block a plain open for ever; ctest's
+    // timeout catches a hang here.
+    const std::filesystem::path fifo = path.string() + ".fifo";
+    std::filesystem::remove(fifo);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(file_open_read(fifo.c_str()), nullptr) << "named pipes are not files";
+    std::filesystem::remove(fifo);
     pm_hfile file = file_open_read(path.string().c_str());
     ASSERT_NE(file, nullptr);
 
@@ -658,6 +682,11 @@ TEST_F(SoftDisplayTest, WindowsAndReset)
     EXPECT_EQ(soft::client_pixel(dc, 1, 1), 5u);
     EXPECT_EQ(soft::client_pixel(dc, 0, 2), 0u);
     EXPECT_EQ(soft::client_pixel(dc, 2, 0), 0u) << "outside the surface";
+    soft::window_resize(dc, 0, 400); // an empty surface has no storage
+    EXPECT_EQ(soft::client_width(dc), 0);
+    soft::window_resize(dc, 2, 3);
+    EXPECT_EQ(soft::client_pixel(dc, 1, 1), 0u);
+    soft::window_resize(dc, 3, 2);
     EXPECT_EQ(soft::stretch_mode(dc), 1);
     EXPECT_EQ(stretch_mode_set(dc, stretch_color_on_color), 1);
     EXPECT_EQ(stretch_mode_set(dc, 9), 0);

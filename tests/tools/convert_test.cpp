@@ -3,6 +3,7 @@
 // (pcxtoppm from netpbm).
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -151,7 +152,7 @@ TEST_F(ConvertTool, ReportsPicturesItCannotRead)
 {
     struct bad_input {
         const char *what;
-        std::string bytes; // the file's content; "missing" means no file
+        std::string bytes; // the file's content; "missing" means no file, "fifo" a named pipe
         int32_t depth;
         const char *message; // part of what it must say
     };
@@ -178,6 +179,7 @@ TEST_F(ConvertTool, ReportsPicturesItCannotRead)
         {"a directory", "directory", 32, "directory"},
         {"no planes", no_planes + std::string(200, '\0'), 32, "no planes"},
         {"BytesPerLine below the width", short_line + std::string(200, '\0'), 32, "BytesPerLine 4 is too small"},
+        {"a named pipe with no writer", "fifo", 32, "result 1"},
         {"shorter than a header", std::string(60, '\x0A'), 32, "result 2"},
         {"first byte not 0x0A", wrong_first, 32, "result 2"},
         {"window ends before it starts", bad_window, 32, "header window"},
@@ -188,6 +190,8 @@ TEST_F(ConvertTool, ReportsPicturesItCannotRead)
         fs::remove(in);
         if (input.bytes == "directory")
             fs::create_directory(in);
+        else if (input.bytes == "fifo")
+            ASSERT_EQ(::mkfifo(in.c_str(), 0600), 0);
         else if (input.bytes != "missing")
             std::ofstream(in, std::ios::binary) << input.bytes;
         const run_result result =
