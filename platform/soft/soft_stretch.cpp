@@ -133,7 +133,6 @@ std::array<uint32_t, 256> index_colours(const dib_format &format, int32_t usage,
 struct source_8 {
     static constexpr size_t bytes = 1;
     const uint32_t *colours;
-    const uint64_t *pairs; // each colour twice, for doubling
     uint32_t operator()(const uint8_t *pixel) const { return colours[*pixel]; }
 };
 
@@ -349,16 +348,10 @@ private:
     static bool has_wide_stores() { return false; }
 #endif
 
-    // Two copies of each pixel: from the table of pairs at 8 bits, else four
-    // source pixels at a time.
+    // Two copies of each pixel, four source pixels at a time.
     void fill_pairs(uint32_t *line, const uint8_t *in, const Source &source) const
     {
         const size_t pixels = count_ / 2;
-        if constexpr (requires { source.pairs; }) {
-            for (size_t j = 0; j < pixels; ++j)
-                std::memcpy(line + 2 * j, &source.pairs[in[j]], sizeof(uint64_t));
-            return;
-        }
         size_t j = 0;
 #ifdef __SSE2__
         for (; j + 4 <= pixels; j += 4, in += 4 * Source::bytes, line += 8) {
@@ -416,10 +409,7 @@ void draw(dc_object &window, const stretch_geometry &g, const dib_format &format
     switch (format.bit_count) {
     case 8: {
         const std::array<uint32_t, 256> colours = index_colours(format, usage, palette);
-        std::array<uint64_t, 256> pairs;
-        for (size_t i = 0; i < pairs.size(); ++i)
-            pairs[i] = colours[i] | uint64_t{colours[i]} << 32; // memory order: the colour, then again
-        draw_rows(window, g, columns, rows, bits, format.stride, source_8{colours.data(), pairs.data()});
+        draw_rows(window, g, columns, rows, bits, format.stride, source_8{colours.data()});
         break;
     }
     case 16:
