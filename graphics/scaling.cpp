@@ -186,7 +186,7 @@ void plan_shuffles(row_plan &plan, int32_t width)
         if (span == 0 || span > 32)
             continue;
         plan.block = block;
-        plan.two_loads = span > 16;
+        plan.two_loads = span > 16 || block == 8; // blocks of 8 have only the two-load kernel
         const int32_t reach = plan.two_loads ? 32 : 16;
         for (int32_t k = 0; k + block <= plan.count && plan.columns[k] + reach <= width; k += block) {
             const int32_t n = plan.blocks++;
