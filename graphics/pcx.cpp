@@ -600,6 +600,17 @@ int32_t pcx_decode_scanline(pcx_stream &stream, uint8_t *scanline, int32_t lengt
         in = stream.position;
         return left != 0;
     };
+    // A run: a count of 0 stores nothing; a run may pass the end of the
+    // scanline by up to 62 bytes, which the spare bytes take.
+    auto store_run = [&](uint32_t count, uint8_t value) {
+        if (pcx_words_little_endian && count <= 8) {
+            const uint64_t word = 0x0101010101010101u * value;
+            std::memcpy(out, &word, 8);
+        } else {
+            pcx_fill_bytes(out, value, count);
+        }
+        advance(count);
+    };
     bool ended = false;
     while (need > 0) {
         // Take the next token: a data byte below 0xC0, or a run (count in
@@ -620,6 +631,18 @@ int32_t pcx_decode_scanline(pcx_stream &stream, uint8_t *scanline, int32_t lengt
                 literal = run_bytes != 0 ? static_cast<uint32_t>(std::countr_zero(run_bytes)) >> 3 : 8;
                 literal = std::min(literal, static_cast<uint32_t>(need));
                 std::memcpy(out, &word, 8);
+                advance(literal);
+                in += literal;
+                left -= literal;
+                // A stretch shorter than a word that leaves the scanline
+                // unfinished stops at a run byte: take that run now, while
+                // its kind is known, rather than branch on it again.
+                if (literal < 8 && need > 0 && left >= 2) {
+                    store_run(in[0] & 0x3Fu, in[1]);
+                    in += 2;
+                    left -= 2;
+                }
+                continue;
             } else {
                 const uint32_t limit = std::min(left, static_cast<uint32_t>(need));
                 literal = 1;
@@ -632,8 +655,6 @@ int32_t pcx_decode_scanline(pcx_stream &stream, uint8_t *scanline, int32_t lengt
             left -= literal;
             continue;
         }
-        // A count of 0 stores nothing; a run may pass the end of the
-        // scanline by up to 62 bytes, which the spare bytes take.
         const auto count = static_cast<uint32_t>(token & 0x3F);
         ++in;
         --left;
@@ -643,13 +664,7 @@ int32_t pcx_decode_scanline(pcx_stream &stream, uint8_t *scanline, int32_t lengt
         }
         const uint8_t value = *in++;
         --left;
-        if (pcx_words_little_endian && count <= 8) {
-            const uint64_t word = 0x0101010101010101u * value;
-            std::memcpy(out, &word, 8);
-        } else {
-            pcx_fill_bytes(out, value, count);
-        }
-        advance(count);
+        store_run(count, value);
     }
     const int32_t decoded = static_cast<int32_t>(out - scanline);
     if (ended && pcx_words_little_endian) {

@@ -10,6 +10,7 @@
 # then add the input to fuzz/regressions/ (pcx_fuzz) or
 # fuzz/regressions/calls/ (calls_fuzz).
 # Each target's log is build-fuzz/TARGET.log; its final figures are printed.
+# FUZZ_BUILD names another build directory than build-fuzz.
 set -eu
 
 if [ $# -ne 1 ] || ! [ "$1" -gt 0 ] 2>/dev/null; then
@@ -18,7 +19,7 @@ if [ $# -ne 1 ] || ! [ "$1" -gt 0 ] 2>/dev/null; then
 fi
 seconds=$1
 root=$(cd "$(dirname "$0")/.." && pwd)
-build="$root/build-fuzz"
+build="${FUZZ_BUILD:-$root/build-fuzz}"
 flags="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
 
 mkdir -p "$build"

@@ -21,6 +21,8 @@
 
 #include <stdint.h>
 
+#include <pixmora/version.h>
+
 #ifdef __cplusplus
 #define PM_ALIGNAS(n) alignas(n)
 #else
@@ -29,6 +31,11 @@
 
 #ifdef __cplusplus
 extern "C" {
+#endif
+/* The shared library is built with hidden symbols: what is declared here is
+ * what it exports. */
+#if defined(__GNUC__) && !defined(_WIN32)
+#pragma GCC visibility push(default)
 #endif
 
 /* Platform handles. They are opaque: only the platform layer knows what they
@@ -357,6 +364,9 @@ int32_t pm_present(int32_t src_min_x, int32_t src_max_x, int32_t src_min_y, int3
  * count < 1, first < 0 or first + count > 256. */
 int32_t pm_reduce_colours(int32_t first, int32_t count, uint8_t *rgb);
 
+#if defined(__GNUC__) && !defined(_WIN32)
+#pragma GCC visibility pop
+#endif
 #ifdef __cplusplus
 }
 #endif

@@ -15,6 +15,7 @@
 #include "graphics/pcx_format.h"
 #include "platform/platform.h"
 #include "platform/soft/soft_display.h"
+#include "tools/common/active_pixels.h"
 #include "tools/common/image_write.h"
 
 namespace {
@@ -210,39 +211,6 @@ struct library_session {
     library_session &operator=(const library_session &) = delete;
 };
 
-uint32_t expand565(uint32_t value)
-{
-    const uint32_t r = value >> 11;
-    const uint32_t g = (value >> 5) & 0x3F;
-    const uint32_t b = value & 0x1F;
-    return (r << 3 | r >> 2) << 16 | (g << 2 | g >> 4) << 8 | (b << 3 | b >> 2);
-}
-
-// One row of the active buffer as 0x00RRGGBB pixels.
-void capture_row(const uint8_t *row, int32_t width, uint32_t *out)
-{
-    switch (pm_state.active_depth) {
-    case 8:
-        for (int32_t x = 0; x < width; ++x) {
-            const pm_paletteentry &entry = pm_state.logical_palette.palPalEntry[row[x]];
-            out[x] = static_cast<uint32_t>(entry.peRed) << 16 | static_cast<uint32_t>(entry.peGreen) << 8 |
-                     entry.peBlue;
-        }
-        break;
-    case 16:
-        for (int32_t x = 0; x < width; ++x)
-            out[x] = expand565(static_cast<uint32_t>(row[2 * x]) | static_cast<uint32_t>(row[2 * x + 1]) << 8);
-        break;
-    default: {
-        const int32_t bpp = pm_state.active_depth / 8;
-        for (int32_t x = 0; x < width; ++x) {
-            const uint8_t *pixel = row + bpp * x;
-            out[x] = static_cast<uint32_t>(pixel[2]) << 16 | static_cast<uint32_t>(pixel[1]) << 8 | pixel[0];
-        }
-    }
-    }
-}
-
 // The top-left width x height pixels of the active buffer, top row first.
 tools::rgb_image capture_picture(int32_t width, int32_t height)
 {
@@ -250,11 +218,8 @@ tools::rgb_image capture_picture(int32_t width, int32_t height)
     image.width = width;
     image.height = height;
     image.pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
-    for (int32_t y = 0; y < height; ++y) {
-        const uint8_t *row = pm_state.active_bits + static_cast<std::ptrdiff_t>(pm_state.active_max_y - y) *
-                                                        pm_state.active_stride;
-        capture_row(row, width, image.pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(width));
-    }
+    for (int32_t y = 0; y < height; ++y)
+        tools::read_active_row(y, width, image.pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(width));
     return image;
 }
 
