@@ -1,10 +1,15 @@
 # The two commands: `make run` builds and opens the demo, `make test` builds
-# and runs every test (a normal build, then the same tests with address and
-# undefined-behaviour sanitizers, then a short fuzz run of the PCX loader).
-# Both install missing Debian packages first.
+# and runs every test (a normal build, the browser pages in headless
+# Chromium, then the same tests with address and undefined-behaviour
+# sanitizers, then the installed library and its examples, then a short
+# fuzz run, then the Windows build's tests under Wine). Both install
+# missing Debian packages first.
 
 BUILD        ?= build
 ASAN_BUILD   ?= build-asan
+WIN_BUILD    ?= build-win
+# The shared library, as installed and packaged.
+PACKAGE_BUILD ?= build-package
 JOBS         ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 # Warnings are errors in CI.
@@ -13,7 +18,7 @@ CMAKE_FLAGS  ?=
 
 DEMO := $(BUILD)/demo/scaling-and-scrolling
 
-.PHONY: all deps build run test test-normal test-asan fuzz bench windows-check clean
+.PHONY: all deps build run test test-normal test-web test-asan test-install test-windows package fuzz bench web windows windows-check clean
 
 all: build
 
@@ -31,8 +36,11 @@ run: deps
 
 test: deps
 	$(MAKE) --no-print-directory test-normal
+	$(MAKE) --no-print-directory test-web
 	$(MAKE) --no-print-directory test-asan
+	$(MAKE) --no-print-directory test-install
 	$(MAKE) --no-print-directory fuzz
+	$(MAKE) --no-print-directory test-windows
 
 test-normal:
 	cmake -S . -B $(BUILD) -DPIXMORA_WERROR=$(WERROR) $(CMAKE_FLAGS)
@@ -44,6 +52,30 @@ test-asan:
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS)
 
+# Installs the static and the shared library into temporary prefixes and
+# builds and runs the examples against them; checks the Debian package.
+test-install: package
+	cmake -S . -B $(BUILD) -DPIXMORA_WERROR=$(WERROR) $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j$(JOBS) --target pixmora pixmora-convert scaling-and-scrolling
+	JOBS=$(JOBS) scripts/test-install.sh $(BUILD) $(PACKAGE_BUILD)
+
+# The Debian package of the shared library, headers, CMake and pkg-config
+# files, converter and demo, left in $(PACKAGE_BUILD).
+package: deps
+	cmake -S . -B $(PACKAGE_BUILD) -DBUILD_SHARED_LIBS=ON -DPIXMORA_TESTS=OFF \
+		-DCMAKE_INSTALL_PREFIX=/usr -DPIXMORA_WERROR=$(WERROR) $(CMAKE_FLAGS)
+	cmake --build $(PACKAGE_BUILD) -j$(JOBS)
+	cd $(PACKAGE_BUILD) && cpack -G DEB
+
+# The demo and the PCX viewer as web pages in build-web/ (Emscripten).
+web:
+	BUILD=$(BUILD) scripts/web-build.sh
+
+# The pages in headless Chromium against the native tools' output.
+test-web: web
+	cmake --build $(BUILD) -j$(JOBS) --target pixmora-convert demo-snapshot
+	python3 tests/web/web_test.py --site build-web --native $(BUILD)
+
 fuzz: deps
 	@if [ -x scripts/fuzz.sh ]; then scripts/fuzz.sh $(FUZZ_SECONDS); else echo "No fuzz target yet."; fi
 
@@ -51,10 +83,18 @@ bench:
 	@scripts/setup-deps.sh --bench
 	@if [ -x bench/run.sh ]; then bench/run.sh; else echo "No benchmarks yet."; fi
 
-# Cross-builds the demo for Windows and checks, under Wine, that the real GDI
-# path shows exactly what the software display computes.
-windows-check:
-	BUILD=$(BUILD) scripts/windows-check.sh
+# Cross-builds the library, its tests and the demo for Windows and runs them
+# under Wine: the platform layer against real GDI, and the demo's window
+# against the frames the software display computes.
+test-windows: deps
+	BUILD=$(BUILD) WIN_BUILD=$(WIN_BUILD) JOBS=$(JOBS) WERROR=$(WERROR) scripts/test-windows.sh
+
+windows-check: test-windows
+
+# dist/scaling-and-scrolling-windows-x86_64.zip: the Windows demo, its
+# pictures and a README, ready to unpack and run.
+windows: deps
+	BUILD=$(BUILD) WIN_BUILD=$(WIN_BUILD) JOBS=$(JOBS) WERROR=$(WERROR) scripts/package-windows.sh
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz build-bench build-win
+	rm -rf $(BUILD) $(ASAN_BUILD) $(WIN_BUILD) $(PACKAGE_BUILD) build-fuzz build-bench build-web dist

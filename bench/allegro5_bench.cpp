@@ -87,19 +87,8 @@ void scale(benchmark::State &state, extent from, extent to)
     bench::set_pixels(state, static_cast<int64_t>(to.width) * to.height);
 }
 
-void scale_grow(benchmark::State &state)
-{
-    scale(state, bench::scale_small, bench::scale_large);
-}
-
-void scale_shrink(benchmark::State &state)
-{
-    scale(state, bench::scale_large, bench::scale_small);
-}
-
 const bool registered = [] {
-    bench::add("scale_grow", "allegro5-32bit", scale_grow);
-    bench::add("scale_shrink", "allegro5-32bit", scale_shrink);
+    bench::add_scale_cases("allegro5-32bit", scale);
     return true;
 }();
 

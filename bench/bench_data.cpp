@@ -24,6 +24,20 @@ void add(const std::string &operation, const std::string &library, void (*fn)(be
     benchmark::RegisterBenchmark((operation + "/" + library).c_str(), fn);
 }
 
+void add_scale_cases(const std::string &library, void (*fn)(benchmark::State &, extent, extent))
+{
+    for (const scale_case &c : scale_cases) {
+        const extent from = c.from, to = c.to;
+        benchmark::RegisterBenchmark((std::string(c.name) + "/" + library).c_str(),
+                                     [fn, from, to](benchmark::State &state) { fn(state, from, to); });
+    }
+}
+
+std::string present_name(extent target)
+{
+    return "present_" + std::to_string(target.width) + "x" + std::to_string(target.height);
+}
+
 void set_pixels(benchmark::State &state, int64_t pixels)
 {
     state.SetItemsProcessed(state.iterations() * pixels);

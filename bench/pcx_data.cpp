@@ -201,13 +201,8 @@ extent pcx_extent(const std::vector<uint8_t> &bytes)
 
 const std::vector<extent> &present_targets()
 {
-    static const std::vector<extent> targets{{640, 400}, {1920, 1080}};
+    static const std::vector<extent> targets(std::begin(present_sizes), std::end(present_sizes));
     return targets;
-}
-
-std::string present_name(extent target)
-{
-    return "present_" + std::to_string(target.width) + "x" + std::to_string(target.height);
 }
 
 active_buffer::active_buffer(extent size, int32_t depth)

@@ -40,12 +40,8 @@ const pcx_expected &pcx_expected_pixels(const std::string &name);
 // The picture's width and height from its header window.
 extent pcx_extent(const std::vector<uint8_t> &bytes);
 
-// Presentation: the demo's 320 x 200 view stretched onto windows of these sizes.
-constexpr extent present_source{320, 200};
+// The sizes of present_sizes, as a list.
 const std::vector<extent> &present_targets();
-
-// "present_640x400" for a target of 640 x 400.
-std::string present_name(extent target);
 
 // Starts the library on a 32-bit software display if nobody has yet.
 void start_pixmora();

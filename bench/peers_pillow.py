@@ -24,6 +24,17 @@ COPY_SRC_X = 640
 PASTE_IMAGE = (320, 200)
 PASTE_TARGET = (640, 400)
 PASTE_AT = (100, 80)  # top-left corner of the pasted picture
+# The scaling cases of bench_data.h: name, from, to.
+SCALE_CASES = [
+    ("scale_grow", SCALE_SMALL, SCALE_LARGE),
+    ("scale_shrink", SCALE_LARGE, SCALE_SMALL),
+    ("scale_264x40_264x40", (264, 40), (264, 40)),
+    ("scale_264x40_26x4", (264, 40), (26, 4)),
+    ("scale_264x40_132x20", (264, 40), (132, 20)),
+    ("scale_264x40_528x80", (264, 40), (528, 80)),
+    ("scale_1000x1000_1500x1500", (1000, 1000), (1500, 1500)),
+    ("scale_1000x1000_500x500", (1000, 1000), (500, 500)),
+]
 PRESENT_SOURCE = (320, 200)
 PRESENT_TARGETS = [(640, 400), (1920, 1080)]
 
@@ -69,16 +80,17 @@ def cpu_ns_per_call(operation, rounds=5, min_seconds=0.2):
 
 
 def operations():
-    small, large = indexed(SCALE_SMALL), indexed(SCALE_LARGE)
     panorama, view = indexed(COPY_SOURCE), indexed(COPY_RECT)
     box = (COPY_SRC_X, 0, COPY_SRC_X + COPY_RECT[0], COPY_RECT[1])
     image = indexed(PASTE_IMAGE)
     # Our paste needs no mask; Pillow's is made once, as a caller would keep it.
     mask = image.point(lambda v: 255 if v else 0, "L")
     target = Image.new("RGB", PASTE_TARGET)
-    return {
-        "scale_grow": lambda: small.resize(SCALE_LARGE, Image.NEAREST),
-        "scale_shrink": lambda: large.resize(SCALE_SMALL, Image.NEAREST),
+    timed = {}
+    for name, source, size in SCALE_CASES:
+        picture = indexed(source)
+        timed[name] = lambda picture=picture, size=size: picture.resize(size, Image.NEAREST)
+    return timed | {
         "copy_region": lambda: view.paste(panorama.crop(box), (0, 0)),
         # The palette picture is converted to RGB inside paste, as our paste
         # turns indices into 32-bit pixels through the lookup table.

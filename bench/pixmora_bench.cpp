@@ -85,16 +85,6 @@ void scale(benchmark::State &state, extent from, extent to)
     bench::set_pixels(state, static_cast<int64_t>(to.width) * to.height);
 }
 
-void scale_grow(benchmark::State &state)
-{
-    scale(state, bench::scale_small, bench::scale_large);
-}
-
-void scale_shrink(benchmark::State &state)
-{
-    scale(state, bench::scale_large, bench::scale_small);
-}
-
 void copy_region(benchmark::State &state)
 {
     buffer view(bench::copy_rect, 8);
@@ -154,8 +144,7 @@ void reduce_colours(benchmark::State &state)
 }
 
 const bool registered = [] {
-    bench::add("scale_grow", "pixmora", scale_grow);
-    bench::add("scale_shrink", "pixmora", scale_shrink);
+    bench::add_scale_cases("pixmora", scale);
     bench::add("copy_region", "pixmora", copy_region);
     bench::add("paste_8to32", "pixmora", paste_8to32);
     bench::add("reduce_colours", "pixmora", reduce_colours);

@@ -1,23 +1,42 @@
 #!/bin/sh
-# Builds the benchmarks in build-bench, runs ours with the C and C++ peers,
-# times Pillow, and prints the ratio table. Extra arguments go to
-# pixmora_bench (for example --benchmark_min_time=1).
+# Builds the benchmarks in build-bench, runs ours with the C and C++ peers
+# (Allegro 4 in a program of its own), times Pillow and whole demo frames,
+# and prints the table of ratios from this one run; the bar chart goes to
+# docs/bench.png (BENCH_CHART overrides). Extra arguments go to every
+# benchmark program; without any, each benchmark is repeated five times and
+# its median kept, which steadies the figures on a busy machine.
 set -eu
 cd "$(dirname "$0")/.."
 build=build-bench
+chart=${BENCH_CHART:-docs/bench.png}
+if [ $# -eq 0 ]; then
+    set -- --benchmark_repetitions=5 --benchmark_min_time=0.1
+fi
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DPIXMORA_BENCH=ON -DPIXMORA_TESTS=OFF >/dev/null
 cmake --build "$build" -j2 --target pixmora_bench frame_bench >/dev/null
+# Built when Allegro 4 was found.
+cmake --build "$build" -j2 --target allegro4_bench >/dev/null 2>&1 || true
 
-results="$build/bench/results.json"
-# pixmora_bench leaves the PCX pictures it decodes here, for Pillow.
-pictures="$build/bench/pcx"
+out="$build/bench"
+echo "CPU: $(lscpu 2>/dev/null | sed -n 's/^Model name: *//p' | head -n 1), load: $(cut -d' ' -f1-3 /proc/loadavg 2>/dev/null)"
+# pixmora_bench leaves the PCX pictures it decodes here, for Allegro 4 and Pillow.
+pictures="$out/pcx"
 rm -rf "$pictures"
+results="$out/results.json"
 PIXMORA_BENCH_PCX_DIR="$pictures" "$build/bench/pixmora_bench" --benchmark_out="$results" \
     --benchmark_out_format=json "$@"
+allegro4=""
+if [ -x "$build/bench/allegro4_bench" ]; then
+    allegro4="$out/allegro4.json"
+    PIXMORA_BENCH_PCX_DIR="$pictures" "$build/bench/allegro4_bench" --benchmark_out="$allegro4" \
+        --benchmark_out_format=json "$@"
+fi
+frames="$out/frames.json"
+"$build/bench/frame_bench" --benchmark_out="$frames" --benchmark_out_format=json "$@"
 
 # Pillow may live under another interpreter than the first python3 on PATH.
-pillow="$build/bench/pillow.txt"
+pillow="$out/pillow.txt"
 : >"$pillow"
 found=""
 for python in ${PYTHON:-} $(which -a python3 2>/dev/null); do
@@ -33,9 +52,15 @@ else
     echo "Pillow not found; its column is left out"
 fi
 
+# The chart needs matplotlib, which may also live under another interpreter.
+report=python3
+for python in ${PYTHON:-} $(which -a python3 2>/dev/null); do
+    if "$python" -c "import matplotlib" 2>/dev/null; then
+        report="$python"
+        break
+    fi
+done
 echo
-python3 bench/ratio_table.py "$results" "$pillow"
-
-echo
-echo "Whole demo frames on the software display:"
-"$build/bench/frame_bench"
+"$report" bench/ratio_table.py --chart "$chart" "$results" $allegro4 "$frames" "$pillow"
+"$report" bench/ratio_table.py --markdown "$results" $allegro4 "$frames" "$pillow" >"$out/table.md"
+echo "Chart: $chart; Markdown table: $out/table.md"

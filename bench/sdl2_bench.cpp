@@ -57,16 +57,6 @@ void scale(benchmark::State &state, extent from, extent to)
     bench::set_pixels(state, static_cast<int64_t>(to.width) * to.height);
 }
 
-void scale_grow(benchmark::State &state)
-{
-    scale(state, bench::scale_small, bench::scale_large);
-}
-
-void scale_shrink(benchmark::State &state)
-{
-    scale(state, bench::scale_large, bench::scale_small);
-}
-
 // Both surfaces carry the same palette, so the blit is a plain byte copy.
 void copy_region(benchmark::State &state)
 {
@@ -116,8 +106,7 @@ void paste_8to32(benchmark::State &state)
 }
 
 const bool registered = [] {
-    bench::add("scale_grow", "sdl2", scale_grow);
-    bench::add("scale_shrink", "sdl2", scale_shrink);
+    bench::add_scale_cases("sdl2", scale);
     bench::add("copy_region", "sdl2", copy_region);
     bench::add("paste_8to32", "sdl2", paste_8to32);
     return true;

@@ -1,5 +1,11 @@
 #include "demo/shell.h"
 
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
 #include "demo/animation.h"
 #include "demo/buffer_object.h"
 #include "platform/platform.h"
@@ -7,6 +13,78 @@
 namespace demo {
 
 shell_globals shell;
+
+int64_t window_port::now()
+{
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+const char *const usage = "options: --fps N (frames per second, 0 to 1000; 0 runs frames back to back), "
+                          "--stats (frame rate and frame times on standard error at exit)";
+
+bool parse_options(int argc, const char *const *argv, shell_options &options, std::string &error)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--stats") == 0) {
+            options.stats = true;
+        } else if (std::strcmp(argv[i], "--fps") == 0 && i + 1 < argc) {
+            const char *text = argv[++i];
+            char *end = nullptr;
+            long rate = std::strtol(text, &end, 10);
+            if (end == text || *end != '\0' || rate < 0 || rate > 1000) {
+                error = std::string("--fps wants a whole number from 0 to 1000, not \"") + text + "\"";
+                return false;
+            }
+            options.frames_per_second = static_cast<int32_t>(rate);
+        } else {
+            error = std::string("unknown option \"") + argv[i] + "\"";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool parse_command_line(const char *line, shell_options &options, std::string &error)
+{
+    std::vector<std::string> words{""}; // in place of the program's name
+    for (const char *c = line; *c != '\0';) {
+        if (*c == ' ' || *c == '\t') {
+            ++c;
+            continue;
+        }
+        const char *start = c;
+        while (*c != '\0' && *c != ' ' && *c != '\t')
+            ++c;
+        words.emplace_back(start, c);
+    }
+    std::vector<const char *> argv;
+    for (const auto &word : words)
+        argv.push_back(word.c_str());
+    return parse_options(static_cast<int>(argv.size()), argv.data(), options, error);
+}
+
+void frame_stats::record(int64_t start, int64_t end)
+{
+    if (frames == 0)
+        first_start = start;
+    last_start = start;
+    ++frames;
+    total_time += end - start;
+    if (end - start > worst_time)
+        worst_time = end - start;
+}
+
+std::string frame_stats::report() const
+{
+    double seconds = static_cast<double>(last_start - first_start) / 1e6;
+    double rate = seconds > 0.0 ? static_cast<double>(frames - 1) / seconds : 0.0;
+    double mean = frames == 0 ? 0.0 : static_cast<double>(total_time) / static_cast<double>(frames) / 1e3;
+    char text[160];
+    std::snprintf(text, sizeof text, "%lld frames in %.2f s: %.1f frames/s; frame time mean %.3f ms, worst %.3f ms",
+                  static_cast<long long>(frames), seconds, rate, mean, static_cast<double>(worst_time) / 1e3);
+    return text;
+}
 
 void reset_shell()
 {
@@ -53,15 +131,33 @@ void on_paint()
     shell.port->end_paint();
 }
 
+void on_hidden(bool hidden)
+{
+    shell.hidden = hidden;
+}
+
 void idle_step()
 {
     advance_frame();
     shell.port->frame_presented();
 }
 
+int64_t run_due_frame(int64_t now)
+{
+    if (shell.hidden || shell.client_width <= 0 || shell.client_height <= 0)
+        return -1;
+    if (!shell.clock.take_frame(now))
+        return shell.clock.wait(now);
+    idle_step();
+    shell.stats.record(now, shell.port->now());
+    return 0;
+}
+
 int32_t run(window_port &port)
 {
     shell.port = &port;
+    shell.clock = frame_clock(shell.options.frames_per_second);
+    shell.stats = frame_stats{};
     if (!port.open())
         return -1;
 
@@ -78,10 +174,17 @@ int32_t run(window_port &port)
         port.show();
         prepare_panorama();
 
+        // Never spins: with no event waiting and no frame due, the port
+        // waits for whichever comes first.
         while (!shell.quit_posted) {
-            if (!port.dispatch_waiting_event())
-                idle_step();
+            if (port.dispatch_waiting_event())
+                continue;
+            int64_t wait = run_due_frame(port.now());
+            if (wait != 0)
+                port.wait_for_event(wait);
         }
+        if (shell.options.stats)
+            std::fprintf(stderr, "%s\n", shell.stats.report().c_str());
         code = shell.quit_code;
         shell.view_object = nullptr;
         shell.panorama_object = nullptr;

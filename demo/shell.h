@@ -1,11 +1,14 @@
-// The application shell: the window's five events, the idle step and the
-// entry that runs them. All of the shell's logic lives here; a window system
-// (a window_port) only opens the window, delivers events and puts the
-// software display's client surface on screen.
+// The application shell: the window's events, the frame clock, the idle
+// step and the entry that runs them. All of the shell's logic lives here; a
+// window system (a window_port) only opens the window, delivers events,
+// waits for them, tells the time and puts the software display's client
+// surface on screen.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
+#include "demo/frame_clock.h"
 #include "demo/program_path.h"
 #include <pixmora/pixmora.h>
 
@@ -26,6 +29,13 @@ public:
     virtual void show() = 0;
     // Takes one waiting event and delivers it; false when none is waiting.
     virtual bool dispatch_waiting_event() = 0;
+    // Blocks until an event is waiting or timeout microseconds have passed,
+    // whichever comes first; a negative timeout waits for an event only. The
+    // event stays waiting for dispatch_waiting_event.
+    virtual void wait_for_event(int64_t timeout) = 0;
+    // The time in microseconds from any fixed origin, never going back (a
+    // steady clock unless the port has a time of its own).
+    virtual int64_t now();
 
     // The window's own device context (taken once, in on_create).
     virtual pm_hdc get_dc() = 0;
@@ -37,6 +47,33 @@ public:
     virtual void end_paint() = 0;
     // Called after each idle frame's presentation to show the result.
     virtual void frame_presented() = 0;
+};
+
+// What the command line chooses.
+struct shell_options {
+    int32_t frames_per_second = default_frames_per_second; // 0: frames back to back
+    bool stats = false; // frame rate and frame times on standard error at exit
+};
+
+// Reads --fps N and --stats. False, with a message in error, for anything
+// else.
+bool parse_options(int argc, const char *const *argv, shell_options &options, std::string &error);
+// The same from one line of words separated by spaces (a Windows command line).
+bool parse_command_line(const char *line, shell_options &options, std::string &error);
+extern const char *const usage;
+
+// Frame times, for --stats.
+struct frame_stats {
+    int64_t frames = 0;
+    int64_t first_start = 0; // when the first frame began
+    int64_t last_start = 0;  // when the last one began
+    int64_t total_time = 0;  // time spent in frames
+    int64_t worst_time = 0;
+
+    void record(int64_t start, int64_t end);
+    // "N frames in S s: F frames/s; frame time mean M ms, worst W ms", the
+    // rate from the first frame's start to the last one's.
+    std::string report() const;
 };
 
 // The shell's globals, all zero at start.
@@ -53,6 +90,10 @@ struct shell_globals {
     int32_t quit_code = 0;                    // the code the quit was posted with
     window_port *port = nullptr;              // the window system in use
     program_file_source program_file = program_file_name; // where the program file is found
+    bool hidden = false;                      // minimised or unmapped: no frames run
+    shell_options options;                    // from the command line
+    frame_clock clock;                        // paces the frames, made from options in run
+    frame_stats stats;                        // the frames run so far
 };
 extern shell_globals shell;
 
@@ -66,17 +107,26 @@ void on_destroy();                             // deletes the palette, releases 
 void on_size(int32_t width, int32_t height);   // records the client size
 void on_focus();                               // realizes the palette again and asks for a full repaint
 void on_paint();                               // presents the view onto the whole client area
+void on_hidden(bool hidden);                   // minimised or unmapped (true), shown again (false)
 
 // Stretches columns 0..319, rows 0..199 of the active buffer onto the whole
 // client area (the paint handler and every frame present this way).
 void present_view();
 
-// One pass of the loop with no event waiting: the next frame, shown.
+// The next frame, shown.
 void idle_step();
 
+// With no event waiting: runs the frame that is due at now, if the window
+// shows anything. Returns how long to wait for the next one in
+// microseconds: 0 to look again at once, -1 when no frame can run (hidden,
+// or no client area) and only an event can change that. A port driven by
+// the display's refresh calls it on each refresh.
+int64_t run_due_frame(int64_t now);
+
 // The entry: opens the window through port, owns the two buffer objects,
-// prepares the panorama and runs the loop until quit. Returns the quit
-// code, or -1 when the window cannot be opened.
+// prepares the panorama and runs the loop until quit: events first, then
+// the frame that is due, else the port waits for the next frame or event.
+// Returns the quit code, or -1 when the window cannot be opened.
 int32_t run(window_port &port);
 
 } // namespace demo

@@ -124,9 +124,13 @@ void free_slot(int32_t slot)
 
 int32_t pm_buffer_create(int32_t width, int32_t height)
 {
+    // Before start-up, or after the shut-down that took effect, the slot
+    // table is not the library's to fill: the next start-up clears it.
+    if (!pm_state.started)
+        return PM_BUFFER_CANNOT_CREATE;
     const int32_t slot = lowest_free_slot();
     if (slot < 0)
-        return -1;
+        return PM_BUFFER_NO_FREE_SLOT;
 
     const int32_t depth = pm_state.new_buffer_depth;
     if (!valid_depth(depth) || width < 1 || height < 1 || width > INT32_MAX - 3)
@@ -183,9 +187,9 @@ int32_t pm_set_new_buffer_depth(int32_t depth)
 int32_t pm_buffer_activate(int32_t handle)
 {
     if (static_cast<uint32_t>(handle) >= PM_SLOTS)
-        return -1;
+        return PM_BUFFER_BAD_HANDLE;
     if (pm_state.slot_bits[handle] == nullptr)
-        return -2;
+        return PM_BUFFER_FREE_SLOT;
 
     if (pm_state.slot_bitmap[handle] != nullptr) {
         pm_hgdiobj previous = platform::select_object(pm_state.memory_dc, pm_state.slot_bitmap[handle]);

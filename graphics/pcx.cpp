@@ -1,17 +1,22 @@
 // Loading PCX pictures into the active buffer, from a file or from memory.
 //
-// The road of one picture: read and check the header, place the picture and
-// cut it against the buffer, pick the row converter for (source format,
-// buffer depth) once, then decode the run-length scanlines one by one and
-// convert each into a buffer row, top row first. The picture's palette is
-// applied before the pixels in 16-, 24- and 32-bit buffers (their pixels go
-// through pixel_lookup) and after them in 8-bit buffers (colour reduction
-// must see the pixels).
+// The road of one picture, in the order of this file: read the header and
+// check it, place the picture and cut it against the buffer, decode the
+// run-length scanlines one by one and convert each into a buffer row, top
+// row first, with the row converter picked once for (source format, buffer
+// depth); then the palette. The picture's palette is applied before the
+// pixels in 16-, 24- and 32-bit buffers (their pixels go through
+// pixel_lookup) and after them in 8-bit buffers (colour reduction must see
+// the pixels).
 #include "graphics/pcx.h"
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "graphics/internal.h"
 #include <pixmora/pixmora.h>
@@ -19,32 +24,91 @@
 
 namespace pm {
 
-namespace {
+pcx_fast_paths pcx_fast;
 
-constexpr int32_t pcx_result_done = 0;
-constexpr int32_t pcx_result_cannot_open = 1;
-constexpr int32_t pcx_result_unreadable = 2;
-constexpr int32_t pcx_result_no_converter = 3;
-constexpr int32_t pcx_result_out_of_memory = 4;
+namespace {
 
 // Monochrome and 16-colour pictures in an 8-bit buffer stand clear of the
 // ten low static colours of a palette display.
 constexpr uint8_t pcx_static_colours = 10;
 
-pcx_format pcx_classify(int32_t planes, int32_t bits_per_pixel)
+// ---- Header -------------------------------------------------------------------
+
+// What a load holds while it runs; released and restored on every return.
+class pcx_load_scope {
+public:
+    pcx_load_scope() : saved_input_block_(pm_state.input_block) {}
+    ~pcx_load_scope()
+    {
+        if (scanline_block_ != nullptr) {
+            platform::global_unlock(scanline_block_);
+            platform::global_free(scanline_block_);
+        }
+        if (file_opened_) {
+            platform::file_close(pm_state.file_handle);
+            pm_state.file_handle = nullptr;
+        }
+        pm_state.input_block = saved_input_block_;
+    }
+    pcx_load_scope(const pcx_load_scope &) = delete;
+    pcx_load_scope &operator=(const pcx_load_scope &) = delete;
+
+    // Opens the picture's file into file_handle; false when it cannot be opened.
+    bool open_file(const char *name)
+    {
+        pm_state.file_handle = name != nullptr ? platform::file_open_read(name) : nullptr;
+        file_opened_ = pm_state.file_handle != nullptr;
+        return file_opened_;
+    }
+
+    // A zero-filled scanline buffer with its spare bytes; null when out of memory.
+    uint8_t *allocate_scanline(int32_t length)
+    {
+        const uint64_t size = static_cast<uint64_t>(length) + pcx_scanline_spare;
+        scanline_block_ = platform::global_alloc(platform::gmem_zeroinit, size);
+        if (scanline_block_ == nullptr)
+            return nullptr;
+        return static_cast<uint8_t *>(platform::global_lock(scanline_block_));
+    }
+
+private:
+    uint8_t *saved_input_block_;
+    bool file_opened_ = false;
+    pm_hglobal scanline_block_ = nullptr;
+};
+
+// Reads the header into pcx_header and sets up the stream. Returns 0, or the
+// result that ends the load.
+int32_t pcx_open(const char *name, int32_t flags, pcx_stream &stream, pcx_load_scope &scope)
 {
-    if (planes == 4)
-        return pcx_format::planar16;
-    if (planes == 3)
-        return pcx_format::planar24;
-    if (bits_per_pixel == 8)
-        return pcx_format::indexed8;
-    if (bits_per_pixel == 1)
-        return pcx_format::mono;
-    return pcx_format::none;
+    stream = pcx_stream{};
+    if ((flags & pcx_from_memory) != 0) {
+        if (pm_state.input_block == nullptr || pm_state.input_block_size < static_cast<uint32_t>(pcx_header_size))
+            return PM_PCX_INVALID;
+        stream.picture = pm_state.input_block;
+        stream.picture_size = pm_state.input_block_size;
+        std::memcpy(pm_state.pcx_header, stream.picture, pcx_header_size);
+        pm_state.input_block += pcx_header_size;
+        stream.position = pm_state.input_block;
+        stream.left = stream.picture_size - pcx_header_size;
+        return PM_PCX_OK;
+    }
+    // Whatever the input block describes, file data always goes to read_buffer.
+    pm_state.input_block = pm_state.read_buffer;
+    if (!scope.open_file(name))
+        return PM_PCX_OPEN_FAILED;
+    uint32_t got = 0;
+    if (!platform::file_read(pm_state.file_handle, pm_state.pcx_header, pcx_header_size, &got))
+        got = 0;
+    pm_state.bytes_read = got;
+    if (got < static_cast<uint32_t>(pcx_header_size))
+        return PM_PCX_INVALID;
+    stream.position = pm_state.read_buffer;
+    stream.left = 0; // the first decode begins with a refill
+    return PM_PCX_OK;
 }
 
-// ---- Placement and cutting ------------------------------------------------
+// ---- Placement and cutting ------------------------------------------------------
 
 // The part of the picture that lies inside the buffer.
 struct pcx_placement {
@@ -80,7 +144,49 @@ bool pcx_place(const pcx_picture &picture, int32_t flags, pcx_placement &place)
            pcx_cut_span(y, picture.height, pm_state.active_height, place.top, place.rows, place.first_row);
 }
 
-// ---- Row converters ---------------------------------------------------------
+// ---- Decoding -----------------------------------------------------------------
+
+// Tokens are stored as whole 8-byte words where the data allows: the bytes a
+// word writes past a token are decoded again by the tokens that follow.
+constexpr bool pcx_words_little_endian = std::endian::native == std::endian::little;
+
+// Photographs decode to many stretches of one or two bytes, for which a
+// library call costs more than the bytes.
+inline void pcx_copy_bytes(uint8_t *out, const uint8_t *in, uint32_t count)
+{
+    if (count > 8) {
+        std::memcpy(out, in, count);
+        return;
+    }
+    for (uint32_t i = 0; i < count; ++i)
+        out[i] = in[i];
+}
+
+// Stores exactly `count` bytes of one value: runs longer than a word as
+// words, the last one ending with the run, so that nothing past it is touched.
+inline void pcx_fill_bytes(uint8_t *out, uint8_t value, uint32_t count)
+{
+    if (count <= 8) {
+        for (uint32_t i = 0; i < count; ++i)
+            out[i] = value;
+        return;
+    }
+#if defined(__SSE2__)
+    if (count > 16) {
+        const __m128i wide = _mm_set1_epi8(static_cast<char>(value));
+        for (uint32_t i = 0; i + 16 < count; i += 16)
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), wide);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + count - 16), wide);
+        return;
+    }
+#endif
+    const uint64_t word = 0x0101010101010101u * value;
+    for (uint32_t i = 0; i + 8 < count; i += 8)
+        std::memcpy(out + i, &word, 8);
+    std::memcpy(out + count - 8, &word, 8);
+}
+
+// ---- Conversion ---------------------------------------------------------------
 
 // Writes `count` pixels of a decoded scanline, from picture column `first` on,
 // to a buffer row. Indexed sources in 16-, 24- and 32-bit buffers take each
@@ -200,19 +306,78 @@ void pcx_convert_planar24(const uint8_t *scanline, uint8_t *row, int32_t first, 
         pcx_put_rgb<Bytes>(row, red[k], green[k], blue[k]);
 }
 
+// 256 colours into 32 bits, eight pixels at a time: pictures with areas of
+// one colour give groups of eight equal indices, which take one table read.
+void pcx_convert_indexed8_wide(const uint8_t *scanline, uint8_t *row, int32_t first, int32_t count, int32_t,
+                               const uint32_t *pixels)
+{
+    const uint8_t *index = scanline + first;
+    int32_t k = 0;
+    for (; k + 8 <= count; k += 8, row += 32) {
+        uint64_t group;
+        std::memcpy(&group, index + k, 8);
+        if (group == 0x0101010101010101u * (group & 0xFF)) {
+            const uint64_t pair = 0x0000000100000001u * pixels[group & 0xFF];
+            for (int32_t i = 0; i < 32; i += 8)
+                std::memcpy(row + i, &pair, 8);
+            continue;
+        }
+        for (int32_t i = 0; i < 8; ++i)
+            std::memcpy(row + 4 * i, &pixels[index[k + i]], 4);
+    }
+    for (; k < count; ++k, row += 4)
+        std::memcpy(row, &pixels[index[k]], 4);
+}
+
+#if defined(__SSE2__)
+// Three planes into 32-bit pixels, sixteen at a time: interleaving blue
+// with green and red with zero gives byte pairs, and interleaving those
+// pairs gives the pixels B, G, R, 0.
+void pcx_convert_planar24_wide(const uint8_t *scanline, uint8_t *row, int32_t first, int32_t count,
+                               int32_t bytes_per_line, const uint32_t *pixels)
+{
+    const uint8_t *red = scanline + first;
+    const uint8_t *green = red + bytes_per_line;
+    const uint8_t *blue = green + bytes_per_line;
+    const __m128i zero = _mm_setzero_si128();
+    int32_t k = 0;
+    for (; k + 16 <= count; k += 16, row += 64) {
+        const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i *>(red + k));
+        const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i *>(green + k));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(blue + k));
+        const __m128i bg_low = _mm_unpacklo_epi8(b, g);
+        const __m128i bg_high = _mm_unpackhi_epi8(b, g);
+        const __m128i r0_low = _mm_unpacklo_epi8(r, zero);
+        const __m128i r0_high = _mm_unpackhi_epi8(r, zero);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(row), _mm_unpacklo_epi16(bg_low, r0_low));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(row + 16), _mm_unpackhi_epi16(bg_low, r0_low));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(row + 32), _mm_unpacklo_epi16(bg_high, r0_high));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(row + 48), _mm_unpackhi_epi16(bg_high, r0_high));
+    }
+    pcx_convert_planar24<4>(scanline, row, first + k, count - k, bytes_per_line, pixels);
+}
+#endif
+
 template <int32_t Bytes> pcx_row_converter pcx_converter_for(pcx_format format)
 {
     switch (format) {
     case pcx_format::planar16:
         return &pcx_convert_indexed<pcx_planar16_source, Bytes>;
     case pcx_format::planar24:
-        if constexpr (Bytes == 1)
+        if constexpr (Bytes == 1) {
             return nullptr; // an 8-bit buffer cannot hold 24-bit colours
-        else
+        } else {
+#if defined(__SSE2__)
+            if (Bytes == 4 && pcx_fast.wide_rows)
+                return &pcx_convert_planar24_wide;
+#endif
             return &pcx_convert_planar24<Bytes>;
+        }
     case pcx_format::indexed8:
         if constexpr (Bytes == 1)
             return &pcx_copy_indexed8;
+        else if (Bytes == 4 && pcx_fast.wide_rows)
+            return &pcx_convert_indexed8_wide;
         else
             return &pcx_convert_indexed<pcx_indexed8_source, Bytes>;
     case pcx_format::mono:
@@ -238,7 +403,75 @@ pcx_row_converter pcx_choose_converter(pcx_format format, int32_t depth)
     }
 }
 
-// ---- Trailer palette --------------------------------------------------------
+// ---- Rows -----------------------------------------------------------------------
+
+// How far past a picture's width decoding straight into a buffer row may
+// write and read: the pad bytes of a scanline (at most pcx_direct_pad) and
+// the decoder's spare bytes.
+constexpr int32_t pcx_direct_pad = 16;
+constexpr int32_t pcx_direct_reach = pcx_direct_pad + pcx_scanline_spare;
+
+// Decodes one scanline of a 256-colour picture straight into its 8-bit
+// buffer row, which then holds the scanline. The decoder writes past the
+// picture's width (pad bytes, the end of a run crossing into the next
+// scanline, the reach of word stores), so the bytes there are kept aside
+// and put back; a run's excess goes to the start of `scanline`, where the
+// next scanline takes its carried bytes from. When the input ends, the rest
+// of the row repeats `previous`, the last scanline.
+void pcx_decode_into_row(pcx_stream &stream, uint8_t *row, int32_t width, int32_t length, uint8_t *scanline,
+                         const uint8_t *previous)
+{
+    uint8_t *after = row + width;
+    uint8_t kept[pcx_direct_reach];
+    std::memcpy(kept, after, sizeof kept);
+    std::memcpy(row, scanline, static_cast<size_t>(stream.carry));
+    const int32_t decoded = pcx_decode_scanline(stream, row, length);
+    std::memcpy(scanline, row + length, static_cast<size_t>(stream.carry));
+    std::memcpy(after, kept, sizeof kept); // may be the start of `previous`
+    if (decoded < width)
+        std::memcpy(row + decoded, previous + decoded, static_cast<size_t>(width - decoded));
+}
+
+// Decodes the picture's rows down to the last one drawn and converts those
+// inside the buffer. Rows above the buffer are decoded and dropped so that
+// the stream stays in step.
+void pcx_draw_rows(pcx_stream &stream, const pcx_picture &picture, const pcx_placement &place,
+                   pcx_row_converter convert, uint8_t *scanline, const uint32_t *pixels)
+{
+    const int32_t length = picture.planes * picture.bytes_per_line;
+    const int32_t bytes = pcx_destination_bytes(pm_state.active_depth);
+    const bool direct = pcx_fast.direct_rows && convert == &pcx_copy_indexed8 && place.first_column == 0 &&
+                        place.columns == picture.width && length - picture.width <= pcx_direct_pad;
+    const uint8_t *const bits_end =
+        pm_state.active_bits + static_cast<std::ptrdiff_t>(pm_state.active_stride) * pm_state.active_height;
+    const uint8_t *previous = scanline; // where the last scanline's bytes lie
+    const int32_t last_row = place.first_row + place.rows;
+    for (int32_t r = 0; r < last_row; ++r) {
+        uint8_t *row = nullptr;
+        if (r >= place.first_row)
+            row = pixel_address(pm_state.active_bits, pm_state.active_max_y, pm_state.active_stride, place.left,
+                                place.top + (r - place.first_row), bytes);
+        // Only rows whose reach stays inside the buffer's memory; the top
+        // one, which comes first, may not.
+        if (direct && row != nullptr && bits_end - row >= picture.width + pcx_direct_reach) {
+            pcx_decode_into_row(stream, row, picture.width, length, scanline, previous);
+            previous = row;
+            continue;
+        }
+        if (previous != scanline) {
+            std::memcpy(scanline + stream.carry, previous + stream.carry,
+                        static_cast<size_t>(std::max(0, picture.width - stream.carry)));
+            previous = scanline;
+        }
+        pcx_decode_scanline(stream, scanline, length);
+        if (row != nullptr)
+            convert(scanline, row, place.first_column, place.columns, picture.bytes_per_line, pixels);
+        if (stream.carry > 0)
+            std::memmove(scanline, scanline + length, static_cast<size_t>(stream.carry));
+    }
+}
+
+// ---- Palette ------------------------------------------------------------------
 
 // Reads the last 769 bytes of the picture into scratch_area and tells whether
 // they are a trailer palette. A trailer that would reach into the header is
@@ -265,124 +498,28 @@ bool pcx_read_trailer(const pcx_stream &stream)
     return whole && trailer[0] == pcx_trailer_marker;
 }
 
-// ---- The load ---------------------------------------------------------------
-
-// What a load holds while it runs; released and restored on every return.
-class pcx_load_scope {
-public:
-    pcx_load_scope() : saved_input_block_(pm_state.input_block) {}
-    ~pcx_load_scope()
-    {
-        if (scanline_block_ != nullptr) {
-            platform::global_unlock(scanline_block_);
-            platform::global_free(scanline_block_);
-        }
-        if (file_opened_) {
-            platform::file_close(pm_state.file_handle);
-            pm_state.file_handle = nullptr;
-        }
-        pm_state.input_block = saved_input_block_;
-    }
-    pcx_load_scope(const pcx_load_scope &) = delete;
-    pcx_load_scope &operator=(const pcx_load_scope &) = delete;
-
-    // Opens the picture's file into file_handle; false when it cannot be opened.
-    bool open_file(const char *name)
-    {
-        pm_state.file_handle = name != nullptr ? platform::file_open_read(name) : nullptr;
-        file_opened_ = pm_state.file_handle != nullptr;
-        return file_opened_;
-    }
-
-    // A zero-filled scanline buffer with its spare bytes; null when out of memory.
-    uint8_t *allocate_scanline(int32_t length)
-    {
-        const uint64_t size = static_cast<uint64_t>(length) + pcx_scanline_spare;
-        scanline_block_ = platform::global_alloc(platform::gmem_zeroinit, size);
-        if (scanline_block_ == nullptr)
-            return nullptr;
-        return static_cast<uint8_t *>(platform::global_lock(scanline_block_));
-    }
-
-private:
-    uint8_t *saved_input_block_;
-    bool file_opened_ = false;
-    pm_hglobal scanline_block_ = nullptr;
-};
-
-// Reads the header into pcx_header and sets up the stream. Returns 0, or the
-// result that ends the load.
-int32_t pcx_open(const char *name, int32_t flags, pcx_stream &stream, pcx_load_scope &scope)
-{
-    stream = pcx_stream{};
-    if ((flags & pcx_from_memory) != 0) {
-        if (pm_state.input_block == nullptr || pm_state.input_block_size < static_cast<uint32_t>(pcx_header_size))
-            return pcx_result_unreadable;
-        stream.picture = pm_state.input_block;
-        stream.picture_size = pm_state.input_block_size;
-        std::memcpy(pm_state.pcx_header, stream.picture, pcx_header_size);
-        pm_state.input_block += pcx_header_size;
-        stream.position = pm_state.input_block;
-        stream.left = stream.picture_size - pcx_header_size;
-        return pcx_result_done;
-    }
-    // Whatever the input block describes, file data always goes to read_buffer.
-    pm_state.input_block = pm_state.read_buffer;
-    if (!scope.open_file(name))
-        return pcx_result_cannot_open;
-    uint32_t got = 0;
-    if (!platform::file_read(pm_state.file_handle, pm_state.pcx_header, pcx_header_size, &got))
-        got = 0;
-    pm_state.bytes_read = got;
-    if (got < static_cast<uint32_t>(pcx_header_size))
-        return pcx_result_unreadable;
-    stream.position = pm_state.read_buffer;
-    stream.left = 0; // the first decode begins with a refill
-    return pcx_result_done;
-}
-
-// Decodes the picture's rows down to the last one drawn and converts those
-// inside the buffer. Rows above the buffer are decoded and dropped so that
-// the stream stays in step.
-void pcx_draw_rows(pcx_stream &stream, const pcx_picture &picture, const pcx_placement &place,
-                   pcx_row_converter convert, uint8_t *scanline, const uint32_t *pixels)
-{
-    const int32_t length = picture.planes * picture.bytes_per_line;
-    const int32_t bytes = pcx_destination_bytes(pm_state.active_depth);
-    const int32_t last_row = place.first_row + place.rows;
-    for (int32_t r = 0; r < last_row; ++r) {
-        pcx_decode_scanline(stream, scanline, length);
-        if (r >= place.first_row) {
-            const int32_t buffer_row = place.top + (r - place.first_row);
-            uint8_t *row = pixel_address(pm_state.active_bits, pm_state.active_max_y, pm_state.active_stride,
-                                         place.left, buffer_row, bytes);
-            convert(scanline, row, place.first_column, place.columns, picture.bytes_per_line, pixels);
-        }
-        if (stream.carry > 0)
-            std::memmove(scanline, scanline + length, static_cast<size_t>(stream.carry));
-    }
-}
+// ---- The load -----------------------------------------------------------------
 
 int32_t pcx_load(const char *name, int32_t flags, pcx_load_scope &scope)
 {
     pcx_stream stream;
-    if (const int32_t opened = pcx_open(name, flags, stream, scope); opened != pcx_result_done)
+    if (const int32_t opened = pcx_open(name, flags, stream, scope); opened != PM_PCX_OK)
         return opened;
     if (pm_state.pcx_header[0] != pcx_manufacturer)
-        return pcx_result_unreadable;
+        return PM_PCX_INVALID;
     const pcx_picture picture = pcx_parse_header(pm_state.pcx_header);
     if (!pcx_readable(picture))
-        return pcx_result_unreadable;
+        return PM_PCX_INVALID;
 
     pcx_placement place{};
     if (!pcx_place(picture, flags, place))
-        return pcx_result_done;
+        return PM_PCX_OK;
     const pcx_row_converter convert = pcx_choose_converter(picture.format, pm_state.active_depth);
     if (convert == nullptr)
-        return pcx_result_no_converter;
+        return PM_PCX_UNSUPPORTED;
     uint8_t *scanline = scope.allocate_scanline(picture.planes * picture.bytes_per_line);
     if (scanline == nullptr)
-        return pcx_result_out_of_memory;
+        return PM_PCX_NO_MEMORY;
 
     const bool indexed_buffer = pm_state.active_depth == 8;
     uint32_t pixels[256];
@@ -393,80 +530,12 @@ int32_t pcx_load(const char *name, int32_t flags, pcx_load_scope &scope)
     pcx_draw_rows(stream, picture, place, convert, scanline, pixels);
     if (indexed_buffer)
         pcx_apply_palette(stream, picture, flags);
-    return pcx_result_done;
+    return PM_PCX_OK;
 }
 
 } // namespace
 
-pcx_picture pcx_parse_header(const uint8_t header[pcx_header_size])
-{
-    pcx_header_layout fields;
-    std::memcpy(&fields, header, sizeof fields);
-    pcx_picture picture{};
-    picture.version = fields.version;
-    picture.bits_per_pixel = fields.bits_per_pixel;
-    picture.planes = fields.planes;
-    picture.bytes_per_line = pcx_le16(fields.bytes_per_line);
-    picture.x_min = pcx_le16(fields.x_min);
-    picture.y_min = pcx_le16(fields.y_min);
-    picture.width = pcx_le16(fields.x_max) - picture.x_min + 1;
-    picture.height = pcx_le16(fields.y_max) - picture.y_min + 1;
-    picture.format = pcx_classify(picture.planes, picture.bits_per_pixel);
-    return picture;
-}
-
-bool pcx_readable(const pcx_picture &picture)
-{
-    if (picture.width < 1 || picture.height < 1 || picture.planes < 1 || picture.bytes_per_line < 1)
-        return false;
-    switch (picture.format) {
-    case pcx_format::planar16:
-    case pcx_format::mono:
-        return picture.bytes_per_line >= (picture.width + 7) / 8;
-    case pcx_format::planar24:
-    case pcx_format::indexed8:
-        return picture.bytes_per_line >= picture.width;
-    case pcx_format::none:
-        break;
-    }
-    return true;
-}
-
-namespace {
-
-// Photographs decode to many stretches of one or two bytes, for which a
-// library call costs more than the bytes; longer ones go to memcpy/memset.
-constexpr uint32_t pcx_short_stretch = 8;
-
-inline void pcx_copy_bytes(uint8_t *out, const uint8_t *in, uint32_t count)
-{
-    if (count > pcx_short_stretch) {
-        std::memcpy(out, in, count);
-        return;
-    }
-    for (uint32_t i = 0; i < count; ++i)
-        out[i] = in[i];
-}
-
-inline void pcx_fill_bytes(uint8_t *out, uint8_t value, uint32_t count)
-{
-    if (count > pcx_short_stretch) {
-        std::memset(out, value, count);
-        return;
-    }
-    for (uint32_t i = 0; i < count; ++i)
-        out[i] = value;
-}
-
-} // namespace
-
-namespace {
-
-// Tokens are stored as whole 8-byte words where the data allows: the bytes a
-// word writes past a token are decoded again by the tokens that follow.
-constexpr bool pcx_words_little_endian = std::endian::native == std::endian::little;
-
-} // namespace
+// ---- Decoding -----------------------------------------------------------------
 
 uint32_t pcx_refill_input(pcx_stream &stream)
 {
@@ -531,6 +600,17 @@ int32_t pcx_decode_scanline(pcx_stream &stream, uint8_t *scanline, int32_t lengt
         in = stream.position;
         return left != 0;
     };
+    // A run: a count of 0 stores nothing; a run may pass the end of the
+    // scanline by up to 62 bytes, which the spare bytes take.
+    auto store_run = [&](uint32_t count, uint8_t value) {
+        if (pcx_words_little_endian && count <= 8) {
+            const uint64_t word = 0x0101010101010101u * value;
+            std::memcpy(out, &word, 8);
+        } else {
+            pcx_fill_bytes(out, value, count);
+        }
+        advance(count);
+    };
     bool ended = false;
     while (need > 0) {
         // Take the next token: a data byte below 0xC0, or a run (count in
@@ -551,6 +631,18 @@ int32_t pcx_decode_scanline(pcx_stream &stream, uint8_t *scanline, int32_t lengt
                 literal = run_bytes != 0 ? static_cast<uint32_t>(std::countr_zero(run_bytes)) >> 3 : 8;
                 literal = std::min(literal, static_cast<uint32_t>(need));
                 std::memcpy(out, &word, 8);
+                advance(literal);
+                in += literal;
+                left -= literal;
+                // A stretch shorter than a word that leaves the scanline
+                // unfinished stops at a run byte: take that run now, while
+                // its kind is known, rather than branch on it again.
+                if (literal < 8 && need > 0 && left >= 2) {
+                    store_run(in[0] & 0x3Fu, in[1]);
+                    in += 2;
+                    left -= 2;
+                }
+                continue;
             } else {
                 const uint32_t limit = std::min(left, static_cast<uint32_t>(need));
                 literal = 1;
@@ -563,8 +655,6 @@ int32_t pcx_decode_scanline(pcx_stream &stream, uint8_t *scanline, int32_t lengt
             left -= literal;
             continue;
         }
-        // A count of 0 stores nothing; a run may pass the end of the
-        // scanline by up to 62 bytes, which the spare bytes take.
         const auto count = static_cast<uint32_t>(token & 0x3F);
         ++in;
         --left;
@@ -574,13 +664,7 @@ int32_t pcx_decode_scanline(pcx_stream &stream, uint8_t *scanline, int32_t lengt
         }
         const uint8_t value = *in++;
         --left;
-        if (pcx_words_little_endian && count <= 8) {
-            const uint64_t word = 0x0101010101010101u * value;
-            std::memcpy(out, &word, 8);
-        } else {
-            pcx_fill_bytes(out, value, count);
-        }
-        advance(count);
+        store_run(count, value);
     }
     const int32_t decoded = static_cast<int32_t>(out - scanline);
     if (ended && pcx_words_little_endian) {
@@ -595,6 +679,8 @@ int32_t pcx_decode_scanline(pcx_stream &stream, uint8_t *scanline, int32_t lengt
     stream.carry = need < 0 ? -need : 0;
     return std::min(decoded, length);
 }
+
+// ---- Palette ------------------------------------------------------------------
 
 void pcx_set_palette_run(const uint8_t *rgb, int32_t colours)
 {
@@ -612,7 +698,7 @@ void pcx_apply_palette(const pcx_stream &stream, const pcx_picture &picture, int
 {
     if ((flags & pcx_keep_palette) != 0 || picture.planes == 3)
         return;
-    if (picture.version == 5 && pcx_read_trailer(stream)) {
+    if (picture.version == pcx_version_trailer && pcx_read_trailer(stream)) {
         uint8_t *rgb = pm_state.scratch_area + 1;
         if ((flags & pcx_no_reduction) == 0)
             pm_reduce_colours(pcx_static_colours, 236, rgb);

@@ -1,86 +1,27 @@
-// PCX loader internals, shared with the tests: the header layout, the input
-// stream with its run-length decoder, and the palette step.
+// PCX loader internals, shared with the tests: the input stream with its
+// run-length decoder, the fast paths' switches and the palette step. The
+// format itself is in pcx_format.h.
 #pragma once
 
-#include <bit>
-#include <cstddef>
 #include <cstdint>
 
+#include "graphics/pcx_format.h"
 #include <pixmora/pixmora.h>
 
 namespace pm {
 
-constexpr int32_t pcx_header_size = 128;
-constexpr int32_t pcx_trailer_size = 769; // the marker byte and 256 RGB triples
-constexpr uint8_t pcx_manufacturer = 0x0A;
-constexpr uint8_t pcx_trailer_marker = 0x0C;
 // Bytes after a scanline that take the end of a run crossing it (at most 62)
 // and the 8 bytes beyond that the decoder reads to keep track of what its
 // word stores cover.
 constexpr int32_t pcx_scanline_spare = 80;
 
-// The 128 header bytes as they lie in the file. Multi-byte fields are
-// little-endian; read them through pcx_le16.
-#pragma pack(push, 1)
-struct pcx_header_layout {
-    uint8_t manufacturer;   // 0x0A
-    uint8_t version;        // 5 means a trailer palette may follow the data
-    uint8_t encoding;       // not read: the data is always run-length decoded
-    uint8_t bits_per_pixel; // per plane
-    uint16_t x_min;         // the picture's window, inclusive
-    uint16_t y_min;
-    uint16_t x_max;
-    uint16_t y_max;
-    uint16_t h_dpi;
-    uint16_t v_dpi;
-    uint8_t colormap[48];    // the header palette: 16 RGB triples
-    uint8_t reserved;
-    uint8_t planes;          // NPlanes
-    uint16_t bytes_per_line; // bytes of one plane of one scanline
-    uint16_t palette_info;
-    uint16_t h_screen_size;
-    uint16_t v_screen_size;
-    uint8_t filler[54];
+// The loader's fast paths, all on unless a test turns one off to compare it
+// with the straightforward path.
+struct pcx_fast_paths {
+    bool direct_rows = true; // 256 colours into 8 bits, placed whole: decode straight into the buffer rows
+    bool wide_rows = true;   // convert rows several pixels at a time
 };
-#pragma pack(pop)
-static_assert(sizeof(pcx_header_layout) == pcx_header_size);
-static_assert(offsetof(pcx_header_layout, colormap) == 16);
-static_assert(offsetof(pcx_header_layout, planes) == 65);
-static_assert(offsetof(pcx_header_layout, bytes_per_line) == 66);
-
-constexpr uint16_t pcx_le16(uint16_t stored)
-{
-    if constexpr (std::endian::native == std::endian::big)
-        return static_cast<uint16_t>((stored >> 8) | (stored << 8));
-    return stored;
-}
-
-// The source formats that have row converters, in the order they are tested.
-enum class pcx_format {
-    planar16, // NPlanes 4: four planes of one bit per pixel
-    planar24, // NPlanes 3: red, green and blue planes of one byte per pixel
-    indexed8, // BitsPerPixel 8: one byte per pixel in plane 0
-    mono,     // BitsPerPixel 1: one bit per pixel in plane 0
-    none      // anything else
-};
-
-// What the loader takes from a header.
-struct pcx_picture {
-    int32_t version;
-    int32_t bits_per_pixel;
-    int32_t planes;
-    int32_t bytes_per_line;
-    int32_t x_min;
-    int32_t y_min;
-    int32_t width;  // Xmax - Xmin + 1; 0 or less for a bad window
-    int32_t height; // Ymax - Ymin + 1
-    pcx_format format;
-};
-
-pcx_picture pcx_parse_header(const uint8_t header[pcx_header_size]);
-// False when the picture cannot be decoded safely: an empty window, no
-// planes, BytesPerLine 0 or too small to hold a row of the window's width.
-bool pcx_readable(const pcx_picture &picture);
+extern pcx_fast_paths pcx_fast;
 
 // Where a load takes its bytes from, and how far the decoder has come.
 struct pcx_stream {

@@ -7,15 +7,14 @@
 #include <cstring>
 
 #include "graphics/internal.h"
+#include "graphics/pcx_format.h"
 #include <pixmora/pixmora.h>
 #include "platform/platform.h"
 
 namespace {
 
-constexpr int32_t pcx_header_size = 128;
-constexpr int32_t pcx_trailer_size = 769;
-constexpr uint8_t pcx_trailer_marker = 0x0C;
-constexpr int32_t pcx_max_run = 63;
+using namespace pm;
+
 // BytesPerLine is a 16-bit field and must be even, so 65534 columns at most.
 constexpr int32_t pcx_max_width = 65534;
 // Ymax is a 16-bit field.
@@ -31,33 +30,28 @@ struct pcx_save_layout {
     int32_t bytes_per_line; // width rounded up to even
 };
 
-void put16(uint8_t *at, int32_t value)
-{
-    at[0] = static_cast<uint8_t>(value & 0xFF);
-    at[1] = static_cast<uint8_t>((value >> 8) & 0xFF);
-}
-
 // The 128-byte header; the 16 header colours are the first palette entries.
 void pcx_build_header(uint8_t header[pcx_header_size], const pcx_save_layout &layout)
 {
-    std::memset(header, 0, pcx_header_size);
-    header[0] = 0x0A; // Manufacturer
-    header[1] = 5;    // Version: 256-colour trailer allowed
-    header[2] = 1;    // Encoding: run-length
-    header[3] = 8;    // BitsPerPixel per plane
-    put16(header + 8, layout.width - 1);
-    put16(header + 10, layout.height - 1);
-    put16(header + 12, 72);
-    put16(header + 14, 72);
+    pcx_header_layout fields{};
+    fields.manufacturer = pcx_manufacturer;
+    fields.version = pcx_version_trailer;
+    fields.encoding = pcx_encoding_run_length;
+    fields.bits_per_pixel = 8; // per plane
+    fields.x_max = pcx_le16(static_cast<uint16_t>(layout.width - 1));
+    fields.y_max = pcx_le16(static_cast<uint16_t>(layout.height - 1));
+    fields.h_dpi = pcx_le16(72);
+    fields.v_dpi = pcx_le16(72);
     for (int32_t i = 0; i < 16; ++i) {
         const pm_paletteentry &entry = pm_state.logical_palette.palPalEntry[i];
-        header[16 + 3 * i] = entry.peRed;
-        header[17 + 3 * i] = entry.peGreen;
-        header[18 + 3 * i] = entry.peBlue;
+        fields.colormap[3 * i] = entry.peRed;
+        fields.colormap[3 * i + 1] = entry.peGreen;
+        fields.colormap[3 * i + 2] = entry.peBlue;
     }
-    header[65] = static_cast<uint8_t>(layout.planes);
-    put16(header + 66, layout.bytes_per_line);
-    put16(header + 68, 1); // PaletteInfo: colour
+    fields.planes = static_cast<uint8_t>(layout.planes);
+    fields.bytes_per_line = pcx_le16(static_cast<uint16_t>(layout.bytes_per_line));
+    fields.palette_info = pcx_le16(1); // colour
+    std::memcpy(header, &fields, sizeof fields);
 }
 
 // Splits one buffer row into the planes of a scanline. Pad bytes stay as the
@@ -192,9 +186,9 @@ bool pcx_write_rows(std::FILE *file, const pcx_save_layout &layout, uint8_t *lin
 {
     const int32_t depth = pm_state.active_depth;
     const pcx_row_splitter split = pcx_choose_splitter(depth);
-    const int32_t bpp = pm::bytes_per_pixel(depth);
+    const int32_t bpp = bytes_per_pixel(depth);
     for (int32_t row = 0; row < layout.height; ++row) {
-        const uint8_t *source = pm::pixel_address(pm_state.active_bits, pm_state.active_max_y, pm_state.active_stride,
+        const uint8_t *source = pixel_address(pm_state.active_bits, pm_state.active_max_y, pm_state.active_stride,
                                                   layout.min_x, layout.min_y + row, bpp);
         split(source, line, layout.width, layout.bytes_per_line);
         int32_t size = 0;
@@ -230,13 +224,13 @@ int32_t pcx_save_to(const char *name, const pcx_save_layout &layout, uint8_t *li
 {
     std::FILE *file = std::fopen(name, "wb");
     if (file == nullptr)
-        return 1;
+        return PM_PCX_OPEN_FAILED;
     const bool written = pcx_write_file(file, layout, line, encoded);
     const bool closed = std::fclose(file) == 0;
     if (written && closed)
-        return 0;
+        return PM_PCX_OK;
     std::remove(name);
-    return 1;
+    return PM_PCX_OPEN_FAILED;
 }
 
 } // namespace
@@ -248,17 +242,17 @@ int32_t pm_save_pcx(const char *name, int32_t min_x, int32_t max_x, int32_t min_
 {
     pcx_save_layout layout{};
     if (!pcx_plan_save(min_x, max_x, min_y, max_y, &layout))
-        return 2;
+        return PM_PCX_INVALID;
     if (name == nullptr)
-        return 1;
+        return PM_PCX_OPEN_FAILED;
     // One block: the split scanline, then room for its encoding, which is at
     // most twice as long (every byte a run of 1).
     const uint64_t line_size = static_cast<uint64_t>(layout.planes) * static_cast<uint64_t>(layout.bytes_per_line);
     pm_hglobal block = platform::global_alloc(platform::gmem_zeroinit, 3 * line_size);
     if (block == nullptr)
-        return 4;
+        return PM_PCX_NO_MEMORY;
     auto *line = static_cast<uint8_t *>(platform::global_lock(block));
-    const int32_t result = line == nullptr ? 4 : pcx_save_to(name, layout, line, line + line_size);
+    const int32_t result = line == nullptr ? PM_PCX_NO_MEMORY : pcx_save_to(name, layout, line, line + line_size);
     platform::global_unlock(block);
     platform::global_free(block);
     return result;

@@ -5,17 +5,60 @@
 // advances to the next source pixel and a 0 bit repeats the last one; on a
 // shrinking axis a 1 bit keeps the source pixel and a 0 bit drops it.
 //
-// The x mask is read once per call into the source column of each output
-// column (a chunk of columns at a time, to keep the table small), so that
-// every output row costs one table read per pixel whichever way x goes, with
-// no multiplication, division or bit test per pixel. The y mask is walked
-// row by row; repeated rows are copied as blocks.
+// For S pixels on the shorter side and L on the longer, step i takes a new
+// pixel when ceil((i + 1) S / L) passes ceil(i S / L). The 1 bits therefore
+// lie at floor(j L / S) for j = 0 .. S - 1 and the 0 bits at ceil(k L / Z) - 1
+// for k = 1 .. Z, where Z = L - S. A mask is filled a word at a time with
+// whichever of the two is more common and the rarer bits are then placed one
+// by one, so that its cost follows the shorter length, not the step count.
+//
+// The pixels follow from the same arithmetic: output position k of an axis
+// from n to m pixels shows source position floor((k n + n - 1) / m) when
+// growing and floor(k n / m) when shrinking, each quotient taken on its own
+// by a multiplication. Output columns are turned into a table once per call (a chunk of
+// columns at a time, to keep it small); rows that repeat the one above are
+// copied as blocks. Where the processor has byte shuffles, blocks of 8 or 16
+// output columns whose source columns lie within 32 bytes are gathered with
+// one or two shuffles each.
 #include "graphics/scaling.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstring>
 
 #include "graphics/internal.h"
+
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define PM_SCALING_SHUFFLES 1
+#include <immintrin.h>
+#endif
+
+namespace {
+
+// floor(n / d) for 0 <= n < 2^32 as a multiplication by a 64-bit
+// reciprocal, which is exact there (the error stays below 2^-32 < 1 / d).
+// The positions of a walk then do not wait for one another as a running
+// remainder would make them.
+class divider {
+public:
+    explicit divider(uint64_t d) : d_(d), reciprocal_(d > 1 ? UINT64_MAX / d + 1 : 0) {}
+    uint64_t operator()(uint64_t n) const
+    {
+#ifdef __SIZEOF_INT128__
+        __extension__ typedef unsigned __int128 wide;
+        return d_ > 1 ? static_cast<uint64_t>(static_cast<wide>(n) * reciprocal_ >> 64) : n;
+#else
+        return n / d_;
+#endif
+    }
+
+private:
+    uint64_t d_;
+    uint64_t reciprocal_;
+};
+
+} // namespace
 
 void pm_build_step_mask(int32_t count, int32_t length_a, int32_t length_b, uint8_t *mask)
 {
@@ -23,124 +66,208 @@ void pm_build_step_mask(int32_t count, int32_t length_a, int32_t length_b, uint8
     const int64_t b = length_b > 0 ? length_b : 0;
     const int64_t shorter = a < b ? a : b;
     const int64_t longer = a < b ? b : a;
+    const auto bytes = static_cast<std::size_t>(pm::step_mask_bytes(count));
+    if (count < 2 || shorter == 0) {
+        std::memset(mask, 0, bytes);
+        mask[0] = 0x80; // step 0 always takes the first pixel
+        return;
+    }
 
-    // Step i takes a new pixel when ceil((i + 1) S / L) passes ceil(i S / L).
-    // Kept as the running difference of (i + 1) S and the next multiple of L
-    // that has not yet been passed, so nothing can overflow.
-    int64_t ahead = shorter - longer;
-    uint8_t byte = 0x80; // step 0 always takes the first pixel
-    uint8_t bit = 0x40;
-    for (int32_t step = 1; step < count; ++step) {
-        ahead += shorter;
-        if (ahead > 0) {
-            ahead -= longer;
-            byte = static_cast<uint8_t>(byte | bit);
-        }
-        bit = static_cast<uint8_t>(bit >> 1);
-        if (bit == 0) {
-            *mask++ = byte;
-            byte = 0;
-            bit = 0x80;
+    // The rarer bits: the ones at floor(k * longer / rare) (k from 0), or
+    // the zeros at ceil(k * longer / rare) - 1 = floor((k * longer + rare -
+    // 1) / rare) - 1 (k from 1).
+    const bool ones_rarer = 2 * shorter <= longer;
+    const int64_t rare = ones_rarer ? shorter : longer - shorter;
+    std::memset(mask, ones_rarer ? 0x00 : 0xFF, bytes);
+    if (rare > 0) {
+        const int64_t first = ones_rarer ? 0 : 1;
+        const int64_t offset = ones_rarer ? 0 : rare - 1;
+        const int64_t shift = ones_rarer ? 0 : 1;
+        // Below 2^32 for the scaling's lengths; other callers get division.
+        const bool small = count <= pm::max_mask_steps && longer <= pm::max_mask_steps;
+        const divider divide(static_cast<uint64_t>(rare));
+        for (int64_t k = first;; ++k) {
+            const int64_t n = k * longer + offset;
+            const int64_t step = (small ? static_cast<int64_t>(divide(static_cast<uint64_t>(n))) : n / rare) - shift;
+            if (step >= count)
+                break;
+            const auto bit = static_cast<uint8_t>(0x80u >> (step & 7));
+            if (ones_rarer)
+                mask[step >> 3] = static_cast<uint8_t>(mask[step >> 3] | bit);
+            else
+                mask[step >> 3] = static_cast<uint8_t>(mask[step >> 3] & ~bit);
         }
     }
-    *mask = byte;
+    // Bits past the last step are 0.
+    mask[count >> 3] = static_cast<uint8_t>(mask[count >> 3] & (0xFF00u >> (count & 7)));
 }
 
 namespace {
-
-inline bool step_taken(const uint8_t *mask, int32_t step)
-{
-    return (mask[step >> 3] & (0x80u >> (step & 7))) != 0;
-}
 
 // Output columns handled per pass over the rows. Source columns stay below
 // max_mask_steps, so 16 bits hold them.
 constexpr int32_t column_chunk = 2048;
 static_assert(pm::max_mask_steps <= UINT16_MAX);
 
-// Reads the x mask into source columns, continuing where the last call
-// stopped. Growing, output column k shows the last source column taken by
-// steps 0..k; shrinking, the output columns are the steps whose bits are 1.
-class column_walk {
+// Source positions of an axis from length to new_length pixels, one output
+// position after another: floor((k * length + offset) / new_length), where
+// offset is length - 1 when growing and 0 when shrinking.
+class axis_walk {
 public:
-    column_walk(const uint8_t *mask, bool grows, int32_t steps) : mask_(mask), grows_(grows), steps_(steps) {}
-
-    void next(uint16_t *columns, int32_t count)
+    axis_walk(int32_t length, int32_t new_length)
+        : length_(static_cast<uint32_t>(length)), divide_(static_cast<uint64_t>(new_length)),
+          numerator_(new_length >= length ? static_cast<uint32_t>(length - 1) : 0)
     {
-        if (grows_) {
-            for (int32_t k = 0; k < count; ++k, ++step_) {
-                taken_ += step_taken(mask_, step_);
-                columns[k] = static_cast<uint16_t>(taken_ - 1);
-            }
-            return;
-        }
-        // The mask has exactly new_width 1 bits among its steps; the bound on
-        // the steps only keeps the walk finite.
-        int32_t k = 0;
-        for (; k < count && step_ < steps_; ++step_) {
-            if (step_taken(mask_, step_))
-                columns[k++] = static_cast<uint16_t>(step_);
-        }
-        for (; k < count; ++k)
-            columns[k] = 0;
+    }
+    int32_t next()
+    {
+        const auto current = static_cast<int32_t>(divide_(numerator_));
+        numerator_ += length_; // below 2^31 for the lengths the scaling takes
+        return current;
     }
 
 private:
-    const uint8_t *mask_;
-    bool grows_;
-    int32_t steps_;
-    int32_t step_ = 0;
-    int32_t taken_ = 0;
+    uint32_t length_;
+    divider divide_;
+    uint32_t numerator_;
 };
 
-// count output pixels from one source row.
-void make_row(const uint8_t *source_row, uint8_t *out, const uint16_t *columns, int32_t count)
+// How one chunk of output columns is made from a source row: full blocks of
+// `block` columns by shuffles, the rest one byte at a time.
+struct row_plan {
+    const uint16_t *columns;
+    int32_t count;        // output columns in the chunk
+    int32_t block = 0;    // 16 or 8 columns per shuffled block; 0 for none
+    bool two_loads = false;
+    int32_t blocks = 0;   // leading blocks made by shuffles
+#ifdef PM_SCALING_SHUFFLES
+    uint16_t base[column_chunk / 8];   // first source column of each block
+    __m128i low[column_chunk / 8];     // shuffle of the 16 bytes at base
+    __m128i high[column_chunk / 8];    // shuffle of the 16 bytes after them
+#endif
+};
+
+// Four output bytes to a store.
+void gather(const uint8_t *source_row, uint8_t *out, const uint16_t *columns, int32_t from, int32_t to)
 {
-    for (int32_t k = 0; k < count; ++k)
+    int32_t k = from;
+    for (; k + 4 <= to; k += 4) {
+        const uint32_t four = source_row[columns[k]] | uint32_t{source_row[columns[k + 1]]} << 8 |
+                              uint32_t{source_row[columns[k + 2]]} << 16 | uint32_t{source_row[columns[k + 3]]} << 24;
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(out + k, &four, sizeof four);
+        } else {
+            for (int32_t i = 0; i < 4; ++i)
+                out[k + i] = static_cast<uint8_t>(four >> (8 * i));
+        }
+    }
+    for (; k < to; ++k)
         out[k] = source_row[columns[k]];
 }
 
-// One chunk of output columns, starting at out, over every output row.
-struct column_pass {
-    const uint8_t *source;
-    int32_t width;         // source row length
-    int32_t height;        // source rows
-    uint8_t *out;          // first output column of the chunk in output row 0
-    int32_t new_width;     // output row length
-    int32_t new_height;    // output rows
-    const uint16_t *columns;
-    int32_t count;         // output columns in the chunk
-    const uint8_t *y_mask;
-};
+#ifdef PM_SCALING_SHUFFLES
 
-// Growing y axis: a 1 bit takes the next source row, a 0 bit repeats the
-// previous output row, copied as a block rather than computed again.
-void rows_growing(const column_pass &pass)
+bool has_shuffles()
 {
-    const uint8_t *source_row = pass.source;
-    uint8_t *out = pass.out;
-    const auto out_stride = static_cast<std::ptrdiff_t>(pass.new_width);
-    const auto count = static_cast<std::size_t>(pass.count);
-    for (int32_t j = 0; j < pass.new_height; ++j, out += out_stride) {
-        if (step_taken(pass.y_mask, j)) {
-            make_row(source_row, out, pass.columns, pass.count);
-            source_row += pass.width;
-        } else {
-            std::memcpy(out, out - out_stride, count);
+    static const bool available = __builtin_cpu_supports("ssse3");
+    return available;
+}
+
+// The widest block whose source columns lie within 32 bytes everywhere in the
+// chunk, and the leading blocks whose loads stay inside a row of width bytes.
+void plan_shuffles(row_plan &plan, int32_t width)
+{
+    if (!has_shuffles())
+        return;
+    for (const int32_t block : {16, 8}) {
+        int32_t span = 0;
+        for (int32_t k = 0; k + block <= plan.count; k += block)
+            span = std::max(span, plan.columns[k + block - 1] - plan.columns[k] + 1);
+        if (span == 0 || span > 32)
+            continue;
+        plan.block = block;
+        plan.two_loads = span > 16;
+        const int32_t reach = plan.two_loads ? 32 : 16;
+        for (int32_t k = 0; k + block <= plan.count && plan.columns[k] + reach <= width; k += block) {
+            const int32_t n = plan.blocks++;
+            plan.base[n] = plan.columns[k];
+            alignas(16) uint8_t low[16], high[16];
+            std::memset(low, 0x80, sizeof low); // 0x80 selects a zero byte
+            std::memset(high, 0x80, sizeof high);
+            for (int32_t i = 0; i < block; ++i) {
+                const int32_t offset = plan.columns[k + i] - plan.base[n];
+                if (offset < 16)
+                    low[i] = static_cast<uint8_t>(offset);
+                else
+                    high[i] = static_cast<uint8_t>(offset - 16);
+            }
+            plan.low[n] = _mm_load_si128(reinterpret_cast<const __m128i *>(low));
+            plan.high[n] = _mm_load_si128(reinterpret_cast<const __m128i *>(high));
         }
+        return;
     }
 }
 
-// Shrinking y axis: a 1 bit keeps the source row, a 0 bit skips it.
-void rows_shrinking(const column_pass &pass)
+template <int Block, bool TwoLoads>
+__attribute__((target("ssse3"))) void shuffle_blocks(const uint8_t *source_row, uint8_t *out, const row_plan &plan)
 {
-    const uint8_t *source_row = pass.source;
-    uint8_t *out = pass.out;
-    for (int32_t i = 0; i < pass.height; ++i, source_row += pass.width) {
-        if (step_taken(pass.y_mask, i)) {
-            make_row(source_row, out, pass.columns, pass.count);
-            out += pass.new_width;
+    for (int32_t n = 0; n < plan.blocks; ++n, out += Block) {
+        const uint8_t *in = source_row + plan.base[n];
+        __m128i pixels = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(in)), plan.low[n]);
+        if (TwoLoads)
+            pixels = _mm_or_si128(pixels, _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(in + 16)),
+                                                           plan.high[n]));
+        if (Block == 16)
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out), pixels);
+        else
+            _mm_storel_epi64(reinterpret_cast<__m128i *>(out), pixels);
+    }
+}
+
+// The chunk's output row from one source row.
+void make_row(const uint8_t *source_row, uint8_t *out, const row_plan &plan)
+{
+    if (plan.block == 16 && plan.two_loads)
+        shuffle_blocks<16, true>(source_row, out, plan);
+    else if (plan.block == 16)
+        shuffle_blocks<16, false>(source_row, out, plan);
+    else if (plan.block == 8)
+        shuffle_blocks<8, true>(source_row, out, plan);
+    gather(source_row, out, plan.columns, plan.blocks * plan.block, plan.count);
+}
+
+#else
+
+void plan_shuffles(row_plan &, int32_t) {}
+
+void make_row(const uint8_t *source_row, uint8_t *out, const row_plan &plan)
+{
+    gather(source_row, out, plan.columns, 0, plan.count);
+}
+
+#endif
+
+// One chunk of output columns, starting at out, over every output row. A row
+// that shows the same source row as the one above is a copy of it.
+void scale_chunk(const uint8_t *source, int32_t width, int32_t height, uint8_t *out, int32_t new_width,
+                 int32_t new_height, const row_plan &plan)
+{
+    const auto out_stride = static_cast<std::ptrdiff_t>(new_width);
+    const auto count = static_cast<std::size_t>(plan.count);
+    axis_walk rows(height, new_height);
+    int32_t previous = -1;
+    for (int32_t j = 0; j < new_height; ++j, out += out_stride) {
+        const int32_t row = rows.next();
+        if (row == previous) {
+            std::memcpy(out, out - out_stride, count);
+            continue;
         }
+        const uint8_t *source_row = source + static_cast<std::ptrdiff_t>(row) * width;
+        if (width == new_width)
+            std::memcpy(out, source_row + plan.columns[0], count);
+        else
+            make_row(source_row, out, plan);
+        previous = row;
     }
 }
 
@@ -158,26 +285,38 @@ int32_t pm_scale_image(const uint8_t *source, uint8_t *destination, int32_t widt
         !valid_axis(height, new_height))
         return 0;
 
-    const bool x_grows = new_width >= width;
-    const bool y_grows = new_height >= height;
-    const int32_t x_steps = x_grows ? new_width : width;
-    const int32_t y_steps = y_grows ? new_height : height;
+    const int32_t x_steps = new_width >= width ? new_width : width;
+    const int32_t y_steps = new_height >= height ? new_height : height;
     static_assert(pm::step_mask_bytes(pm::max_mask_steps) <= PM_SCRATCH_SIZE);
     static_assert(sizeof pm_state.y_step_mask >= PM_SCRATCH_SIZE);
-    pm_build_step_mask(x_steps, new_width, width, pm_state.scratch_area);
+    // A shrinking x mask has its 1 bits at the source columns shown, set
+    // below as the columns are worked out.
+    const bool x_shrinks = new_width < width;
+    uint8_t *x_mask = pm_state.scratch_area;
+    if (x_shrinks)
+        std::memset(x_mask, 0, static_cast<std::size_t>(pm::step_mask_bytes(x_steps)));
+    else
+        pm_build_step_mask(x_steps, new_width, width, x_mask);
     pm_build_step_mask(y_steps, new_height, height, pm_state.y_step_mask);
 
-    column_walk walk(pm_state.scratch_area, x_grows, x_steps);
+    if (width == new_width && height == new_height) {
+        std::memcpy(destination, source, static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+        return 0;
+    }
+    axis_walk walk(width, new_width);
     uint16_t columns[column_chunk];
     for (int32_t first = 0; first < new_width; first += column_chunk) {
         const int32_t count = new_width - first < column_chunk ? new_width - first : column_chunk;
-        walk.next(columns, count);
-        const column_pass pass{source, width, height, destination + first, new_width, new_height, columns, count,
-                               pm_state.y_step_mask};
-        if (y_grows)
-            rows_growing(pass);
-        else
-            rows_shrinking(pass);
+        for (int32_t k = 0; k < count; ++k)
+            columns[k] = static_cast<uint16_t>(walk.next());
+        for (int32_t k = 0; x_shrinks && k < count; ++k)
+            x_mask[columns[k] >> 3] = static_cast<uint8_t>(x_mask[columns[k] >> 3] | 0x80u >> (columns[k] & 7));
+        row_plan plan;
+        plan.columns = columns;
+        plan.count = count;
+        if (width != new_width)
+            plan_shuffles(plan, width);
+        scale_chunk(source, width, height, destination + first, new_width, new_height, plan);
     }
     return 0;
 }

@@ -300,6 +300,15 @@ void copy_rows(const uint8_t *from, int64_t from_stride, uint8_t *to, int64_t to
                int64_t count, bool same_buffer)
 {
     if (same_buffer) {
+        // A move: when the destination lies higher in memory than the
+        // source, the rows are walked from the top so that each source row
+        // is read before a destination row covers it.
+        if (to > from) {
+            from += (count - 1) * from_stride;
+            to += (count - 1) * to_stride;
+            from_stride = -from_stride;
+            to_stride = -to_stride;
+        }
         for (int64_t r = 0; r < count; ++r, from += from_stride, to += to_stride)
             std::memmove(to, from, length);
     } else {

@@ -5,16 +5,27 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config git
+  dpkg-dev file
   libgtest-dev libgmock-dev libbenchmark-dev
   libsdl2-dev libpng-dev
   clang-14 libfuzzer-14-dev
   netpbm xvfb xauth x11-utils imagemagick
+  # The Windows stage: the cross compiler, GoogleTest's sources to build for
+  # it, and Wine. wine64 only recommends wine, which holds the wine,
+  # wineboot and wineserver commands, so both are named.
+  g++-mingw-w64-x86-64 googletest wine wine64
 )
-if [ "${1:-}" = "--windows" ]; then
-  packages+=(g++-mingw-w64-x86-64 wine64)
+if [ "${1:-}" = "--web" ]; then
+  packages+=(emscripten node-acorn chromium python3)
+fi
+if [ "${1:-}" = "--measure" ]; then
+  # The demo measured and soaked in a real window: a small window manager
+  # to minimise it, and xdotool to drive it.
+  packages+=(xdotool twm)
 fi
 if [ "${1:-}" = "--bench" ]; then
-  packages+=(liballegro5-dev liballegro-image5-dev libsdl2-image-dev python3-pil)
+  packages+=(liballegro5-dev liballegro-image5-dev liballegro4-dev libpixman-1-dev libsdl2-image-dev
+            python3-pil python3-matplotlib)
 fi
 
 missing=()

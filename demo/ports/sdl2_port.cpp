@@ -2,14 +2,16 @@
 
 #include <SDL.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdio>
 
 #include "platform/soft/soft_display.h"
 
 namespace demo {
 
 sdl2_port::sdl2_port(const char *title, int32_t width, int32_t height)
-    : title_(title), width_(width), height_(height)
+    : title_(title), width_(width), height_(height), waiting_(std::make_unique<SDL_Event>())
 {
 }
 
@@ -25,6 +27,8 @@ sdl2_port::~sdl2_port()
         soft::window_destroy(dc_);
     if (hang_up_caught_)
         sigaction(SIGHUP, &previous_hang_up_, nullptr);
+    if (report_caught_)
+        sigaction(SIGUSR1, &previous_report_, nullptr);
     if (sdl_started_)
         SDL_Quit();
 }
@@ -49,6 +53,27 @@ extern "C" void hang_up(int)
     std::raise(SIGTERM);
 }
 
+// SIGUSR1, with --stats: the figures so far, on standard error.
+volatile std::sig_atomic_t report_asked = 0;
+
+extern "C" void ask_for_report(int)
+{
+    report_asked = 1;
+}
+
+// Like SDL with SIGTERM, catches signal only when nobody else has chosen
+// what it does (nohup ignores SIGHUP, for one). True when caught; previous
+// then holds what to put back.
+bool catch_signal(int signal, void (*handler)(int), struct sigaction &previous)
+{
+    if (sigaction(signal, nullptr, &previous) != 0 || previous.sa_handler != SIG_DFL)
+        return false;
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    return sigaction(signal, &action, nullptr) == 0;
+}
+
 bool named(const char *variable)
 {
     const char *value = SDL_getenv(variable);
@@ -66,6 +91,24 @@ bool choose_driver()
     return named("DISPLAY") || named("WAYLAND_DISPLAY");
 }
 
+// Whether renderer is OpenGL drawn by the processor (Mesa's llvmpipe or
+// softpipe, as under a virtual X server): for the one copy of a finished
+// frame that the port asks for, it costs several times SDL's own software
+// renderer, in threads of its own.
+bool drawn_by_the_processor(SDL_Renderer *renderer)
+{
+    SDL_RendererInfo info;
+    if (SDL_GetRendererInfo(renderer, &info) != 0 || SDL_strncmp(info.name, "opengl", 6) != 0)
+        return false;
+    // The renderer's context is current: ask it who draws.
+    using get_string_function = const unsigned char *(*)(unsigned int name);
+    constexpr unsigned int gl_renderer = 0x1F01;
+    auto get_string = reinterpret_cast<get_string_function>(SDL_GL_GetProcAddress("glGetString"));
+    const char *name = get_string != nullptr ? reinterpret_cast<const char *>(get_string(gl_renderer)) : nullptr;
+    return name != nullptr && (SDL_strstr(name, "llvmpipe") != nullptr || SDL_strstr(name, "softpipe") != nullptr ||
+                               SDL_strstr(name, "Software Rasterizer") != nullptr);
+}
+
 } // namespace
 
 bool sdl2_port::open()
@@ -79,14 +122,9 @@ bool sdl2_port::open()
         return false;
     }
     sdl_started_ = true;
-    // Like SDL with SIGTERM, only when nobody else has chosen what the
-    // signal does (nohup ignores it, for one).
-    struct sigaction hang_up_action {};
-    if (sigaction(SIGHUP, nullptr, &previous_hang_up_) == 0 && previous_hang_up_.sa_handler == SIG_DFL) {
-        hang_up_action.sa_handler = hang_up;
-        sigemptyset(&hang_up_action.sa_mask);
-        hang_up_caught_ = sigaction(SIGHUP, &hang_up_action, nullptr) == 0;
-    }
+    hang_up_caught_ = catch_signal(SIGHUP, hang_up, previous_hang_up_);
+    if (shell.options.stats)
+        report_caught_ = catch_signal(SIGUSR1, ask_for_report, previous_report_);
     if (shows_nothing(SDL_GetCurrentVideoDriver())) {
         error_ = "no display: only a video driver without a screen is available";
         return false;
@@ -97,11 +135,18 @@ bool sdl2_port::open()
         error_ = SDL_GetError();
         return false;
     }
-    // The application keeps no timer: vertical sync, where the renderer
-    // offers it, is what keeps the animation watchable on a fast machine.
+    // The shell's frame clock sets the pace; vertical sync, where the
+    // renderer offers it, only keeps frames from tearing.
     renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_PRESENTVSYNC);
     if (renderer_ == nullptr)
         renderer_ = SDL_CreateRenderer(window_, -1, 0);
+    if (renderer_ != nullptr && drawn_by_the_processor(renderer_)) {
+        SDL_DestroyRenderer(renderer_);
+        renderer_ = nullptr;
+        // The window's own framebuffer, put on screen by the X server's
+        // shared memory, not through another renderer.
+        SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    }
     if (renderer_ == nullptr)
         renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
     if (renderer_ == nullptr) {
@@ -126,9 +171,20 @@ void sdl2_port::show()
 
 bool sdl2_port::dispatch_waiting_event()
 {
+    if (report_asked) {
+        report_asked = 0;
+        // The software display's live objects tell whether a long run leaks.
+        std::fprintf(stderr, "%s; live display objects %d\n", shell.stats.report().c_str(),
+                     soft::live_objects());
+    }
     if (paint_pending_) {
         paint_pending_ = false;
         on_paint();
+        return true;
+    }
+    if (event_waiting_) {
+        event_waiting_ = false;
+        deliver(*waiting_);
         return true;
     }
     SDL_Event event;
@@ -136,6 +192,19 @@ bool sdl2_port::dispatch_waiting_event()
         return false;
     deliver(event);
     return true;
+}
+
+void sdl2_port::wait_for_event(int64_t timeout)
+{
+    if (event_waiting_ || paint_pending_)
+        return;
+    if (timeout < 0) {
+        event_waiting_ = SDL_WaitEvent(waiting_.get()) != 0;
+        return;
+    }
+    // Whole milliseconds, rounded up: waking early would only wait again.
+    int64_t milliseconds = std::min<int64_t>((timeout + 999) / 1000, 1000);
+    event_waiting_ = SDL_WaitEventTimeout(waiting_.get(), static_cast<int>(milliseconds)) != 0;
 }
 
 void sdl2_port::deliver(const SDL_Event &event)
@@ -155,6 +224,11 @@ void sdl2_port::deliver(const SDL_Event &event)
         return;
     switch (event.window.event) {
     case SDL_WINDOWEVENT_SIZE_CHANGED: resize(event.window.data1, event.window.data2); break;
+    case SDL_WINDOWEVENT_MINIMIZED:
+    case SDL_WINDOWEVENT_HIDDEN: on_hidden(true); break;
+    case SDL_WINDOWEVENT_RESTORED:
+    case SDL_WINDOWEVENT_MAXIMIZED:
+    case SDL_WINDOWEVENT_SHOWN: on_hidden(false); break;
     case SDL_WINDOWEVENT_FOCUS_GAINED: on_focus(); break;
     case SDL_WINDOWEVENT_EXPOSED: on_paint(); break;
     default: break;

@@ -5,6 +5,7 @@
 
 #include <csignal>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "demo/shell.h"
@@ -27,6 +28,7 @@ public:
     bool open() override;
     void show() override;
     bool dispatch_waiting_event() override;
+    void wait_for_event(int64_t timeout) override;
     pm_hdc get_dc() override { return dc_; }
     void release_dc(pm_hdc) override {}
     void invalidate() override { paint_pending_ = true; }
@@ -48,6 +50,8 @@ private:
     bool sdl_started_ = false;
     bool hang_up_caught_ = false;    // SIGHUP is ours until destruction
     struct sigaction previous_hang_up_ {};
+    bool report_caught_ = false;     // and SIGUSR1, with --stats
+    struct sigaction previous_report_ {};
     SDL_Window *window_ = nullptr;
     SDL_Renderer *renderer_ = nullptr;
     SDL_Texture *texture_ = nullptr;
@@ -55,6 +59,8 @@ private:
     int32_t texture_height_ = 0;
     pm_hdc dc_ = nullptr;
     bool paint_pending_ = false;
+    bool event_waiting_ = false;         // waiting_ holds an event the wait took from SDL's queue
+    std::unique_ptr<SDL_Event> waiting_;
     bool destroyed_ = false;
     std::string error_;
 };

@@ -36,6 +36,7 @@ void soft_port::show()
 
 bool soft_port::dispatch_waiting_event()
 {
+    ++passes_;
     while (next_ < script_.size()) {
         const event &step = script_[next_];
         if (step.kind != event_kind::idle)
@@ -44,10 +45,8 @@ bool soft_port::dispatch_waiting_event()
             idle_left_ = step.a;
         if (paint_pending_)
             break;
-        if (idle_left_ > 0) {
-            --idle_left_;
+        if (idle_left_ > 0)
             return false;
-        }
         idle_left_ = -1;
         ++next_;
     }
@@ -70,6 +69,7 @@ bool soft_port::dispatch_waiting_event()
         on_size(step.a, step.b);
         break;
     case event_kind::focus: on_focus(); break;
+    case event_kind::hidden: on_hidden(step.a != 0); break;
     case event_kind::paint: on_paint(); break;
     case event_kind::close:
         closed_ = true;
@@ -78,6 +78,19 @@ bool soft_port::dispatch_waiting_event()
     case event_kind::idle: break; // handled above
     }
     return true;
+}
+
+void soft_port::wait_for_event(int64_t timeout)
+{
+    if (timeout >= 0) {
+        ++timed_waits_;
+        now_ += timeout;
+        return;
+    }
+    // Nothing but the script's next event can end this wait.
+    ++endless_waits_;
+    if (idle_left_ > 0)
+        idle_left_ = 0;
 }
 
 void soft_port::release_dc(pm_hdc dc)
@@ -96,6 +109,8 @@ void soft_port::end_paint()
 void soft_port::frame_presented()
 {
     ++frames_;
+    if (idle_left_ > 0)
+        --idle_left_;
     if (on_shown)
         on_shown(*this);
 }

@@ -42,6 +42,16 @@ bool win32_port::dispatch_waiting_event()
     return true;
 }
 
+void win32_port::wait_for_event(int64_t timeout)
+{
+    // Whole milliseconds, rounded up: waking early would only wait again.
+    // MWMO_INPUTAVAILABLE also wakes for messages already in the queue.
+    DWORD milliseconds = INFINITE;
+    if (timeout >= 0)
+        milliseconds = static_cast<DWORD>(timeout < 1'000'000 ? (timeout + 999) / 1000 : 1000);
+    MsgWaitForMultipleObjectsEx(0, nullptr, milliseconds, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+}
+
 LRESULT CALLBACK win32_port::window_procedure(HWND window, UINT message, WPARAM w_param, LPARAM l_param)
 {
     switch (message) {
@@ -53,6 +63,7 @@ LRESULT CALLBACK win32_port::window_procedure(HWND window, UINT message, WPARAM 
         on_destroy(); // posts the quit to the shell's loop
         return 0;
     case WM_SIZE:
+        // Minimised, the client area is 0 x 0, and no frames run.
         on_size(LOWORD(l_param), HIWORD(l_param));
         return 0;
     case WM_SETFOCUS:

@@ -18,6 +18,7 @@ public:
     bool open() override;
     void show() override;
     bool dispatch_waiting_event() override;
+    void wait_for_event(int64_t timeout) override;
     pm_hdc get_dc() override { return GetDC(window_); }
     void release_dc(pm_hdc dc) override { ReleaseDC(window_, static_cast<HDC>(dc)); }
     void invalidate() override { InvalidateRect(window_, nullptr, TRUE); }

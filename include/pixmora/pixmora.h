@@ -21,6 +21,8 @@
 
 #include <stdint.h>
 
+#include <pixmora/version.h>
+
 #ifdef __cplusplus
 #define PM_ALIGNAS(n) alignas(n)
 #else
@@ -29,6 +31,11 @@
 
 #ifdef __cplusplus
 extern "C" {
+#endif
+/* The shared library is built with hidden symbols: what is declared here is
+ * what it exports. */
+#if defined(__GNUC__) && !defined(_WIN32)
+#pragma GCC visibility push(default)
 #endif
 
 /* Platform handles. They are opaque: only the platform layer knows what they
@@ -161,7 +168,7 @@ typedef struct pm_state_record {
     uint8_t platform_is_nt;     /* 1 when the platform is of the NT family */
     uint8_t started;            /* 1 between pm_startup and the pm_shutdown that takes effect */
     int32_t header_size;        /* biSize of a new buffer's header, 40 or 108 */
-    int32_t header_alloc_size;  /* header bytes the active depth needs: 552 or 1064 at 8 bits, 108, 40 */
+    int32_t header_alloc_size;  /* set at start-up (552 or 1064), read by nothing: each buffer's header is sized for its own depth */
     int32_t palette_index_mode; /* 1: 8-bit headers carry palette indices (DIB_PAL_COLORS) */
     int32_t new_buffer_depth;   /* depth of buffers that pm_buffer_create makes: 8, 16, 24 or 32 */
 
@@ -227,7 +234,8 @@ int32_t pm_display_depth(void);
 
 /* Creates a buffer of new_buffer_depth bits (width rounded up to a multiple of
  * 4); it is not made active. Returns its handle 0..255; -1 when all slots are
- * in use; -2 when the header or bitmap cannot be made, when new_buffer_depth
+ * in use; -2, keeping nothing, before pm_startup or after the pm_shutdown that
+ * took effect, when the header or bitmap cannot be made, when new_buffer_depth
  * is not 8, 16, 24 or 32, or when width or height is below 1 or so large that
  * a row or the picture no longer fits in 2^31 - 1 bytes. Every buffer's header
  * is sized and filled for its own depth, whatever buffer is active. */
@@ -323,8 +331,10 @@ int32_t pm_paste_image(const uint8_t *image, int32_t width, int32_t height);
  * at the destination's bytes per pixel on both sides; dst_y receives the
  * rectangle's bottom row. Only bytes inside both buffers are copied (the
  * source clipped to its rows and row bytes, the destination to its own).
- * Does nothing for a handle outside 0..255 or of a free slot on either side,
- * or when max is below min on either axis. Needs no active buffer. 0. */
+ * Within one buffer the rectangles may overlap: the copy moves the rectangle
+ * as it stood, in any direction. Does nothing for a handle outside 0..255 or
+ * of a free slot on either side, or when max is below min on either axis.
+ * Needs no active buffer. 0. */
 int32_t pm_copy_region(int32_t src_min_x, int32_t src_max_x, int32_t src_min_y, int32_t src_max_y,
                        int32_t dst_x, int32_t dst_y, int32_t src_handle, int32_t dst_handle);
 
@@ -354,6 +364,9 @@ int32_t pm_present(int32_t src_min_x, int32_t src_max_x, int32_t src_min_y, int3
  * count < 1, first < 0 or first + count > 256. */
 int32_t pm_reduce_colours(int32_t first, int32_t count, uint8_t *rgb);
 
+#if defined(__GNUC__) && !defined(_WIN32)
+#pragma GCC visibility pop
+#endif
 #ifdef __cplusplus
 }
 #endif

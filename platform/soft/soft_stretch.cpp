@@ -23,6 +23,11 @@
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <vector>
+
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
+#endif
 
 #include "platform/platform.h"
 #include "platform/soft/soft_state.h"
@@ -128,6 +133,7 @@ std::array<uint32_t, 256> index_colours(const dib_format &format, int32_t usage,
 struct source_8 {
     static constexpr size_t bytes = 1;
     const uint32_t *colours;
+    const uint64_t *pairs; // each colour twice, for doubling
     uint32_t operator()(const uint8_t *pixel) const { return colours[*pixel]; }
 };
 
@@ -152,33 +158,82 @@ struct source_bgr {
     uint32_t operator()(const uint8_t *pixel) const { return rgb(pixel[2], pixel[1], pixel[0]); }
 };
 
+// Source offset shown at destination offset d (see the rule at the top), as
+// floor((2 s d + shift) / (2 n)) + lift, walked from one d to the next with
+// an add and a compare. The first offset is found in 128 bits: d and both
+// lengths may each be near 2^31.
+__extension__ typedef __int128 wide;
+class offset_walk {
+public:
+    offset_walk(int64_t d, int64_t src_len, int64_t dst_len, bool first_of_group)
+        : divisor_(2 * dst_len), whole_(2 * src_len / divisor_), part_(2 * src_len % divisor_)
+    {
+        wide shift = src_len - 1;
+        if (dst_len < src_len) {
+            shift = first_of_group ? -dst_len : 2 * src_len - dst_len;
+            lift_ = first_of_group ? 1 : 0;
+        }
+        const wide numerator = 2 * wide{src_len} * d + shift;
+        wide quotient = numerator / divisor_;
+        wide remainder = numerator % divisor_;
+        if (remainder < 0) { // round towards minus infinity
+            remainder += divisor_;
+            --quotient;
+        }
+        quotient_ = static_cast<int64_t>(quotient);
+        remainder_ = static_cast<int64_t>(remainder);
+    }
+    int64_t next()
+    {
+        const int64_t current = quotient_ + lift_;
+        quotient_ += whole_;
+        remainder_ += part_;
+        if (remainder_ >= divisor_) {
+            remainder_ -= divisor_;
+            ++quotient_;
+        }
+        return current;
+    }
+
+private:
+    int64_t divisor_, whole_, part_;
+    int64_t lift_ = 0;
+    int64_t quotient_ = 0, remainder_ = 0;
+};
+
 // Which destination pixels along one axis get drawn, and from where: the
 // offsets first .. first + source.size() - 1 within the destination extent,
 // and for each the source index (a column, or a bottom-up row).
 struct axis_map {
     int64_t first = 0;
-    std::vector<int64_t> source;
+    std::vector<int32_t> source;
 };
 
 // dst_pos/dst_len: the destination extent; surface_len: the surface's size
-// along the axis; sample(d): the source index of destination offset d, valid
-// in 0..bitmap_len-1. sample is monotonic, so the drawn offsets are one run.
-template <class Sample>
-axis_map map_axis(int64_t dst_pos, int64_t dst_len, int64_t surface_len, int64_t bitmap_len, Sample sample)
+// along the axis; the source index of destination offset d is origin +
+// direction * offset(d), valid in 0..bitmap_len-1. It is monotonic, so the
+// drawn offsets are one run.
+axis_map map_axis(int64_t dst_pos, int64_t dst_len, int64_t surface_len, int64_t bitmap_len, int64_t src_len,
+                  int64_t origin, int64_t direction, bool first_of_group)
 {
     axis_map map;
-    int64_t lo = std::max<int64_t>(0, -dst_pos);
-    int64_t hi = std::min(dst_len, surface_len - dst_pos);
+    const int64_t lo = std::max<int64_t>(0, -dst_pos);
+    const int64_t hi = std::min(dst_len, surface_len - dst_pos);
+    if (lo >= hi)
+        return map;
+    offset_walk walk(lo, src_len, dst_len, first_of_group);
     for (int64_t d = lo; d < hi; ++d) {
-        int64_t s = sample(d);
+        const int64_t s = origin + direction * walk.next();
         if (s < 0 || s >= bitmap_len) {
             if (!map.source.empty())
                 break;
             continue;
         }
-        if (map.source.empty())
+        if (map.source.empty()) {
             map.first = d;
-        map.source.push_back(s);
+            map.source.reserve(static_cast<size_t>(hi - d));
+        }
+        map.source.push_back(static_cast<int32_t>(s));
     }
     return map;
 }
@@ -188,59 +243,183 @@ struct stretch_geometry {
     int64_t src_x, src_y, src_width, src_height;
 };
 
-// Rows that repeat their predecessor's source row are copied from the row
-// drawn just above; the others run one tight loop through the column table.
+// Fills a run from out with value, Stores groups of four pixels at a time
+// (Stores = 0: `reach` pixels, a multiple of 4); what it writes past the run,
+// the next run or the line's padding takes.
+template <size_t Stores>
+inline void fill_run(uint32_t *out, uint32_t value, size_t reach)
+{
+    const size_t count = Stores > 0 ? 4 * Stores : reach;
+#ifdef __SSE2__
+    const __m128i four = _mm_set1_epi32(static_cast<int>(value));
+    for (size_t k = 0; k < count; k += 4)
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + k), four);
+#else
+    for (size_t k = 0; k < count; ++k)
+        out[k] = value;
+#endif
+}
+
+// One output line of the drawn columns, made once per source row and copied
+// onto every output row that shows that row. Each needed source pixel is
+// converted once: growing, it is filled over the run of columns that show
+// it; shrinking, each drawn column converts its own pixel.
+template <class Source>
+class line_maker {
+public:
+    line_maker(const axis_map &columns, bool growing) : count_(columns.source.size())
+    {
+        const std::vector<int32_t> &source = columns.source;
+        if (!growing) {
+            offsets_.resize(count_);
+            for (size_t i = 0; i < count_; ++i)
+                offsets_[i] = static_cast<size_t>(source[i]) * Source::bytes;
+            line_.resize(count_);
+            return;
+        }
+        first_ = static_cast<size_t>(source.front());
+        size_t longest = 1, run = 0;
+        starts_.push_back(0);
+        for (size_t i = 1; i < count_; ++i) {
+            if (source[i] != source[i - 1]) {
+                starts_.push_back(static_cast<uint32_t>(i));
+                longest = std::max(longest, i - run);
+                run = i;
+            }
+        }
+        longest = std::max(longest, count_ - run);
+        reach_ = (longest + 3) / 4 * 4;
+        line_.resize(count_ + reach_);
+        // Every run two columns long, the first one whole: the doubling of
+        // the usual window.
+        doubled_ = count_ % 2 == 0 && starts_.size() == count_ / 2;
+        for (size_t j = 0; doubled_ && j < starts_.size(); ++j)
+            doubled_ = starts_[j] == 2 * j;
+    }
+
+    const uint32_t *make(const uint8_t *row, const Source &source)
+    {
+        uint32_t *line = line_.data();
+        if (starts_.empty()) {
+            for (size_t i = 0; i < count_; ++i)
+                line[i] = source(row + offsets_[i]);
+            return line;
+        }
+        const uint8_t *in = row + first_ * Source::bytes;
+        if (doubled_)
+            fill_pairs(line, in, source);
+        else if (reach_ == 4)
+            fill_runs<1>(line, in, source);
+        else if (reach_ == 8 && wide_stores_)
+            fill_runs_wide(line, in, source);
+        else if (reach_ == 8)
+            fill_runs<2>(line, in, source);
+        else
+            fill_runs<0>(line, in, source);
+        return line;
+    }
+
+private:
+    template <size_t Stores>
+    void fill_runs(uint32_t *line, const uint8_t *in, const Source &source) const
+    {
+        const uint32_t *start = starts_.data();
+        const uint32_t *end = start + starts_.size();
+        for (; start != end; ++start, in += Source::bytes)
+            fill_run<Stores>(line + *start, source(in), reach_);
+    }
+
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+    // Runs of 5 to 8 pixels with one 32-byte store each.
+    __attribute__((target("avx2"))) void fill_runs_wide(uint32_t *line, const uint8_t *in,
+                                                        const Source &source) const
+    {
+        const uint32_t *start = starts_.data();
+        const uint32_t *end = start + starts_.size();
+        for (; start != end; ++start, in += Source::bytes)
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(line + *start),
+                                _mm256_set1_epi32(static_cast<int>(source(in))));
+    }
+    static bool has_wide_stores() { return __builtin_cpu_supports("avx2"); }
+#else
+    void fill_runs_wide(uint32_t *line, const uint8_t *in, const Source &source) const
+    {
+        fill_runs<2>(line, in, source);
+    }
+    static bool has_wide_stores() { return false; }
+#endif
+
+    // Two copies of each pixel: from the table of pairs at 8 bits, else four
+    // source pixels at a time.
+    void fill_pairs(uint32_t *line, const uint8_t *in, const Source &source) const
+    {
+        const size_t pixels = count_ / 2;
+        if constexpr (requires { source.pairs; }) {
+            for (size_t j = 0; j < pixels; ++j)
+                std::memcpy(line + 2 * j, &source.pairs[in[j]], sizeof(uint64_t));
+            return;
+        }
+        size_t j = 0;
+#ifdef __SSE2__
+        for (; j + 4 <= pixels; j += 4, in += 4 * Source::bytes, line += 8) {
+            const __m128i four = _mm_set_epi32(static_cast<int>(source(in + 3 * Source::bytes)),
+                                               static_cast<int>(source(in + 2 * Source::bytes)),
+                                               static_cast<int>(source(in + Source::bytes)),
+                                               static_cast<int>(source(in)));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(line), _mm_unpacklo_epi32(four, four));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(line + 4), _mm_unpackhi_epi32(four, four));
+        }
+#endif
+        for (; j < pixels; ++j, in += Source::bytes, line += 2)
+            line[0] = line[1] = source(in);
+    }
+
+    size_t count_;
+    bool doubled_ = false;
+    bool wide_stores_ = has_wide_stores();
+    size_t first_ = 0;             // first source column (growing)
+    size_t reach_ = 0;             // pixels each fill writes (growing)
+    std::vector<uint32_t> starts_; // first drawn column of each source column's run
+    std::vector<size_t> offsets_;  // source byte offset of each drawn column (shrinking)
+    std::vector<uint32_t> line_;
+};
+
+// Each source row that is shown makes one line; the output rows that show it
+// are copies of that line.
 template <class Source>
 void draw_rows(dc_object &window, const stretch_geometry &g, const axis_map &columns, const axis_map &rows,
                const uint8_t *bits, int64_t stride, const Source &source)
 {
-    std::vector<size_t> offsets(columns.source.size());
-    for (size_t i = 0; i < offsets.size(); ++i)
-        offsets[i] = static_cast<size_t>(columns.source[i]) * Source::bytes;
-    const size_t count = offsets.size();
+    line_maker<Source> maker(columns, g.dst_width >= g.src_width);
+    const size_t bytes = columns.source.size() * sizeof(uint32_t);
     const auto surface_width = static_cast<size_t>(window.width);
     uint32_t *out = window.surface.data() + static_cast<size_t>(g.dst_y + rows.first) * surface_width +
                     static_cast<size_t>(g.dst_x + columns.first);
+    const uint32_t *line = nullptr;
     for (size_t r = 0; r < rows.source.size(); ++r, out += surface_width) {
-        if (r > 0 && rows.source[r] == rows.source[r - 1]) {
-            std::memcpy(out, out - surface_width, count * sizeof(uint32_t));
-            continue;
-        }
-        const uint8_t *in = bits + rows.source[r] * stride;
-        for (size_t i = 0; i < count; ++i)
-            out[i] = source(in + offsets[i]);
+        if (r == 0 || rows.source[r] != rows.source[r - 1])
+            line = maker.make(bits + rows.source[r] * stride, source);
+        std::memcpy(out, line, bytes);
     }
-}
-
-// Source offset shown at destination offset d (see the rule at the top).
-// Products are taken in 128 bits: d and both lengths may each be near 2^31.
-__extension__ typedef __int128 wide;
-int64_t source_offset(int64_t d, int64_t src_len, int64_t dst_len, bool first_of_group)
-{
-    const wide s = src_len;
-    const wide n = dst_len;
-    if (dst_len >= src_len)
-        return static_cast<int64_t>(((2 * wide{d} + 1) * s - 1) / (2 * n));
-    if (!first_of_group)
-        return static_cast<int64_t>((2 * (wide{d} + 1) * s - n) / (2 * n));
-    return d == 0 ? 0 : static_cast<int64_t>((2 * wide{d} * s - n) / (2 * n) + 1);
 }
 
 void draw(dc_object &window, const stretch_geometry &g, const dib_format &format, const uint8_t *bits,
           int32_t usage, const palette_object &palette)
 {
-    axis_map columns = map_axis(g.dst_x, g.dst_width, window.width, format.width, [&g](int64_t d) {
-        return g.src_x + source_offset(d, g.src_width, g.dst_width, false);
-    });
-    axis_map rows = map_axis(g.dst_y, g.dst_height, window.height, format.height, [&g](int64_t d) {
-        return g.src_y + g.src_height - 1 - source_offset(d, g.src_height, g.dst_height, true);
-    });
+    // Column map and row map, once per call.
+    const axis_map columns =
+        map_axis(g.dst_x, g.dst_width, window.width, format.width, g.src_width, g.src_x, 1, false);
+    const axis_map rows = map_axis(g.dst_y, g.dst_height, window.height, format.height, g.src_height,
+                                   g.src_y + g.src_height - 1, -1, true);
     if (columns.source.empty() || rows.source.empty())
         return;
     switch (format.bit_count) {
     case 8: {
-        std::array<uint32_t, 256> colours = index_colours(format, usage, palette);
-        draw_rows(window, g, columns, rows, bits, format.stride, source_8{colours.data()});
+        const std::array<uint32_t, 256> colours = index_colours(format, usage, palette);
+        std::array<uint64_t, 256> pairs;
+        for (size_t i = 0; i < pairs.size(); ++i)
+            pairs[i] = colours[i] | uint64_t{colours[i]} << 32; // memory order: the colour, then again
+        draw_rows(window, g, columns, rows, bits, format.stride, source_8{colours.data(), pairs.data()});
         break;
     }
     case 16:

@@ -1,6 +1,8 @@
 // The shell's events and loop, run on a scripted software-display window.
 #include <algorithm>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "demo/ports/soft_port.h"
 #include "tests/demo/demo_fixture.h"
@@ -134,6 +136,89 @@ TEST_F(ShellTest, MissingPicturesAreReportedAndTheDemoRunsOn)
         EXPECT_NE(errors.find(std::string("no-such-directory/") + name + ": loader result 1"), std::string::npos)
             << name << " not reported in:\n" << errors;
     EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 3) << errors;
+}
+
+// The loop with the port counting how it is used: between paced frames it
+// waits (the scripted port's time moves by each wait), back to back it never
+// does, and while nothing can be shown it waits for events only.
+TEST_F(ShellTest, LoopWaitsForItsPortInsteadOfSpinning)
+{
+    struct row {
+        const char *name;
+        int32_t frames_per_second;
+        std::vector<soft_port::event> script;
+        int32_t frames;
+        int64_t timed_waits, endless_waits;
+        int64_t end_time; // the port's time at the end, in microseconds
+        const char *stats; // how --stats begins
+    };
+    const row rows[] = {
+        // 120 frames at 60 per second: tick 119 is due at 119 periods less a quarter.
+        {"paced", 60, {{kind::idle, 120}}, 120, 119, 0, 119 * 1'000'000 / 60 - 1'000'000 / 240,
+         "120 frames in 1.98 s: 60.1 frames/s"},
+        {"back to back", 0, {{kind::idle, 120}}, 120, 0, 0, 0, "120 frames in 0.00 s: 0.0 frames/s"},
+        {"hidden", 60, {{kind::hidden, 1}, {kind::idle, 5}, {kind::hidden, 0}, {kind::idle, 2}}, 2, 1, 1, 12500,
+         "2 frames in 0.01 s: 80.0 frames/s"},
+    };
+    for (const row &r : rows) {
+        demo::reset_animation();
+        demo::reset_shell();
+        demo::shell.program_file = demo_test::program_beside_pictures;
+        demo::shell.options.frames_per_second = r.frames_per_second;
+        soft_port window(64, 40, r.script);
+
+        EXPECT_EQ(demo::run(window), 0) << r.name;
+        EXPECT_EQ(window.frames(), r.frames) << r.name;
+        EXPECT_EQ(demo::shell.stats.report().rfind(r.stats, 0), 0u) << r.name << ": " << demo::shell.stats.report();
+        EXPECT_EQ(window.timed_waits(), r.timed_waits) << r.name;
+        EXPECT_EQ(window.endless_waits(), r.endless_waits) << r.name;
+        EXPECT_LE(window.passes(), 2 * (r.frames + r.timed_waits + r.endless_waits) + 8) << r.name << ": spinning";
+        EXPECT_NEAR(static_cast<double>(window.now()), static_cast<double>(r.end_time), 1.0) << r.name;
+    }
+}
+
+TEST_F(ShellTest, NoFrameRunsWithoutAClientArea)
+{
+    soft_port window(64, 40, {});
+    demo::shell.port = &window;
+    for (auto size : {std::pair{0, 40}, std::pair{64, 0}, std::pair{0, 0}}) {
+        demo::on_size(size.first, size.second);
+        EXPECT_EQ(demo::run_due_frame(0), -1) << size.first << " x " << size.second;
+    }
+    EXPECT_EQ(window.frames(), 0);
+}
+
+TEST_F(ShellTest, CommandLineOptions)
+{
+    struct row {
+        const char *line;
+        bool valid;
+        int32_t frames_per_second;
+        bool stats;
+    };
+    const row rows[] = {
+        {"", true, 60, false},
+        {"--stats", true, 60, true},
+        {"  --fps 30\t--stats ", true, 30, true},
+        {"--fps 0", true, 0, false},
+        {"--fps 1000", true, 1000, false},
+        {"--fps", false, 60, false},
+        {"--fps -1", false, 60, false},
+        {"--fps 1001", false, 60, false},
+        {"--fps 12x", false, 60, false},
+        {"--fps \"\"", false, 60, false},
+        {"--vsync", false, 60, false},
+    };
+    for (const row &r : rows) {
+        demo::shell_options options;
+        std::string error;
+        EXPECT_EQ(demo::parse_command_line(r.line, options, error), r.valid) << r.line;
+        EXPECT_EQ(error.empty(), r.valid) << r.line;
+        if (r.valid) {
+            EXPECT_EQ(options.frames_per_second, r.frames_per_second) << r.line;
+            EXPECT_EQ(options.stats, r.stats) << r.line;
+        }
+    }
 }
 
 TEST_F(ShellTest, ProgramPathTooLongLoadsNoPicture)

@@ -117,6 +117,23 @@ TEST_F(ContextTest, ShutdownWaitsForTheLastBuffer)
     EXPECT_EQ(soft::live_memory_dcs(), 0);
 }
 
+// A buffer made while the library is not started would be forgotten by the
+// next start-up, its memory lost and its handle given out again.
+TEST_F(ContextTest, BuffersAreRefusedWhileTheLibraryIsNotStarted)
+{
+    EXPECT_EQ(pm_buffer_create(8, 8), PM_BUFFER_CANNOT_CREATE);
+    EXPECT_EQ(soft::live_objects(), 0);
+    start_library();
+    const int32_t handle = make_buffer(8, 8);
+    pm_buffer_deactivate();
+    pm_buffer_destroy(handle);
+    pm_shutdown();
+    const int32_t objects = soft::live_objects();
+    EXPECT_EQ(pm_buffer_create(8, 8), PM_BUFFER_CANNOT_CREATE);
+    EXPECT_EQ(soft::live_objects(), objects);
+    EXPECT_TRUE(all_slots_free());
+}
+
 TEST_F(ContextTest, ShutdownSelectsTheFirstPreviousPaletteBack)
 {
     pm_hdc dc = start_library(8);

@@ -731,4 +731,90 @@ TEST_F(PcxLoad, RandomPicturesStayInsideTheirBuffers)
     }
 }
 
+// ---- Fast paths ------------------------------------------------------------------
+
+// Loads a picture at (x, y) into the active buffer twice, from the same
+// prefilled pixels, with one fast path off and then on; the two buffers must
+// agree byte for byte.
+::testing::AssertionResult fast_path_agrees(bool pm::pcx_fast_paths::*path, const bytes &file, int32_t x, int32_t y)
+{
+    const size_t size = size_t(pm_state.active_stride) * size_t(pm_state.active_height);
+    bytes prefill(size);
+    for (size_t i = 0; i < size; ++i)
+        prefill[i] = uint8_t(i * 31 + 7);
+    bytes results[2];
+    for (bool on : {false, true}) {
+        pm::pcx_fast.*path = on;
+        std::copy(prefill.begin(), prefill.end(), pm_state.active_bits);
+        pm_move_cursor(x, y);
+        pm_set_input_block(file.data(), uint32_t(file.size()));
+        const int32_t result = pm_load_pcx(nullptr, pcx_from_memory | pcx_at_cursor | pcx_keep_palette);
+        if (result != 0)
+            return ::testing::AssertionFailure() << "result " << result;
+        results[on] = buffer_bytes();
+    }
+    pm::pcx_fast = {};
+    return same_bytes(results[0], results[1]);
+}
+
+// A seeded picture with areas of one value (long runs, runs crossing
+// scanlines) and noisy stretches (short literals), sometimes cut short.
+bytes random_picture_file(std::mt19937 &random, pcx_format format, int32_t width, int32_t height, int32_t pad)
+{
+    auto pick = [&](int32_t low, int32_t high) { return std::uniform_int_distribution<int32_t>(low, high)(random); };
+    picture p = make_picture(format, width, height);
+    p.bytes_per_line = p.line() + pad;
+    for (size_t i = 0; i < p.values.size();) {
+        const size_t stretch = std::min(p.values.size() - i, size_t(pick(1, 150)));
+        const bool flat = pick(0, 1) == 0;
+        const auto value = uint8_t(pick(0, 255));
+        for (size_t k = 0; k < stretch; ++k, ++i)
+            p.values[i] = flat ? value : uint8_t(pick(0, 255));
+    }
+    bytes data = rle_encode(p.decoded());
+    if (pick(0, 3) == 0) {
+        data.resize(size_t(pick(0, int32_t(data.size()))));
+        p.trailer = false;
+    }
+    return p.file(data);
+}
+
+TEST_F(PcxLoad, RowsDecodedStraightIntoTheBufferMatchTheScanlinePath)
+{
+    std::mt19937 random(20261208);
+    auto pick = [&](int32_t low, int32_t high) { return std::uniform_int_distribution<int32_t>(low, high)(random); };
+    for (int32_t round = 0; round < 300; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        const int32_t width = pick(1, 140), height = pick(1, 12);
+        // Often exactly as wide as the buffer, so that a row's neighbours
+        // are the row above it.
+        const int32_t handle = make_buffer(width + (pick(0, 1) ? 0 : pick(0, 20)), height + pick(0, 6), 8);
+        const bytes file = random_picture_file(random, pcx_format::indexed8, width, height, pick(0, 1) ? 0 : pick(0, 24));
+        const int32_t x = pick(0, 2) ? pick(0, pm_state.active_width - width) : pick(-3, 3);
+        const int32_t y = pick(-4, pm_state.active_height - height + 4);
+        EXPECT_TRUE(fast_path_agrees(&pm::pcx_fast_paths::direct_rows, file, x, y))
+            << width << " x " << height << " at " << x << ", " << y;
+        pm_buffer_deactivate();
+        pm_buffer_destroy(handle);
+    }
+}
+
+TEST_F(PcxLoad, WideRowConversionMatchesPixelByPixel)
+{
+    std::mt19937 random(20261209);
+    auto pick = [&](int32_t low, int32_t high) { return std::uniform_int_distribution<int32_t>(low, high)(random); };
+    for (int32_t round = 0; round < 200; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        const pcx_format format = pick(0, 1) ? pcx_format::indexed8 : pcx_format::planar24;
+        const int32_t width = pick(1, 100), height = pick(1, 6);
+        const int32_t handle = make_buffer(pick(1, 100), pick(1, 8), std::array{16, 24, 32, 32}[size_t(pick(0, 3))]);
+        const bytes file = random_picture_file(random, format, width, height, pick(0, 3));
+        const int32_t x = pick(-width, pm_state.active_width), y = pick(-height, pm_state.active_height);
+        EXPECT_TRUE(fast_path_agrees(&pm::pcx_fast_paths::wide_rows, file, x, y))
+            << width << " x " << height << " at " << x << ", " << y;
+        pm_buffer_deactivate();
+        pm_buffer_destroy(handle);
+    }
+}
+
 } // namespace

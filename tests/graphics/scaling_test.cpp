@@ -2,6 +2,7 @@
 // calls that are refused.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <random>
@@ -207,6 +208,30 @@ TEST(ScaleImage, EqualSizeIsACopy)
     bytes out(image.size());
     pm_scale_image(image.data(), out.data(), 13, 7, 13, 7);
     EXPECT_EQ(out, image);
+    // The masks are written all the same: every step takes a pixel.
+    EXPECT_EQ(pm_state.scratch_area[0], 0xFF);
+    EXPECT_EQ(pm_state.scratch_area[1], 0xF8);
+    EXPECT_EQ(pm_state.y_step_mask[0], 0xFE);
+}
+
+// Rows are gathered in shuffled blocks of 8 or 16 columns where a block's
+// source columns lie within 32 bytes and its loads inside the row, byte by
+// byte elsewhere: widths and ratios that reach every kind of block and row
+// end, against the closed form.
+TEST(ScaleImage, SeededWidthsAndRatiosFollowTheClosedForm)
+{
+    std::mt19937 random(2027);
+    std::uniform_int_distribution<int32_t> length(1, 700), sixteenths(1, 80), rows(1, 5);
+    for (int round = 0; round < 300; ++round) {
+        const int32_t width = length(random);
+        const int32_t new_width = std::max(1, width * sixteenths(random) / 16);
+        const int32_t height = rows(random), new_height = rows(random);
+        const bytes source = random_image(random, width, height);
+        expect_scaled(source, width, height, new_width, new_height, closed_form_axis(height, new_height),
+                      closed_form_axis(width, new_width));
+        if (HasFatalFailure())
+            return;
+    }
 }
 
 TEST(ScaleImage, RandomSizesFollowTheClosedForm)
@@ -221,6 +246,13 @@ TEST(ScaleImage, RandomSizesFollowTheClosedForm)
                       closed_form_axis(width, new_width));
         if (HasFatalFailure())
             return;
+        // The masks left behind are the builder's, byte for byte.
+        const int32_t x_steps = std::max(width, new_width), y_steps = std::max(height, new_height);
+        const bytes x_mask = build_mask(x_steps, new_width, width), y_mask = build_mask(y_steps, new_height, height);
+        ASSERT_TRUE(std::equal(x_mask.begin(), x_mask.end() - 1, pm_state.scratch_area))
+            << width << " -> " << new_width << ": x mask";
+        ASSERT_TRUE(std::equal(y_mask.begin(), y_mask.end() - 1, pm_state.y_step_mask))
+            << height << " -> " << new_height << ": y mask";
     }
 }
 

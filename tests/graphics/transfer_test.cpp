@@ -465,6 +465,41 @@ TEST_F(TransferTest, CopyMirrorsColumnsWithinOneBuffer)
     }
 }
 
+// Overlapping copies within one buffer move the rectangle as it stood, in
+// every direction: each source row is read before it is overwritten.
+TEST_F(TransferTest, CopyWithinOneBufferMovesInEveryDirection)
+{
+    const struct {
+        const char *what;
+        int32_t x0, x1, y0, y1, dx, dy;
+    } cases[] = {
+        {"up", 0, 3, 2, 5, 0, 4}, // rows 2..5 to 1..4
+        {"down", 0, 3, 1, 4, 0, 5},
+        {"left", 2, 6, 0, 7, 1, 7},
+        {"right", 1, 5, 0, 7, 2, 7},
+        {"up and right", 1, 5, 3, 6, 3, 4},
+        {"down and left", 2, 6, 1, 5, 0, 7},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const int32_t h = make_buffer(8, 8, 8);
+        for (int32_t y = 0; y < 8; ++y)
+            for (int32_t x = 0; x < 8; ++x)
+                *slot_byte(h, x, y) = static_cast<uint8_t>(16 * y + x);
+        const bytes before = snapshot(h);
+        bytes want = before;
+        for (int32_t y = c.y0; y <= c.y1; ++y)
+            for (int32_t x = c.x0; x <= c.x1; ++x)
+                want[static_cast<std::size_t>(7 - (y + c.dy - c.y1)) * 8 + (x + c.dx - c.x0)] =
+                    static_cast<uint8_t>(16 * y + x);
+        pm_copy_region(c.x0, c.x1, c.y0, c.y1, c.dx, c.dy, h, h);
+        const bytes got = snapshot(h);
+        EXPECT_EQ(got, want) << first_difference(h, got, want);
+        pm_buffer_deactivate();
+        pm_buffer_destroy(h);
+    }
+}
+
 // The destination's pixel size serves both sides: an 8-bit source into a
 // 32-bit buffer gives 4 source bytes per pixel, from byte 4 src_min_x on.
 TEST_F(TransferTest, CopyUsesTheDestinationPixelSize)

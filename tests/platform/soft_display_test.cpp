@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -201,6 +202,32 @@ TEST_F(SoftDisplayTest, StretchFollowsTheSamplingRule)
         EXPECT_EQ(stretch(dc, dib, c.dx, c.dy, c.dw, c.dh, c.sx, c.sy, c.sw, c.sh), c.sh) << c.name;
         std::optional<std::string> difference = compare_with_rule(dc, dib, c.dx, c.dy, c.dw, c.dh, c.sx, c.sy, c.sw, c.sh);
         EXPECT_FALSE(difference) << c.name << ": " << *difference;
+    }
+}
+
+// Lines are made once per source row (runs filled several pixels at a time
+// when growing, pairs when doubling) and copied onto the rows that repeat them: seeded sizes and
+// positions, the rectangles off every edge of the surface and the bitmap.
+TEST_F(SoftDisplayTest, SeededStretchesFollowTheSamplingRule)
+{
+    std::mt19937 random(1080);
+    auto pick = [&random](int32_t lo, int32_t hi) { return std::uniform_int_distribution<int32_t>(lo, hi)(random); };
+    for (int round = 0; round < 300; ++round) {
+        soft::reset();
+        const int32_t client_w = pick(1, 40), client_h = pick(1, 40);
+        const int32_t dib_w = pick(1, 24), dib_h = pick(1, 24);
+        pm_hdc dc = soft::window_create(client_w, client_h);
+        soft::client_fill(dc, untouched);
+        test_dib dib = pattern_dib(dib_w, dib_h);
+        const int32_t sx = pick(-8, 24), sy = pick(-8, 24), sw = pick(1, 30), sh = pick(1, 30);
+        // Every third stretch doubles the width, which has a path of its own.
+        const int32_t dx = pick(-30, 40), dy = pick(-30, 40), dw = round % 3 == 0 ? 2 * sw : pick(1, 70);
+        const int32_t dh = pick(1, 70);
+        stretch(dc, dib, dx, dy, dw, dh, sx, sy, sw, sh);
+        std::optional<std::string> difference = compare_with_rule(dc, dib, dx, dy, dw, dh, sx, sy, sw, sh);
+        ASSERT_FALSE(difference) << dib_w << " x " << dib_h << " bitmap, source (" << sx << ", " << sy << ") " << sw
+                                 << " x " << sh << " onto (" << dx << ", " << dy << ") " << dw << " x " << dh
+                                 << " of " << client_w << " x " << client_h << ": " << *difference;
     }
 }
 

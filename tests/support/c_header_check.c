@@ -1,5 +1,6 @@
-/* The public header must be usable from plain C. */
+/* The public headers must be usable from plain C. */
 #include <pixmora/pixmora.h>
+#include <pixmora/pixmora_soft.h>
 
 int32_t pixmora_c_header_check(void);
 

@@ -7,7 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -161,10 +163,22 @@ TEST_F(ConvertTool, ReportsPicturesItCannotRead)
     std::string bad_window = header;
     bad_window[4] = 5; // Xmin 5 > Xmax 0
     std::string huge = header;
-    huge[8] = '\xFF';
-    huge[9] = '\xFF'; // 65536 columns
+    huge[3] = 8;
+    huge[65] = 1;
+    huge[8] = '\x3F', huge[9] = '\x9C';   // Xmax 39999: 40000 columns
+    huge[66] = '\x40', huge[67] = '\x9C'; // BytesPerLine 40000
+    std::string short_line = header;
+    short_line[3] = 8;   // BitsPerPixel
+    short_line[8] = 9;   // Xmax 9: 10 columns
+    short_line[65] = 1;  // NPlanes
+    short_line[66] = 4;  // BytesPerLine 4
+    std::string no_planes = short_line;
+    no_planes[65] = 0;
     const bad_input inputs[] = {
         {"no such file", "missing", 32, "result 1"},
+        {"a directory", "directory", 32, "directory"},
+        {"no planes", no_planes + std::string(200, '\0'), 32, "no planes"},
+        {"BytesPerLine below the width", short_line + std::string(200, '\0'), 32, "BytesPerLine 4 is too small"},
         {"a named pipe with no writer", "fifo", 32, "result 1"},
         {"shorter than a header", std::string(60, '\x0A'), 32, "result 2"},
         {"first byte not 0x0A", wrong_first, 32, "result 2"},
@@ -174,7 +188,9 @@ TEST_F(ConvertTool, ReportsPicturesItCannotRead)
     for (const bad_input &input : inputs) {
         const fs::path in = dir_ / "in.pcx";
         fs::remove(in);
-        if (input.bytes == "fifo")
+        if (input.bytes == "directory")
+            fs::create_directory(in);
+        else if (input.bytes == "fifo")
             ASSERT_EQ(::mkfifo(in.c_str(), 0600), 0);
         else if (input.bytes != "missing")
             std::ofstream(in, std::ios::binary) << input.bytes;
@@ -198,6 +214,20 @@ TEST_F(ConvertTool, PassesOnTheLoadersRefusal)
     EXPECT_EQ(at8.exit_code, 1);
     EXPECT_NE(at8.err.find("result 3"), std::string::npos) << at8.err;
     EXPECT_EQ(run(quoted(in.string()) + " " + quoted((dir_ / "out.png").string()) + " --depth=24").exit_code, 0);
+}
+
+// An output that cannot be written is reported with the system's reason.
+TEST_F(ConvertTool, FailedWriteSaysWhy)
+{
+    pixmora_test::start_library();
+    pixmora_test::make_buffer(8, 4, 32);
+    const fs::path in = dir_ / "small.pcx";
+    ASSERT_EQ(pm_save_pcx(in.string().c_str(), 0, 7, 0, 3), 0);
+    for (const char *name : {"out.png", "out.ppm"}) {
+        const run_result result = run(quoted(in.string()) + " " + quoted((dir_ / "no-such-directory" / name).string()));
+        EXPECT_EQ(result.exit_code, 3) << name;
+        EXPECT_NE(result.err.find(std::strerror(ENOENT)), std::string::npos) << name << ": " << result.err;
+    }
 }
 
 TEST_F(ConvertTool, MatchesPcxtoppmOnEverySupportedSample)

@@ -185,8 +185,14 @@ bool write_png(const std::string &path, const rgb_image &image, std::string *err
     png.height = static_cast<png_uint_32>(image.height);
     png.format = PNG_FORMAT_RGB;
     const std::vector<uint8_t> bytes = packed_rgb(image);
+    errno = 0;
     if (!png_image_write_to_file(&png, path.c_str(), 0, bytes.data(), 0, nullptr)) {
-        set_error(error, "cannot write " + path + ": " + png.message);
+        // The writer's message may already be the system's reason; when it
+        // is not, errno adds it.
+        const std::string message = png.message;
+        const std::string reason = errno != 0 ? std::strerror(errno) : "";
+        const bool says_why = reason.empty() || message.find(reason) != std::string::npos;
+        set_error(error, "cannot write " + path + ": " + message + (says_why ? "" : " (" + reason + ")"));
         std::remove(path.c_str());
         return false;
     }
@@ -205,11 +211,13 @@ bool write_ppm(const std::string &path, const rgb_image &image, std::string *err
         return false;
     }
     const std::vector<uint8_t> bytes = packed_rgb(image);
+    errno = 0;
     const bool written = std::fprintf(file.get(), "P6\n%d %d\n255\n", image.width, image.height) > 0 &&
                          std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
     const bool closed = std::fclose(file.release()) == 0;
     if (!written || !closed) {
-        set_error(error, "cannot write " + path);
+        const int reason = errno;
+        set_error(error, "cannot write " + path + ": " + (reason != 0 ? std::strerror(reason) : "write failed"));
         std::remove(path.c_str());
         return false;
     }

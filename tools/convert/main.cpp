@@ -12,8 +12,10 @@
 #include <string>
 
 #include <pixmora/pixmora.h>
+#include "graphics/pcx_format.h"
 #include "platform/platform.h"
 #include "platform/soft/soft_display.h"
+#include "tools/common/active_pixels.h"
 #include "tools/common/image_write.h"
 
 namespace {
@@ -108,14 +110,29 @@ parse_result parse_arguments(int argc, char **argv, options *parsed, std::string
     return parse_result::run;
 }
 
-int32_t read_u16(const uint8_t *at)
+// Why a header the loader would refuse is unreadable, in the header's terms.
+std::string header_fault_text(pm::pcx_header_fault fault, const pm::pcx_picture &picture)
 {
-    return at[0] | at[1] << 8;
+    switch (fault) {
+    case pm::pcx_header_fault::window:
+        return "the header window is " + std::to_string(picture.width) + " x " + std::to_string(picture.height) +
+               " pixels (Xmax or Ymax before Xmin or Ymin)";
+    case pm::pcx_header_fault::no_planes:
+        return "the header gives no planes (NPlanes 0)";
+    case pm::pcx_header_fault::bytes_per_line:
+        return "the header's BytesPerLine is 0";
+    case pm::pcx_header_fault::line_too_short:
+        return "the header's BytesPerLine " + std::to_string(picture.bytes_per_line) +
+               " is too small for rows of " + std::to_string(picture.width) + " pixels";
+    case pm::pcx_header_fault::none:
+        break;
+    }
+    return "the header is readable";
 }
 
 // Reads the 128-byte header to learn the picture's size. Returns 0, or the
-// loader's code for the same trouble (1 cannot open, 2 not a picture) with
-// *why saying more.
+// loader's result for the same trouble (cannot open, not a picture) with
+// *why saying what exactly is wrong.
 int32_t read_header_window(const std::string &path, int32_t *width, int32_t *height, std::string *why)
 {
     // Opened without blocking, so that a named pipe or a device is refused at
@@ -123,15 +140,16 @@ int32_t read_header_window(const std::string &path, int32_t *width, int32_t *hei
     const int file = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (file < 0) {
         *why = std::strerror(errno);
-        return 1;
+        return PM_PCX_OPEN_FAILED;
     }
     struct stat info {};
     if (::fstat(file, &info) != 0 || !S_ISREG(info.st_mode)) {
+        const bool directory = S_ISDIR(info.st_mode);
         ::close(file);
-        *why = "not a regular file";
-        return 1;
+        *why = directory ? "it is a directory, not a file" : "it is not a regular file";
+        return PM_PCX_OPEN_FAILED;
     }
-    uint8_t header[128];
+    uint8_t header[pm::pcx_header_size];
     size_t got = 0;
     while (got < sizeof header) {
         const ssize_t n = ::read(file, header + got, sizeof header - got);
@@ -142,20 +160,25 @@ int32_t read_header_window(const std::string &path, int32_t *width, int32_t *hei
     ::close(file);
     if (got != sizeof header) {
         *why = "the file is shorter than a 128-byte header";
-        return 2;
+        return PM_PCX_INVALID;
     }
-    if (header[0] != 0x0A) {
+    if (header[0] != pm::pcx_manufacturer) {
         *why = "the first byte is not 0x0A";
-        return 2;
+        return PM_PCX_INVALID;
     }
-    *width = read_u16(header + 8) - read_u16(header + 4) + 1;
-    *height = read_u16(header + 10) - read_u16(header + 6) + 1;
-    if (*width < 1 || *height < 1 || *width > max_side || *height > max_side) {
+    const pm::pcx_picture picture = pm::pcx_parse_header(header);
+    if (const pm::pcx_header_fault fault = pm::pcx_check_header(picture); fault != pm::pcx_header_fault::none) {
+        *why = header_fault_text(fault, picture);
+        return PM_PCX_INVALID;
+    }
+    *width = picture.width;
+    *height = picture.height;
+    if (*width > max_side || *height > max_side) {
         *why = "the header window is " + std::to_string(*width) + " x " + std::to_string(*height) +
                " pixels; each side must be 1.." + std::to_string(max_side);
-        return 2;
+        return PM_PCX_INVALID;
     }
-    return 0;
+    return PM_PCX_OK;
 }
 
 // The library on the software display, with the default palette realized so
@@ -188,39 +211,6 @@ struct library_session {
     library_session &operator=(const library_session &) = delete;
 };
 
-uint32_t expand565(uint32_t value)
-{
-    const uint32_t r = value >> 11;
-    const uint32_t g = (value >> 5) & 0x3F;
-    const uint32_t b = value & 0x1F;
-    return (r << 3 | r >> 2) << 16 | (g << 2 | g >> 4) << 8 | (b << 3 | b >> 2);
-}
-
-// One row of the active buffer as 0x00RRGGBB pixels.
-void capture_row(const uint8_t *row, int32_t width, uint32_t *out)
-{
-    switch (pm_state.active_depth) {
-    case 8:
-        for (int32_t x = 0; x < width; ++x) {
-            const pm_paletteentry &entry = pm_state.logical_palette.palPalEntry[row[x]];
-            out[x] = static_cast<uint32_t>(entry.peRed) << 16 | static_cast<uint32_t>(entry.peGreen) << 8 |
-                     entry.peBlue;
-        }
-        break;
-    case 16:
-        for (int32_t x = 0; x < width; ++x)
-            out[x] = expand565(static_cast<uint32_t>(row[2 * x]) | static_cast<uint32_t>(row[2 * x + 1]) << 8);
-        break;
-    default: {
-        const int32_t bpp = pm_state.active_depth / 8;
-        for (int32_t x = 0; x < width; ++x) {
-            const uint8_t *pixel = row + bpp * x;
-            out[x] = static_cast<uint32_t>(pixel[2]) << 16 | static_cast<uint32_t>(pixel[1]) << 8 | pixel[0];
-        }
-    }
-    }
-}
-
 // The top-left width x height pixels of the active buffer, top row first.
 tools::rgb_image capture_picture(int32_t width, int32_t height)
 {
@@ -228,11 +218,8 @@ tools::rgb_image capture_picture(int32_t width, int32_t height)
     image.width = width;
     image.height = height;
     image.pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
-    for (int32_t y = 0; y < height; ++y) {
-        const uint8_t *row = pm_state.active_bits + static_cast<std::ptrdiff_t>(pm_state.active_max_y - y) *
-                                                        pm_state.active_stride;
-        capture_row(row, width, image.pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(width));
-    }
+    for (int32_t y = 0; y < height; ++y)
+        tools::read_active_row(y, width, image.pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(width));
     return image;
 }
 

@@ -1,0 +1,57 @@
+// The browser's window: a canvas on a web page that delivers the shell's
+// events and shows the software display's client surface through ImageData.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "demo/shell.h"
+
+namespace demo {
+
+class web_port : public window_port {
+public:
+    // A client area that follows the canvas's size on the page, or, with
+    // width and height above 0, stays at that size. With frame_limit above
+    // 0 the window closes after that many frames.
+    web_port(int32_t width, int32_t height, int32_t frame_limit);
+    ~web_port() override;
+
+    web_port(const web_port &) = delete;
+    web_port &operator=(const web_port &) = delete;
+
+    bool open() override;
+    void show() override;
+    bool dispatch_waiting_event() override;
+    // Waits for the next animation frame or the next event, whichever comes
+    // first: the page's refresh is what the shell's frame clock is read on.
+    void wait_for_event(int64_t timeout) override;
+    pm_hdc get_dc() override { return dc_; }
+    void release_dc(pm_hdc) override {}
+    void invalidate() override { paint_pending_ = true; }
+    void begin_paint() override {}
+    void end_paint() override { put_on_canvas(); }
+    void frame_presented() override;
+
+    int32_t frames() const { return frames_; }
+    // Writes the frames shown and the shell's frame times onto the canvas
+    // (data-frames, data-frame-mean-ms, data-frame-worst-ms) for the page.
+    void note_frames() const;
+
+private:
+    void resize(int32_t width, int32_t height);
+    void put_on_canvas();
+
+    int32_t fixed_width_;
+    int32_t fixed_height_;
+    int32_t frame_limit_;
+    int32_t frames_ = 0;
+    pm_hdc dc_ = nullptr;
+    bool paint_pending_ = false;
+    bool close_pending_ = false;
+    bool destroyed_ = false;
+    bool refresh_before_next_ = false; // a frame ran back to back: let the page refresh first
+    std::vector<uint8_t> rgba_; // the client surface as the canvas's RGBA bytes
+};
+
+} // namespace demo

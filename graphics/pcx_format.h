@@ -1,0 +1,152 @@
+// The PCX file format as the loader, the writer and the tools share it: the
+// 128-byte header's layout, the format's constants, and what the loader
+// takes from a header and requires of it.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace pm {
+
+constexpr int32_t pcx_header_size = 128;
+constexpr int32_t pcx_trailer_size = 769; // the marker byte and 256 RGB triples
+constexpr uint8_t pcx_manufacturer = 0x0A;
+constexpr uint8_t pcx_trailer_marker = 0x0C;
+constexpr uint8_t pcx_version_trailer = 5; // the version whose pictures may end in a trailer palette
+constexpr uint8_t pcx_encoding_run_length = 1;
+constexpr int32_t pcx_max_run = 63; // a run byte holds its count in its low six bits
+
+// The 128 header bytes as they lie in the file. Multi-byte fields are
+// little-endian; read and write them through pcx_le16.
+#pragma pack(push, 1)
+struct pcx_header_layout {
+    uint8_t manufacturer;   // 0x0A
+    uint8_t version;        // 5 means a trailer palette may follow the data
+    uint8_t encoding;       // not read: the data is always run-length decoded
+    uint8_t bits_per_pixel; // per plane
+    uint16_t x_min;         // the picture's window, inclusive
+    uint16_t y_min;
+    uint16_t x_max;
+    uint16_t y_max;
+    uint16_t h_dpi;
+    uint16_t v_dpi;
+    uint8_t colormap[48];    // the header palette: 16 RGB triples
+    uint8_t reserved;
+    uint8_t planes;          // NPlanes
+    uint16_t bytes_per_line; // bytes of one plane of one scanline
+    uint16_t palette_info;
+    uint16_t h_screen_size;
+    uint16_t v_screen_size;
+    uint8_t filler[54];
+};
+#pragma pack(pop)
+static_assert(sizeof(pcx_header_layout) == pcx_header_size);
+static_assert(offsetof(pcx_header_layout, colormap) == 16);
+static_assert(offsetof(pcx_header_layout, planes) == 65);
+static_assert(offsetof(pcx_header_layout, bytes_per_line) == 66);
+
+// A 16-bit header field to or from the host's byte order.
+constexpr uint16_t pcx_le16(uint16_t value)
+{
+    if constexpr (std::endian::native == std::endian::big)
+        return static_cast<uint16_t>((value >> 8) | (value << 8));
+    return value;
+}
+
+// The source formats that have row converters, in the order they are tested.
+enum class pcx_format {
+    planar16, // NPlanes 4: four planes of one bit per pixel
+    planar24, // NPlanes 3: red, green and blue planes of one byte per pixel
+    indexed8, // BitsPerPixel 8: one byte per pixel in plane 0
+    mono,     // BitsPerPixel 1: one bit per pixel in plane 0
+    none      // anything else
+};
+
+// What the loader takes from a header.
+struct pcx_picture {
+    int32_t version;
+    int32_t bits_per_pixel;
+    int32_t planes;
+    int32_t bytes_per_line;
+    int32_t x_min;
+    int32_t y_min;
+    int32_t width;  // Xmax - Xmin + 1; 0 or less for a bad window
+    int32_t height; // Ymax - Ymin + 1
+    pcx_format format;
+};
+
+inline pcx_format pcx_classify(int32_t planes, int32_t bits_per_pixel)
+{
+    if (planes == 4)
+        return pcx_format::planar16;
+    if (planes == 3)
+        return pcx_format::planar24;
+    if (bits_per_pixel == 8)
+        return pcx_format::indexed8;
+    if (bits_per_pixel == 1)
+        return pcx_format::mono;
+    return pcx_format::none;
+}
+
+inline pcx_picture pcx_parse_header(const uint8_t header[pcx_header_size])
+{
+    pcx_header_layout fields;
+    std::memcpy(&fields, header, sizeof fields);
+    pcx_picture picture{};
+    picture.version = fields.version;
+    picture.bits_per_pixel = fields.bits_per_pixel;
+    picture.planes = fields.planes;
+    picture.bytes_per_line = pcx_le16(fields.bytes_per_line);
+    picture.x_min = pcx_le16(fields.x_min);
+    picture.y_min = pcx_le16(fields.y_min);
+    picture.width = pcx_le16(fields.x_max) - picture.x_min + 1;
+    picture.height = pcx_le16(fields.y_max) - picture.y_min + 1;
+    picture.format = pcx_classify(picture.planes, picture.bits_per_pixel);
+    return picture;
+}
+
+// Why a header that starts with the manufacturer byte cannot be decoded
+// safely; none when it can (a format without a converter is not a fault of
+// the header).
+enum class pcx_header_fault {
+    none,
+    window,            // Xmax < Xmin or Ymax < Ymin
+    no_planes,         // NPlanes 0
+    bytes_per_line,    // BytesPerLine 0
+    line_too_short     // BytesPerLine too small for a row of the window's width
+};
+
+inline pcx_header_fault pcx_check_header(const pcx_picture &picture)
+{
+    if (picture.width < 1 || picture.height < 1)
+        return pcx_header_fault::window;
+    if (picture.planes < 1)
+        return pcx_header_fault::no_planes;
+    if (picture.bytes_per_line < 1)
+        return pcx_header_fault::bytes_per_line;
+    switch (picture.format) {
+    case pcx_format::planar16:
+    case pcx_format::mono:
+        if (picture.bytes_per_line < (picture.width + 7) / 8)
+            return pcx_header_fault::line_too_short;
+        break;
+    case pcx_format::planar24:
+    case pcx_format::indexed8:
+        if (picture.bytes_per_line < picture.width)
+            return pcx_header_fault::line_too_short;
+        break;
+    case pcx_format::none:
+        break;
+    }
+    return pcx_header_fault::none;
+}
+
+// False when the picture cannot be decoded safely.
+inline bool pcx_readable(const pcx_picture &picture)
+{
+    return pcx_check_header(picture) == pcx_header_fault::none;
+}
+
+} // namespace pm

@@ -1,0 +1,384 @@
+// The Windows platform layer against real GDI, USER32 and KERNEL32 (run under
+// Wine in CI): every operation it passes through is called at least once and
+// its result checked, directly or through the library operation that relies
+// on it. What GDI draws is compared with what the software display draws for
+// the same call.
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "win32_reference.h"
+
+namespace {
+
+constexpr int32_t surface_width = 203; // odd sizes keep rows unpadded and scales uneven
+constexpr int32_t surface_height = 131;
+constexpr uint32_t surface_fill = 0x00123456;
+
+// The record as the program loaded it, put back before each test.
+const pm_state_record &initial_state()
+{
+    static const pm_state_record *copy = [] {
+        auto *state = new pm_state_record;
+        std::memcpy(static_cast<void *>(state), &pm_state, sizeof pm_state);
+        return state;
+    }();
+    return *copy;
+}
+[[maybe_unused]] const pm_state_record &taken_at_load = initial_state();
+
+std::string temp_path(const char *name)
+{
+    char dir[MAX_PATH];
+    DWORD length = GetTempPathA(MAX_PATH, dir);
+    return std::string(dir, length) + name;
+}
+
+std::vector<uint8_t> file_bytes(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The library attached to a memory context that holds a 32-bit top-down
+// section, so that what a presentation draws can be read back exactly.
+class Win32PlatformTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::memcpy(static_cast<void *>(&pm_state), &initial_state(), sizeof pm_state);
+        pm_state.input_block = pm_state.read_buffer;
+
+        target_ = CreateCompatibleDC(nullptr);
+        ASSERT_NE(target_, nullptr);
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = surface_width;
+        info.bmiHeader.biHeight = -surface_height;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        void *bits = nullptr;
+        surface_bitmap_ = CreateDIBSection(target_, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        ASSERT_NE(surface_bitmap_, nullptr);
+        surface_ = static_cast<uint32_t *>(bits);
+        previous_bitmap_ = SelectObject(target_, surface_bitmap_);
+
+        pm_attach_dc(target_);
+        palette_ = pm_create_default_palette();
+        pm_realize_palette(palette_);
+        pm_startup();
+    }
+
+    void TearDown() override
+    {
+        pm_buffer_deactivate();
+        pm_buffer_destroy(-1);
+        pm_shutdown();
+        SelectObject(target_, previous_bitmap_);
+        DeleteObject(surface_bitmap_);
+        DeleteObject(palette_);
+        DeleteDC(target_);
+    }
+
+    void clear_surface() { std::fill_n(surface_, surface_width * surface_height, surface_fill); }
+    std::vector<uint32_t> surface() const
+    {
+        GdiFlush();
+        std::vector<uint32_t> pixels(surface_, surface_ + surface_width * surface_height);
+        for (uint32_t &pixel : pixels)
+            pixel &= 0x00FFFFFF;
+        return pixels;
+    }
+
+    // A buffer of the given depth, made active.
+    static int32_t make_buffer(int32_t width, int32_t height, int32_t depth)
+    {
+        pm_state.new_buffer_depth = depth;
+        int32_t handle = pm_buffer_create(width, height);
+        EXPECT_GE(handle, 0) << width << " x " << height << " at " << depth << " bits";
+        pm_buffer_activate(handle);
+        return handle;
+    }
+
+    HDC target_ = nullptr;
+    HBITMAP surface_bitmap_ = nullptr;
+    HGDIOBJ previous_bitmap_ = nullptr;
+    uint32_t *surface_ = nullptr;
+    pm_hpalette palette_ = nullptr;
+};
+
+// Reports the first pixel where GDI and the software display differ.
+void expect_same_surface(const std::vector<uint32_t> &gdi, const std::vector<uint32_t> &soft, const std::string &what)
+{
+    ASSERT_EQ(gdi.size(), soft.size());
+    for (size_t i = 0; i < gdi.size(); ++i) {
+        if (gdi[i] != soft[i]) {
+            ADD_FAILURE() << what << ": pixel (" << i % surface_width << ", " << i / surface_width << ") is "
+                          << std::hex << gdi[i] << " through GDI, " << soft[i] << " on the software display";
+            return;
+        }
+    }
+}
+
+// Start-up: the screen context and its depth, the memory context, the NT
+// version bit, the keyboard state, the stock font and its metrics, and the
+// video-file library with its entry points; shut-down gives them back.
+TEST_F(Win32PlatformTest, StartupReachesTheDisplayFontKeyboardAndVideoLibrary)
+{
+    HDC screen = GetDC(nullptr);
+    const int32_t depth = GetDeviceCaps(screen, BITSPIXEL) * GetDeviceCaps(screen, PLANES);
+    ReleaseDC(nullptr, screen);
+    pm_hdc platform_screen = platform::screen_dc_get();
+    ASSERT_NE(platform_screen, nullptr);
+    EXPECT_EQ(platform::device_caps(platform_screen, platform::caps_bits_pixel) *
+                  platform::device_caps(platform_screen, platform::caps_planes),
+              depth);
+    platform::screen_dc_release(platform_screen);
+    EXPECT_EQ(pm_display_depth(), depth == 15 ? 16 : depth);
+    EXPECT_EQ(pm_state.palette_index_mode, depth <= 8 ? 1 : 0);
+
+    EXPECT_EQ(GetObjectType(static_cast<HGDIOBJ>(pm_state.memory_dc)), static_cast<DWORD>(OBJ_MEMDC));
+    EXPECT_EQ(pm_state.platform_is_nt, 1);
+
+    BYTE keys[256];
+    ASSERT_TRUE(GetKeyboardState(keys));
+    EXPECT_EQ(std::memcmp(keys, pm_state.keyboard_state, sizeof keys), 0);
+    uint8_t pressed[256] = {};
+    pressed[VK_F5] = 0x80;
+    platform::keyboard_state_set(pressed);
+    ASSERT_TRUE(GetKeyboardState(keys));
+    EXPECT_EQ(keys[VK_F5], 0x80);
+    platform::keyboard_state_set(pm_state.keyboard_state);
+
+    EXPECT_EQ(pm_state.stock_font, GetStockObject(OEM_FIXED_FONT));
+    EXPECT_EQ(GetCurrentObject(target_, OBJ_FONT), pm_state.stock_font);
+    TEXTMETRICA metrics{};
+    ASSERT_TRUE(GetTextMetricsA(target_, &metrics));
+    EXPECT_GT(metrics.tmHeight, 0);
+    EXPECT_EQ(pm_state.font_line_height, metrics.tmHeight + metrics.tmExternalLeading);
+    EXPECT_EQ(pm_state.font_average_width, metrics.tmAveCharWidth);
+
+    ASSERT_NE(pm_state.video_library, nullptr);
+    HMODULE video = GetModuleHandleA("AVIFIL32.DLL");
+    EXPECT_EQ(pm_state.video_library, video);
+    for (const pm_entry_point &point : pm_state.video_entry_points)
+        EXPECT_EQ(point.address, reinterpret_cast<void *>(GetProcAddress(video, point.name))) << point.name;
+    EXPECT_NE(pm_state.video_entry_points[0].address, nullptr);
+    EXPECT_EQ(platform::library_symbol(pm_state.video_library, "NoSuchEntryPoint"), nullptr);
+
+    const pm_hdc memory = pm_state.memory_dc;
+    pm_shutdown();
+    EXPECT_EQ(GetObjectType(static_cast<HGDIOBJ>(memory)), 0u);
+    EXPECT_EQ(GetModuleHandleA("AVIFIL32.DLL"), nullptr);
+    EXPECT_EQ(GetCurrentObject(target_, OBJ_PAL), pm_state.first_previous_palette);
+}
+
+// The default palette is selected and realized in the window's context; set
+// entries reach the realized palette object (reserved entries animated).
+TEST_F(Win32PlatformTest, PaletteEntriesReadBackFromTheRealizedPalette)
+{
+    EXPECT_EQ(GetObjectType(palette_), static_cast<DWORD>(OBJ_PAL));
+    EXPECT_EQ(GetCurrentObject(target_, OBJ_PAL), palette_);
+    EXPECT_EQ(pm_state.palette_handle, palette_);
+    EXPECT_NE(pm_state.first_previous_palette, nullptr);
+    EXPECT_NE(platform::palette_realize(target_), GDI_ERROR);
+
+    make_buffer(8, 8, 8);
+    std::mt19937 random(9);
+    std::vector<uint8_t> rgb(236 * 3);
+    for (uint8_t &value : rgb)
+        value = static_cast<uint8_t>(random());
+    pm_set_palette_entries(10, 236, rgb.data());
+
+    PALETTEENTRY realized[256];
+    ASSERT_EQ(GetPaletteEntries(static_cast<HPALETTE>(palette_), 0, 256, realized), 256u);
+    for (int i = 0; i < 256; ++i) {
+        const pm_paletteentry &logical = pm_state.logical_palette.palPalEntry[i];
+        EXPECT_EQ(realized[i].peRed, logical.peRed) << "entry " << i;
+        EXPECT_EQ(realized[i].peGreen, logical.peGreen) << "entry " << i;
+        EXPECT_EQ(realized[i].peBlue, logical.peBlue) << "entry " << i;
+    }
+    EXPECT_EQ(realized[77].peRed, rgb[3 * 67]);
+    EXPECT_EQ(realized[77].peBlue, rgb[3 * 67 + 2]);
+
+    // The display's reserved colours: a true-colour display has none to give.
+    pm_paletteentry system[10];
+    pm_hdc screen = platform::screen_dc_get();
+    const uint32_t reserved = platform::system_palette_entries(screen, 0, 10, system);
+    const bool palette_display = (GetDeviceCaps(static_cast<HDC>(screen), RASTERCAPS) & RC_PALETTE) != 0;
+    platform::screen_dc_release(screen);
+    EXPECT_EQ(reserved, palette_display ? 10u : 0u);
+}
+
+// Global memory blocks and files, directly: what is written is read back, a
+// missing file and an impossible block are refused.
+TEST_F(Win32PlatformTest, GlobalMemoryAndFiles)
+{
+    pm_hglobal block = platform::global_alloc(platform::gmem_moveable | platform::gmem_zeroinit, 1000);
+    ASSERT_NE(block, nullptr);
+    EXPECT_GE(platform::global_size(block), 1000u);
+    auto *memory = static_cast<uint8_t *>(platform::global_lock(block));
+    ASSERT_NE(memory, nullptr);
+    EXPECT_EQ(memory[0] | memory[999], 0);
+    memory[999] = 7;
+    platform::global_unlock(block);
+    EXPECT_EQ(static_cast<uint8_t *>(platform::global_lock(block))[999], 7);
+    platform::global_unlock(block);
+    platform::global_free(block);
+    EXPECT_EQ(platform::global_alloc(platform::gmem_moveable, uint64_t{1} << 62), nullptr);
+
+    const std::string path = temp_path("pixmora-platform-file.bin");
+    const char text[] = "0123456789abcdef";
+    FILE *out = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    std::fwrite(text, 1, 16, out);
+    std::fclose(out);
+
+    pm_hfile file = platform::file_open_read(path.c_str());
+    ASSERT_NE(file, nullptr);
+    char got[16] = {};
+    uint32_t count = 0;
+    EXPECT_TRUE(platform::file_read(file, got, 10, &count));
+    EXPECT_EQ(count, 10u);
+    EXPECT_EQ(std::memcmp(got, text, 10), 0);
+    EXPECT_EQ(platform::file_seek(file, -4, platform::seek_origin::end), 12);
+    EXPECT_EQ(platform::file_seek(file, 1, platform::seek_origin::current), 13);
+    EXPECT_TRUE(platform::file_read(file, got, 16, &count));
+    EXPECT_EQ(count, 3u);
+    EXPECT_EQ(std::memcmp(got, "def", 3), 0);
+    EXPECT_EQ(platform::file_seek(file, -1, platform::seek_origin::begin), -1);
+    platform::file_close(file);
+    std::remove(path.c_str());
+
+    EXPECT_EQ(platform::file_open_read(path.c_str()), nullptr);
+    make_buffer(8, 8, 8);
+    EXPECT_EQ(pm_load_pcx(path.c_str(), 0), 1);
+}
+
+// Per buffer depth: the bitmap section GDI made, a 256-colour PCX loaded from
+// a file and from memory, and presentations of it through GDI at 2x, at
+// uneven scales and cut by the surface's edges, each compared with the
+// software display.
+class Win32DepthTest : public Win32PlatformTest, public ::testing::WithParamInterface<int32_t> {};
+
+TEST_P(Win32DepthTest, BuffersLoadAndPresentAsTheSoftwareDisplayDoes)
+{
+    const int32_t depth = GetParam();
+    constexpr int32_t width = 60, height = 41; // 60 is a multiple of 4: no width rounding
+
+    // The picture: an 8-bit buffer of seeded indices and colours, saved.
+    std::mt19937 random(static_cast<uint32_t>(depth));
+    const int32_t source = make_buffer(width, height, 8);
+    ASSERT_GE(source, 0);
+    std::vector<uint8_t> rgb(256 * 3);
+    for (uint8_t &value : rgb)
+        value = static_cast<uint8_t>(random());
+    pm_set_palette_entries(0, 256, rgb.data());
+    for (int32_t i = 0; i < pm_state.active_stride * height; ++i)
+        pm_state.active_bits[i] = static_cast<uint8_t>(random());
+    const std::vector<uint8_t> indices(pm_state.active_bits, pm_state.active_bits + width * height);
+    const std::string path = temp_path("pixmora-platform-picture.pcx");
+    ASSERT_EQ(pm_save_pcx(path.c_str(), 0, width - 1, 0, height - 1), 0);
+    const std::vector<uint8_t> picture = file_bytes(path);
+    pm_buffer_deactivate();
+    pm_buffer_destroy(source);
+
+    const int32_t from_memory = make_buffer(width, height, depth);
+    ASSERT_GE(from_memory, 0);
+    pm_set_input_block(picture.data(), static_cast<uint32_t>(picture.size()));
+    ASSERT_EQ(pm_load_pcx(nullptr, pcx_from_memory | pcx_no_reduction), 0);
+    pm_set_input_block(nullptr, 0);
+    const std::vector<uint8_t> memory_pixels(pm_state.active_bits,
+                                             pm_state.active_bits + pm_state.active_stride * height);
+    const int32_t from_file = make_buffer(width, height, depth);
+    ASSERT_GE(from_file, 0);
+    ASSERT_EQ(pm_load_pcx(path.c_str(), pcx_no_reduction), 0);
+    std::remove(path.c_str());
+
+    // The section GDI made, selected into the library's memory context.
+    BITMAP section{};
+    ASSERT_EQ(GetObjectA(static_cast<HGDIOBJ>(pm_state.slot_bitmap[from_file]), sizeof section, &section),
+              static_cast<int>(sizeof section));
+    EXPECT_EQ(section.bmBitsPixel, depth);
+    EXPECT_EQ(section.bmWidth, width);
+    EXPECT_EQ(section.bmHeight, height);
+    EXPECT_EQ(section.bmBits, pm_state.active_bits);
+    EXPECT_EQ(GetCurrentObject(static_cast<HDC>(pm_state.memory_dc), OBJ_BITMAP), pm_state.slot_bitmap[from_file]);
+
+    // Both loads give the same pixels; at 8 bits they are the saved indices.
+    EXPECT_EQ(std::vector<uint8_t>(pm_state.active_bits, pm_state.active_bits + pm_state.active_stride * height),
+              memory_pixels);
+    if (depth == 8) {
+        EXPECT_EQ(std::vector<uint8_t>(pm_state.active_bits, pm_state.active_bits + width * height), indices);
+    }
+
+    // The whole buffer at 2x, as the library presents it.
+    clear_surface();
+    pm_present(0, width - 1, 0, height - 1, 0, 2 * width - 1, 0, 2 * height - 1);
+    const std::vector<uint32_t> presented = surface();
+    expect_same_surface(presented,
+                        reference::stretch(surface_width, surface_height, surface_fill,
+                                           {0, 0, 2 * width, 2 * height, 0, 0, width, height}, pm_state.active_bits,
+                                           pm_state.active_header, pm_state.palette_index_mode),
+                        "2x presentation");
+    // Away from 16 bits every colour is exact: pixel (2x, 2y) shows the
+    // saved picture's colour at (x, y).
+    if (depth != 16) {
+        const int32_t x = 17, y = 5;
+        const uint8_t index = indices[static_cast<size_t>((height - 1 - y) * width + x)];
+        const uint32_t colour = (uint32_t{rgb[3 * index]} << 16) | (uint32_t{rgb[3 * index + 1]} << 8) |
+                                rgb[3 * index + 2];
+        EXPECT_EQ(presented[static_cast<size_t>(2 * y * surface_width + 2 * x)], colour);
+    }
+
+    // Directly through the platform, at uneven scales, from part of the
+    // buffer, and cut by the surface's edges.
+    EXPECT_NE(platform::stretch_mode_set(target_, platform::stretch_color_on_color), 0);
+    const reference::stretch_call calls[] = {
+        {3, 2, 97, 64, 0, 0, width, height},             // 1.62 x 1.56
+        {0, 0, 37, 29, 0, 0, width, height},             // shrinking
+        {5, 7, 150, 111, 11, 6, 40, 30},                 // part of the buffer, 3.75 x 3.7
+        {-13, -9, 250, 170, 2, 3, 51, 35},               // past every edge of the surface
+        {40, 20, 61, 23, 7, 0, 53, 41},                  // shrinking one axis, growing the other
+    };
+    for (const reference::stretch_call &call : calls) {
+        clear_surface();
+        // GDI reports the bitmap's height, the software display the
+        // rectangle's; nothing relies on more than success.
+        EXPECT_GT(platform::stretch_dib(target_, call.dst_x, call.dst_y, call.dst_width, call.dst_height,
+                                        call.src_x, call.src_y, call.src_width, call.src_height,
+                                        pm_state.active_bits, pm_state.active_header, pm_state.palette_index_mode,
+                                        platform::rop_src_copy),
+                  0);
+        expect_same_surface(surface(),
+                            reference::stretch(surface_width, surface_height, surface_fill, call,
+                                               pm_state.active_bits, pm_state.active_header,
+                                               pm_state.palette_index_mode),
+                            "stretch to " + std::to_string(call.dst_width) + " x " +
+                                std::to_string(call.dst_height) + " from " + std::to_string(call.src_width) +
+                                " x " + std::to_string(call.src_height));
+    }
+
+    // Destroying the buffer deletes its section.
+    const HGDIOBJ bitmap = static_cast<HGDIOBJ>(pm_state.slot_bitmap[from_memory]);
+    pm_buffer_destroy(from_memory);
+    EXPECT_EQ(GetObjectType(bitmap), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Depths, Win32DepthTest, ::testing::Values(8, 16, 24, 32),
+                         [](const ::testing::TestParamInfo<int32_t> &depth) {
+                             return std::to_string(depth.param) + "bits";
+                         });
+
+} // namespace

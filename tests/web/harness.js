@@ -1,0 +1,204 @@
+// Drives the real pages in a frame, as a person would: chooses and drops
+// files into the viewer, switches its depth, saves, and opens the demo at
+// fixed sizes and frame counts. What the pages show is sent back to the test
+// server (web_test.py), which compares it with the native tools' output.
+'use strict';
+
+const frame = document.getElementById('page');
+
+function until(test, what, seconds = 60) {
+    return new Promise((resolve, reject) => {
+        const started = performance.now();
+        const poll = () => {
+            let value = false;
+            try {
+                value = test();
+            } catch (error) {
+                // the frame's document may not be there yet
+            }
+            if (value)
+                resolve(value);
+            else if (performance.now() - started > seconds * 1000)
+                reject(new Error('timed out waiting for ' + what));
+            else
+                setTimeout(poll, 20);
+        };
+        poll();
+    });
+}
+
+async function open(url) {
+    frame.src = 'about:blank';
+    await until(() => frame.contentDocument.URL === 'about:blank', 'a blank frame');
+    frame.src = url;
+    await until(() => frame.contentDocument.URL.endsWith(url) && frame.contentDocument.readyState === 'complete',
+                url);
+    return frame.contentWindow;
+}
+
+function rgbOf(rgba) {
+    const rgb = new Uint8Array(rgba.length / 4 * 3);
+    for (let i = 0, j = 0; i < rgba.length; i += 4, j += 3) {
+        rgb[j] = rgba[i];
+        rgb[j + 1] = rgba[i + 1];
+        rgb[j + 2] = rgba[i + 2];
+    }
+    return rgb;
+}
+
+function base64(bytes) {
+    let text = '';
+    for (let i = 0; i < bytes.length; i += 0x8000)
+        text += String.fromCharCode.apply(null, bytes.subarray(i, i + 0x8000));
+    return btoa(text);
+}
+
+// One decoding: waits until the viewer has counted one more and returns
+// what its status says.
+async function decoded(page, start) {
+    const status = page.document.getElementById('status');
+    const before = Number(status.dataset.loads);
+    start();
+    await until(() => Number(status.dataset.loads) > before, 'a decoding');
+    const { result, width, height, checksum, message } = status.dataset;
+    return { result: Number(result), width: Number(width), height: Number(height), checksum, message,
+             text: status.textContent };
+}
+
+function choose(page, name, bytes) {
+    const files = new page.DataTransfer();
+    files.items.add(new page.File([bytes], name));
+    const input = page.document.getElementById('file');
+    input.files = files.files;
+    input.dispatchEvent(new page.Event('change'));
+}
+
+function drop(page, name, bytes) {
+    const files = new page.DataTransfer();
+    files.items.add(new page.File([bytes], name));
+    page.document.getElementById('stage').dispatchEvent(
+        new page.DragEvent('drop', { dataTransfer: files, bubbles: true, cancelable: true }));
+}
+
+function setDepth(page, depth, announce) {
+    const select = page.document.getElementById('depth');
+    select.value = String(depth);
+    if (announce)
+        select.dispatchEvent(new page.Event('change'));
+}
+
+// Clicks a save button and returns the file the page hands to the browser.
+async function saved(page, button) {
+    let blob = null;
+    const create = page.URL.createObjectURL;
+    page.URL.createObjectURL = object => {
+        blob = object;
+        return create.call(page.URL, object);
+    };
+    page.document.getElementById(button).click();
+    await until(() => blob, 'a saved file');
+    page.URL.createObjectURL = create;
+    return blob;
+}
+
+async function pngChecksum(page, blob) {
+    const bitmap = await createImageBitmap(blob);
+    const canvas = document.createElement('canvas');
+    canvas.width = bitmap.width;
+    canvas.height = bitmap.height;
+    const context = canvas.getContext('2d');
+    context.drawImage(bitmap, 0, 0);
+    const rgb = rgbOf(context.getImageData(0, 0, bitmap.width, bitmap.height).data);
+    const digest = await crypto.subtle.digest('SHA-256', rgb);
+    return Array.from(new Uint8Array(digest), b => b.toString(16).padStart(2, '0')).join('');
+}
+
+async function viewerCases(plan, report) {
+    const page = await open('/viewer.html');
+    for (const file of plan.files) {
+        const bytes = await (await fetch(file.url)).arrayBuffer();
+        // Every picture at 32 bits chosen through the file input, then at 8
+        // bits through the selector; refused files are dropped on the page.
+        setDepth(page, 32, false);
+        const add = (depth, how, seen) => report.viewer.push({ name: file.name, depth, how, ...seen });
+        if (file.drop) {
+            add(32, 'drop', await decoded(page, () => drop(page, file.name, bytes)));
+        } else {
+            add(32, 'choose', await decoded(page, () => choose(page, file.name, bytes)));
+        }
+        add(8, 'depth', await decoded(page, () => setDepth(page, 8, true)));
+    }
+
+    // Saving: the first sample at 32 bits, as PNG and as PCX; the PCX is then
+    // opened again.
+    const first = plan.files[0];
+    const bytes = await (await fetch(first.url)).arrayBuffer();
+    setDepth(page, 32, false);
+    const shown = await decoded(page, () => choose(page, first.name, bytes));
+    const png = await saved(page, 'save-png');
+    const pcx = await saved(page, 'save-pcx');
+    const reopened = await decoded(page, () => choose(page, 'saved.pcx', pcx));
+    report.saving = { name: first.name, shown: shown.checksum, pngType: png.type,
+                      png: await pngChecksum(page, png), pcxType: pcx.type, pcx: reopened.checksum };
+}
+
+async function demoCases(plan, report) {
+    for (const frames of plan.demoFrames) {
+        const page = await open(`/index.html?frames=${frames}&size=${plan.demoSize}`);
+        const started = performance.now();
+        await until(() => page.document.body.classList.contains('ended'), `the demo to end after ${frames} frames`,
+                    60 + frames / 10);
+        const seconds = (performance.now() - started) / 1000;
+        const canvas = page.document.getElementById('screen');
+        const box = canvas.getBoundingClientRect();
+        const pixels = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
+        report.demo.push({ frames, exitCode: Number(page.document.body.dataset.exitCode),
+                           shown: Number(canvas.dataset.frames), width: canvas.width, height: canvas.height,
+                           box: [box.left, box.top, box.width, box.height], rgb: base64(rgbOf(pixels)),
+                           frameMeanMs: Number(canvas.dataset.frameMeanMs),
+                           frameWorstMs: Number(canvas.dataset.frameWorstMs), seconds });
+    }
+}
+
+// The demo without a query follows its canvas, which fills the page: the
+// frame is resized while it runs.
+async function followingCase(report) {
+    frame.style.width = '480px';
+    frame.style.height = '300px';
+    const page = await open('/index.html');
+    const canvas = page.document.getElementById('screen');
+    const shows = (width, height) => canvas.width === width && canvas.height === height &&
+                                     Number(canvas.dataset.frames) > 0;
+    await until(() => shows(480, 300), 'the demo at 480 x 300');
+    frame.style.width = '560px';
+    frame.style.height = '320px';
+    await until(() => shows(560, 320), 'the demo to follow the page to 560 x 320');
+    const before = Number(canvas.dataset.frames);
+    await until(() => Number(canvas.dataset.frames) > before + 2, 'frames after the resize');
+    const pixels = canvas.getContext('2d').getImageData(0, 0, 560, 320).data;
+    report.following = { width: canvas.width, height: canvas.height, rgb: base64(rgbOf(pixels)) };
+    await open('about:blank');
+    frame.style.width = '1024px';
+    frame.style.height = '640px';
+}
+
+async function send(report) {
+    await fetch('/report', { method: 'POST', body: JSON.stringify(report) });
+}
+
+(async () => {
+    const report = { viewer: [], demo: [] };
+    try {
+        const plan = await (await fetch('/plan.json')).json();
+        if (plan.measure) {
+            await demoCases(plan, report);
+        } else {
+            await viewerCases(plan, report);
+            await demoCases(plan, report);
+            await followingCase(report);
+        }
+    } catch (error) {
+        report.error = String(error && error.stack || error);
+    }
+    await send(report);
+})();

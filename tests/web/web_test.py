@@ -1,0 +1,349 @@
+#!/usr/bin/env python3
+"""The browser pages in headless Chromium, against the native tools.
+
+Serves the built pages (make web) on 127.0.0.1 with the harness page beside
+them, opens the harness in headless Chromium and checks what it reports:
+
+- the viewer decodes every sample in ../shared/pcx-samples exactly as
+  pixmora-convert does, at 32 and at 8 bits (SHA-256 of the RGB pixels), or
+  refuses it with the converter's result and text;
+- a truncated, a malformed and an oversized file are refused with the right
+  result in words;
+- saving as PNG and as PCX gives the shown picture back;
+- the demo page at ?frames=N&size=640x400 equals
+  `demo-snapshot --frames N --size 640x400` pixel for pixel, shows only the
+  canvas, unscaled, at the top-left corner, and ends with code 0;
+- without a query the demo follows its page's size, and shows there one of
+  the frames demo-snapshot makes for that size.
+
+usage: web_test.py --site build-web --native build [--samples DIR] [--demo-shot OUT.png]
+       web_test.py --site build-web --native build --measure FRAMES
+
+--demo-shot writes what the demo page shows after 40 frames (the README's
+screenshot). --measure checks nothing: it runs the demo page for FRAMES frames
+at 640 x 400 and prints its frame rate and frame times.
+"""
+import argparse
+import base64
+import hashlib
+import http.server
+import json
+import os
+import re
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import zlib
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+DEMO_FRAMES = [1, 40, 161]  # the first frame, one with the first logo large, one past a whole cycle
+DEMO_SIZE = (640, 400)
+
+
+def read_ppm(path):
+    """(width, height, RGB bytes) of a binary PPM with maxval 255."""
+    with open(path, 'rb') as f:
+        data = f.read()
+    fields = re.match(rb'P6\s+(\d+)\s+(\d+)\s+255\s', data)
+    if not fields:
+        raise ValueError(path + ' is not a binary PPM')
+    width, height = int(fields.group(1)), int(fields.group(2))
+    return width, height, data[fields.end():fields.end() + width * height * 3]
+
+
+def write_png(path, width, height, rgb):
+    rows = b''.join(b'\0' + rgb[y * width * 3:(y + 1) * width * 3] for y in range(height))
+
+    def chunk(kind, data):
+        return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
+
+    with open(path, 'wb') as f:
+        f.write(b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', width, height, 8, 2, 0, 0, 0)) +
+                chunk(b'IDAT', zlib.compress(rows, 9)) + chunk(b'IEND', b''))
+
+
+def convert(tools, picture, depth, work):
+    """What pixmora-convert makes of picture: ('pixels', sha256) or ('refused', result, what it said)."""
+    out = os.path.join(work, 'converted.ppm')
+    run = subprocess.run([tools['convert'], picture, out, '--depth', str(depth)],
+                         capture_output=True, text=True)
+    if run.returncode == 0:
+        return ('pixels', hashlib.sha256(read_ppm(out)[2]).hexdigest())
+    said = re.search(r'result (\d+): ', run.stderr)
+    if run.returncode != 1 or not said:
+        raise RuntimeError('pixmora-convert failed on %s: %s' % (picture, run.stderr))
+    return ('refused', int(said.group(1)), run.stderr.strip())
+
+
+def header(width, height, bits, planes, bytes_per_line, version=5):
+    data = bytearray(128)
+    data[0:4] = bytes([0x0A, version, 1, bits])
+    struct.pack_into('<4H', data, 4, 0, 0, width - 1, height - 1)
+    data[65] = planes
+    struct.pack_into('<H', data, 66, bytes_per_line)
+    return bytes(data)
+
+
+def hostile_files(samples, work):
+    """Files named after their defect, made from a real sample."""
+    first = sorted(f for f in os.listdir(samples) if f.lower().endswith('.pcx'))[0]
+    with open(os.path.join(samples, first), 'rb') as f:
+        good = f.read()
+    files = {
+        'truncated-header.pcx': good[:100],
+        'first-byte-not-0x0A.pcx': b'\x0B' + good[1:],
+        'bytes-per-line-0.pcx': good[:66] + b'\0\0' + good[68:],
+        'window-65535-square.pcx': header(65535, 65535, 8, 1, 65535) + b'\xC1\x05' * 64,
+    }
+    for name, data in files.items():
+        with open(os.path.join(work, name), 'wb') as f:
+            f.write(data)
+    return sorted(files)
+
+
+class Server(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+
+
+def make_handler(routes, plan, reports):
+    class Handler(http.server.SimpleHTTPRequestHandler):
+        extensions_map = {**http.server.SimpleHTTPRequestHandler.extensions_map,
+                          '.wasm': 'application/wasm', '.js': 'text/javascript'}
+
+        def translate_path(self, path):
+            path = path.split('?', 1)[0].split('#', 1)[0]
+            for prefix, folder in routes:
+                if path.startswith(prefix):
+                    relative = path[len(prefix):]
+                    if '..' in relative.split('/'):
+                        return os.path.join(folder, '-')
+                    return os.path.join(folder, relative)
+            return os.path.join(routes[-1][1], '-')
+
+        def do_GET(self):
+            if self.path == '/plan.json':
+                body = json.dumps(plan).encode()
+                self.send_response(200)
+                self.send_header('Content-Type', 'application/json')
+                self.send_header('Content-Length', str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
+                return
+            super().do_GET()
+
+        def do_POST(self):
+            length = int(self.headers.get('Content-Length', 0))
+            reports.append(json.loads(self.rfile.read(length)))
+            self.send_response(204)
+            self.end_headers()
+
+        def log_message(self, *args):
+            pass
+
+    return Handler
+
+
+def run_chromium(url, work, seconds, reports):
+    profile = os.path.join(work, 'profile')
+    command = ['chromium', '--headless=new', '--no-sandbox', '--disable-gpu', '--no-first-run',
+               '--user-data-dir=' + profile, '--window-size=1024,700', url]
+    log = open(os.path.join(work, 'chromium.log'), 'wb')
+    browser = subprocess.Popen(command, stdout=log, stderr=subprocess.STDOUT, start_new_session=True)
+    try:
+        deadline = time.monotonic() + seconds
+        while not reports and time.monotonic() < deadline and browser.poll() is None:
+            time.sleep(0.1)
+    finally:
+        # Chromium's helpers share the group it was started in.
+        try:
+            os.killpg(browser.pid, signal.SIGTERM)
+            browser.wait(timeout=10)
+        except (ProcessLookupError, subprocess.TimeoutExpired):
+            try:
+                os.killpg(browser.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+        log.close()
+    if not reports:
+        with open(os.path.join(work, 'chromium.log'), errors='replace') as f:
+            sys.stderr.write(f.read()[-3000:])
+        raise RuntimeError('headless Chromium sent no report within %d s' % seconds)
+    return reports[0]
+
+
+class Checks:
+    def __init__(self):
+        self.failures = []
+        self.passed = 0
+
+    def expect(self, ok, what):
+        if ok:
+            self.passed += 1
+        else:
+            self.failures.append(what)
+            print('FAIL ' + what)
+
+
+def check_viewer(report, expected, checks):
+    seen = {(case['name'], case['depth']): case for case in report['viewer']}
+    for key, want in sorted(expected.items()):
+        name, depth = key
+        got = seen.get(key)
+        label = '%s at %d bits' % (name, depth)
+        if got is None:
+            checks.expect(False, label + ': not decoded by the page')
+        elif want[0] == 'pixels':
+            checks.expect(got['result'] == 0 and got['checksum'] == want[1],
+                          '%s: the page shows result %s, checksum %s; pixmora-convert gives %s'
+                          % (label, got['result'], got['checksum'], want[1]))
+        elif want[0] == 'refused':
+            # The converter names the result in the same words.
+            said = 'result %s: %s' % (got['result'], got['message'])
+            checks.expect(got['result'] == want[1] and said in want[2] and got['message'] in got['text'],
+                          '%s: the page says "%s"; pixmora-convert says "%s"' % (label, said, want[2]))
+        else:  # refused by the viewer itself before decoding
+            checks.expect(got['result'] == want[1] and want[2] in got['message'],
+                          '%s: the page says result %s "%s"; expected %d "...%s..."'
+                          % (label, got['result'], got['message'], want[1], want[2]))
+
+
+def check_saving(report, checks):
+    saving = report.get('saving')
+    if not saving:
+        checks.expect(False, 'saving was not tried')
+        return
+    checks.expect(saving['pngType'] == 'image/png' and saving['png'] == saving['shown'],
+                  'saving %s as PNG does not give the shown pixels back' % saving['name'])
+    checks.expect(saving['pcx'] == saving['shown'],
+                  'saving %s as PCX and opening it again does not give the shown pixels back' % saving['name'])
+
+
+def first_difference(got, want, width):
+    for i in range(0, min(len(got), len(want)), 3):
+        if got[i:i + 3] != want[i:i + 3]:
+            pixel = i // 3
+            return 'first at (%d, %d): page #%s, demo-snapshot #%s' % (
+                pixel % width, pixel // width, got[i:i + 3].hex(), want[i:i + 3].hex())
+    return 'sizes differ: %d and %d bytes' % (len(got), len(want))
+
+
+def check_demo(report, tools, work, checks):
+    width, height = DEMO_SIZE
+    for case in report['demo']:
+        frames = case['frames']
+        out = os.path.join(work, 'snapshot-%d.ppm' % frames)
+        subprocess.run([tools['snapshot'], '--frames', str(frames), '--size', '%dx%d' % DEMO_SIZE, '-o', out],
+                       check=True)
+        want = read_ppm(out)[2]
+        got = base64.b64decode(case['rgb'])
+        label = 'demo page after %d frames' % frames
+        checks.expect(case['exitCode'] == 0 and case['shown'] == frames,
+                      '%s: exit code %s after %s frames' % (label, case['exitCode'], case['shown']))
+        checks.expect((case['width'], case['height']) == DEMO_SIZE and case['box'] == [0, 0, width, height],
+                      '%s: canvas %dx%d shown at %s, not 640x400 unscaled at the top left'
+                      % (label, case['width'], case['height'], case['box']))
+        checks.expect(got == want, '%s differs from demo-snapshot: %s' % (label, first_difference(got, want, width)))
+    checks.expect(sorted(c['frames'] for c in report['demo']) == sorted(DEMO_FRAMES),
+                  'the demo ran for %s frames, not %s' % ([c['frames'] for c in report['demo']], DEMO_FRAMES))
+
+
+def check_following(report, tools, work, checks):
+    case = report.get('following')
+    if not case:
+        checks.expect(False, 'the demo was not tried at the page\'s size')
+        return
+    shot = os.path.join(work, 'following.png')
+    write_png(shot, case['width'], case['height'], base64.b64decode(case['rgb']))
+    match = subprocess.run([tools['snapshot'], '--size', '%dx%d' % (case['width'], case['height']),
+                            '--match', shot, '--tolerance', '0'], capture_output=True, text=True)
+    checks.expect(match.returncode == 0, 'the demo at its page\'s size, %dx%d, shows no frame of demo-snapshot: %s'
+                  % (case['width'], case['height'], match.stdout + match.stderr))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument('--site', required=True, help='the folder make web writes')
+    parser.add_argument('--native', required=True, help='the native build folder (pixmora-convert, demo-snapshot)')
+    parser.add_argument('--samples', default=os.path.join(ROOT, '..', 'shared', 'pcx-samples'))
+    parser.add_argument('--timeout', type=int, default=300)
+    parser.add_argument('--demo-shot', help='write the demo page after 40 frames here, as PNG')
+    parser.add_argument('--measure', type=int, metavar='FRAMES', help='only time the demo page for FRAMES frames')
+    args = parser.parse_args()
+    site = os.path.abspath(args.site)
+    tools = {'convert': os.path.join(args.native, 'tools', 'convert', 'pixmora-convert'),
+             'snapshot': os.path.join(args.native, 'tools', 'snapshot', 'demo-snapshot')}
+    for tool in tools.values():
+        if not os.access(tool, os.X_OK):
+            sys.exit('web_test: %s is not built' % tool)
+    samples = os.path.abspath(args.samples)
+
+    work = tempfile.mkdtemp(prefix='pixmora-web-')
+    try:
+        cases = os.path.join(work, 'cases')
+        os.mkdir(cases)
+        expected = {}
+        files = []
+        for name in sorted(f for f in os.listdir(samples) if f.lower().endswith('.pcx')):
+            files.append({'name': name, 'url': '/samples/' + name})
+            for depth in (32, 8):
+                expected[(name, depth)] = convert(tools, os.path.join(samples, name), depth, work)
+        for name in hostile_files(samples, cases):
+            files.append({'name': name, 'url': '/cases/' + name, 'drop': True})
+            for depth in (32, 8):
+                if name.startswith('window-65535'):
+                    expected[(name, depth)] = ('viewer', -1, 'more than the viewer shows')
+                else:
+                    expected[(name, depth)] = convert(tools, os.path.join(cases, name), depth, work)
+        refused = [k for k, v in expected.items() if v[0] != 'pixels' and not k[0].startswith('window')]
+        if not any(k[0] in ('truncated-header.pcx', 'first-byte-not-0x0A.pcx') for k in refused):
+            sys.exit('web_test: the converter takes the broken files')
+
+        plan = {'files': files, 'demoFrames': DEMO_FRAMES, 'demoSize': '%dx%d' % DEMO_SIZE}
+        if args.measure:
+            plan.update(measure=True, demoFrames=[args.measure])
+        reports = []
+        routes = [('/test/', HERE), ('/samples/', samples), ('/cases/', cases), ('/', site)]
+        server = Server(('127.0.0.1', 0), make_handler(routes, plan, reports))
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        try:
+            url = 'http://127.0.0.1:%d/test/harness.html' % server.server_address[1]
+            started = time.monotonic()
+            report = run_chromium(url, work, args.timeout, reports)
+            elapsed = time.monotonic() - started
+        finally:
+            server.shutdown()
+            server.server_close()
+
+        if args.measure:
+            for case in report['demo']:
+                print('demo page, %d frames at %dx%d in %.2f s: %.1f frames/s; frame time mean %.3f ms, worst %.3f ms'
+                      % (case['frames'], case['width'], case['height'], case['seconds'],
+                         case['frames'] / case['seconds'], case['frameMeanMs'], case['frameWorstMs']))
+            return 1 if report.get('error') else 0
+
+        checks = Checks()
+        if report.get('error'):
+            checks.expect(False, 'the harness page failed: ' + report['error'])
+        check_viewer(report, expected, checks)
+        check_saving(report, checks)
+        check_demo(report, tools, work, checks)
+        check_following(report, tools, work, checks)
+        for case in report['demo']:
+            if args.demo_shot and case['frames'] == 40:
+                write_png(args.demo_shot, case['width'], case['height'], base64.b64decode(case['rgb']))
+            print('demo page, %d frames at %dx%d: mean frame %.3f ms, worst %.3f ms' % (
+                case['frames'], case['width'], case['height'], case['frameMeanMs'], case['frameWorstMs']))
+        print('%d checks passed, %d failed, %.1f s in the browser' % (checks.passed, len(checks.failures), elapsed))
+        return 1 if checks.failures else 0
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == '__main__':
+    sys.exit(main())

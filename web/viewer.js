@@ -1,0 +1,209 @@
+// The PCX viewer's page: hands a chosen or dropped file to the viewer program
+// (pixmora-viewer.js), shows the decoded picture, its header fields and
+// palette, or the loader's result in words, and saves the picture as PNG or
+// as PCX. The query ?open=URL&depth=8|16|24|32&zoom=1|2|fit opens a picture
+// from the web at start, for links. After each decoding #status carries
+// data-result, data-width, data-height, data-checksum (SHA-256 of the RGB
+// bytes, top row first) and a count of decodings, data-loads.
+'use strict';
+
+const $ = id => document.getElementById(id);
+const picture = $('picture');
+const status = $('status');
+let shown = { name: '', bytes: null };
+let ready = false;
+let broken = false;
+
+var Module = {
+    print: text => console.log(text),
+    printErr: text => console.warn(text),
+    onRuntimeInitialized: () => {
+        ready = true;
+        if (shown.bytes)
+            decode();
+    },
+    onAbort: () => {
+        broken = true;
+        report('refused', 'The viewer stopped: the picture needs more memory than the page has. Reload to go on.');
+    },
+};
+
+function report(kind, text) {
+    status.textContent = text;
+    status.className = kind;
+}
+
+async function checksum(rgba) {
+    const rgb = new Uint8Array(rgba.length / 4 * 3);
+    for (let i = 0, j = 0; i < rgba.length; i += 4, j += 3) {
+        rgb[j] = rgba[i];
+        rgb[j + 1] = rgba[i + 1];
+        rgb[j + 2] = rgba[i + 2];
+    }
+    const digest = await crypto.subtle.digest('SHA-256', rgb);
+    return Array.from(new Uint8Array(digest), b => b.toString(16).padStart(2, '0')).join('');
+}
+
+function showFields(header) {
+    const table = $('fields');
+    const swatches = $('swatches');
+    table.replaceChildren();
+    swatches.replaceChildren();
+    if (header === null)
+        return;
+    const rows = [
+        ['Version', header.version],
+        ['Encoding', header.encoding === 1 ? '1 (run-length)' : header.encoding],
+        ['Bits per pixel', header.bitsPerPixel],
+        ['Planes', header.planes],
+        ['Window', `${header.xMin}, ${header.yMin} .. ${header.xMax}, ${header.yMax}` +
+                   ` (${header.width} x ${header.height})`],
+        ['BytesPerLine', header.bytesPerLine],
+        ['Resolution', `${header.dpi[0]} x ${header.dpi[1]} dpi`],
+        ['Palette', header.paletteKind],
+    ];
+    if (header.manufacturer !== 10)
+        rows.unshift(['First byte', header.manufacturer + ' (a PCX file has 10)']);
+    for (const [name, value] of rows) {
+        const row = table.insertRow();
+        const th = document.createElement('th');
+        th.textContent = name;
+        row.append(th);
+        row.insertCell().textContent = value;
+    }
+    for (const colour of header.palette) {
+        const swatch = document.createElement('span');
+        swatch.style.background = colour;
+        swatch.title = colour;
+        swatches.append(swatch);
+    }
+}
+
+function applyZoom() {
+    const zoom = document.querySelector('input[name=zoom]:checked').value;
+    const width = picture.width;
+    const height = picture.height;
+    let scale = Number(zoom);
+    if (zoom === 'fit') {
+        const stage = $('stage');
+        scale = Math.min((stage.clientWidth - 2) / width, (stage.clientHeight - 2) / height);
+    }
+    picture.style.width = (width * scale) + 'px';
+    picture.style.height = (height * scale) + 'px';
+}
+
+async function decode() {
+    if (!ready || broken || !shown.bytes)
+        return;
+    const depth = Number($('depth').value);
+    let result;
+    try {
+        Module.HEAPU8.set(shown.bytes, Module._viewer_input(shown.bytes.length));
+        result = Module._viewer_open(depth);
+    } catch (error) {
+        return; // onAbort has said what happened
+    }
+    const header = JSON.parse(Module.UTF8ToString(Module._viewer_header()));
+    const message = Module.UTF8ToString(Module._viewer_message());
+    showFields(header);
+    const width = Module._viewer_width();
+    const height = Module._viewer_height();
+    let digest = '';
+    if (result === 0) {
+        const rgba = new Uint8ClampedArray(Module.HEAPU8.buffer, Module._viewer_pixels(), width * height * 4).slice();
+        picture.width = width;
+        picture.height = height;
+        picture.getContext('2d').putImageData(new ImageData(rgba, width, height), 0, 0);
+        applyZoom();
+        digest = await checksum(rgba);
+        report('', `${shown.name}: ${width} x ${height} pixels, in a buffer of ${depth} bits.`);
+    } else {
+        picture.width = 0;
+        picture.height = 0;
+        const code = result >= 0 ? ` (result ${result})` : '';
+        report('refused', `${shown.name} is refused${code}: ${message}.`);
+    }
+    $('save-png').disabled = result !== 0;
+    $('save-pcx').disabled = result !== 0;
+    Object.assign(status.dataset, { result, width, height, checksum: digest, message,
+                                    loads: Number(status.dataset.loads) + 1 });
+}
+
+function open(file) {
+    file.arrayBuffer().then(buffer => {
+        shown = { name: file.name, bytes: new Uint8Array(buffer) };
+        decode();
+    });
+}
+
+function download(blob, name) {
+    const link = document.createElement('a');
+    link.href = URL.createObjectURL(blob);
+    link.download = name;
+    link.click();
+    setTimeout(() => URL.revokeObjectURL(link.href), 1000);
+}
+
+function baseName() {
+    return shown.name.replace(/\.pcx$/i, '') || 'picture';
+}
+
+function openFromQuery() {
+    const query = new URLSearchParams(location.search);
+    if (['8', '16', '24', '32'].includes(query.get('depth')))
+        $('depth').value = query.get('depth');
+    const zoom = document.querySelector(`input[name=zoom][value="${query.get('zoom')}"]`);
+    if (zoom)
+        zoom.checked = true;
+    const url = query.get('open');
+    if (!url)
+        return;
+    const name = decodeURIComponent(url.split(/[?#]/)[0].split('/').pop()) || 'picture.pcx';
+    fetch(url)
+        .then(response => {
+            if (!response.ok)
+                throw new Error(`${response.status} ${response.statusText}`);
+            return response.arrayBuffer();
+        })
+        .then(buffer => {
+            shown = { name, bytes: new Uint8Array(buffer) };
+            decode();
+        })
+        .catch(error => report('refused', `${url} cannot be fetched: ${error.message}.`));
+}
+openFromQuery();
+
+$('file').addEventListener('change', event => {
+    if (event.target.files.length > 0)
+        open(event.target.files[0]);
+});
+$('depth').addEventListener('change', decode);
+for (const radio of document.querySelectorAll('input[name=zoom]'))
+    radio.addEventListener('change', applyZoom);
+window.addEventListener('resize', applyZoom);
+
+const stage = $('stage');
+document.addEventListener('dragover', event => {
+    event.preventDefault();
+    stage.classList.add('dropping');
+});
+document.addEventListener('dragleave', () => stage.classList.remove('dropping'));
+document.addEventListener('drop', event => {
+    event.preventDefault();
+    stage.classList.remove('dropping');
+    if (event.dataTransfer.files.length > 0)
+        open(event.dataTransfer.files[0]);
+});
+
+$('save-png').addEventListener('click', () => picture.toBlob(blob => download(blob, baseName() + '.png'), 'image/png'));
+$('save-pcx').addEventListener('click', () => {
+    const result = Module._viewer_save_pcx();
+    if (result !== 0) {
+        report('refused', 'The picture cannot be saved as PCX: ' +
+                          Module.UTF8ToString(Module._viewer_result_text(result)) + '.');
+        return;
+    }
+    const path = Module.UTF8ToString(Module._viewer_saved_path());
+    download(new Blob([Module.FS.readFile(path)], { type: 'image/x-pcx' }), baseName() + '.pcx');
+    Module.FS.unlink(path);
+});
