@@ -299,8 +299,10 @@ int32_t pm_scale_image(const uint8_t *source, uint8_t *destination, int32_t widt
         pm_build_step_mask(x_steps, new_width, width, x_mask);
     pm_build_step_mask(y_steps, new_height, height, pm_state.y_step_mask);
 
+    // Equal sizes are one copy; memmove, so that an image scaled onto
+    // itself stays as it was.
     if (width == new_width && height == new_height) {
-        std::memcpy(destination, source, static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+        std::memmove(destination, source, static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
         return 0;
     }
     axis_walk walk(width, new_width);

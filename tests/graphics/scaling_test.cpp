@@ -212,6 +212,9 @@ TEST(ScaleImage, EqualSizeIsACopy)
     EXPECT_EQ(pm_state.scratch_area[0], 0xFF);
     EXPECT_EQ(pm_state.scratch_area[1], 0xF8);
     EXPECT_EQ(pm_state.y_step_mask[0], 0xFE);
+    // Onto itself, the image stays as it was.
+    pm_scale_image(out.data(), out.data(), 13, 7, 13, 7);
+    EXPECT_EQ(out, image);
 }
 
 // Rows are gathered in shuffled blocks of 8 or 16 columns where a block's
