@@ -62,7 +62,7 @@ endif()
 # The demo reads its pictures from the directory of the real program (the
 # kernel resolves a link to it), so program and pictures share a private
 # directory and bin/ holds a relative link to the program.
-if(TARGET scaling-and-scrolling AND NOT PIXMORA_PLATFORM STREQUAL "win32")
+if(TARGET scaling-and-scrolling AND NOT PIXMORA_PLATFORM STREQUAL "win32" AND NOT EMSCRIPTEN)
   set(PIXMORA_DEMO_INSTALL_DIR ${CMAKE_INSTALL_LIBEXECDIR}/pixmora)
   install(TARGETS scaling-and-scrolling RUNTIME DESTINATION ${PIXMORA_DEMO_INSTALL_DIR})
   install(FILES ${PROJECT_BINARY_DIR}/demo/Sky.pcx ${PROJECT_BINARY_DIR}/demo/Logo1.pcx

@@ -21,7 +21,7 @@ exe="$win/demo/scaling-and-scrolling.exe"
 dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ { print toupper($3) }' | sort | tr '\n' ' ')
 for dll in $dlls; do
     case "$dll" in
-    GDI32.DLL | KERNEL32.DLL | USER32.DLL | MSVCRT.DLL) ;;
+    GDI32.DLL | KERNEL32.DLL | USER32.DLL | WINMM.DLL | MSVCRT.DLL) ;;
     *) echo "FAIL: $exe needs $dll, which Windows does not ship; link it statically" >&2; exit 1 ;;
     esac
 done

@@ -8,15 +8,16 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(${PIXMORA_GOOGLETEST_SOURCE} googletest EXCLUDE_FROM_ALL)
 include(GoogleTest)
 
-# The software display, the reference for what GDI draws, built from its own
-# sources with its platform namespace renamed so that it links beside the
-# Windows layer.
-file(GLOB PIXMORA_SOFT_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/platform/soft/*.cpp)
-add_library(pixmora_soft_reference STATIC ${PIXMORA_SOFT_SOURCES} platform/win32_reference.cpp)
-# Only its drawing is used; its file calls build without O_CLOEXEC, which
-# Windows lacks (it has no exec to guard against).
-target_compile_definitions(pixmora_soft_reference PRIVATE platform=soft_reference O_CLOEXEC=0)
-target_include_directories(pixmora_soft_reference PRIVATE ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR})
+# The software display's drawing, the reference for what GDI draws, built
+# from its own sources with its platform namespace renamed so that it links
+# beside the Windows layer. Its files (POSIX) are left out: the reference
+# opens none.
+add_library(pixmora_soft_reference STATIC
+  ${PROJECT_SOURCE_DIR}/platform/soft/soft_display.cpp
+  ${PROJECT_SOURCE_DIR}/platform/soft/soft_stretch.cpp
+  platform/win32_reference.cpp)
+target_compile_definitions(pixmora_soft_reference PRIVATE platform=soft_reference)
+target_include_directories(pixmora_soft_reference PRIVATE $<TARGET_PROPERTY:pixmora,INTERFACE_INCLUDE_DIRECTORIES>)
 target_compile_options(pixmora_soft_reference PRIVATE ${PIXMORA_WARNINGS})
 
 add_executable(platform_win32_platform_test platform/win32_platform_test.cpp)
