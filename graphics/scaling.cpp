@@ -231,8 +231,10 @@ void make_row(const uint8_t *source_row, uint8_t *out, const row_plan &plan)
         shuffle_blocks<16, true>(source_row, out, plan);
     else if (plan.block == 16)
         shuffle_blocks<16, false>(source_row, out, plan);
-    else if (plan.block == 8)
+    else if (plan.block == 8 && plan.two_loads)
         shuffle_blocks<8, true>(source_row, out, plan);
+    else if (plan.block == 8) // the second load would reach past the checked 16 bytes
+        shuffle_blocks<8, false>(source_row, out, plan);
     gather(source_row, out, plan.columns, plan.blocks * plan.block, plan.count);
 }
 
