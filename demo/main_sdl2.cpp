@@ -2,10 +2,23 @@
 #include <cstdio>
 #include <string>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include "demo/ports/sdl2_port.h"
 
 int main(int argc, char **argv)
 {
+#ifdef __GLIBC__
+    // Every resize replaces window-sized blocks (the client surface, SDL's
+    // texture), up to several megabytes each. Left to itself, glibc raises
+    // its mmap threshold to the largest such block freed, after which they
+    // all come from the heap, which they fragment: a long run with many
+    // resizes grows by megabytes. A fixed threshold keeps them mapped, so
+    // that freeing one gives it back to the system.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+#endif
     std::string error;
     if (!demo::parse_options(argc, argv, demo::shell.options, error)) {
         std::fprintf(stderr, "scaling-and-scrolling: %s\n%s\n", error.c_str(), demo::usage);

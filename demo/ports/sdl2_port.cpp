@@ -6,6 +6,10 @@
 #include <csignal>
 #include <cstdio>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include "platform/soft/soft_display.h"
 
 namespace demo {
@@ -239,6 +243,14 @@ void sdl2_port::resize(int32_t width, int32_t height)
 {
     soft::window_resize(dc_, width, height);
     on_size(width, height);
+#ifdef __GLIBC__
+    // The heap keeps the pages of what it freed resident, and the smaller
+    // blocks that come and go with sizes (and the renderer dropped at start)
+    // leave free space that a long run slowly touches all of. A resize
+    // already replaces window-sized blocks; handing those pages back then
+    // costs little beside that.
+    malloc_trim(0);
+#endif
 }
 
 void sdl2_port::put_on_screen()
