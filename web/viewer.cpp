@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,9 +14,9 @@
 
 #include <pixmora/pixmora.h>
 #include "graphics/pcx.h"
-#include "platform/platform.h"
 #include "platform/soft/soft_display.h"
 #include "tools/common/active_pixels.h"
+#include "tools/common/headless_session.h"
 
 namespace {
 
@@ -31,39 +32,10 @@ constexpr int32_t result_no_buffer = -2;
 // Where a saved picture is written before the page downloads it.
 constexpr char saved_path[] = "/saved.pcx";
 
-// The library on the software display, started afresh for every picture so
-// that each load sees the default palette, as the converter's does.
-struct session {
-    pm_hdc dc = nullptr;
-    pm_hpalette palette = nullptr;
-    int32_t buffer = -1;
-
-    void start()
-    {
-        soft::reset();
-        soft::set_depth(32);
-        dc = soft::window_create(1, 1);
-        pm_attach_dc(dc);
-        pm_startup();
-        palette = pm_create_default_palette();
-        pm_realize_palette(palette);
-    }
-    void stop()
-    {
-        if (dc == nullptr)
-            return;
-        pm_buffer_deactivate();
-        if (buffer >= 0)
-            pm_buffer_destroy(buffer);
-        pm_shutdown();
-        platform::object_delete(palette);
-        soft::window_destroy(dc);
-        *this = session{};
-    }
-};
-
 struct viewer_state {
-    session library;
+    // The library, started afresh (with the software display reset) for every
+    // picture, so that each load sees the default palette as the converter's does.
+    std::optional<tools::headless_session> library;
     std::vector<uint8_t> input;   // the file's bytes, written by the page
     std::vector<uint8_t> rgba;    // the decoded picture, top row first
     int32_t width = 0;
@@ -174,7 +146,7 @@ void keep_pixels()
 
 int32_t open_picture(int32_t depth)
 {
-    viewer.library.stop();
+    viewer.library.reset();
     viewer.rgba.clear();
     viewer.width = 0;
     viewer.height = 0;
@@ -190,16 +162,17 @@ int32_t open_picture(int32_t depth)
         return result_too_large;
     }
 
-    viewer.library.start();
+    soft::reset();
+    viewer.library.emplace();
     pm_set_new_buffer_depth(depth);
-    viewer.library.buffer = pm_buffer_create(width, height);
-    if (viewer.library.buffer < 0) {
+    viewer.library->buffer = pm_buffer_create(width, height);
+    if (viewer.library->buffer < 0) {
         viewer.message = "no " + std::to_string(width) + " x " + std::to_string(height) + " buffer of " +
                          std::to_string(depth) + " bits can be made";
-        viewer.library.stop();
+        viewer.library.reset();
         return result_no_buffer;
     }
-    pm_buffer_activate(viewer.library.buffer);
+    pm_buffer_activate(viewer.library->buffer);
     pm_move_cursor(0, 0);
     pm_set_input_block(viewer.input.data(), static_cast<uint32_t>(viewer.input.size()));
     // At 8 bits the file's indices are kept, showing the picture's own

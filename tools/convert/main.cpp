@@ -13,9 +13,9 @@
 
 #include <pixmora/pixmora.h>
 #include "graphics/pcx_format.h"
-#include "platform/platform.h"
 #include "platform/soft/soft_display.h"
 #include "tools/common/active_pixels.h"
+#include "tools/common/headless_session.h"
 #include "tools/common/image_write.h"
 
 namespace {
@@ -181,36 +181,6 @@ int32_t read_header_window(const std::string &path, int32_t *width, int32_t *hei
     return PM_PCX_OK;
 }
 
-// The library on the software display, with the default palette realized so
-// that 8-bit loads have colours to show.
-struct library_session {
-    pm_hdc dc = nullptr;
-    pm_hpalette palette = nullptr;
-    int32_t buffer = -1;
-
-    library_session()
-    {
-        soft::set_depth(32);
-        dc = soft::window_create(1, 1);
-        pm_attach_dc(dc);
-        pm_startup();
-        palette = pm_create_default_palette();
-        pm_realize_palette(palette);
-    }
-    ~library_session()
-    {
-        pm_buffer_deactivate();
-        if (buffer >= 0)
-            pm_buffer_destroy(buffer);
-        pm_shutdown();
-        if (palette != nullptr)
-            platform::object_delete(palette);
-        soft::window_destroy(dc);
-    }
-    library_session(const library_session &) = delete;
-    library_session &operator=(const library_session &) = delete;
-};
-
 // The top-left width x height pixels of the active buffer, top row first.
 tools::rgb_image capture_picture(int32_t width, int32_t height)
 {
@@ -235,7 +205,7 @@ int convert(const options &opts)
         return exit_bad_input;
     }
 
-    library_session session;
+    tools::headless_session session;
     pm_set_new_buffer_depth(opts.depth);
     session.buffer = pm_buffer_create(width, height);
     if (session.buffer < 0) {

@@ -1,0 +1,29 @@
+#include "tools/common/headless_session.h"
+
+#include "platform/platform.h"
+#include "platform/soft/soft_display.h"
+
+namespace tools {
+
+headless_session::headless_session()
+{
+    soft::set_depth(32);
+    dc_ = soft::window_create(1, 1);
+    pm_attach_dc(dc_);
+    pm_startup();
+    palette_ = pm_create_default_palette();
+    pm_realize_palette(palette_);
+}
+
+headless_session::~headless_session()
+{
+    pm_buffer_deactivate();
+    if (buffer >= 0)
+        pm_buffer_destroy(buffer);
+    pm_shutdown();
+    if (palette_ != nullptr)
+        platform::object_delete(palette_);
+    soft::window_destroy(dc_);
+}
+
+} // namespace tools
