@@ -20,7 +20,8 @@ target_compile_definitions(pixmora_soft_reference PRIVATE platform=soft_referenc
 target_include_directories(pixmora_soft_reference PRIVATE $<TARGET_PROPERTY:pixmora,INTERFACE_INCLUDE_DIRECTORIES>)
 target_compile_options(pixmora_soft_reference PRIVATE ${PIXMORA_WARNINGS})
 
-add_executable(platform_win32_platform_test platform/win32_platform_test.cpp)
+add_executable(platform_win32_platform_test platform/win32_platform_test.cpp support/initial_state.cpp)
+target_include_directories(platform_win32_platform_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(platform_win32_platform_test PRIVATE pixmora pixmora_soft_reference GTest::gtest_main)
 target_compile_options(platform_win32_platform_test PRIVATE ${PIXMORA_WARNINGS})
 gtest_discover_tests(platform_win32_platform_test DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60

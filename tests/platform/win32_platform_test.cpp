@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "support/initial_state.h"
 #include "win32_reference.h"
 
 namespace {
@@ -24,18 +25,6 @@ namespace {
 constexpr int32_t surface_width = 203; // odd sizes keep rows unpadded and scales uneven
 constexpr int32_t surface_height = 131;
 constexpr uint32_t surface_fill = 0x00123456;
-
-// The record as the program loaded it, put back before each test.
-const pm_state_record &initial_state()
-{
-    static const pm_state_record *copy = [] {
-        auto *state = new pm_state_record;
-        std::memcpy(static_cast<void *>(state), &pm_state, sizeof pm_state);
-        return state;
-    }();
-    return *copy;
-}
-[[maybe_unused]] const pm_state_record &taken_at_load = initial_state();
 
 std::string temp_path(const char *name)
 {
@@ -56,8 +45,7 @@ class Win32PlatformTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::memcpy(static_cast<void *>(&pm_state), &initial_state(), sizeof pm_state);
-        pm_state.input_block = pm_state.read_buffer;
+        pixmora_test::restore_initial_state();
 
         target_ = CreateCompatibleDC(nullptr);
         ASSERT_NE(target_, nullptr);

@@ -1,30 +1,14 @@
 #include "support/library_fixture.h"
+#include "support/initial_state.h"
 
-#include <cstring>
 #include <filesystem>
 
 namespace pixmora_test {
-namespace {
-
-// A copy of the record as the program loaded it, taken before any test runs.
-const pm_state_record &initial_state()
-{
-    static const pm_state_record *copy = [] {
-        auto *state = new pm_state_record;
-        std::memcpy(static_cast<void *>(state), &pm_state, sizeof pm_state);
-        return state;
-    }();
-    return *copy;
-}
-[[maybe_unused]] const pm_state_record &taken_at_load = initial_state();
-
-} // namespace
 
 void reset_library()
 {
     soft::reset();
-    std::memcpy(static_cast<void *>(&pm_state), &initial_state(), sizeof pm_state);
-    pm_state.input_block = pm_state.read_buffer;
+    restore_initial_state();
 }
 
 pm_hdc start_library(int32_t display_depth, int32_t client_width, int32_t client_height)
