@@ -38,17 +38,21 @@ pc_dir() {
     dirname "$(find "$1" -name pixmora.pc | head -n 1)"
 }
 
+# What every install holds, under the prefix and under the library folder.
+installed_files=(include/pixmora/pixmora.h include/pixmora/pixmora_soft.h include/pixmora/version.h
+    bin/pixmora-convert libexec/pixmora/scaling-and-scrolling libexec/pixmora/Sky.pcx
+    libexec/pixmora/Logo1.pcx libexec/pixmora/Logo2.pcx share/doc/pixmora/LICENSE)
+installed_lib_files=(cmake/Pixmora/PixmoraConfig.cmake cmake/Pixmora/PixmoraConfigVersion.cmake
+    cmake/Pixmora/PixmoraTargets.cmake pkgconfig/pixmora.pc)
+
 check_install() {
     local prefix=$1 kind=$2
     local libdir
     libdir=$(dirname "$(pc_dir "$prefix")")
-    for f in include/pixmora/pixmora.h include/pixmora/pixmora_soft.h include/pixmora/version.h \
-        bin/pixmora-convert libexec/pixmora/scaling-and-scrolling libexec/pixmora/Sky.pcx \
-        libexec/pixmora/Logo1.pcx libexec/pixmora/Logo2.pcx share/doc/pixmora/LICENSE; do
+    for f in "${installed_files[@]}"; do
         expect_file "$f" "$prefix"
     done
-    for f in cmake/Pixmora/PixmoraConfig.cmake cmake/Pixmora/PixmoraConfigVersion.cmake \
-        cmake/Pixmora/PixmoraTargets.cmake pkgconfig/pixmora.pc; do
+    for f in "${installed_lib_files[@]}"; do
         expect_file "$f" "$libdir"
     done
     # The demo finds its pictures beside the real program, through the link.
@@ -229,13 +233,16 @@ if [ -z "$deb" ]; then
     fail "no .deb in $shared_build"
 else
     listing=$(dpkg-deb -c "$deb" | awk '{print $6}')
-    for f in include/pixmora/pixmora.h include/pixmora/pixmora_soft.h include/pixmora/version.h \
-        'lib/.*libpixmora\.so\.0\.[0-9.]*' 'lib/.*libpixmora\.so\.0' 'lib/.*libpixmora\.so' \
-        'lib/.*cmake/Pixmora/PixmoraConfig\.cmake' 'lib/.*cmake/Pixmora/PixmoraConfigVersion\.cmake' \
-        'lib/.*cmake/Pixmora/PixmoraTargets\.cmake' 'lib/.*pkgconfig/pixmora\.pc' \
-        bin/pixmora-convert bin/scaling-and-scrolling libexec/pixmora/scaling-and-scrolling \
-        libexec/pixmora/Sky.pcx libexec/pixmora/Logo1.pcx libexec/pixmora/Logo2.pcx \
-        share/doc/pixmora/LICENSE; do
+    # The package is the shared build; the link in bin/ is a file of its own.
+    patterns=('lib/.*libpixmora\.so\.0\.[0-9.]*' 'lib/.*libpixmora\.so\.0' 'lib/.*libpixmora\.so'
+        bin/scaling-and-scrolling)
+    for f in "${installed_files[@]}"; do
+        patterns+=("${f//./\\.}")
+    done
+    for f in "${installed_lib_files[@]}"; do
+        patterns+=("lib/.*${f//./\\.}")
+    done
+    for f in "${patterns[@]}"; do
         grep -qx "\./usr/$f" <<<"$listing" || fail "$(basename "$deb") lacks /usr/$f"
     done
     echo "  $(basename "$deb"): $(echo "$listing" | grep -vc '/$') files; $(dpkg-deb -f "$deb" Depends)"
