@@ -11,7 +11,6 @@
 // run() returns "" when every check held, else what went wrong first.
 #pragma once
 
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,6 +27,7 @@
 #include <pixmora/pixmora.h>
 #include "platform/platform.h"
 #include "platform/soft/soft_display.h"
+#include "fuzz/memory_file.h"
 
 namespace calls_fuzz {
 
@@ -85,9 +85,7 @@ struct files {
 
     files()
     {
-        memory_file = ::memfd_create("calls-fuzz-file", MFD_CLOEXEC);
-        if (memory_file >= 0)
-            memory_name = "/proc/self/fd/" + std::to_string(memory_file);
+        memory_file = fuzz::memory_file_open("calls-fuzz-file", &memory_name);
         dir = std::filesystem::temp_directory_path() / ("pixmora-calls-fuzz-" + std::to_string(::getpid()));
         std::filesystem::create_directories(dir);
         pipe_name = (dir / "pipe.pcx").string();
@@ -274,14 +272,6 @@ private:
         return made;
     }
 
-    bool write_memory_file(const std::vector<uint8_t> &data) const
-    {
-        const files &f = shared_files();
-        if (f.memory_file < 0 || ::ftruncate(f.memory_file, 0) != 0)
-            return false;
-        return data.empty() || ::pwrite(f.memory_file, data.data(), data.size(), 0) == static_cast<ssize_t>(data.size());
-    }
-
     void load(files &f)
     {
         const int32_t flags = in_.ConsumeIntegralInRange<int32_t>(0, 15);
@@ -300,7 +290,7 @@ private:
             const char *name = f.missing_name.c_str();
             if (source == 1)
                 name = f.pipe_name.c_str();
-            else if (source == 2 && write_memory_file(data))
+            else if (source == 2 && fuzz::memory_file_fill(f.memory_file, data.data(), data.size()))
                 name = f.memory_name.c_str();
             const uint32_t refill = static_cast<uint32_t>(any_int(0, 300));
             pm_set_input_block(pm_state.read_buffer, refill);

@@ -7,7 +7,6 @@
 // chosen size).
 #pragma once
 
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,6 +19,7 @@
 
 #include <pixmora/pixmora.h>
 #include "platform/soft/soft_display.h"
+#include "fuzz/memory_file.h"
 
 namespace pcx_fuzz {
 
@@ -92,9 +92,7 @@ inline session start_session()
     pm_startup();
     pm_realize_palette(pm_create_default_palette());
     session made;
-    made.file = ::memfd_create("pcx-fuzz-input", MFD_CLOEXEC);
-    if (made.file >= 0)
-        made.file_name = "/proc/self/fd/" + std::to_string(made.file);
+    made.file = fuzz::memory_file_open("pcx-fuzz-input", &made.file_name);
     return made;
 }
 
@@ -103,21 +101,6 @@ inline void end_session(session &s)
     if (s.file >= 0)
         ::close(s.file);
     s.file = -1;
-}
-
-// Puts the input in the session's file; false when it cannot.
-inline bool write_file(const session &s, const uint8_t *data, size_t size)
-{
-    if (s.file < 0 || ::ftruncate(s.file, 0) != 0)
-        return false;
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pwrite(s.file, data + done, size - done, static_cast<off_t>(done));
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
 }
 
 // What one load gave, and whether it kept the rules every load keeps.
@@ -140,7 +123,7 @@ inline load_outcome load(const session &s, const uint8_t *data, size_t size, con
         cut[line_length_high] = 0;
         data = cut.get();
     }
-    if (setup.from_file && !write_file(s, data, size))
+    if (setup.from_file && !fuzz::memory_file_fill(s.file, data, size))
         return outcome;
     pm_state.new_buffer_depth = setup.depth;
     const int32_t buffer = pm_buffer_create(setup.width, setup.height);

@@ -7,7 +7,7 @@
 # fuzz/regressions are replayed first.
 # Exits non-zero when a target finds a crash; the input that caused it is left
 # in build-fuzz/TARGET/ (crash-*, leak-*, timeout-*, oom-*): fix the fault,
-# then add the input to fuzz/regressions/ (pcx_fuzz) or
+# then add the input to fuzz/regressions/pcx/ (pcx_fuzz) or
 # fuzz/regressions/calls/ (calls_fuzz).
 # Each target's log is build-fuzz/TARGET.log; its final figures are printed.
 # FUZZ_BUILD names another build directory than build-fuzz.
