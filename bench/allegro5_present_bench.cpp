@@ -74,7 +74,7 @@ void present(benchmark::State &state, extent target)
 }
 
 const bool registered = [] {
-    for (const extent target : bench::present_targets())
+    for (const extent target : bench::present_sizes)
         benchmark::RegisterBenchmark((bench::present_name(target) + "/allegro5-32bit").c_str(),
                                      [target](benchmark::State &state) { present(state, target); });
     return true;

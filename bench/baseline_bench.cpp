@@ -47,7 +47,7 @@ const bool registered = [] {
         }
     }
     // The window's 32-bit pixels.
-    for (const extent target : bench::present_targets()) {
+    for (const extent target : bench::present_sizes) {
         const size_t bytes = 4 * area(target);
         benchmark::RegisterBenchmark((bench::present_name(target) + "/memset").c_str(),
                                      [bytes](benchmark::State &state) { set_bytes(state, bytes); });

@@ -129,7 +129,7 @@ const bool registered = [] {
         benchmark::RegisterBenchmark(("pcx_" + name + "_32/pixmora").c_str(),
                                      [name](benchmark::State &state) { decode(state, name, 32); });
     }
-    for (const extent target : bench::present_targets())
+    for (const extent target : bench::present_sizes)
         benchmark::RegisterBenchmark((bench::present_name(target) + "/pixmora").c_str(),
                                      [target](benchmark::State &state) { present(state, target); });
     return true;

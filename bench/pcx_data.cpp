@@ -199,12 +199,6 @@ extent pcx_extent(const std::vector<uint8_t> &bytes)
     return {word(8) - word(4) + 1, word(10) - word(6) + 1};
 }
 
-const std::vector<extent> &present_targets()
-{
-    static const std::vector<extent> targets(std::begin(present_sizes), std::end(present_sizes));
-    return targets;
-}
-
 active_buffer::active_buffer(extent size, int32_t depth)
 {
     start_pixmora();

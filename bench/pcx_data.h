@@ -40,9 +40,6 @@ const pcx_expected &pcx_expected_pixels(const std::string &name);
 // The picture's width and height from its header window.
 extent pcx_extent(const std::vector<uint8_t> &bytes);
 
-// The sizes of present_sizes, as a list.
-const std::vector<extent> &present_targets();
-
 // Starts the library on a 32-bit software display if nobody has yet.
 void start_pixmora();
 

@@ -118,7 +118,7 @@ void present(benchmark::State &state, extent target)
 const bool registered = [] {
     bench::add_scale_cases("pixman", scale);
     bench::add("copy_region", "pixman", copy_region);
-    for (const extent target : bench::present_targets())
+    for (const extent target : bench::present_sizes)
         benchmark::RegisterBenchmark((bench::present_name(target) + "/pixman").c_str(),
                                      [target](benchmark::State &state) { present(state, target); });
     return true;

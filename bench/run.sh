@@ -35,16 +35,20 @@ fi
 frames="$out/frames.json"
 "$build/bench/frame_bench" --benchmark_out="$frames" --benchmark_out_format=json "$@"
 
-# Pillow may live under another interpreter than the first python3 on PATH.
+# The first Python that imports module $1 (PYTHON, then every python3 on PATH):
+# Pillow and matplotlib may live under another interpreter than the first.
+python_with() {
+    for python in ${PYTHON:-} $(which -a python3 2>/dev/null); do
+        if "$python" -c "import $1" 2>/dev/null; then
+            echo "$python"
+            return
+        fi
+    done
+}
+
 pillow="$out/pillow.txt"
 : >"$pillow"
-found=""
-for python in ${PYTHON:-} $(which -a python3 2>/dev/null); do
-    if "$python" -c "import PIL" 2>/dev/null; then
-        found="$python"
-        break
-    fi
-done
+found=$(python_with PIL)
 if [ -n "$found" ]; then
     echo "Pillow ($("$found" -c 'import PIL; print(PIL.__version__)')) with $found"
     "$found" bench/peers_pillow.py "$pictures" | tee "$pillow"
@@ -53,13 +57,8 @@ else
 fi
 
 # The chart needs matplotlib, which may also live under another interpreter.
-report=python3
-for python in ${PYTHON:-} $(which -a python3 2>/dev/null); do
-    if "$python" -c "import matplotlib" 2>/dev/null; then
-        report="$python"
-        break
-    fi
-done
+report=$(python_with matplotlib)
+report=${report:-python3}
 echo
 "$report" bench/ratio_table.py --chart "$chart" "$results" $allegro4 "$frames" "$pillow"
 "$report" bench/ratio_table.py --markdown "$results" $allegro4 "$frames" "$pillow" >"$out/table.md"

@@ -40,7 +40,6 @@ struct viewer_state {
     std::vector<uint8_t> rgba;    // the decoded picture, top row first
     int32_t width = 0;
     int32_t height = 0;
-    int32_t depth = 32;
     std::string header_json;      // the header fields, for the page
     std::string message;          // the last result in words
 };
@@ -54,7 +53,7 @@ palette_source find_palette(const pm::pcx_picture &picture, const std::vector<ui
     if (picture.planes == 3)
         return palette_source::none;
     const size_t size = bytes.size();
-    if (picture.version == 5 && size >= pm::pcx_header_size + pm::pcx_trailer_size &&
+    if (picture.version == pm::pcx_version_trailer && size >= pm::pcx_header_size + pm::pcx_trailer_size &&
         bytes[size - pm::pcx_trailer_size] == pm::pcx_trailer_marker)
         return palette_source::trailer;
     return palette_source::header;
@@ -185,7 +184,6 @@ int32_t open_picture(int32_t depth)
         return result;
     viewer.width = width;
     viewer.height = height;
-    viewer.depth = depth;
     keep_pixels();
     return 0;
 }

@@ -33,7 +33,6 @@ public:
     void end_paint() override { put_on_canvas(); }
     void frame_presented() override;
 
-    int32_t frames() const { return frames_; }
     // Writes the frames shown and the shell's frame times onto the canvas
     // (data-frames, data-frame-mean-ms, data-frame-worst-ms) for the page.
     void note_frames() const;
