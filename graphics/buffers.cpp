@@ -134,21 +134,21 @@ int32_t pm_buffer_create(int32_t width, int32_t height)
 
     const int32_t depth = pm_state.new_buffer_depth;
     if (!valid_depth(depth) || width < 1 || height < 1 || width > INT32_MAX - 3)
-        return -2;
+        return PM_BUFFER_CANNOT_CREATE;
     width = (width + 3) & ~3;
     const int64_t stride = pm::checked_mul(width, depth / 8);
     if (stride < 0 || pm::checked_mul(stride, height) < 0)
-        return -2;
+        return PM_BUFFER_CANNOT_CREATE;
 
     const int32_t block_size = header_block_size(depth);
     pm_hglobal block = platform::global_alloc(platform::gmem_moveable | platform::gmem_zeroinit,
                                               static_cast<uint64_t>(block_size));
     if (block == nullptr)
-        return -2;
+        return PM_BUFFER_CANNOT_CREATE;
     auto *header = static_cast<uint8_t *>(platform::global_lock(block));
     if (header == nullptr) {
         platform::global_free(block);
-        return -2;
+        return PM_BUFFER_CANNOT_CREATE;
     }
     fill_header(header, width, height, depth);
 
@@ -158,7 +158,7 @@ int32_t pm_buffer_create(int32_t width, int32_t height)
         platform::object_delete(bitmap);
         platform::global_unlock(block);
         platform::global_free(block);
-        return -2;
+        return PM_BUFFER_CANNOT_CREATE;
     }
 
     pm_state.slot_bitmap[slot] = bitmap;

@@ -1,10 +1,11 @@
 // Loading PCX pictures into the active buffer, from a file or from memory.
 //
-// The road of one picture, in the order of this file: read the header and
-// check it, place the picture and cut it against the buffer, decode the
-// run-length scanlines one by one and convert each into a buffer row, top
-// row first, with the row converter picked once for (source format, buffer
-// depth); then the palette. The picture's palette is applied before the
+// The road of one picture, in the order of this file's private part: read
+// the header and check it, place the picture and cut it against the buffer,
+// decode the run-length scanlines one by one and convert each into a buffer
+// row, top row first, with the row converter picked once for (source format,
+// buffer depth); then the palette. The decoding and palette workers that
+// graphics/pcx.h shares with the tests follow it. The picture's palette is applied before the
 // pixels in 16-, 24- and 32-bit buffers (their pixels go through
 // pixel_lookup) and after them in 8-bit buffers (colour reduction must see
 // the pixels).
@@ -535,7 +536,7 @@ int32_t pcx_load(const char *name, int32_t flags, pcx_load_scope &scope)
 
 } // namespace
 
-// ---- Decoding -----------------------------------------------------------------
+// ---- Decoding, shared through pcx.h -------------------------------------------
 
 uint32_t pcx_refill_input(pcx_stream &stream)
 {
@@ -623,12 +624,11 @@ int32_t pcx_decode_scanline(pcx_stream &stream, uint8_t *scanline, int32_t lengt
         if (token < 0xC0) {
             // A stretch of data bytes. With 8 input bytes at hand, one word
             // holds the stretch up to its first run byte (both top bits set).
-            uint32_t literal;
             if (pcx_words_little_endian && left >= 8) {
                 uint64_t word;
                 std::memcpy(&word, in, 8);
                 const uint64_t run_bytes = word & (word << 1) & 0x8080808080808080u;
-                literal = run_bytes != 0 ? static_cast<uint32_t>(std::countr_zero(run_bytes)) >> 3 : 8;
+                uint32_t literal = run_bytes != 0 ? static_cast<uint32_t>(std::countr_zero(run_bytes)) >> 3 : 8;
                 literal = std::min(literal, static_cast<uint32_t>(need));
                 std::memcpy(out, &word, 8);
                 advance(literal);
@@ -643,13 +643,12 @@ int32_t pcx_decode_scanline(pcx_stream &stream, uint8_t *scanline, int32_t lengt
                     left -= 2;
                 }
                 continue;
-            } else {
-                const uint32_t limit = std::min(left, static_cast<uint32_t>(need));
-                literal = 1;
-                while (literal < limit && in[literal] < 0xC0)
-                    ++literal;
-                pcx_copy_bytes(out, in, literal);
             }
+            const uint32_t limit = std::min(left, static_cast<uint32_t>(need));
+            uint32_t literal = 1;
+            while (literal < limit && in[literal] < 0xC0)
+                ++literal;
+            pcx_copy_bytes(out, in, literal);
             advance(literal);
             in += literal;
             left -= literal;
@@ -680,7 +679,7 @@ int32_t pcx_decode_scanline(pcx_stream &stream, uint8_t *scanline, int32_t lengt
     return std::min(decoded, length);
 }
 
-// ---- Palette ------------------------------------------------------------------
+// ---- Palette, shared through pcx.h --------------------------------------------
 
 void pcx_set_palette_run(const uint8_t *rgb, int32_t colours)
 {

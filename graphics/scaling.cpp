@@ -186,7 +186,7 @@ void plan_shuffles(row_plan &plan, int32_t width)
         if (span == 0 || span > 32)
             continue;
         plan.block = block;
-        plan.two_loads = span > 16 || block == 8; // blocks of 8 have only the two-load kernel
+        plan.two_loads = span > 16;
         const int32_t reach = plan.two_loads ? 32 : 16;
         for (int32_t k = 0; k + block <= plan.count && plan.columns[k] + reach <= width; k += block) {
             const int32_t n = plan.blocks++;
@@ -233,7 +233,7 @@ void make_row(const uint8_t *source_row, uint8_t *out, const row_plan &plan)
         shuffle_blocks<16, false>(source_row, out, plan);
     else if (plan.block == 8 && plan.two_loads)
         shuffle_blocks<8, true>(source_row, out, plan);
-    else if (plan.block == 8) // the second load would reach past the checked 16 bytes
+    else if (plan.block == 8)
         shuffle_blocks<8, false>(source_row, out, plan);
     gather(source_row, out, plan.columns, plan.blocks * plan.block, plan.count);
 }

@@ -294,15 +294,14 @@ copy_range clip_range(int64_t first, int64_t last, int64_t shift, int64_t source
 }
 
 // count rows of length bytes, each row one stride further than the last on
-// both sides. Within one buffer the rectangles may overlap, so each row is
-// moved as a whole there.
+// both sides. Within one buffer the rectangles may overlap: each row is then
+// moved as a whole, and the rows are walked in the order that reads every
+// source row before a destination row covers it.
 void copy_rows(const uint8_t *from, int64_t from_stride, uint8_t *to, int64_t to_stride, std::size_t length,
                int64_t count, bool same_buffer)
 {
     if (same_buffer) {
-        // A move: when the destination lies higher in memory than the
-        // source, the rows are walked from the top so that each source row
-        // is read before a destination row covers it.
+        // The destination lies higher in memory: walk from the top row.
         if (to > from) {
             from += (count - 1) * from_stride;
             to += (count - 1) * to_stride;

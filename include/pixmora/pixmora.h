@@ -168,7 +168,7 @@ typedef struct pm_state_record {
     uint8_t platform_is_nt;     /* 1 when the platform is of the NT family */
     uint8_t started;            /* 1 between pm_startup and the pm_shutdown that takes effect */
     int32_t header_size;        /* biSize of a new buffer's header, 40 or 108 */
-    int32_t header_alloc_size;  /* set at start-up (552 or 1064), read by nothing: each buffer's header is sized for its own depth */
+    int32_t header_alloc_size;  /* header bytes the active depth needs: 552 or 1064 at 8 bits, 108, 40; read by nothing, since each buffer's header is sized for its own depth */
     int32_t palette_index_mode; /* 1: 8-bit headers carry palette indices (DIB_PAL_COLORS) */
     int32_t new_buffer_depth;   /* depth of buffers that pm_buffer_create makes: 8, 16, 24 or 32 */
 

@@ -339,7 +339,11 @@ private:
             _mm256_storeu_si256(reinterpret_cast<__m256i *>(line + *start),
                                 _mm256_set1_epi32(static_cast<int>(source(in))));
     }
-    static bool has_wide_stores() { return __builtin_cpu_supports("avx2"); }
+    static bool has_wide_stores()
+    {
+        static const bool available = __builtin_cpu_supports("avx2");
+        return available;
+    }
 #else
     void fill_runs_wide(uint32_t *line, const uint8_t *in, const Source &source) const
     {
