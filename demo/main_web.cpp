@@ -43,24 +43,6 @@ bool parse_count(const char *text, int32_t low, int32_t high, int32_t *value)
     return true;
 }
 
-// WxH, each side 1..8192.
-bool parse_size(const char *text, int32_t *width, int32_t *height)
-{
-    const char *times = std::strchr(text, 'x');
-    if (times == nullptr)
-        return false;
-    char *end = nullptr;
-    const long w = std::strtol(text, &end, 10);
-    if (end != times)
-        return false;
-    const long h = std::strtol(times + 1, &end, 10);
-    if (*end != '\0' || w < 1 || h < 1 || w > 8192 || h > 8192)
-        return false;
-    *width = static_cast<int32_t>(w);
-    *height = static_cast<int32_t>(h);
-    return true;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -73,7 +55,7 @@ int main(int argc, char **argv)
         const bool has_value = i + 1 < argc;
         if (has_value && std::strcmp(argv[i], "--frames") == 0 && parse_count(argv[i + 1], 1, 1000000, &frames))
             ++i;
-        else if (has_value && std::strcmp(argv[i], "--size") == 0 && parse_size(argv[i + 1], &width, &height))
+        else if (has_value && std::strcmp(argv[i], "--size") == 0 && demo::parse_client_size(argv[i + 1], &width, &height))
             ++i;
         else
             shell_arguments.push_back(argv[i]);

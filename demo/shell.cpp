@@ -23,6 +23,18 @@ int64_t window_port::now()
 const char *const usage = "options: --fps N (frames per second, 0 to 1000; 0 runs frames back to back), "
                           "--stats (frame rate and frame times on standard error at exit)";
 
+bool parse_client_size(const char *text, int32_t *width, int32_t *height)
+{
+    int w = 0;
+    int h = 0;
+    char tail = 0;
+    if (std::sscanf(text, "%dx%d%c", &w, &h, &tail) != 2 || w < 1 || h < 1 || w > 8192 || h > 8192)
+        return false;
+    *width = w;
+    *height = h;
+    return true;
+}
+
 bool parse_options(int argc, const char *const *argv, shell_options &options, std::string &error)
 {
     for (int i = 1; i < argc; ++i) {

@@ -61,6 +61,9 @@ bool parse_options(int argc, const char *const *argv, shell_options &options, st
 // The same from one line of words separated by spaces (a Windows command line).
 bool parse_command_line(const char *line, shell_options &options, std::string &error);
 extern const char *const usage;
+// A client size written WxH, each side 1..8192 (the tools' and the web
+// page's --size). False, changing nothing, for anything else.
+bool parse_client_size(const char *text, int32_t *width, int32_t *height);
 
 // Frame times, for --stats.
 struct frame_stats {

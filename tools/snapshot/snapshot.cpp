@@ -34,18 +34,6 @@ struct options {
     bool require_logos = false;
 };
 
-bool parse_size(const char *text, int32_t *width, int32_t *height)
-{
-    int w = 0;
-    int h = 0;
-    char tail = 0;
-    if (std::sscanf(text, "%dx%d%c", &w, &h, &tail) != 2 || w < 1 || h < 1 || w > 8192 || h > 8192)
-        return false;
-    *width = w;
-    *height = h;
-    return true;
-}
-
 bool parse(int argc, char **argv, options *out)
 {
     for (int i = 1; i < argc; ++i) {
@@ -65,7 +53,7 @@ bool parse(int argc, char **argv, options *out)
                 return false;
             out->frames = static_cast<int32_t>(frames);
         } else if (arg == "--size") {
-            if (!parse_size(value, &out->width, &out->height))
+            if (!demo::parse_client_size(value, &out->width, &out->height))
                 return false;
         } else if (arg == "-o") {
             out->output = value;
