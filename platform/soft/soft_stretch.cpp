@@ -23,6 +23,7 @@
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <type_traits>
 #include <vector>
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
@@ -242,9 +243,22 @@ struct stretch_geometry {
     int64_t src_x, src_y, src_width, src_height;
 };
 
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+bool has_avx2()
+{
+    static const bool available = __builtin_cpu_supports("avx2");
+    return available;
+}
+#else
+bool has_avx2()
+{
+    return false;
+}
+#endif
+
 // Fills a run from out with value, Stores groups of four pixels at a time
 // (Stores = 0: `reach` pixels, a multiple of 4); what it writes past the run,
-// the next run or the line's padding takes.
+// the next run takes.
 template <size_t Stores>
 inline void fill_run(uint32_t *out, uint32_t value, size_t reach)
 {
@@ -259,28 +273,40 @@ inline void fill_run(uint32_t *out, uint32_t value, size_t reach)
 #endif
 }
 
-// One output line of the drawn columns, made once per source row and copied
-// onto every output row that shows that row. Each needed source pixel is
-// converted once: growing, it is filled over the run of columns that show
-// it; shrinking, each drawn column converts its own pixel.
+#ifdef __SSE2__
+// Four pixels, two copies of each of two colours, from a table that holds
+// every colour twice in 64 bits.
+inline __m128i two_pairs(const uint64_t *pairs, uint64_t first, uint64_t second)
+{
+    const __m128i low = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(pairs + first));
+    return _mm_castpd_si128(_mm_loadh_pd(_mm_castsi128_pd(low), reinterpret_cast<const double *>(pairs + second)));
+}
+#endif
+
+// One output line of the drawn columns, made once per source row straight
+// into the first output row that shows it (and, when doubling 8-bit pixels,
+// into the second as well); it writes exactly the drawn columns. Each needed
+// source pixel is converted once: growing, it is filled over the run of
+// columns that show it, or (with AVX2) the row's needed pixels are converted
+// first and each group of eight columns picks its own from them; shrinking,
+// each drawn column converts its own pixel.
 template <class Source>
 class line_maker {
 public:
-    line_maker(const axis_map &columns, bool growing) : count_(columns.source.size())
+    line_maker(const axis_map &columns, bool growing, const Source &source) : count_(columns.source.size())
     {
-        const std::vector<int32_t> &source = columns.source;
+        const std::vector<int32_t> &shown = columns.source;
         if (!growing) {
             offsets_.resize(count_);
             for (size_t i = 0; i < count_; ++i)
-                offsets_[i] = static_cast<size_t>(source[i]) * Source::bytes;
-            line_.resize(count_);
+                offsets_[i] = static_cast<size_t>(shown[i]) * Source::bytes;
             return;
         }
-        first_ = static_cast<size_t>(source.front());
+        first_ = static_cast<size_t>(shown.front());
         size_t longest = 1, run = 0;
         starts_.push_back(0);
         for (size_t i = 1; i < count_; ++i) {
-            if (source[i] != source[i - 1]) {
+            if (shown[i] != shown[i - 1]) {
                 starts_.push_back(static_cast<uint32_t>(i));
                 longest = std::max(longest, i - run);
                 run = i;
@@ -288,69 +314,73 @@ public:
         }
         longest = std::max(longest, count_ - run);
         reach_ = (longest + 3) / 4 * 4;
-        line_.resize(count_ + reach_);
+        // Runs whose fill would pass the line's end are filled exactly.
+        while (whole_runs_ < starts_.size() && starts_[whole_runs_] + reach_ <= count_)
+            ++whole_runs_;
         // Every run two columns long, the first one whole: the doubling of
         // the usual window.
         doubled_ = count_ % 2 == 0 && starts_.size() == count_ / 2;
         for (size_t j = 0; doubled_ && j < starts_.size(); ++j)
             doubled_ = starts_[j] == 2 * j;
+        if constexpr (std::is_same_v<Source, source_8>) {
+            if (doubled_) {
+                for (size_t i = 0; i < pairs_.size(); ++i)
+                    pairs_[i] = source.colours[i] * uint64_t{0x100000001};
+                return;
+            }
+        }
+        if (avx2_ && !doubled_)
+            plan_picks(shown);
     }
 
-    const uint32_t *make(const uint8_t *row, const Source &source)
+    // Writes the line at line and at also, which may be line itself.
+    void make(uint32_t *line, uint32_t *also, const uint8_t *row, const Source &source)
     {
-        uint32_t *line = line_.data();
+        if constexpr (std::is_same_v<Source, source_8>) {
+            if (doubled_) {
+                if (avx2_)
+                    double_indices_wide(line, also, row + first_);
+                else
+                    double_indices(line, also, row + first_);
+                return;
+            }
+        }
+        make_one(line, row, source);
+        if (also != line)
+            std::memcpy(also, line, count_ * sizeof(uint32_t));
+    }
+
+private:
+    void make_one(uint32_t *line, const uint8_t *row, const Source &source)
+    {
         if (starts_.empty()) {
             for (size_t i = 0; i < count_; ++i)
                 line[i] = source(row + offsets_[i]);
-            return line;
+            return;
         }
         const uint8_t *in = row + first_ * Source::bytes;
         if (doubled_)
             fill_pairs(line, in, source);
+        else if (avx2_)
+            pick_groups(line, in, source);
         else if (reach_ == 4)
             fill_runs<1>(line, in, source);
-        else if (reach_ == 8 && wide_stores_)
-            fill_runs_wide(line, in, source);
         else if (reach_ == 8)
             fill_runs<2>(line, in, source);
         else
             fill_runs<0>(line, in, source);
-        return line;
     }
 
-private:
     template <size_t Stores>
     void fill_runs(uint32_t *line, const uint8_t *in, const Source &source) const
     {
-        const uint32_t *start = starts_.data();
-        const uint32_t *end = start + starts_.size();
-        for (; start != end; ++start, in += Source::bytes)
-            fill_run<Stores>(line + *start, source(in), reach_);
+        for (size_t j = 0; j < whole_runs_; ++j, in += Source::bytes)
+            fill_run<Stores>(line + starts_[j], source(in), reach_);
+        for (size_t j = whole_runs_; j < starts_.size(); ++j, in += Source::bytes) {
+            const size_t end = j + 1 < starts_.size() ? starts_[j + 1] : count_;
+            std::fill(line + starts_[j], line + end, source(in));
+        }
     }
-
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-    // Runs of 5 to 8 pixels with one 32-byte store each.
-    __attribute__((target("avx2"))) void fill_runs_wide(uint32_t *line, const uint8_t *in,
-                                                        const Source &source) const
-    {
-        const uint32_t *start = starts_.data();
-        const uint32_t *end = start + starts_.size();
-        for (; start != end; ++start, in += Source::bytes)
-            _mm256_storeu_si256(reinterpret_cast<__m256i *>(line + *start),
-                                _mm256_set1_epi32(static_cast<int>(source(in))));
-    }
-    static bool has_wide_stores()
-    {
-        static const bool available = __builtin_cpu_supports("avx2");
-        return available;
-    }
-#else
-    void fill_runs_wide(uint32_t *line, const uint8_t *in, const Source &source) const
-    {
-        fill_runs<2>(line, in, source);
-    }
-    static bool has_wide_stores() { return false; }
-#endif
 
     // Two copies of each pixel, four source pixels at a time.
     void fill_pairs(uint32_t *line, const uint8_t *in, const Source &source) const
@@ -371,32 +401,129 @@ private:
             line[0] = line[1] = source(in);
     }
 
+    // Doubling 8-bit pixels from source pixel j on: eight indices read at
+    // once, each pair of columns one 64-bit entry, stored into both rows.
+    void double_indices(uint32_t *line, uint32_t *also, const uint8_t *in, size_t j = 0) const
+    {
+        const size_t pixels = count_ / 2;
+#ifdef __SSE2__
+        for (; j + 8 <= pixels; j += 8) {
+            uint64_t eight;
+            std::memcpy(&eight, in + j, sizeof eight);
+            for (size_t k = 2 * j; k < 2 * j + 16; k += 4, eight >>= 16) {
+                const __m128i four = two_pairs(pairs_.data(), eight & 0xFF, (eight >> 8) & 0xFF);
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(line + k), four);
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(also + k), four);
+            }
+        }
+#endif
+        for (; j < pixels; ++j) {
+            std::memcpy(line + 2 * j, &pairs_[in[j]], sizeof(uint64_t));
+            std::memcpy(also + 2 * j, &pairs_[in[j]], sizeof(uint64_t));
+        }
+    }
+
+    // For each group of eight drawn columns (growing, so they show at most
+    // eight neighbouring source columns): the first of them, counted from
+    // first_, and each column's source counted from that one.
+    void plan_picks(const std::vector<int32_t> &shown)
+    {
+        converted_.resize(starts_.size() + 8);
+        const size_t groups = count_ / 8;
+        bases_.resize(groups);
+        picks_.resize(groups);
+        for (size_t k = 0; k < groups; ++k) {
+            bases_[k] = static_cast<uint32_t>(static_cast<size_t>(shown[8 * k]) - first_);
+            for (size_t i = 0; i < 8; ++i)
+                picks_[k][i] = shown[8 * k + i] - shown[8 * k];
+        }
+    }
+
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+    __attribute__((target("avx2"))) void pick_groups(uint32_t *line, const uint8_t *in, const Source &source)
+    {
+        // Growing shows every source column between the first and the last,
+        // one run each.
+        uint32_t *colours = converted_.data();
+        const size_t runs = starts_.size();
+        for (size_t j = 0; j < runs; ++j, in += Source::bytes)
+            colours[j] = source(in);
+        const size_t groups = count_ / 8;
+        for (size_t k = 0; k < groups; ++k) {
+            const __m256i eight = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(colours + bases_[k]));
+            const __m256i picks = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(picks_[k].data()));
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(line + 8 * k), _mm256_permutevar8x32_epi32(eight, picks));
+        }
+        // The last few columns, from the runs that hold them.
+        size_t j = 0;
+        while (j + 1 < runs && starts_[j + 1] <= 8 * groups)
+            ++j;
+        for (size_t i = 8 * groups; i < count_; ++i) {
+            if (j + 1 < runs && starts_[j + 1] == i)
+                ++j;
+            line[i] = colours[j];
+        }
+    }
+
+    __attribute__((target("avx2"))) void double_indices_wide(uint32_t *line, uint32_t *also, const uint8_t *in) const
+    {
+        const size_t pixels = count_ / 2;
+        size_t j = 0;
+        for (; j + 8 <= pixels; j += 8) {
+            uint64_t eight;
+            std::memcpy(&eight, in + j, sizeof eight);
+            for (size_t k = 2 * j; k < 2 * j + 16; k += 8, eight >>= 32) {
+                const __m128i low = two_pairs(pairs_.data(), eight & 0xFF, (eight >> 8) & 0xFF);
+                const __m128i high = two_pairs(pairs_.data(), (eight >> 16) & 0xFF, (eight >> 24) & 0xFF);
+                const __m256i eight_pixels = _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
+                _mm256_storeu_si256(reinterpret_cast<__m256i *>(line + k), eight_pixels);
+                _mm256_storeu_si256(reinterpret_cast<__m256i *>(also + k), eight_pixels);
+            }
+        }
+        double_indices(line, also, in, j);
+    }
+#else
+    void pick_groups(uint32_t *line, const uint8_t *in, const Source &source) { fill_runs<0>(line, in, source); }
+    void double_indices_wide(uint32_t *line, uint32_t *also, const uint8_t *in) const
+    {
+        double_indices(line, also, in);
+    }
+#endif
+
     size_t count_;
     bool doubled_ = false;
-    bool wide_stores_ = has_wide_stores();
-    size_t first_ = 0;             // first source column (growing)
-    size_t reach_ = 0;             // pixels each fill writes (growing)
-    std::vector<uint32_t> starts_; // first drawn column of each source column's run
-    std::vector<size_t> offsets_;  // source byte offset of each drawn column (shrinking)
-    std::vector<uint32_t> line_;
+    bool avx2_ = has_avx2();
+    size_t first_ = 0;                          // first source column (growing)
+    size_t reach_ = 0;                          // pixels each fill writes (growing)
+    size_t whole_runs_ = 0;                     // runs whose whole fill stays on the line
+    std::vector<uint32_t> starts_;              // first drawn column of each source column's run
+    std::vector<size_t> offsets_;               // source byte offset of each drawn column (shrinking)
+    std::array<uint64_t, 256> pairs_;           // each index's colour twice (doubling 8 bits)
+    std::vector<uint32_t> converted_;           // colour of each run, for the current row
+    std::vector<uint32_t> bases_;               // per group of eight columns, its first run
+    std::vector<std::array<int32_t, 8>> picks_; // and each column's run counted from there
 };
 
-// Each source row that is shown makes one line; the output rows that show it
-// are copies of that line.
+// Each source row that is shown is made into the first output row that
+// shows it (and the second); the following rows that show it are copies.
 template <class Source>
 void draw_rows(dc_object &window, const stretch_geometry &g, const axis_map &columns, const axis_map &rows,
                const uint8_t *bits, int64_t stride, const Source &source)
 {
-    line_maker<Source> maker(columns, g.dst_width >= g.src_width);
+    line_maker<Source> maker(columns, g.dst_width >= g.src_width, source);
     const size_t bytes = columns.source.size() * sizeof(uint32_t);
     const auto surface_width = static_cast<size_t>(window.width);
     uint32_t *out = window.surface.data() + static_cast<size_t>(g.dst_y + rows.first) * surface_width +
                     static_cast<size_t>(g.dst_x + columns.first);
-    const uint32_t *line = nullptr;
-    for (size_t r = 0; r < rows.source.size(); ++r, out += surface_width) {
-        if (r == 0 || rows.source[r] != rows.source[r - 1])
-            line = maker.make(bits + rows.source[r] * stride, source);
-        std::memcpy(out, line, bytes);
+    const std::vector<int32_t> &shown = rows.source;
+    for (size_t r = 0, next = 0; r < shown.size(); r = next) {
+        next = r + 1;
+        while (next < shown.size() && shown[next] == shown[r])
+            ++next;
+        uint32_t *line = out + r * surface_width;
+        maker.make(line, next > r + 1 ? line + surface_width : line, bits + shown[r] * stride, source);
+        for (size_t copy = r + 2; copy < next; ++copy)
+            std::memcpy(out + copy * surface_width, line, bytes);
     }
 }
 
