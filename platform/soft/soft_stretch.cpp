@@ -283,13 +283,23 @@ inline __m128i two_pairs(const uint64_t *pairs, uint64_t first, uint64_t second)
 }
 #endif
 
+// Output rows that show the same source row: count rows from first on,
+// stride pixels apart.
+struct row_block {
+    uint32_t *first;
+    size_t count;
+    size_t stride;
+};
+
 // One output line of the drawn columns, made once per source row straight
-// into the first output row that shows it (and, when doubling 8-bit pixels,
-// into the second as well); it writes exactly the drawn columns. Each needed
-// source pixel is converted once: growing, it is filled over the run of
-// columns that show it, or (with AVX2) the row's needed pixels are converted
-// first and each group of eight columns picks its own from them; shrinking,
-// each drawn column converts its own pixel.
+// into the output rows that show it; it writes exactly the drawn columns.
+// Each needed source pixel is converted once: doubling 8-bit pixels, each
+// pair of columns is one entry of a table of doubled colours; growing, each
+// pixel is filled over the run of columns that show it, or (with AVX2) the
+// row's pixels are converted first and each group of eight columns picks its
+// own from them; shrinking, each drawn column converts its own pixel. The
+// doubling and AVX2 paths store each group of columns into every row of the
+// block from registers; the others make the first row and copy it.
 template <class Source>
 class line_maker {
 public:
@@ -333,21 +343,24 @@ public:
             plan_picks(shown);
     }
 
-    // Writes the line at line and at also, which may be line itself.
-    void make(uint32_t *line, uint32_t *also, const uint8_t *row, const Source &source)
+    void make(row_block out, const uint8_t *row, const Source &source)
     {
         if constexpr (std::is_same_v<Source, source_8>) {
             if (doubled_) {
                 if (avx2_)
-                    double_indices_wide(line, also, row + first_);
+                    double_indices_wide(out, row + first_);
                 else
-                    double_indices(line, also, row + first_);
+                    double_indices(out, row + first_);
                 return;
             }
         }
-        make_one(line, row, source);
-        if (also != line)
-            std::memcpy(also, line, count_ * sizeof(uint32_t));
+        if (avx2_ && !starts_.empty() && !doubled_) {
+            pick_groups(out, row + first_ * Source::bytes, source);
+            return;
+        }
+        make_one(out.first, row, source);
+        for (size_t r = 1; r < out.count; ++r)
+            std::memcpy(out.first + r * out.stride, out.first, count_ * sizeof(uint32_t));
     }
 
 private:
@@ -361,8 +374,6 @@ private:
         const uint8_t *in = row + first_ * Source::bytes;
         if (doubled_)
             fill_pairs(line, in, source);
-        else if (avx2_)
-            pick_groups(line, in, source);
         else if (reach_ == 4)
             fill_runs<1>(line, in, source);
         else if (reach_ == 8)
@@ -402,8 +413,8 @@ private:
     }
 
     // Doubling 8-bit pixels from source pixel j on: eight indices read at
-    // once, each pair of columns one 64-bit entry, stored into both rows.
-    void double_indices(uint32_t *line, uint32_t *also, const uint8_t *in, size_t j = 0) const
+    // once, each pair of columns one 64-bit entry.
+    void double_indices(row_block out, const uint8_t *in, size_t j = 0) const
     {
         const size_t pixels = count_ / 2;
 #ifdef __SSE2__
@@ -412,14 +423,16 @@ private:
             std::memcpy(&eight, in + j, sizeof eight);
             for (size_t k = 2 * j; k < 2 * j + 16; k += 4, eight >>= 16) {
                 const __m128i four = two_pairs(pairs_.data(), eight & 0xFF, (eight >> 8) & 0xFF);
-                _mm_storeu_si128(reinterpret_cast<__m128i *>(line + k), four);
-                _mm_storeu_si128(reinterpret_cast<__m128i *>(also + k), four);
+                uint32_t *to = out.first + k;
+                for (size_t r = 0; r < out.count; ++r, to += out.stride)
+                    _mm_storeu_si128(reinterpret_cast<__m128i *>(to), four);
             }
         }
 #endif
         for (; j < pixels; ++j) {
-            std::memcpy(line + 2 * j, &pairs_[in[j]], sizeof(uint64_t));
-            std::memcpy(also + 2 * j, &pairs_[in[j]], sizeof(uint64_t));
+            uint32_t *to = out.first + 2 * j;
+            for (size_t r = 0; r < out.count; ++r, to += out.stride)
+                std::memcpy(to, &pairs_[in[j]], sizeof(uint64_t));
         }
     }
 
@@ -437,57 +450,100 @@ private:
             for (size_t i = 0; i < 8; ++i)
                 picks_[k][i] = shown[8 * k + i] - shown[8 * k];
         }
+        for (size_t i = 8 * groups; i < count_; ++i)
+            tail_[i - 8 * groups] = static_cast<uint32_t>(static_cast<size_t>(shown[i]) - first_);
     }
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-    __attribute__((target("avx2"))) void pick_groups(uint32_t *line, const uint8_t *in, const Source &source)
+    __attribute__((target("avx2"))) static void store_block(row_block out, size_t column, __m256i eight)
+    {
+        uint32_t *to = out.first + column;
+        for (size_t r = 0; r < out.count; ++r, to += out.stride)
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(to), eight);
+    }
+
+    __attribute__((target("avx2"))) void pick_groups(row_block out, const uint8_t *in, const Source &source)
     {
         // Growing shows every source column between the first and the last,
         // one run each.
         uint32_t *colours = converted_.data();
         const size_t runs = starts_.size();
-        for (size_t j = 0; j < runs; ++j, in += Source::bytes)
-            colours[j] = source(in);
-        const size_t groups = count_ / 8;
-        for (size_t k = 0; k < groups; ++k) {
-            const __m256i eight = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(colours + bases_[k]));
-            const __m256i picks = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(picks_[k].data()));
-            _mm256_storeu_si256(reinterpret_cast<__m256i *>(line + 8 * k), _mm256_permutevar8x32_epi32(eight, picks));
-        }
-        // The last few columns, from the runs that hold them.
         size_t j = 0;
-        while (j + 1 < runs && starts_[j + 1] <= 8 * groups)
-            ++j;
-        for (size_t i = 8 * groups; i < count_; ++i) {
-            if (j + 1 < runs && starts_[j + 1] == i)
-                ++j;
-            line[i] = colours[j];
+        if constexpr (std::is_same_v<Source, source_8>) {
+            // Eight colours put together in a register and stored at once:
+            // the store queue is busy with the surface.
+            const uint32_t *table = source.colours;
+            for (; j + 8 <= runs; j += 8, in += 8) {
+                uint64_t eight;
+                std::memcpy(&eight, in, sizeof eight);
+                __m128i low = _mm_cvtsi32_si128(static_cast<int>(table[eight & 0xFF]));
+                low = _mm_insert_epi32(low, static_cast<int>(table[(eight >> 8) & 0xFF]), 1);
+                low = _mm_insert_epi32(low, static_cast<int>(table[(eight >> 16) & 0xFF]), 2);
+                low = _mm_insert_epi32(low, static_cast<int>(table[(eight >> 24) & 0xFF]), 3);
+                __m128i high = _mm_cvtsi32_si128(static_cast<int>(table[(eight >> 32) & 0xFF]));
+                high = _mm_insert_epi32(high, static_cast<int>(table[(eight >> 40) & 0xFF]), 1);
+                high = _mm_insert_epi32(high, static_cast<int>(table[(eight >> 48) & 0xFF]), 2);
+                high = _mm_insert_epi32(high, static_cast<int>(table[eight >> 56]), 3);
+                _mm256_storeu_si256(reinterpret_cast<__m256i *>(colours + j),
+                                    _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1));
+            }
+        }
+        for (; j < runs; ++j, in += Source::bytes)
+            colours[j] = source(in);
+        // Vector stores may alias anything: the members they need are read
+        // into locals first.
+        const size_t groups = count_ / 8, count = count_;
+        const uint32_t *bases = bases_.data();
+        const std::array<int32_t, 8> *picks = picks_.data();
+        // Four groups at a time, stored row after row.
+        size_t k = 0;
+        for (; k + 4 <= groups; k += 4) {
+            __m256i four[4];
+            for (size_t i = 0; i < 4; ++i)
+                four[i] = _mm256_permutevar8x32_epi32(
+                    _mm256_loadu_si256(reinterpret_cast<const __m256i *>(colours + bases[k + i])),
+                    _mm256_loadu_si256(reinterpret_cast<const __m256i *>(picks[k + i].data())));
+            uint32_t *to = out.first + 8 * k;
+            for (size_t r = 0; r < out.count; ++r, to += out.stride)
+                for (size_t i = 0; i < 4; ++i)
+                    _mm256_storeu_si256(reinterpret_cast<__m256i *>(to + 8 * i), four[i]);
+        }
+        for (; k < groups; ++k) {
+            const __m256i eight = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(colours + bases[k]));
+            const __m256i pick = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(picks[k].data()));
+            store_block(out, 8 * k, _mm256_permutevar8x32_epi32(eight, pick));
+        }
+        for (size_t i = 8 * groups; i < count; ++i) {
+            uint32_t *to = out.first + i;
+            for (size_t r = 0; r < out.count; ++r, to += out.stride)
+                *to = colours[tail_[i - 8 * groups]];
         }
     }
 
-    __attribute__((target("avx2"))) void double_indices_wide(uint32_t *line, uint32_t *also, const uint8_t *in) const
+    // Sixteen pixels at a time, stored row after row.
+    __attribute__((target("avx2"))) void double_indices_wide(row_block out, const uint8_t *in) const
     {
         const size_t pixels = count_ / 2;
         size_t j = 0;
-        for (; j + 8 <= pixels; j += 8) {
-            uint64_t eight;
-            std::memcpy(&eight, in + j, sizeof eight);
-            for (size_t k = 2 * j; k < 2 * j + 16; k += 8, eight >>= 32) {
-                const __m128i low = two_pairs(pairs_.data(), eight & 0xFF, (eight >> 8) & 0xFF);
-                const __m128i high = two_pairs(pairs_.data(), (eight >> 16) & 0xFF, (eight >> 24) & 0xFF);
-                const __m256i eight_pixels = _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
-                _mm256_storeu_si256(reinterpret_cast<__m256i *>(line + k), eight_pixels);
-                _mm256_storeu_si256(reinterpret_cast<__m256i *>(also + k), eight_pixels);
+        for (; j + 16 <= pixels; j += 16) {
+            __m256i four[4];
+            for (size_t i = 0; i < 4; ++i) {
+                uint32_t indices;
+                std::memcpy(&indices, in + j + 4 * i, sizeof indices);
+                const __m128i low = two_pairs(pairs_.data(), indices & 0xFF, (indices >> 8) & 0xFF);
+                const __m128i high = two_pairs(pairs_.data(), (indices >> 16) & 0xFF, indices >> 24);
+                four[i] = _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
             }
+            uint32_t *to = out.first + 2 * j;
+            for (size_t r = 0; r < out.count; ++r, to += out.stride)
+                for (size_t i = 0; i < 4; ++i)
+                    _mm256_storeu_si256(reinterpret_cast<__m256i *>(to + 8 * i), four[i]);
         }
-        double_indices(line, also, in, j);
+        double_indices(out, in, j);
     }
 #else
-    void pick_groups(uint32_t *line, const uint8_t *in, const Source &source) { fill_runs<0>(line, in, source); }
-    void double_indices_wide(uint32_t *line, uint32_t *also, const uint8_t *in) const
-    {
-        double_indices(line, also, in);
-    }
+    void pick_groups(const row_block &, const uint8_t *, const Source &) {}
+    void double_indices_wide(row_block out, const uint8_t *in) const { double_indices(out, in); }
 #endif
 
     size_t count_;
@@ -502,14 +558,17 @@ private:
     std::vector<uint32_t> converted_;           // colour of each run, for the current row
     std::vector<uint32_t> bases_;               // per group of eight columns, its first run
     std::vector<std::array<int32_t, 8>> picks_; // and each column's run counted from there
+    std::array<uint32_t, 8> tail_{};            // the run of each column after the last group
 };
 
-// Each source row that is shown is made into the first output row that
-// shows it (and the second); the following rows that show it are copies.
+// Each source row that is shown is made into the output rows that show it,
+// the first few of them at once (more would spread the stores over too many
+// pages); the remaining ones are copies of the first.
 template <class Source>
 void draw_rows(dc_object &window, const stretch_geometry &g, const axis_map &columns, const axis_map &rows,
                const uint8_t *bits, int64_t stride, const Source &source)
 {
+    constexpr size_t rows_at_once = 8;
     line_maker<Source> maker(columns, g.dst_width >= g.src_width, source);
     const size_t bytes = columns.source.size() * sizeof(uint32_t);
     const auto surface_width = static_cast<size_t>(window.width);
@@ -521,8 +580,9 @@ void draw_rows(dc_object &window, const stretch_geometry &g, const axis_map &col
         while (next < shown.size() && shown[next] == shown[r])
             ++next;
         uint32_t *line = out + r * surface_width;
-        maker.make(line, next > r + 1 ? line + surface_width : line, bits + shown[r] * stride, source);
-        for (size_t copy = r + 2; copy < next; ++copy)
+        const size_t made = std::min(next - r, rows_at_once);
+        maker.make({line, made, surface_width}, bits + shown[r] * stride, source);
+        for (size_t copy = r + made; copy < next; ++copy)
             std::memcpy(out + copy * surface_width, line, bytes);
     }
 }
