@@ -303,7 +303,10 @@ struct row_block {
 template <class Source>
 class line_maker {
 public:
-    line_maker(const axis_map &columns, bool growing, const Source &source) : count_(columns.source.size())
+    // lead: the drawn columns before the first whose pixels start a 32-byte
+    // block in every output row (the AVX2 paths store whole blocks).
+    line_maker(const axis_map &columns, bool growing, const Source &source, size_t lead)
+        : count_(columns.source.size()), lead_(std::min(lead, count_))
     {
         const std::vector<int32_t> &shown = columns.source;
         if (!growing) {
@@ -350,7 +353,7 @@ public:
                 if (avx2_)
                     double_indices_wide(out, row + first_);
                 else
-                    double_indices(out, row + first_);
+                    double_indices(out, row + first_, 0, count_ / 2);
                 return;
             }
         }
@@ -412,11 +415,10 @@ private:
             line[0] = line[1] = source(in);
     }
 
-    // Doubling 8-bit pixels from source pixel j on: eight indices read at
+    // Doubling 8-bit source pixels j .. pixels - 1: eight indices read at
     // once, each pair of columns one 64-bit entry.
-    void double_indices(row_block out, const uint8_t *in, size_t j = 0) const
+    void double_indices(row_block out, const uint8_t *in, size_t j, size_t pixels) const
     {
-        const size_t pixels = count_ / 2;
 #ifdef __SSE2__
         for (; j + 8 <= pixels; j += 8) {
             uint64_t eight;
@@ -442,26 +444,27 @@ private:
     void plan_picks(const std::vector<int32_t> &shown)
     {
         converted_.resize(starts_.size() + 8);
-        const size_t groups = count_ / 8;
+        const size_t groups = (count_ - lead_) / 8;
         bases_.resize(groups);
         picks_.resize(groups);
         for (size_t k = 0; k < groups; ++k) {
-            bases_[k] = static_cast<uint32_t>(static_cast<size_t>(shown[8 * k]) - first_);
+            const size_t column = lead_ + 8 * k;
+            bases_[k] = static_cast<uint32_t>(static_cast<size_t>(shown[column]) - first_);
             for (size_t i = 0; i < 8; ++i)
-                picks_[k][i] = shown[8 * k + i] - shown[8 * k];
+                picks_[k][i] = shown[column + i] - shown[column];
         }
-        for (size_t i = 8 * groups; i < count_; ++i)
-            tail_[i - 8 * groups] = static_cast<uint32_t>(static_cast<size_t>(shown[i]) - first_);
+        // The columns before the first group and after the last.
+        auto edge = [&](size_t i) {
+            edge_columns_[edges_] = static_cast<uint32_t>(i);
+            edge_runs_[edges_++] = static_cast<uint32_t>(static_cast<size_t>(shown[i]) - first_);
+        };
+        for (size_t i = 0; i < lead_; ++i)
+            edge(i);
+        for (size_t i = lead_ + 8 * groups; i < count_; ++i)
+            edge(i);
     }
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-    __attribute__((target("avx2"))) static void store_block(row_block out, size_t column, __m256i eight)
-    {
-        uint32_t *to = out.first + column;
-        for (size_t r = 0; r < out.count; ++r, to += out.stride)
-            _mm256_storeu_si256(reinterpret_cast<__m256i *>(to), eight);
-    }
-
     __attribute__((target("avx2"))) void pick_groups(row_block out, const uint8_t *in, const Source &source)
     {
         // Growing shows every source column between the first and the last,
@@ -492,9 +495,10 @@ private:
             colours[j] = source(in);
         // Vector stores may alias anything: the members they need are read
         // into locals first.
-        const size_t groups = count_ / 8, count = count_;
+        const size_t groups = bases_.size();
         const uint32_t *bases = bases_.data();
         const std::array<int32_t, 8> *picks = picks_.data();
+        uint32_t *from = out.first + lead_;
         // Four groups at a time, stored row after row.
         size_t k = 0;
         for (; k + 4 <= groups; k += 4) {
@@ -503,7 +507,7 @@ private:
                 four[i] = _mm256_permutevar8x32_epi32(
                     _mm256_loadu_si256(reinterpret_cast<const __m256i *>(colours + bases[k + i])),
                     _mm256_loadu_si256(reinterpret_cast<const __m256i *>(picks[k + i].data())));
-            uint32_t *to = out.first + 8 * k;
+            uint32_t *to = from + 8 * k;
             for (size_t r = 0; r < out.count; ++r, to += out.stride)
                 for (size_t i = 0; i < 4; ++i)
                     _mm256_storeu_si256(reinterpret_cast<__m256i *>(to + 8 * i), four[i]);
@@ -511,20 +515,26 @@ private:
         for (; k < groups; ++k) {
             const __m256i eight = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(colours + bases[k]));
             const __m256i pick = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(picks[k].data()));
-            store_block(out, 8 * k, _mm256_permutevar8x32_epi32(eight, pick));
-        }
-        for (size_t i = 8 * groups; i < count; ++i) {
-            uint32_t *to = out.first + i;
+            uint32_t *to = from + 8 * k;
             for (size_t r = 0; r < out.count; ++r, to += out.stride)
-                *to = colours[tail_[i - 8 * groups]];
+                _mm256_storeu_si256(reinterpret_cast<__m256i *>(to), _mm256_permutevar8x32_epi32(eight, pick));
+        }
+        const size_t edges = edges_;
+        for (size_t e = 0; e < edges; ++e) {
+            uint32_t *to = out.first + edge_columns_[e];
+            const uint32_t colour = colours[edge_runs_[e]];
+            for (size_t r = 0; r < out.count; ++r, to += out.stride)
+                *to = colour;
         }
     }
 
-    // Sixteen pixels at a time, stored row after row.
+    // Sixteen pixels at a time, stored row after row, from the first column
+    // on a 32-byte boundary when an even number of columns comes before it.
     __attribute__((target("avx2"))) void double_indices_wide(row_block out, const uint8_t *in) const
     {
         const size_t pixels = count_ / 2;
-        size_t j = 0;
+        size_t j = lead_ % 2 == 0 ? lead_ / 2 : 0;
+        double_indices(out, in, 0, j);
         for (; j + 16 <= pixels; j += 16) {
             __m256i four[4];
             for (size_t i = 0; i < 4; ++i) {
@@ -539,14 +549,15 @@ private:
                 for (size_t i = 0; i < 4; ++i)
                     _mm256_storeu_si256(reinterpret_cast<__m256i *>(to + 8 * i), four[i]);
         }
-        double_indices(out, in, j);
+        double_indices(out, in, j, pixels);
     }
 #else
-    void pick_groups(const row_block &, const uint8_t *, const Source &) {}
-    void double_indices_wide(row_block out, const uint8_t *in) const { double_indices(out, in); }
+    void pick_groups(row_block, const uint8_t *, const Source &) {}
+    void double_indices_wide(row_block out, const uint8_t *in) const { double_indices(out, in, 0, count_ / 2); }
 #endif
 
     size_t count_;
+    size_t lead_;
     bool doubled_ = false;
     bool avx2_ = has_avx2();
     size_t first_ = 0;                          // first source column (growing)
@@ -558,7 +569,9 @@ private:
     std::vector<uint32_t> converted_;           // colour of each run, for the current row
     std::vector<uint32_t> bases_;               // per group of eight columns, its first run
     std::vector<std::array<int32_t, 8>> picks_; // and each column's run counted from there
-    std::array<uint32_t, 8> tail_{};            // the run of each column after the last group
+    std::array<uint32_t, 16> edge_columns_{};   // the columns outside the groups
+    std::array<uint32_t, 16> edge_runs_{};      // and their runs
+    size_t edges_ = 0;
 };
 
 // Each source row that is shown is made into the output rows that show it,
@@ -569,11 +582,15 @@ void draw_rows(dc_object &window, const stretch_geometry &g, const axis_map &col
                const uint8_t *bits, int64_t stride, const Source &source)
 {
     constexpr size_t rows_at_once = 8;
-    line_maker<Source> maker(columns, g.dst_width >= g.src_width, source);
     const size_t bytes = columns.source.size() * sizeof(uint32_t);
     const auto surface_width = static_cast<size_t>(window.width);
     uint32_t *out = window.surface.data() + static_cast<size_t>(g.dst_y + rows.first) * surface_width +
                     static_cast<size_t>(g.dst_x + columns.first);
+    // Stores that cross cache lines cost twice: when rows are whole 32-byte
+    // blocks apart, the columns before the first block boundary are stored
+    // on their own.
+    const size_t lead = surface_width % 8 == 0 ? (8 - reinterpret_cast<uintptr_t>(out) / sizeof(uint32_t) % 8) % 8 : 0;
+    line_maker<Source> maker(columns, g.dst_width >= g.src_width, source, lead);
     const std::vector<int32_t> &shown = rows.source;
     for (size_t r = 0, next = 0; r < shown.size(); r = next) {
         next = r + 1;
