@@ -222,19 +222,21 @@ axis_map map_axis(int64_t dst_pos, int64_t dst_len, int64_t surface_len, int64_t
     if (lo >= hi)
         return map;
     offset_walk walk(lo, src_len, dst_len, first_of_group);
-    for (int64_t d = lo; d < hi; ++d) {
-        const int64_t s = origin + direction * walk.next();
-        if (s < 0 || s >= bitmap_len) {
-            if (!map.source.empty())
-                break;
-            continue;
-        }
-        if (map.source.empty()) {
-            map.first = d;
-            map.source.reserve(static_cast<size_t>(hi - d));
-        }
-        map.source.push_back(static_cast<int32_t>(s));
+    auto inside = [bitmap_len](int64_t s) { return s >= 0 && s < bitmap_len; };
+    int64_t d = lo;
+    int64_t s = origin + direction * walk.next();
+    for (; d < hi && !inside(s); ++d)
+        s = origin + direction * walk.next();
+    if (d == hi)
+        return map;
+    map.first = d;
+    map.source.resize(static_cast<size_t>(hi - d));
+    int32_t *out = map.source.data();
+    for (; d < hi && inside(s); ++d, ++out) {
+        *out = static_cast<int32_t>(s);
+        s = origin + direction * walk.next();
     }
+    map.source.resize(static_cast<size_t>(out - map.source.data()));
     return map;
 }
 
@@ -317,6 +319,7 @@ public:
         }
         first_ = static_cast<size_t>(shown.front());
         size_t longest = 1, run = 0;
+        starts_.reserve(static_cast<size_t>(shown.back()) - first_ + 1);
         starts_.push_back(0);
         for (size_t i = 1; i < count_; ++i) {
             if (shown[i] != shown[i - 1]) {
