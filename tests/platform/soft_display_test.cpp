@@ -80,6 +80,33 @@ test_dib pattern_dib(int32_t w, int32_t h)
     return dib;
 }
 
+// The same at 16, 24 or 32 bits: bytes that differ along both axes.
+test_dib pattern_dib(int32_t w, int32_t h, int32_t bits)
+{
+    if (bits == 8)
+        return pattern_dib(w, h);
+    test_dib dib(w, h, bits);
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x)
+            for (int32_t b = 0; b < bits / 8; ++b)
+                dib.at(x, y)[b] = static_cast<uint8_t>(x * 7 + y * 13 + b * 101);
+    return dib;
+}
+
+// The colour pixel (x, y) of a pattern shows, y counted from the top: 5- and
+// 6-bit fields widened by repeating their top bits.
+uint32_t pattern_colour(test_dib &dib, int32_t x, int32_t y)
+{
+    const uint8_t *p = dib.at(x, y);
+    if (dib.bits == 8)
+        return colour_of(*p);
+    if (dib.bits != 16)
+        return (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
+    const uint32_t value = p[0] | (uint32_t{p[1]} << 8);
+    const uint32_t r = value >> 11, g = (value >> 5) & 63, b = value & 31;
+    return (((r << 3) | (r >> 2)) << 16) | (((g << 2) | (g >> 4)) << 8) | ((b << 3) | (b >> 2));
+}
+
 int32_t stretch(pm_hdc dc, test_dib &dib, int32_t dx, int32_t dy, int32_t dw, int32_t dh, int32_t sx, int32_t sy,
                 int32_t sw, int32_t sh, int32_t usage = dib_rgb_colors)
 {
@@ -161,7 +188,7 @@ std::optional<std::string> compare_with_rule(pm_hdc dc, test_dib &dib, int32_t d
                 const int64_t from_top = walk ? rows[static_cast<size_t>(cy)] : grown_offset(cy, sh, dh);
                 const int64_t row = sy + sh - 1 - from_top; // counted from the bottom
                 if (col >= 0 && col < dib.width && row >= 0 && row < dib.height)
-                    expected = colour_of(*dib.at(static_cast<int32_t>(col), dib.height - 1 - static_cast<int32_t>(row)));
+                    expected = pattern_colour(dib, static_cast<int32_t>(col), dib.height - 1 - static_cast<int32_t>(row));
             }
             uint32_t got = soft::client_pixel(dc, x, y);
             if (got != expected)
@@ -206,28 +233,36 @@ TEST_F(SoftDisplayTest, StretchFollowsTheSamplingRule)
 }
 
 // Lines are made once per source row (runs filled several pixels at a time
-// when growing, pairs when doubling) and copied onto the rows that repeat them: seeded sizes and
-// positions, the rectangles off every edge of the surface and the bitmap.
+// when growing, groups of eight columns and pairs when doubling, on 32-byte
+// boundaries where rows share them) and stored into the rows that repeat
+// them: seeded sizes, depths and positions, the rectangles off every edge of
+// the surface and the bitmap.
 TEST_F(SoftDisplayTest, SeededStretchesFollowTheSamplingRule)
 {
     std::mt19937 random(1080);
     auto pick = [&random](int32_t lo, int32_t hi) { return std::uniform_int_distribution<int32_t>(lo, hi)(random); };
-    for (int round = 0; round < 300; ++round) {
+    const int32_t depths[] = {8, 16, 24, 32};
+    for (int round = 0; round < 600; ++round) {
         soft::reset();
-        const int32_t client_w = pick(1, 40), client_h = pick(1, 40);
-        const int32_t dib_w = pick(1, 24), dib_h = pick(1, 24);
+        // Small pictures for the edges, wide ones for the vector paths; half
+        // the surfaces have rows a whole number of 32-byte blocks long.
+        const int32_t most = round % 2 == 0 ? 40 : 160;
+        const int32_t client_w = round % 4 < 2 ? 8 * pick(1, most / 8) : pick(1, most);
+        const int32_t client_h = pick(1, most / 2);
+        const int32_t dib_w = pick(1, most * 3 / 5), dib_h = pick(1, 24);
+        const int32_t bits = depths[pick(0, 3)];
         pm_hdc dc = soft::window_create(client_w, client_h);
         soft::client_fill(dc, untouched);
-        test_dib dib = pattern_dib(dib_w, dib_h);
-        const int32_t sx = pick(-8, 24), sy = pick(-8, 24), sw = pick(1, 30), sh = pick(1, 30);
+        test_dib dib = pattern_dib(dib_w, dib_h, bits);
+        const int32_t sx = pick(-8, dib_w), sy = pick(-8, 24), sw = pick(1, most * 3 / 4), sh = pick(1, 30);
         // Every third stretch doubles the width, which has a path of its own.
-        const int32_t dx = pick(-30, 40), dy = pick(-30, 40), dw = round % 3 == 0 ? 2 * sw : pick(1, 70);
+        const int32_t dx = pick(-30, most), dy = pick(-30, 40), dw = round % 3 == 0 ? 2 * sw : pick(1, 2 * most);
         const int32_t dh = pick(1, 70);
         stretch(dc, dib, dx, dy, dw, dh, sx, sy, sw, sh);
         std::optional<std::string> difference = compare_with_rule(dc, dib, dx, dy, dw, dh, sx, sy, sw, sh);
-        ASSERT_FALSE(difference) << dib_w << " x " << dib_h << " bitmap, source (" << sx << ", " << sy << ") " << sw
-                                 << " x " << sh << " onto (" << dx << ", " << dy << ") " << dw << " x " << dh
-                                 << " of " << client_w << " x " << client_h << ": " << *difference;
+        ASSERT_FALSE(difference) << bits << "-bit " << dib_w << " x " << dib_h << " bitmap, source (" << sx << ", "
+                                 << sy << ") " << sw << " x " << sh << " onto (" << dx << ", " << dy << ") " << dw
+                                 << " x " << dh << " of " << client_w << " x " << client_h << ": " << *difference;
     }
 }
 
