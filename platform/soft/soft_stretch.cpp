@@ -555,8 +555,9 @@ private:
         double_indices(out, in, j, pixels);
     }
 #else
+    // Elsewhere avx2_ is false and these are never called.
     void pick_groups(row_block, const uint8_t *, const Source &) {}
-    void double_indices_wide(row_block out, const uint8_t *in) const { double_indices(out, in, 0, count_ / 2); }
+    void double_indices_wide(row_block, const uint8_t *) const {}
 #endif
 
     size_t count_;
