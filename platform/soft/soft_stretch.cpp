@@ -317,9 +317,31 @@ public:
                 offsets_[i] = static_cast<size_t>(shown[i]) * Source::bytes;
             return;
         }
+        // Growing shows every source column from the first to the last, each
+        // over a run of neighbouring columns.
+        growing_ = true;
         first_ = static_cast<size_t>(shown.front());
+        runs_ = static_cast<size_t>(shown.back()) - first_ + 1;
+        // Every run two columns long, the first one whole: the doubling of
+        // the usual window.
+        doubled_ = count_ == 2 * runs_;
+        for (size_t i = 0; doubled_ && i < count_; i += 2)
+            doubled_ = static_cast<size_t>(shown[i]) == first_ + i / 2 && shown[i + 1] == shown[i];
+        if constexpr (std::is_same_v<Source, source_8>) {
+            if (doubled_) {
+                for (size_t i = 0; i < pairs_.size(); ++i)
+                    pairs_[i] = source.colours[i] * uint64_t{0x100000001};
+                return;
+            }
+        }
+        if (doubled_)
+            return;
+        if (avx2_) {
+            plan_picks(shown);
+            return;
+        }
         size_t longest = 1, run = 0;
-        starts_.reserve(static_cast<size_t>(shown.back()) - first_ + 1);
+        starts_.reserve(runs_);
         starts_.push_back(0);
         for (size_t i = 1; i < count_; ++i) {
             if (shown[i] != shown[i - 1]) {
@@ -333,20 +355,6 @@ public:
         // Runs whose fill would pass the line's end are filled exactly.
         while (whole_runs_ < starts_.size() && starts_[whole_runs_] + reach_ <= count_)
             ++whole_runs_;
-        // Every run two columns long, the first one whole: the doubling of
-        // the usual window.
-        doubled_ = count_ % 2 == 0 && starts_.size() == count_ / 2;
-        for (size_t j = 0; doubled_ && j < starts_.size(); ++j)
-            doubled_ = starts_[j] == 2 * j;
-        if constexpr (std::is_same_v<Source, source_8>) {
-            if (doubled_) {
-                for (size_t i = 0; i < pairs_.size(); ++i)
-                    pairs_[i] = source.colours[i] * uint64_t{0x100000001};
-                return;
-            }
-        }
-        if (avx2_ && !doubled_)
-            plan_picks(shown);
     }
 
     void make(row_block out, const uint8_t *row, const Source &source)
@@ -360,7 +368,7 @@ public:
                 return;
             }
         }
-        if (avx2_ && !starts_.empty() && !doubled_) {
+        if (avx2_ && growing_ && !doubled_) {
             pick_groups(out, row + first_ * Source::bytes, source);
             return;
         }
@@ -372,7 +380,7 @@ public:
 private:
     void make_one(uint32_t *line, const uint8_t *row, const Source &source)
     {
-        if (starts_.empty()) {
+        if (!growing_) {
             for (size_t i = 0; i < count_; ++i)
                 line[i] = source(row + offsets_[i]);
             return;
@@ -446,7 +454,7 @@ private:
     // first_, and each column's source counted from that one.
     void plan_picks(const std::vector<int32_t> &shown)
     {
-        converted_.resize(starts_.size() + 8);
+        converted_.resize(runs_ + 8);
         const size_t groups = (count_ - lead_) / 8;
         bases_.resize(groups);
         picks_.resize(groups);
@@ -470,10 +478,8 @@ private:
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
     __attribute__((target("avx2"))) void pick_groups(row_block out, const uint8_t *in, const Source &source)
     {
-        // Growing shows every source column between the first and the last,
-        // one run each.
         uint32_t *colours = converted_.data();
-        const size_t runs = starts_.size();
+        const size_t runs = runs_;
         size_t j = 0;
         if constexpr (std::is_same_v<Source, source_8>) {
             // Eight colours put together in a register and stored at once:
@@ -562,9 +568,11 @@ private:
 
     size_t count_;
     size_t lead_;
+    bool growing_ = false;
     bool doubled_ = false;
     bool avx2_ = has_avx2();
     size_t first_ = 0;                          // first source column (growing)
+    size_t runs_ = 0;                           // source columns shown (growing)
     size_t reach_ = 0;                          // pixels each fill writes (growing)
     size_t whole_runs_ = 0;                     // runs whose whole fill stays on the line
     std::vector<uint32_t> starts_;              // first drawn column of each source column's run
