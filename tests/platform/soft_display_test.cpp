@@ -188,7 +188,8 @@ std::optional<std::string> compare_with_rule(pm_hdc dc, test_dib &dib, int32_t d
                 const int64_t from_top = walk ? rows[static_cast<size_t>(cy)] : grown_offset(cy, sh, dh);
                 const int64_t row = sy + sh - 1 - from_top; // counted from the bottom
                 if (col >= 0 && col < dib.width && row >= 0 && row < dib.height)
-                    expected = pattern_colour(dib, static_cast<int32_t>(col), dib.height - 1 - static_cast<int32_t>(row));
+                    expected =
+                        pattern_colour(dib, static_cast<int32_t>(col), dib.height - 1 - static_cast<int32_t>(row));
             }
             uint32_t got = soft::client_pixel(dc, x, y);
             if (got != expected)
