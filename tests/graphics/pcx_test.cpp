@@ -851,10 +851,11 @@ bytes random_token_stream(std::mt19937 &random, size_t size)
     return out;
 }
 
-// The token windows against one token at a time, on the same seeded streams
-// cut anywhere: scanline by scanline from memory (carries included), and
-// whole pictures loaded from memory and from a file read in small blocks, at
-// 8 bits straight into the rows and at 32 bits through the scanline.
+// The token windows (with and without AVX2) against one token at a time, on
+// the same seeded streams cut anywhere: scanline by scanline from memory
+// (carries included), and whole pictures loaded from memory and from a file
+// read in small blocks, at 8 bits straight into the rows and at 32 bits
+// through the scanline.
 TEST_F(PcxLoad, TokenWindowsMatchOneTokenAtATime)
 {
     std::mt19937 random(20261210);
@@ -864,13 +865,19 @@ TEST_F(PcxLoad, TokenWindowsMatchOneTokenAtATime)
         const bytes stream = random_token_stream(random, size_t(pick(0, 5000)));
         const int32_t length = pick(0, 3) == 0 ? pick(1, 2500) : pick(1, 300);
         const int32_t count = int32_t(2 * stream.size()) / length + 2;
+        // Off, then on without and with AVX2.
+        const bool avx2 = pick(0, 1) == 0;
+        auto set_windows = [&](bool on) {
+            pm::pcx_fast.token_windows = on;
+            pm::pcx_fast.avx2 = avx2;
+        };
         bytes lines[2];
         std::vector<int32_t> carries[2];
         for (bool on : {false, true}) {
-            pm::pcx_fast.token_windows = on;
+            set_windows(on);
             lines[on] = decode_lines(stream, length, count, &carries[on]);
         }
-        EXPECT_TRUE(same_bytes(lines[0], lines[1])) << "scanlines of " << length;
+        EXPECT_TRUE(same_bytes(lines[0], lines[1])) << "scanlines of " << length << (avx2 ? ", AVX2" : "");
         EXPECT_EQ(carries[0], carries[1]) << "scanlines of " << length;
 
         const bool planar = pick(0, 2) == 0;
@@ -881,10 +888,10 @@ TEST_F(PcxLoad, TokenWindowsMatchOneTokenAtATime)
         const int32_t handle = make_buffer(p.width + pick(0, 1) * pick(0, 9), p.height + pick(0, 3), depth);
         const bytes file = p.file(stream);
         const std::string path = write_file(file);
-        const auto block = uint32_t(pick(1, 700));
+        const auto block = uint32_t(pick(0, 3) == 0 ? pick(1, 700) : pick(80, 200));
         bytes elsewhere(16), loaded[2][2];
         for (bool on : {false, true}) {
-            pm::pcx_fast.token_windows = on;
+            set_windows(on);
             for (bool from_file : {false, true}) {
                 fill_buffer(0x5A);
                 pm_move_cursor(0, 0);
