@@ -318,45 +318,45 @@ template <typename Finder>
     return whole;
 }
 
-// Decodes whole tokens from `in` to `out` while a window's input is at hand
-// and each token ends before `end`; stores never reach
-// end + pcx_window_overshoot. Leaves in, left and out at the first token not
-// decoded.
+// Where the windows have come to: the next input byte, the input bytes left
+// there, and the next decoded byte.
+struct pcx_window_place {
+    const uint8_t *in;
+    uint32_t left;
+    uint8_t *out;
+};
+
+// Decodes whole tokens while a window's input is at hand and each token ends
+// before `end`; stores never reach end + pcx_window_overshoot. Returns the
+// place of the first token not decoded.
 template <typename Finder>
-[[gnu::always_inline]] inline void pcx_decode_windows(const uint8_t *&position, uint32_t &left, uint8_t *&output,
-                                                      const uint8_t *end)
+[[gnu::always_inline]] inline pcx_window_place pcx_decode_windows(pcx_window_place place, const uint8_t *end)
 {
-    // In locals, which the stores cannot alias.
-    const uint8_t *in = position;
-    uint32_t input = left;
-    uint8_t *out = output;
-    while (input >= pcx_window_input) {
+    while (place.left >= pcx_window_input) {
         std::ptrdiff_t taken = 0;
         std::ptrdiff_t decoded = 0;
-        const bool whole = pcx_decode_window<Finder>(in, out, end - out, taken, decoded);
-        in += taken;
-        input -= static_cast<uint32_t>(taken);
-        out += decoded;
+        const bool whole = pcx_decode_window<Finder>(place.in, place.out, end - place.out, taken, decoded);
+        place.in += taken;
+        place.left -= static_cast<uint32_t>(taken);
+        place.out += decoded;
         if (!whole)
             break;
     }
-    position = in;
-    left = input;
-    output = out;
+    return place;
 }
 
-using pcx_windows_decoder = void (*)(const uint8_t *&in, uint32_t &left, uint8_t *&out, const uint8_t *end);
+using pcx_windows_decoder = pcx_window_place (*)(pcx_window_place place, const uint8_t *end);
 
-void pcx_decode_windows_sse2(const uint8_t *&in, uint32_t &left, uint8_t *&out, const uint8_t *end)
+pcx_window_place pcx_decode_windows_sse2(pcx_window_place place, const uint8_t *end)
 {
-    pcx_decode_windows<pcx_window_sse2>(in, left, out, end);
+    return pcx_decode_windows<pcx_window_sse2>(place, end);
 }
 
 #ifdef PM_PCX_WINDOWS_AVX2
-__attribute__((target("avx2,bmi"))) void pcx_decode_windows_avx2(const uint8_t *&in, uint32_t &left, uint8_t *&out,
-                                                                 const uint8_t *end)
+__attribute__((target("avx2,bmi"))) pcx_window_place pcx_decode_windows_avx2(pcx_window_place place,
+                                                                             const uint8_t *end)
 {
-    pcx_decode_windows<pcx_window_avx2>(in, left, out, end);
+    return pcx_decode_windows<pcx_window_avx2>(place, end);
 }
 #endif
 
@@ -805,14 +805,22 @@ int32_t pcx_decode_scanline(pcx_stream &stream, uint8_t *scanline, int32_t lengt
     // time. Their stores reach past the bytes they decode, further than
     // `kept` covers, so the bytes a piece may store over are saved first and
     // those past its last decoded byte put back after it.
-    const pcx_windows_decoder windows = pcx_choose_windows();
+    // Long runs decode as fast one at a time and save nothing, so once a
+    // piece decodes to many times its input the rest of the scanline is
+    // left to the loop below.
+    pcx_windows_decoder windows = pcx_choose_windows();
     uint8_t saved[pcx_window_piece + pcx_window_overshoot];
     auto decode_windows = [&] {
         uint8_t *const start = out;
         const int32_t piece = std::min(need, pcx_window_piece);
         std::memcpy(saved, start, static_cast<size_t>(piece + pcx_window_overshoot));
         std::memcpy(saved, &kept, 8);
-        windows(in, left, out, start + piece);
+        const pcx_window_place place = windows({in, left, out}, start + piece);
+        if (place.out - start > 4 * (place.in - in))
+            windows = nullptr;
+        in = place.in;
+        left = place.left;
+        out = place.out;
         const auto decoded = static_cast<int32_t>(out - start);
         std::memcpy(out, saved + decoded, pcx_window_overshoot);
         std::memcpy(&kept, out, 8);
