@@ -18,6 +18,13 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__SSE2__)
+#define PM_PCX_TOKEN_WINDOWS 1
+#endif
+#if defined(__SSE2__) && defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
+#define PM_PCX_WINDOWS_AVX2 1
+#endif
 
 #include "graphics/internal.h"
 #include <pixmora/pixmora.h>
@@ -186,6 +193,187 @@ inline void pcx_fill_bytes(uint8_t *out, uint8_t value, uint32_t count)
         std::memcpy(out + i, &word, 8);
     std::memcpy(out + count - 8, &word, 8);
 }
+
+#ifdef PM_PCX_TOKEN_WINDOWS
+// Token windows: the middle of a scanline decoded 64 input bytes at a time.
+// Photographs give short tokens whose kind cannot be predicted, so instead
+// of taking tokens one after the other, a window finds all of its runs at
+// once and stores each stretch of data bytes and each run as 16-byte words
+// (wider ones cost more than they save on such short tokens), without a
+// branch on the kind of token.
+
+// Input bytes a window needs at hand: its 64 and the reach of its loads.
+constexpr uint32_t pcx_window_input = 80;
+// How far past the decoded bytes a window's stores may reach.
+constexpr int32_t pcx_window_overshoot = 16;
+// The most bytes decoded by windows between two checks of what they store
+// over, and the fewest worth starting for: every token fits in 128 bytes,
+// so windows started then always take at least one.
+constexpr int32_t pcx_window_piece = 1024;
+constexpr int32_t pcx_window_least = 128;
+
+// Finders of the bytes of a window whose top two bits are both set, which
+// are a run's count where a token starts: bit i for byte i of the 64 at
+// `in`. A byte's top bit ANDed with that of its double is that test.
+struct pcx_window_sse2 {
+    static uint64_t high_bytes(const uint8_t *in)
+    {
+        uint64_t high = 0;
+        for (int32_t i = 0; i < 4; ++i) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + 16 * i));
+            const auto bits = static_cast<uint32_t>(_mm_movemask_epi8(_mm_and_si128(bytes, _mm_add_epi8(bytes, bytes))));
+            high |= static_cast<uint64_t>(bits) << (16 * i);
+        }
+        return high;
+    }
+};
+
+#ifdef PM_PCX_WINDOWS_AVX2
+struct pcx_window_avx2 {
+    __attribute__((target("avx2"))) static uint64_t high_bytes(const uint8_t *in)
+    {
+        uint64_t high = 0;
+        for (int32_t i = 0; i < 2; ++i) {
+            const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(in + 32 * i));
+            const auto bits =
+                static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_and_si256(bytes, _mm256_add_epi8(bytes, bytes))));
+            high |= static_cast<uint64_t>(bits) << (32 * i);
+        }
+        return high;
+    }
+};
+#endif
+
+// The run counts among the window's bytes, given that byte 0 starts a token.
+// Every byte below 0xC0 ends a token (a data byte, or a run's value), so the
+// byte after it starts one; a stretch of bytes of 0xC0 and over therefore
+// begins with a count and goes on value, count, value ... . Adding the
+// stretch's first bit to each stretch that begins at an even position
+// carries through it and clears it, which leaves the stretches that begin at
+// an odd position; counts stand at even positions in the first kind and at
+// odd positions in the second.
+inline uint64_t pcx_window_counts(uint64_t high)
+{
+    constexpr uint64_t even = 0x5555555555555555u;
+    const uint64_t firsts = high & ~(high << 1);
+    const uint64_t odd_begun = (high + (firsts & even)) & high;
+    return high & (odd_begun ^ even);
+}
+
+// Copies `count` data bytes as 16-byte words (at least one).
+[[gnu::always_inline]] inline void pcx_window_copy(uint8_t *out, const uint8_t *in, std::ptrdiff_t count)
+{
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(out), _mm_loadu_si128(reinterpret_cast<const __m128i *>(in)));
+    for (std::ptrdiff_t i = 16; i < count; i += 16) [[unlikely]]
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + i)));
+}
+
+// Decodes the window of 64 input bytes at `in`, whose first byte starts a
+// token, to `out`, token by token while each ends less than `room` bytes
+// from `out`. Sets the input bytes taken and the bytes decoded, and tells
+// whether the window was decoded whole; it stops at the first token that
+// does not fit. Stores reach up to pcx_window_overshoot bytes past the last
+// decoded byte, and so never room + pcx_window_overshoot bytes from `out`.
+template <typename Finder>
+[[gnu::always_inline]] inline bool pcx_decode_window(const uint8_t *in, uint8_t *out, std::ptrdiff_t room,
+                                                     std::ptrdiff_t &taken, std::ptrdiff_t &decoded)
+{
+    const uint64_t counts = pcx_window_counts(Finder::high_bytes(in));
+    // A count in the last byte has its value in the next window, which
+    // begins with that run.
+    const std::ptrdiff_t window = 64 - static_cast<std::ptrdiff_t>(counts >> 63);
+    uint64_t runs = counts & ~(uint64_t{1} << 63);
+    // A data byte at window position p goes to out + shift + p; each run
+    // moves shift by its count less its two bytes.
+    std::ptrdiff_t shift = 0;
+    std::ptrdiff_t from = 0; // window position of the next token
+    bool whole = true;
+    while (runs != 0) {
+        const auto at = static_cast<std::ptrdiff_t>(std::countr_zero(runs));
+        runs &= runs - 1;
+        const std::ptrdiff_t count = in[at] & 0x3F;
+        if (shift + at + count >= room) [[unlikely]] {
+            whole = false;
+            break;
+        }
+        // The data bytes before the run (at most 62), then the run.
+        pcx_window_copy(out + (shift + from), in + from, at - from);
+        const __m128i value = _mm_set1_epi8(static_cast<char>(in[at + 1]));
+        uint8_t *const run = out + (shift + at);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(run), value);
+        for (std::ptrdiff_t i = 16; i < count; i += 16) [[unlikely]]
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(run + i), value);
+        shift += count - 2;
+        from = at + 2;
+    }
+    // The data bytes after the last run.
+    if (whole && shift + window < room) {
+        pcx_window_copy(out + (shift + from), in + from, window - from);
+        from = window;
+    } else {
+        whole = false;
+    }
+    taken = from;
+    decoded = shift + from;
+    return whole;
+}
+
+// Where the windows have come to: the next input byte, the input bytes left
+// there, and the next decoded byte.
+struct pcx_window_place {
+    const uint8_t *in;
+    uint32_t left;
+    uint8_t *out;
+};
+
+// Decodes whole tokens while a window's input is at hand and each token ends
+// before `end`; stores never reach end + pcx_window_overshoot. Returns the
+// place of the first token not decoded.
+template <typename Finder>
+[[gnu::always_inline]] inline pcx_window_place pcx_decode_windows(pcx_window_place place, const uint8_t *end)
+{
+    while (place.left >= pcx_window_input) {
+        std::ptrdiff_t taken = 0;
+        std::ptrdiff_t decoded = 0;
+        const bool whole = pcx_decode_window<Finder>(place.in, place.out, end - place.out, taken, decoded);
+        place.in += taken;
+        place.left -= static_cast<uint32_t>(taken);
+        place.out += decoded;
+        if (!whole)
+            break;
+    }
+    return place;
+}
+
+using pcx_windows_decoder = pcx_window_place (*)(pcx_window_place place, const uint8_t *end);
+
+pcx_window_place pcx_decode_windows_sse2(pcx_window_place place, const uint8_t *end)
+{
+    return pcx_decode_windows<pcx_window_sse2>(place, end);
+}
+
+#ifdef PM_PCX_WINDOWS_AVX2
+__attribute__((target("avx2,bmi"))) pcx_window_place pcx_decode_windows_avx2(pcx_window_place place,
+                                                                             const uint8_t *end)
+{
+    return pcx_decode_windows<pcx_window_avx2>(place, end);
+}
+#endif
+
+// The window decoder for this processor and the fast paths' switches; null
+// when windows are off.
+pcx_windows_decoder pcx_choose_windows()
+{
+    if (!pcx_fast.token_windows || !pcx_words_little_endian)
+        return nullptr;
+#ifdef PM_PCX_WINDOWS_AVX2
+    static const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi");
+    if (avx2 && pcx_fast.avx2)
+        return &pcx_decode_windows_avx2;
+#endif
+    return &pcx_decode_windows_sse2;
+}
+#endif
 
 // ---- Conversion ---------------------------------------------------------------
 
@@ -612,8 +800,43 @@ int32_t pcx_decode_scanline(pcx_stream &stream, uint8_t *scanline, int32_t lengt
         }
         advance(count);
     };
+#ifdef PM_PCX_TOKEN_WINDOWS
+    // Token windows decode the middle of the scanline, a piece of it at a
+    // time. Their stores reach past the bytes they decode, further than
+    // `kept` covers, so the bytes a piece may store over are saved first and
+    // those past its last decoded byte put back after it.
+    // Long runs decode as fast one at a time and save nothing, so once a
+    // piece decodes to many times its input the rest of the scanline is
+    // left to the loop below.
+    pcx_windows_decoder windows = pcx_choose_windows();
+    uint8_t saved[pcx_window_piece + pcx_window_overshoot];
+    auto decode_windows = [&] {
+        uint8_t *const start = out;
+        const int32_t piece = std::min(need, pcx_window_piece);
+        std::memcpy(saved, start, static_cast<size_t>(piece + pcx_window_overshoot));
+        std::memcpy(saved, &kept, 8);
+        const pcx_window_place place = windows({in, left, out}, start + piece);
+        if (place.out - start > 4 * (place.in - in))
+            windows = nullptr;
+        in = place.in;
+        left = place.left;
+        out = place.out;
+        const auto decoded = static_cast<int32_t>(out - start);
+        std::memcpy(out, saved + decoded, pcx_window_overshoot);
+        std::memcpy(&kept, out, 8);
+        need -= decoded;
+    };
+#endif
     bool ended = false;
     while (need > 0) {
+#ifdef PM_PCX_TOKEN_WINDOWS
+        if (windows != nullptr && left >= pcx_window_input && need >= pcx_window_least) {
+            const uint8_t *const was = in;
+            decode_windows();
+            if (in != was)
+                continue;
+        }
+#endif
         // Take the next token: a data byte below 0xC0, or a run (count in
         // the low six bits, then the value).
         if (left == 0 && !refill()) {

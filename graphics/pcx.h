@@ -18,8 +18,10 @@ constexpr int32_t pcx_scanline_spare = 80;
 // The loader's fast paths, all on unless a test turns one off to compare it
 // with the straightforward path.
 struct pcx_fast_paths {
-    bool direct_rows = true; // 256 colours into 8 bits, placed whole: decode straight into the buffer rows
-    bool wide_rows = true;   // convert rows several pixels at a time
+    bool direct_rows = true;   // 256 colours into 8 bits, placed whole: decode straight into the buffer rows
+    bool wide_rows = true;     // convert rows several pixels at a time
+    bool token_windows = true; // decode the middle of scanlines 64 input bytes at a time
+    bool avx2 = true;          // use AVX2 where the processor has it
 };
 extern pcx_fast_paths pcx_fast;
 

@@ -817,4 +817,103 @@ TEST_F(PcxLoad, WideRowConversionMatchesPixelByPixel)
     }
 }
 
+// A seeded run-length stream of the shapes the token windows must sort out:
+// data bytes, runs of every count and value, runs of none, the short runs
+// of bright values that photographs give, and long stretches of bytes of
+// 0xC0 and over, whose tokens depend on where the stretch began.
+bytes random_token_stream(std::mt19937 &random, size_t size)
+{
+    auto pick = [&](int32_t low, int32_t high) { return std::uniform_int_distribution<int32_t>(low, high)(random); };
+    bytes out;
+    while (out.size() < size) {
+        const int32_t kind = pick(0, 5);
+        for (int32_t n = pick(1, 80); n > 0; --n) {
+            if (kind == 0) {
+                out.push_back(uint8_t(pick(0, 0xBF)));
+            } else if (kind == 1) {
+                out.push_back(uint8_t(0xC0 | pick(0, 63)));
+                out.push_back(uint8_t(pick(0, 255)));
+                n = std::min(n, pick(0, 3));
+            } else if (kind == 2) {
+                out.push_back(uint8_t(0xC0 | pick(0, 3)));
+                out.push_back(uint8_t(pick(0xC0, 0xFF)));
+            } else if (kind == 3) {
+                out.push_back(uint8_t(pick(0xC0, 0xFF)));
+            } else if (kind == 4) {
+                out.push_back(0xC0);
+                out.push_back(uint8_t(pick(0, 255)));
+            } else {
+                out.push_back(uint8_t(pick(0, 2) == 0 ? 0xC0 | pick(0, 63) : pick(0, 255)));
+            }
+        }
+    }
+    out.resize(size);
+    return out;
+}
+
+// The token windows (with and without AVX2) against one token at a time, on
+// the same seeded streams cut anywhere: scanline by scanline from memory
+// (carries included), and whole pictures loaded from memory and from a file
+// read in small blocks, at 8 bits straight into the rows and at 32 bits
+// through the scanline.
+TEST_F(PcxLoad, TokenWindowsMatchOneTokenAtATime)
+{
+    std::mt19937 random(20261210);
+    auto pick = [&](int32_t low, int32_t high) { return std::uniform_int_distribution<int32_t>(low, high)(random); };
+    for (int32_t round = 0; round < 300; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        const bytes stream = random_token_stream(random, size_t(pick(0, 5000)));
+        const int32_t length = pick(0, 3) == 0 ? pick(1, 2500) : pick(1, 300);
+        const int32_t count = int32_t(2 * stream.size()) / length + 2;
+        // Off, then on without and with AVX2.
+        const bool avx2 = pick(0, 1) == 0;
+        auto set_windows = [&](bool on) {
+            pm::pcx_fast.token_windows = on;
+            pm::pcx_fast.avx2 = avx2;
+        };
+        bytes lines[2];
+        std::vector<int32_t> carries[2];
+        for (bool on : {false, true}) {
+            set_windows(on);
+            lines[on] = decode_lines(stream, length, count, &carries[on]);
+        }
+        EXPECT_TRUE(same_bytes(lines[0], lines[1])) << "scanlines of " << length << (avx2 ? ", AVX2" : "");
+        EXPECT_EQ(carries[0], carries[1]) << "scanlines of " << length;
+
+        const bool planar = pick(0, 2) == 0;
+        picture p = make_picture(planar ? pcx_format::planar24 : pcx_format::indexed8, pick(1, planar ? 500 : 1500),
+                                 pick(1, 8));
+        p.trailer = false;
+        const int32_t depth = planar || pick(0, 3) == 0 ? 32 : 8;
+        const int32_t handle = make_buffer(p.width + pick(0, 1) * pick(0, 9), p.height + pick(0, 3), depth);
+        const bytes file = p.file(stream);
+        const std::string path = write_file(file);
+        const auto block = uint32_t(pick(0, 3) == 0 ? pick(1, 700) : pick(80, 200));
+        bytes elsewhere(16), loaded[2][2];
+        for (bool on : {false, true}) {
+            set_windows(on);
+            for (bool from_file : {false, true}) {
+                fill_buffer(0x5A);
+                pm_move_cursor(0, 0);
+                const int32_t flags = pcx_at_cursor | pcx_keep_palette;
+                int32_t result = 0;
+                if (from_file) {
+                    pm_set_input_block(elsewhere.data(), block);
+                    result = pm_load_pcx(path.c_str(), flags);
+                } else {
+                    result = load(file, flags);
+                }
+                ASSERT_EQ(result, 0);
+                loaded[on][from_file] = buffer_bytes();
+            }
+        }
+        EXPECT_TRUE(same_bytes(loaded[0][0], loaded[1][0])) << p.width << " x " << p.height << " from memory";
+        EXPECT_TRUE(same_bytes(loaded[0][1], loaded[1][1]))
+            << p.width << " x " << p.height << " from a file read " << block << " bytes at a time";
+        pm_buffer_deactivate();
+        pm_buffer_destroy(handle);
+    }
+    pm::pcx_fast = {};
+}
+
 } // namespace
