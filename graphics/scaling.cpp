@@ -8,18 +8,21 @@
 // For S pixels on the shorter side and L on the longer, step i takes a new
 // pixel when ceil((i + 1) S / L) passes ceil(i S / L). The 1 bits therefore
 // lie at floor(j L / S) for j = 0 .. S - 1 and the 0 bits at ceil(k L / Z) - 1
-// for k = 1 .. Z, where Z = L - S. A mask is filled a word at a time with
-// whichever of the two is more common and the rarer bits are then placed one
-// by one, so that its cost follows the shorter length, not the step count.
+// for k = 1 .. Z, where Z = L - S. A mask is written a 64-bit word at a time,
+// each word starting as whichever of the two is more common and having the
+// rarer bits in it flipped, so that its cost follows the shorter length, not
+// the step count.
 //
 // The pixels follow from the same arithmetic: output position k of an axis
 // from n to m pixels shows source position floor((k n + n - 1) / m) when
-// growing and floor(k n / m) when shrinking, each quotient taken on its own
-// by a multiplication. Output columns are turned into a table once per call (a chunk of
-// columns at a time, to keep it small); rows that repeat the one above are
-// copied as blocks. Where the processor has byte shuffles, blocks of 8 or 16
-// output columns whose source columns lie within 32 bytes are gathered with
-// one or two shuffles each.
+// growing and floor(k n / m) when shrinking. Every walk along an axis keeps
+// that quotient and its remainder and advances both by adding and comparing,
+// so a walk costs one division. Output columns are turned into a table once
+// per call (a chunk of columns at a time, to keep it small); on a shrinking
+// axis they are also the 1 bits of the x mask, which is written as they are
+// worked out. Rows that repeat the one above are copied as blocks. Where the
+// processor has byte shuffles, blocks of 8 or 16 output columns whose source
+// columns lie within 32 bytes are gathered with one or two shuffles each.
 #include "graphics/scaling.h"
 
 #include <algorithm>
@@ -360,10 +363,12 @@ int32_t pm_scale_image(const uint8_t *source, uint8_t *destination, int32_t widt
     uint16_t columns[column_chunk];
     for (int32_t first = 0; first < new_width; first += column_chunk) {
         const int32_t count = new_width - first < column_chunk ? new_width - first : column_chunk;
-        for (int32_t k = 0; k < count; ++k)
-            columns[k] = static_cast<uint16_t>(walk.next());
-        for (int32_t k = 0; x_shrinks && k < count; ++k)
-            x_mask.flip(columns[k]);
+        for (int32_t k = 0; k < count; ++k) {
+            const int32_t column = walk.next();
+            columns[k] = static_cast<uint16_t>(column);
+            if (x_shrinks)
+                x_mask.flip(column);
+        }
         row_plan plan;
         plan.columns = columns;
         plan.count = count;
