@@ -8,18 +8,21 @@
 // For S pixels on the shorter side and L on the longer, step i takes a new
 // pixel when ceil((i + 1) S / L) passes ceil(i S / L). The 1 bits therefore
 // lie at floor(j L / S) for j = 0 .. S - 1 and the 0 bits at ceil(k L / Z) - 1
-// for k = 1 .. Z, where Z = L - S. A mask is filled a word at a time with
-// whichever of the two is more common and the rarer bits are then placed one
-// by one, so that its cost follows the shorter length, not the step count.
+// for k = 1 .. Z, where Z = L - S. A mask is written a 64-bit word at a time,
+// each word starting as whichever of the two is more common and having the
+// rarer bits in it flipped, so that its cost follows the shorter length, not
+// the step count.
 //
 // The pixels follow from the same arithmetic: output position k of an axis
 // from n to m pixels shows source position floor((k n + n - 1) / m) when
-// growing and floor(k n / m) when shrinking, each quotient taken on its own
-// by a multiplication. Output columns are turned into a table once per call (a chunk of
-// columns at a time, to keep it small); rows that repeat the one above are
-// copied as blocks. Where the processor has byte shuffles, blocks of 8 or 16
-// output columns whose source columns lie within 32 bytes are gathered with
-// one or two shuffles each.
+// growing and floor(k n / m) when shrinking. Every walk along an axis keeps
+// that quotient and its remainder and advances both by adding and comparing,
+// so a walk costs one division. Output columns are turned into a table once
+// per call (a chunk of columns at a time, to keep it small); on a shrinking
+// axis they are also the 1 bits of the x mask, which is written as they are
+// worked out. Rows that repeat the one above are copied as blocks. Where the
+// processor has byte shuffles, blocks of 8 or 16 output columns whose source
+// columns lie within 32 bytes are gathered with one or two shuffles each.
 #include "graphics/scaling.h"
 
 #include <algorithm>
@@ -36,26 +39,94 @@
 
 namespace {
 
-// floor(n / d) for 0 <= n < 2^32 as a multiplication by a 64-bit
-// reciprocal, which is exact there (the error stays below 2^-32 < 1 / d).
-// The positions of a walk then do not wait for one another as a running
-// remainder would make them.
-class divider {
+// floor((k * step + offset) / divisor) for k = 0, 1, 2, ... as a quotient and
+// a remainder that each step advances by adding and comparing, so that a
+// walk costs one division however many steps it takes (step >= 0, 0 <=
+// offset < divisor).
+class quotient_walk {
 public:
-    explicit divider(uint64_t d) : d_(d), reciprocal_(d > 1 ? UINT64_MAX / d + 1 : 0) {}
-    uint64_t operator()(uint64_t n) const
+    quotient_walk(int64_t step, int64_t divisor, int64_t offset)
+        : whole_(step / divisor), part_(step % divisor), divisor_(divisor), remainder_(offset)
     {
-#ifdef __SIZEOF_INT128__
-        __extension__ typedef unsigned __int128 wide;
-        return d_ > 1 ? static_cast<uint64_t>(static_cast<wide>(n) * reciprocal_ >> 64) : n;
-#else
-        return n / d_;
-#endif
+    }
+    int64_t next()
+    {
+        const int64_t current = quotient_;
+        quotient_ += whole_;
+        remainder_ += part_;
+        if (remainder_ >= divisor_) {
+            remainder_ -= divisor_;
+            ++quotient_;
+        }
+        return current;
     }
 
 private:
-    uint64_t d_;
-    uint64_t reciprocal_;
+    int64_t whole_;
+    int64_t part_;
+    int64_t divisor_;
+    int64_t quotient_ = 0;
+    int64_t remainder_;
+};
+
+// The first `bytes` (at most 8) bytes of word, high byte first: bit 63 is
+// step 0 of the word, as 0x80 of its first byte.
+void store_mask_word(uint8_t *mask, uint64_t word, int64_t bytes)
+{
+    if (bytes >= 8) {
+        if constexpr (std::endian::native == std::endian::little) {
+            word = word >> 32 | word << 32;
+            word = (word & 0xFFFF0000FFFF0000u) >> 16 | (word & 0x0000FFFF0000FFFFu) << 16;
+            word = (word & 0xFF00FF00FF00FF00u) >> 8 | (word & 0x00FF00FF00FF00FFu) << 8;
+        }
+        std::memcpy(mask, &word, sizeof word);
+        return;
+    }
+    for (int64_t i = 0; i < bytes; ++i)
+        mask[i] = static_cast<uint8_t>(word >> (56 - 8 * i));
+}
+
+// Writes a mask of count steps a 64-bit word at a time, each word stored
+// once: every step holds `common` except the steps passed to flip, in
+// increasing order, which hold the other bit. Bits past the last step are 0.
+class mask_writer {
+public:
+    mask_writer(uint8_t *mask, int64_t count, bool common)
+        : mask_(mask), count_(count), bytes_(pm::step_mask_bytes(static_cast<int32_t>(count))),
+          common_(common ? ~uint64_t{0} : 0), word_(common_)
+    {
+    }
+    void flip(int64_t step)
+    {
+        while (step >= first_ + 64)
+            store();
+        word_ ^= uint64_t{1} << (63 - (step - first_));
+    }
+    void finish()
+    {
+        while (first_ < 8 * bytes_)
+            store();
+    }
+
+private:
+    void store()
+    {
+        const int64_t steps_here = count_ - first_;
+        if (steps_here <= 0)
+            word_ = 0;
+        else if (steps_here < 64)
+            word_ &= ~(~uint64_t{0} >> steps_here);
+        store_mask_word(mask_ + first_ / 8, word_, bytes_ - first_ / 8);
+        word_ = common_;
+        first_ += 64;
+    }
+
+    uint8_t *mask_;
+    int64_t count_;
+    int64_t bytes_;
+    uint64_t common_;
+    uint64_t word_;
+    int64_t first_ = 0; // step of the word's top bit
 };
 
 } // namespace
@@ -66,40 +137,28 @@ void pm_build_step_mask(int32_t count, int32_t length_a, int32_t length_b, uint8
     const int64_t b = length_b > 0 ? length_b : 0;
     const int64_t shorter = a < b ? a : b;
     const int64_t longer = a < b ? b : a;
-    const auto bytes = static_cast<std::size_t>(pm::step_mask_bytes(count));
+    const int64_t bytes = pm::step_mask_bytes(count);
     if (count < 2 || shorter == 0) {
-        std::memset(mask, 0, bytes);
+        std::memset(mask, 0, static_cast<std::size_t>(bytes));
         mask[0] = 0x80; // step 0 always takes the first pixel
         return;
     }
 
-    // The rarer bits: the ones at floor(k * longer / rare) (k from 0), or
-    // the zeros at ceil(k * longer / rare) - 1 = floor((k * longer + rare -
-    // 1) / rare) - 1 (k from 1).
+    // The rarer bits, in order: the ones at floor(k * longer / rare) (k
+    // from 0), or the zeros at ceil(k * longer / rare) - 1 = floor((k *
+    // longer + rare - 1) / rare) - 1 (k from 1). Equal lengths have none.
     const bool ones_rarer = 2 * shorter <= longer;
     const int64_t rare = ones_rarer ? shorter : longer - shorter;
-    std::memset(mask, ones_rarer ? 0x00 : 0xFF, bytes);
+    mask_writer writer(mask, count, !ones_rarer);
     if (rare > 0) {
-        const int64_t first = ones_rarer ? 0 : 1;
-        const int64_t offset = ones_rarer ? 0 : rare - 1;
+        quotient_walk rare_steps(longer, rare, ones_rarer ? 0 : rare - 1);
         const int64_t shift = ones_rarer ? 0 : 1;
-        // Below 2^32 for the scaling's lengths; other callers get division.
-        const bool small = count <= pm::max_mask_steps && longer <= pm::max_mask_steps;
-        const divider divide(static_cast<uint64_t>(rare));
-        for (int64_t k = first;; ++k) {
-            const int64_t n = k * longer + offset;
-            const int64_t step = (small ? static_cast<int64_t>(divide(static_cast<uint64_t>(n))) : n / rare) - shift;
-            if (step >= count)
-                break;
-            const auto bit = static_cast<uint8_t>(0x80u >> (step & 7));
-            if (ones_rarer)
-                mask[step >> 3] = static_cast<uint8_t>(mask[step >> 3] | bit);
-            else
-                mask[step >> 3] = static_cast<uint8_t>(mask[step >> 3] & ~bit);
-        }
+        if (!ones_rarer)
+            rare_steps.next(); // k = 0 is no step
+        for (int64_t step = rare_steps.next() - shift; step < count; step = rare_steps.next() - shift)
+            writer.flip(step);
     }
-    // Bits past the last step are 0.
-    mask[count >> 3] = static_cast<uint8_t>(mask[count >> 3] & (0xFF00u >> (count & 7)));
+    writer.finish();
 }
 
 namespace {
@@ -115,21 +174,13 @@ static_assert(pm::max_mask_steps <= UINT16_MAX);
 class axis_walk {
 public:
     axis_walk(int32_t length, int32_t new_length)
-        : length_(static_cast<uint32_t>(length)), divide_(static_cast<uint64_t>(new_length)),
-          numerator_(new_length >= length ? static_cast<uint32_t>(length - 1) : 0)
+        : walk_(length, new_length, new_length >= length ? length - 1 : 0)
     {
     }
-    int32_t next()
-    {
-        const auto current = static_cast<int32_t>(divide_(numerator_));
-        numerator_ += length_; // below 2^31 for the lengths the scaling takes
-        return current;
-    }
+    int32_t next() { return static_cast<int32_t>(walk_.next()); }
 
 private:
-    uint32_t length_;
-    divider divide_;
-    uint32_t numerator_;
+    quotient_walk walk_;
 };
 
 // How one chunk of output columns is made from a source row: full blocks of
@@ -177,7 +228,7 @@ bool has_shuffles()
 // chunk, and the leading blocks whose loads stay inside a row of width bytes.
 void plan_shuffles(row_plan &plan, int32_t width)
 {
-    if (!has_shuffles())
+    if (plan.count < 8 || !has_shuffles())
         return;
     for (const int32_t block : {16, 8}) {
         int32_t span = 0;
@@ -294,11 +345,9 @@ int32_t pm_scale_image(const uint8_t *source, uint8_t *destination, int32_t widt
     // A shrinking x mask has its 1 bits at the source columns shown, set
     // below as the columns are worked out.
     const bool x_shrinks = new_width < width;
-    uint8_t *x_mask = pm_state.scratch_area;
-    if (x_shrinks)
-        std::memset(x_mask, 0, static_cast<std::size_t>(pm::step_mask_bytes(x_steps)));
-    else
-        pm_build_step_mask(x_steps, new_width, width, x_mask);
+    mask_writer x_mask(pm_state.scratch_area, x_steps, false);
+    if (!x_shrinks)
+        pm_build_step_mask(x_steps, new_width, width, pm_state.scratch_area);
     pm_build_step_mask(y_steps, new_height, height, pm_state.y_step_mask);
 
     // Equal sizes are one copy; memmove, so that an image scaled onto
@@ -307,20 +356,27 @@ int32_t pm_scale_image(const uint8_t *source, uint8_t *destination, int32_t widt
         std::memmove(destination, source, static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
         return 0;
     }
+    // A block of 8 output columns spans more than 7 * width / new_width
+    // source bytes, so when that passes 32 no block is worth planning.
+    const bool shuffles = width != new_width && 7 * width <= 32 * new_width;
     axis_walk walk(width, new_width);
     uint16_t columns[column_chunk];
     for (int32_t first = 0; first < new_width; first += column_chunk) {
         const int32_t count = new_width - first < column_chunk ? new_width - first : column_chunk;
-        for (int32_t k = 0; k < count; ++k)
-            columns[k] = static_cast<uint16_t>(walk.next());
-        for (int32_t k = 0; x_shrinks && k < count; ++k)
-            x_mask[columns[k] >> 3] = static_cast<uint8_t>(x_mask[columns[k] >> 3] | 0x80u >> (columns[k] & 7));
+        for (int32_t k = 0; k < count; ++k) {
+            const int32_t column = walk.next();
+            columns[k] = static_cast<uint16_t>(column);
+            if (x_shrinks)
+                x_mask.flip(column);
+        }
         row_plan plan;
         plan.columns = columns;
         plan.count = count;
-        if (width != new_width)
+        if (shuffles)
             plan_shuffles(plan, width);
         scale_chunk(source, width, height, destination + first, new_width, new_height, plan);
     }
+    if (x_shrinks)
+        x_mask.finish();
     return 0;
 }
