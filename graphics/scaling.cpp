@@ -8,25 +8,28 @@
 // For S pixels on the shorter side and L on the longer, step i takes a new
 // pixel when ceil((i + 1) S / L) passes ceil(i S / L). The 1 bits therefore
 // lie at floor(j L / S) for j = 0 .. S - 1 and the 0 bits at ceil(k L / Z) - 1
-// for k = 1 .. Z, where Z = L - S. A mask is written a 64-bit word at a time,
-// each word starting as whichever of the two is more common and having the
-// rarer bits in it flipped, so that its cost follows the shorter length, not
-// the step count.
+// for k = 1 .. Z, where Z = L - S. Equivalently, step i takes a new pixel
+// when (i S + L - 1) mod L is at least L - S. Where the processor has AVX2
+// and L fits 15 bits, that remainder is kept for 32 steps at once in vector
+// lanes, so a mask costs a few instructions per 32 steps and no division.
+// Elsewhere it is built a 64-bit word at a time, each word starting as
+// whichever bit is more common and having the rarer bits in it flipped, so
+// that its cost follows the shorter length, not the step count.
 //
 // The pixels follow from the same arithmetic: output position k of an axis
 // from n to m pixels shows source position floor((k n + n - 1) / m) when
 // growing and floor(k n / m) when shrinking. Every walk along an axis keeps
 // that quotient and its remainder and advances both by adding and comparing,
 // so a walk costs one division. Output columns are turned into a table once
-// per call (a chunk of columns at a time, to keep it small); on a shrinking
-// axis they are also the 1 bits of the x mask, which is written as they are
-// worked out. Rows that repeat the one above are copied as blocks. Where the
-// processor has byte shuffles, blocks of 8 or 16 output columns whose source
-// columns lie within 32 bytes are gathered with one or two shuffles each.
+// per call (a chunk of columns at a time, to keep it small). Rows that repeat
+// the one above are copied as blocks. Where the processor has byte shuffles,
+// blocks of 8 or 16 output columns whose source columns lie within 32 bytes
+// are gathered with one or two shuffles each.
 #include "graphics/scaling.h"
 
 #include <algorithm>
 #include <bit>
+#include <cassert>
 #include <cstddef>
 #include <cstring>
 
@@ -45,7 +48,7 @@ namespace {
 // offset < divisor).
 class quotient_walk {
 public:
-    quotient_walk(int64_t step, int64_t divisor, int64_t offset)
+    quotient_walk(int32_t step, int32_t divisor, int32_t offset)
         : whole_(step / divisor), part_(step % divisor), divisor_(divisor), remainder_(offset)
     {
     }
@@ -69,96 +72,134 @@ private:
     int64_t remainder_;
 };
 
-// The first `bytes` (at most 8) bytes of word, high byte first: bit 63 is
-// step 0 of the word, as 0x80 of its first byte.
-void store_mask_word(uint8_t *mask, uint64_t word, int64_t bytes)
+#ifdef PM_SCALING_SHUFFLES
+
+bool has_avx2()
 {
-    if (bytes >= 8) {
-        if constexpr (std::endian::native == std::endian::little) {
-            word = word >> 32 | word << 32;
-            word = (word & 0xFFFF0000FFFF0000u) >> 16 | (word & 0x0000FFFF0000FFFFu) << 16;
-            word = (word & 0xFF00FF00FF00FF00u) >> 8 | (word & 0x00FF00FF00FF00FFu) << 8;
-        }
-        std::memcpy(mask, &word, sizeof word);
-        return;
-    }
-    for (int64_t i = 0; i < bytes; ++i)
-        mask[i] = static_cast<uint8_t>(word >> (56 - 8 * i));
+    static const bool available = __builtin_cpu_supports("avx2");
+    return available;
 }
 
-// Writes a mask of count steps a 64-bit word at a time, each word stored
-// once: every step holds `common` except the steps passed to flip, in
-// increasing order, which hold the other bit. Bits past the last step are 0.
-class mask_writer {
-public:
-    mask_writer(uint8_t *mask, int64_t count, bool common)
-        : mask_(mask), count_(count), bytes_(pm::step_mask_bytes(static_cast<int32_t>(count))),
-          common_(common ? ~uint64_t{0} : 0), word_(common_)
-    {
-    }
-    void flip(int64_t step)
-    {
-        while (step >= first_ + 64)
-            store();
-        word_ ^= uint64_t{1} << (63 - (step - first_));
-    }
-    void finish()
-    {
-        while (first_ < 8 * bytes_)
-            store();
-    }
+// The mask of count steps for lengths shorter <= longer < 2^15, 32 steps at a
+// time. Step i takes a new pixel when some multiple of longer lies in [i S,
+// i S + S), that is when r = (i S + longer - 1) mod longer is at least
+// longer - S. Each 16-bit lane holds r for one step and all advance by the
+// same amount, so 32 steps cost two vector additions and comparisons and
+// one movemask; no division. Lane p of the 32 holds step p ^ 7, which puts
+// step 0 of each byte in its top bit.
+__attribute__((target("avx2"))) inline __m256i splat(int32_t value)
+{
+    return _mm256_set1_epi16(static_cast<int16_t>(value));
+}
 
-private:
-    void store()
-    {
-        const int64_t steps_here = count_ - first_;
-        if (steps_here <= 0)
-            word_ = 0;
-        else if (steps_here < 64)
-            word_ &= ~(~uint64_t{0} >> steps_here);
-        store_mask_word(mask_ + first_ / 8, word_, bytes_ - first_ / 8);
-        word_ = common_;
-        first_ += 64;
-    }
+// a + b mod length, lane by lane, for a, b < length < 2^15.
+__attribute__((target("avx2"))) inline __m256i add_mod(__m256i a, __m256i b, __m256i length)
+{
+    const __m256i sum = _mm256_add_epi16(a, b);
+    return _mm256_min_epu16(sum, _mm256_sub_epi16(sum, length));
+}
 
-    uint8_t *mask_;
-    int64_t count_;
-    int64_t bytes_;
-    uint64_t common_;
-    uint64_t word_;
-    int64_t first_ = 0; // step of the word's top bit
-};
+__attribute__((target("avx2"))) void build_step_mask_avx2(int32_t count, int32_t shorter, int32_t longer,
+                                                          uint8_t *mask)
+{
+    const __m256i length = splat(longer);
+    const auto twice = [longer](int32_t value) { return 2 * value >= longer ? 2 * value - longer : 2 * value; };
+
+    // The lanes of steps 0 to 15, built from longer - 1 by adding 2^b S mod
+    // longer to the lanes whose step has bit b.
+    const __m256i steps = _mm256_setr_epi16(7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8);
+    __m256i low = splat(longer - 1);
+    int32_t stride = shorter == longer ? 0 : shorter; // 2^b S mod longer
+    for (int32_t b = 0; b < 4; ++b, stride = twice(stride)) {
+        const __m256i has_bit = _mm256_cmpeq_epi16(_mm256_and_si256(steps, splat(1 << b)), splat(1 << b));
+        low = add_mod(low, _mm256_and_si256(has_bit, splat(stride)), length);
+    }
+    __m256i high = add_mod(low, splat(stride), length); // steps 16 to 31
+    const __m256i advance = splat(twice(stride));
+    const __m256i threshold = splat(longer - shorter);
+
+    const int32_t bytes = pm::step_mask_bytes(count);
+    for (int32_t at = 0; at < bytes; at += 4) {
+        const __m256i low_bits = _mm256_cmpeq_epi16(_mm256_max_epu16(low, threshold), low);
+        const __m256i high_bits = _mm256_cmpeq_epi16(_mm256_max_epu16(high, threshold), high);
+        // packs works within 128-bit halves; the permute puts steps back in order.
+        const auto bits = static_cast<uint32_t>(
+            _mm256_movemask_epi8(_mm256_permute4x64_epi64(_mm256_packs_epi16(low_bits, high_bits), 0xD8)));
+        if (bytes - at >= 4) {
+            std::memcpy(mask + at, &bits, 4); // x86 is little-endian: step 0 goes first
+        } else {
+            for (int32_t i = 0; i < bytes - at; ++i)
+                mask[at + i] = static_cast<uint8_t>(bits >> 8 * i);
+        }
+        low = add_mod(low, advance, length);
+        high = add_mod(high, advance, length);
+    }
+    // Bits past the last step are 0; they all lie in the last byte.
+    mask[count / 8] &= static_cast<uint8_t>(~(0xFF >> count % 8));
+}
+
+#endif
 
 } // namespace
 
 void pm_build_step_mask(int32_t count, int32_t length_a, int32_t length_b, uint8_t *mask)
 {
-    const int64_t a = length_a > 0 ? length_a : 0;
-    const int64_t b = length_b > 0 ? length_b : 0;
-    const int64_t shorter = a < b ? a : b;
-    const int64_t longer = a < b ? b : a;
+    const int32_t a = length_a > 0 ? length_a : 0;
+    const int32_t b = length_b > 0 ? length_b : 0;
+    const int32_t shorter = a < b ? a : b;
+    const int32_t longer = a < b ? b : a;
     const int64_t bytes = pm::step_mask_bytes(count);
     if (count < 2 || shorter == 0) {
         std::memset(mask, 0, static_cast<std::size_t>(bytes));
         mask[0] = 0x80; // step 0 always takes the first pixel
         return;
     }
+    assert(count <= pm::max_mask_steps);
+#ifdef PM_SCALING_SHUFFLES
+    if (longer <= INT16_MAX && has_avx2()) {
+        build_step_mask_avx2(count, shorter, longer, mask);
+        return;
+    }
+#endif
 
-    // The rarer bits, in order: the ones at floor(k * longer / rare) (k
-    // from 0), or the zeros at ceil(k * longer / rare) - 1 = floor((k *
-    // longer + rare - 1) / rare) - 1 (k from 1). Equal lengths have none.
+    // The mask is built as 64-bit words, step 0 of a word in its top bit,
+    // each starting as whichever bit is more common. The rarer bits, in
+    // order, are the ones at floor(k * longer / rare) (k from 0), or the
+    // zeros at ceil(k * longer / rare) - 1 = floor((k * longer + rare - 1) /
+    // rare) - 1 (k from 1); equal lengths have none. Each is flipped in a
+    // word held in a register, which is stored whole after every flip: no
+    // flip waits on memory, and no branch depends on where a word ends.
     const bool ones_rarer = 2 * shorter <= longer;
-    const int64_t rare = ones_rarer ? shorter : longer - shorter;
-    mask_writer writer(mask, count, !ones_rarer);
+    const int32_t rare = ones_rarer ? shorter : longer - shorter;
+    const uint64_t common = ones_rarer ? 0 : ~uint64_t{0};
+    constexpr uint64_t top = uint64_t{1} << 63;
+    const int64_t words = (bytes + 7) / 8;
+    uint64_t built[pm::step_mask_bytes(pm::max_mask_steps) / 8 + 1];
+    std::fill_n(built, words, common);
     if (rare > 0) {
         quotient_walk rare_steps(longer, rare, ones_rarer ? 0 : rare - 1);
         const int64_t shift = ones_rarer ? 0 : 1;
         if (!ones_rarer)
             rare_steps.next(); // k = 0 is no step
-        for (int64_t step = rare_steps.next() - shift; step < count; step = rare_steps.next() - shift)
-            writer.flip(step);
+        uint64_t word = common;
+        int64_t index = 0; // of word in built
+        for (int64_t step = rare_steps.next() - shift; step < count; step = rare_steps.next() - shift) {
+            word = step / 64 == index ? word : common;
+            index = step / 64;
+            word ^= top >> step % 64;
+            built[index] = word;
+        }
     }
-    writer.finish();
+    // Bits past the last step are 0.
+    built[count / 64] &= ~(~uint64_t{0} >> count % 64);
+    std::fill(built + count / 64 + 1, built + words, 0);
+
+    for (int64_t i = 0; i < words; ++i) {
+        uint8_t high_first[8];
+        for (int32_t j = 0; j < 8; ++j)
+            high_first[j] = static_cast<uint8_t>(built[i] >> (56 - 8 * j));
+        std::memcpy(mask + 8 * i, high_first, static_cast<std::size_t>(std::min<int64_t>(8, bytes - 8 * i)));
+    }
 }
 
 namespace {
@@ -342,12 +383,7 @@ int32_t pm_scale_image(const uint8_t *source, uint8_t *destination, int32_t widt
     const int32_t y_steps = new_height >= height ? new_height : height;
     static_assert(pm::step_mask_bytes(pm::max_mask_steps) <= PM_SCRATCH_SIZE);
     static_assert(sizeof pm_state.y_step_mask >= PM_SCRATCH_SIZE);
-    // A shrinking x mask has its 1 bits at the source columns shown, set
-    // below as the columns are worked out.
-    const bool x_shrinks = new_width < width;
-    mask_writer x_mask(pm_state.scratch_area, x_steps, false);
-    if (!x_shrinks)
-        pm_build_step_mask(x_steps, new_width, width, pm_state.scratch_area);
+    pm_build_step_mask(x_steps, new_width, width, pm_state.scratch_area);
     pm_build_step_mask(y_steps, new_height, height, pm_state.y_step_mask);
 
     // Equal sizes are one copy; memmove, so that an image scaled onto
@@ -363,12 +399,8 @@ int32_t pm_scale_image(const uint8_t *source, uint8_t *destination, int32_t widt
     uint16_t columns[column_chunk];
     for (int32_t first = 0; first < new_width; first += column_chunk) {
         const int32_t count = new_width - first < column_chunk ? new_width - first : column_chunk;
-        for (int32_t k = 0; k < count; ++k) {
-            const int32_t column = walk.next();
-            columns[k] = static_cast<uint16_t>(column);
-            if (x_shrinks)
-                x_mask.flip(column);
-        }
+        for (int32_t k = 0; k < count; ++k)
+            columns[k] = static_cast<uint16_t>(walk.next());
         row_plan plan;
         plan.columns = columns;
         plan.count = count;
@@ -376,7 +408,5 @@ int32_t pm_scale_image(const uint8_t *source, uint8_t *destination, int32_t widt
             plan_shuffles(plan, width);
         scale_chunk(source, width, height, destination + first, new_width, new_height, plan);
     }
-    if (x_shrinks)
-        x_mask.finish();
     return 0;
 }
