@@ -28,6 +28,7 @@
 #include "graphics/scaling.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cassert>
 #include <cstddef>
@@ -224,11 +225,9 @@ private:
     quotient_walk walk_;
 };
 
-// How one chunk of output columns is made from a source row: full blocks of
-// `block` columns by shuffles, the rest one byte at a time.
-struct row_plan {
-    const uint16_t *columns;
-    int32_t count;        // output columns in the chunk
+// Shuffled blocks of one chunk of output columns: full blocks of `block`
+// columns, each gathered by one or two byte shuffles.
+struct shuffle_plan {
     int32_t block = 0;    // 16 or 8 columns per shuffled block; 0 for none
     bool two_loads = false;
     int32_t blocks = 0;   // leading blocks made by shuffles
@@ -239,22 +238,50 @@ struct row_plan {
 #endif
 };
 
-// Four output bytes to a store.
-void gather(const uint8_t *source_row, uint8_t *out, const uint16_t *columns, int32_t from, int32_t to)
+// How one chunk of output columns is made from a source row.
+struct row_plan {
+    const uint16_t *columns;
+    int32_t count;                          // output columns in the chunk
+    bool copy = false;                      // the columns are a run of the source row
+    const shuffle_plan *shuffles = nullptr; // blocks made by shuffles, if any
+};
+
+// Four output bytes in memory order.
+void store_four(uint8_t *out, uint32_t four)
 {
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(out, &four, sizeof four);
+    } else {
+        for (int32_t i = 0; i < 4; ++i)
+            out[i] = static_cast<uint8_t>(four >> (8 * i));
+    }
+}
+
+// Output columns from..to of Rows rows at once, four bytes to a store: each
+// column's position is read once for all the rows.
+template <int32_t Rows>
+void gather(const uint8_t *const *source_rows, uint8_t *const *outs, const uint16_t *columns, int32_t from,
+            int32_t to)
+{
+    std::array<const uint8_t *, Rows> in;
+    std::array<uint8_t *, Rows> out;
+    std::copy_n(source_rows, Rows, in.begin());
+    std::copy_n(outs, Rows, out.begin());
     int32_t k = from;
     for (; k + 4 <= to; k += 4) {
-        const uint32_t four = source_row[columns[k]] | uint32_t{source_row[columns[k + 1]]} << 8 |
-                              uint32_t{source_row[columns[k + 2]]} << 16 | uint32_t{source_row[columns[k + 3]]} << 24;
-        if constexpr (std::endian::native == std::endian::little) {
-            std::memcpy(out + k, &four, sizeof four);
-        } else {
-            for (int32_t i = 0; i < 4; ++i)
-                out[k + i] = static_cast<uint8_t>(four >> (8 * i));
+        std::array<uint32_t, Rows> four{};
+        for (int32_t i = 0; i < 4; ++i) {
+            const uint16_t column = columns[k + i];
+            for (int32_t r = 0; r < Rows; ++r)
+                four[r] |= uint32_t{in[r][column]} << (8 * i);
         }
+        for (int32_t r = 0; r < Rows; ++r)
+            store_four(out[r] + k, four[r]);
     }
-    for (; k < to; ++k)
-        out[k] = source_row[columns[k]];
+    for (; k < to; ++k) {
+        for (int32_t r = 0; r < Rows; ++r)
+            out[r][k] = in[r][columns[k]];
+    }
 }
 
 #ifdef PM_SCALING_SHUFFLES
@@ -267,27 +294,28 @@ bool has_shuffles()
 
 // The widest block whose source columns lie within 32 bytes everywhere in the
 // chunk, and the leading blocks whose loads stay inside a row of width bytes.
-void plan_shuffles(row_plan &plan, int32_t width)
+// False when no block fits.
+bool plan_shuffles(shuffle_plan &plan, const uint16_t *columns, int32_t count, int32_t width)
 {
-    if (plan.count < 8 || !has_shuffles())
-        return;
+    if (count < 8 || !has_shuffles())
+        return false;
     for (const int32_t block : {16, 8}) {
         int32_t span = 0;
-        for (int32_t k = 0; k + block <= plan.count; k += block)
-            span = std::max(span, plan.columns[k + block - 1] - plan.columns[k] + 1);
+        for (int32_t k = 0; k + block <= count; k += block)
+            span = std::max(span, columns[k + block - 1] - columns[k] + 1);
         if (span == 0 || span > 32)
             continue;
         plan.block = block;
         plan.two_loads = span > 16;
         const int32_t reach = plan.two_loads ? 32 : 16;
-        for (int32_t k = 0; k + block <= plan.count && plan.columns[k] + reach <= width; k += block) {
+        for (int32_t k = 0; k + block <= count && columns[k] + reach <= width; k += block) {
             const int32_t n = plan.blocks++;
-            plan.base[n] = plan.columns[k];
+            plan.base[n] = columns[k];
             alignas(16) uint8_t low[16], high[16];
             std::memset(low, 0x80, sizeof low); // 0x80 selects a zero byte
             std::memset(high, 0x80, sizeof high);
             for (int32_t i = 0; i < block; ++i) {
-                const int32_t offset = plan.columns[k + i] - plan.base[n];
+                const int32_t offset = columns[k + i] - plan.base[n];
                 if (offset < 16)
                     low[i] = static_cast<uint8_t>(offset);
                 else
@@ -296,12 +324,13 @@ void plan_shuffles(row_plan &plan, int32_t width)
             plan.low[n] = _mm_load_si128(reinterpret_cast<const __m128i *>(low));
             plan.high[n] = _mm_load_si128(reinterpret_cast<const __m128i *>(high));
         }
-        return;
+        return true;
     }
+    return false;
 }
 
 template <int Block, bool TwoLoads>
-__attribute__((target("ssse3"))) void shuffle_blocks(const uint8_t *source_row, uint8_t *out, const row_plan &plan)
+__attribute__((target("ssse3"))) void shuffle_blocks(const uint8_t *source_row, uint8_t *out, const shuffle_plan &plan)
 {
     for (int32_t n = 0; n < plan.blocks; ++n, out += Block) {
         const uint8_t *in = source_row + plan.base[n];
@@ -316,53 +345,84 @@ __attribute__((target("ssse3"))) void shuffle_blocks(const uint8_t *source_row, 
     }
 }
 
-// The chunk's output row from one source row.
-void make_row(const uint8_t *source_row, uint8_t *out, const row_plan &plan)
+// The chunk's output row from one source row: the shuffled blocks, then the
+// columns after them.
+void shuffle_row(const uint8_t *source_row, uint8_t *out, const row_plan &plan)
 {
-    if (plan.block == 16 && plan.two_loads)
-        shuffle_blocks<16, true>(source_row, out, plan);
-    else if (plan.block == 16)
-        shuffle_blocks<16, false>(source_row, out, plan);
-    else if (plan.block == 8 && plan.two_loads)
-        shuffle_blocks<8, true>(source_row, out, plan);
-    else if (plan.block == 8)
-        shuffle_blocks<8, false>(source_row, out, plan);
-    gather(source_row, out, plan.columns, plan.blocks * plan.block, plan.count);
+    const shuffle_plan &shuffles = *plan.shuffles;
+    if (shuffles.block == 16 && shuffles.two_loads)
+        shuffle_blocks<16, true>(source_row, out, shuffles);
+    else if (shuffles.block == 16)
+        shuffle_blocks<16, false>(source_row, out, shuffles);
+    else if (shuffles.block == 8 && shuffles.two_loads)
+        shuffle_blocks<8, true>(source_row, out, shuffles);
+    else if (shuffles.block == 8)
+        shuffle_blocks<8, false>(source_row, out, shuffles);
+    gather<1>(&source_row, &out, plan.columns, shuffles.blocks * shuffles.block, plan.count);
 }
 
 #else
 
-void plan_shuffles(row_plan &, int32_t) {}
-
-void make_row(const uint8_t *source_row, uint8_t *out, const row_plan &plan)
+bool plan_shuffles(shuffle_plan &, const uint16_t *, int32_t, int32_t)
 {
-    gather(source_row, out, plan.columns, 0, plan.count);
+    return false;
 }
+
+void shuffle_row(const uint8_t *, uint8_t *, const row_plan &) {}
 
 #endif
 
+// Distinct source rows made into output rows together, so that a gather
+// reads each column's position once for all of them.
+constexpr int32_t row_batch = 4;
+
+// rows (at most row_batch) output rows of the chunk from their source rows.
+void make_rows(const uint8_t *const *source_rows, uint8_t *const *outs, int32_t rows, const row_plan &plan)
+{
+    if (plan.copy) {
+        for (int32_t r = 0; r < rows; ++r)
+            std::memcpy(outs[r], source_rows[r] + plan.columns[0], static_cast<std::size_t>(plan.count));
+    } else if (plan.shuffles != nullptr) {
+        for (int32_t r = 0; r < rows; ++r)
+            shuffle_row(source_rows[r], outs[r], plan);
+    } else if (rows == row_batch) {
+        gather<row_batch>(source_rows, outs, plan.columns, 0, plan.count);
+    } else {
+        for (int32_t r = 0; r < rows; ++r)
+            gather<1>(source_rows + r, outs + r, plan.columns, 0, plan.count);
+    }
+}
+
 // One chunk of output columns, starting at out, over every output row. A row
-// that shows the same source row as the one above is a copy of it.
+// that shows the same source row as the one above is a copy of it; the rows
+// between such copies are made row_batch at a time.
 void scale_chunk(const uint8_t *source, int32_t width, int32_t height, uint8_t *out, int32_t new_width,
                  int32_t new_height, const row_plan &plan)
 {
     const auto out_stride = static_cast<std::ptrdiff_t>(new_width);
     const auto count = static_cast<std::size_t>(plan.count);
+    const uint8_t *batch_sources[row_batch];
+    uint8_t *batch_outs[row_batch];
+    int32_t waiting = 0;
     axis_walk rows(height, new_height);
     int32_t previous = -1;
     for (int32_t j = 0; j < new_height; ++j, out += out_stride) {
         const int32_t row = rows.next();
         if (row == previous) {
+            make_rows(batch_sources, batch_outs, waiting, plan);
+            waiting = 0;
             std::memcpy(out, out - out_stride, count);
             continue;
         }
-        const uint8_t *source_row = source + static_cast<std::ptrdiff_t>(row) * width;
-        if (width == new_width)
-            std::memcpy(out, source_row + plan.columns[0], count);
-        else
-            make_row(source_row, out, plan);
+        batch_sources[waiting] = source + static_cast<std::ptrdiff_t>(row) * width;
+        batch_outs[waiting] = out;
+        if (++waiting == row_batch) {
+            make_rows(batch_sources, batch_outs, waiting, plan);
+            waiting = 0;
+        }
         previous = row;
     }
+    make_rows(batch_sources, batch_outs, waiting, plan);
 }
 
 bool valid_axis(int32_t length, int32_t new_length)
@@ -401,11 +461,10 @@ int32_t pm_scale_image(const uint8_t *source, uint8_t *destination, int32_t widt
         const int32_t count = new_width - first < column_chunk ? new_width - first : column_chunk;
         for (int32_t k = 0; k < count; ++k)
             columns[k] = static_cast<uint16_t>(walk.next());
-        row_plan plan;
-        plan.columns = columns;
-        plan.count = count;
-        if (shuffles)
-            plan_shuffles(plan, width);
+        row_plan plan{columns, count, width == new_width};
+        shuffle_plan shuffled;
+        if (shuffles && plan_shuffles(shuffled, columns, count, width))
+            plan.shuffles = &shuffled;
         scale_chunk(source, width, height, destination + first, new_width, new_height, plan);
     }
     return 0;
