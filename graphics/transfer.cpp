@@ -11,6 +11,11 @@
 #include <cstring>
 #include <type_traits>
 
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define PM_TRANSFER_VECTORS 1
+#include <immintrin.h>
+#endif
+
 #include "graphics/internal.h"
 
 namespace {
@@ -293,6 +298,69 @@ copy_range clip_range(int64_t first, int64_t last, int64_t shift, int64_t source
     return {std::max({first, int64_t{0}, -shift}), std::min({last, source_end - 1, destination_end - 1 - shift})};
 }
 
+// Rows of a view-sized rectangle are a few hundred bytes each, where a
+// library call per row costs as much as the copy: such rows are copied by
+// vector loads and stores in line, the last vector ending with the row.
+// Longer rows, and rows shorter than one vector, go to memcpy. False when
+// the rows were left to the caller.
+#ifdef PM_TRANSFER_VECTORS
+constexpr std::size_t inline_row_limit = 2048;
+
+__attribute__((target("avx2"))) void copy_rows_avx2(const uint8_t *from, int64_t from_stride, uint8_t *to,
+                                                    int64_t to_stride, std::size_t length, int64_t count)
+{
+    for (int64_t r = 0; r < count; ++r, from += from_stride, to += to_stride) {
+        std::size_t i = 0;
+        for (; i + 64 <= length; i += 64) {
+            const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(from + i));
+            const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(from + i + 32));
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(to + i), a);
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(to + i + 32), b);
+        }
+        if (i + 32 <= length) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(to + i),
+                                _mm256_loadu_si256(reinterpret_cast<const __m256i *>(from + i)));
+            i += 32;
+        }
+        if (i < length)
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(to + length - 32),
+                                _mm256_loadu_si256(reinterpret_cast<const __m256i *>(from + length - 32)));
+    }
+}
+
+void copy_rows_sse2(const uint8_t *from, int64_t from_stride, uint8_t *to, int64_t to_stride, std::size_t length,
+                    int64_t count)
+{
+    for (int64_t r = 0; r < count; ++r, from += from_stride, to += to_stride) {
+        std::size_t i = 0;
+        for (; i + 16 <= length; i += 16)
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(to + i),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + i)));
+        if (i < length)
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(to + length - 16),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + length - 16)));
+    }
+}
+
+bool copy_rows_inline(const uint8_t *from, int64_t from_stride, uint8_t *to, int64_t to_stride, std::size_t length,
+                      int64_t count)
+{
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (length > inline_row_limit || length < (avx2 ? 32u : 16u))
+        return false;
+    if (avx2)
+        copy_rows_avx2(from, from_stride, to, to_stride, length, count);
+    else
+        copy_rows_sse2(from, from_stride, to, to_stride, length, count);
+    return true;
+}
+#else
+bool copy_rows_inline(const uint8_t *, int64_t, uint8_t *, int64_t, std::size_t, int64_t)
+{
+    return false;
+}
+#endif
+
 // count rows of length bytes, each row one stride further than the last on
 // both sides. Within one buffer the rectangles may overlap: each row is then
 // moved as a whole, and the rows are walked in the order that reads every
@@ -310,7 +378,7 @@ void copy_rows(const uint8_t *from, int64_t from_stride, uint8_t *to, int64_t to
         }
         for (int64_t r = 0; r < count; ++r, from += from_stride, to += to_stride)
             std::memmove(to, from, length);
-    } else {
+    } else if (!copy_rows_inline(from, from_stride, to, to_stride, length, count)) {
         for (int64_t r = 0; r < count; ++r, from += from_stride, to += to_stride)
             std::memcpy(to, from, length);
     }
