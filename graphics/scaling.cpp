@@ -30,9 +30,10 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <cassert>
 #include <cstddef>
 #include <cstring>
+#include <iterator>
+#include <vector>
 
 #include "graphics/internal.h"
 
@@ -155,7 +156,6 @@ void pm_build_step_mask(int32_t count, int32_t length_a, int32_t length_b, uint8
         mask[0] = 0x80; // step 0 always takes the first pixel
         return;
     }
-    assert(count <= pm::max_mask_steps);
 #ifdef PM_SCALING_SHUFFLES
     if (longer <= INT16_MAX && has_avx2()) {
         build_step_mask_avx2(count, shorter, longer, mask);
@@ -175,7 +175,12 @@ void pm_build_step_mask(int32_t count, int32_t length_a, int32_t length_b, uint8
     const uint64_t common = ones_rarer ? 0 : ~uint64_t{0};
     constexpr uint64_t top = uint64_t{1} << 63;
     const int64_t words = (bytes + 7) / 8;
-    uint64_t built[pm::step_mask_bytes(pm::max_mask_steps) / 8 + 1];
+    // The scaling's masks fit on the stack; a longer one goes to the heap.
+    uint64_t on_stack[pm::step_mask_bytes(pm::max_mask_steps) / 8 + 1];
+    std::vector<uint64_t> on_heap;
+    if (words > static_cast<int64_t>(std::size(on_stack)))
+        on_heap.resize(static_cast<std::size_t>(words));
+    uint64_t *const built = on_heap.empty() ? on_stack : on_heap.data();
     std::fill_n(built, words, common);
     if (rare > 0) {
         quotient_walk rare_steps(longer, rare, ones_rarer ? 0 : rare - 1);
