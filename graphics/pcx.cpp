@@ -211,6 +211,9 @@ constexpr int32_t pcx_window_overshoot = 16;
 // so windows started then always take at least one.
 constexpr int32_t pcx_window_piece = 1024;
 constexpr int32_t pcx_window_least = 128;
+// Scanlines decoded one token at a time after a piece of long runs: pictures
+// with areas of one colour have them row after row.
+constexpr int32_t pcx_long_run_rows = 16;
 
 // Finders of the bytes of a window whose top two bits are both set, which
 // are a run's count where a token starts: bit i for byte i of the 64 at
@@ -372,6 +375,33 @@ pcx_windows_decoder pcx_choose_windows()
         return &pcx_decode_windows_avx2;
 #endif
     return &pcx_decode_windows_sse2;
+}
+
+// One piece of a scanline, at most pcx_window_piece bytes, decoded by
+// windows from `place` on, with `need` bytes of the scanline still to come.
+// Window stores reach past the decoded bytes, further than the 8 bytes of
+// `kept` (the bytes at place.out as they were before the scanline's
+// stores), so the bytes the piece may store over are saved first and those
+// past its last decoded byte put back after it; `kept` then holds the bytes
+// at the new position. Apart from the decoder, it works on values only, so
+// that the one-token loop keeps its position in registers.
+struct pcx_piece {
+    pcx_window_place place;
+    uint64_t kept;
+};
+
+[[gnu::noinline]] pcx_piece pcx_decode_piece(pcx_windows_decoder windows, pcx_window_place place, int32_t need,
+                                             uint64_t kept)
+{
+    uint8_t saved[pcx_window_piece + pcx_window_overshoot];
+    uint8_t *const start = place.out;
+    const int32_t piece = std::min(need, pcx_window_piece);
+    std::memcpy(saved, start, static_cast<size_t>(piece + pcx_window_overshoot));
+    std::memcpy(saved, &kept, 8);
+    pcx_piece result{windows(place, start + piece), 0};
+    std::memcpy(result.place.out, saved + (result.place.out - start), pcx_window_overshoot);
+    std::memcpy(&result.kept, result.place.out, 8);
+    return result;
 }
 #endif
 
@@ -801,39 +831,33 @@ int32_t pcx_decode_scanline(pcx_stream &stream, uint8_t *scanline, int32_t lengt
         advance(count);
     };
 #ifdef PM_PCX_TOKEN_WINDOWS
-    // Token windows decode the middle of the scanline, a piece of it at a
-    // time. Their stores reach past the bytes they decode, further than
-    // `kept` covers, so the bytes a piece may store over are saved first and
-    // those past its last decoded byte put back after it.
+    // Token windows decode the middle of the scanline, a piece at a time.
     // Long runs decode as fast one at a time and save nothing, so once a
-    // piece decodes to many times its input the rest of the scanline is
-    // left to the loop below.
-    pcx_windows_decoder windows = pcx_choose_windows();
-    uint8_t saved[pcx_window_piece + pcx_window_overshoot];
-    auto decode_windows = [&] {
-        uint8_t *const start = out;
-        const int32_t piece = std::min(need, pcx_window_piece);
-        std::memcpy(saved, start, static_cast<size_t>(piece + pcx_window_overshoot));
-        std::memcpy(saved, &kept, 8);
-        const pcx_window_place place = windows({in, left, out}, start + piece);
-        if (place.out - start > 4 * (place.in - in))
-            windows = nullptr;
-        in = place.in;
-        left = place.left;
-        out = place.out;
-        const auto decoded = static_cast<int32_t>(out - start);
-        std::memcpy(out, saved + decoded, pcx_window_overshoot);
-        std::memcpy(&kept, out, 8);
-        need -= decoded;
-    };
+    // piece decodes to many times its input the rest of the scanline, and
+    // the next pcx_long_run_rows scanlines, are left to the loop below.
+    pcx_windows_decoder windows = nullptr;
+    if (stream.long_run_rows > 0)
+        --stream.long_run_rows;
+    else
+        windows = pcx_choose_windows();
 #endif
     bool ended = false;
     while (need > 0) {
 #ifdef PM_PCX_TOKEN_WINDOWS
         if (windows != nullptr && left >= pcx_window_input && need >= pcx_window_least) {
-            const uint8_t *const was = in;
-            decode_windows();
-            if (in != was)
+            const pcx_piece piece = pcx_decode_piece(windows, {in, left, out}, need, kept);
+            const std::ptrdiff_t taken = piece.place.in - in;
+            const std::ptrdiff_t decoded = piece.place.out - out;
+            if (decoded > 4 * taken) {
+                windows = nullptr;
+                stream.long_run_rows = pcx_long_run_rows;
+            }
+            in = piece.place.in;
+            left = piece.place.left;
+            out = piece.place.out;
+            kept = piece.kept;
+            need -= static_cast<int32_t>(decoded);
+            if (taken != 0)
                 continue;
         }
 #endif

@@ -33,6 +33,7 @@ struct pcx_stream {
     uint32_t left;           // input bytes left at position
     int32_t carry;           // decoded bytes that ran past the end of the last scanline
     bool exhausted;          // a refill found no more bytes: the input has ended
+    int32_t long_run_rows = 0; // scanlines still to decode without token windows
 };
 
 // Gives the stream its next block of input and returns its length. A file
