@@ -1,5 +1,6 @@
 // Internals shared by the library's source files: pixel sizes, checked size
-// arithmetic and the pixel lookup table's two forms.
+// arithmetic, the pixel lookup table's two forms, and what the processor
+// offers beyond the x86-64 baseline.
 #pragma once
 
 #include <cstdint>
@@ -60,5 +61,24 @@ inline uint8_t *pixel_address(uint8_t *bits, int32_t max_y, int32_t stride, int3
 {
     return bits + static_cast<std::ptrdiff_t>(max_y - y) * stride + static_cast<std::ptrdiff_t>(x) * bpp;
 }
+
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+// The instruction sets that fast paths choose at run time, each asked once.
+inline bool cpu_has_ssse3()
+{
+    static const bool available = __builtin_cpu_supports("ssse3");
+    return available;
+}
+inline bool cpu_has_avx2()
+{
+    static const bool available = __builtin_cpu_supports("avx2");
+    return available;
+}
+inline bool cpu_has_bmi()
+{
+    static const bool available = __builtin_cpu_supports("bmi");
+    return available;
+}
+#endif
 
 } // namespace pm

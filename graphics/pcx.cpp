@@ -370,8 +370,7 @@ pcx_windows_decoder pcx_choose_windows()
     if (!pcx_fast.token_windows || !pcx_words_little_endian)
         return nullptr;
 #ifdef PM_PCX_WINDOWS_AVX2
-    static const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi");
-    if (avx2 && pcx_fast.avx2)
+    if (cpu_has_avx2() && cpu_has_bmi() && pcx_fast.avx2)
         return &pcx_decode_windows_avx2;
 #endif
     return &pcx_decode_windows_sse2;

@@ -32,13 +32,11 @@
 #include <bit>
 #include <cstddef>
 #include <cstring>
-#include <iterator>
-#include <vector>
 
 #include "graphics/internal.h"
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-#define PM_SCALING_SHUFFLES 1
+#define PM_SCALING_VECTORS 1
 #include <immintrin.h>
 #endif
 
@@ -74,13 +72,7 @@ private:
     int64_t remainder_;
 };
 
-#ifdef PM_SCALING_SHUFFLES
-
-bool has_avx2()
-{
-    static const bool available = __builtin_cpu_supports("avx2");
-    return available;
-}
+#ifdef PM_SCALING_VECTORS
 
 // The mask of count steps for lengths shorter <= longer < 2^15, 32 steps at a
 // time. Step i takes a new pixel when some multiple of longer lies in [i S,
@@ -144,6 +136,10 @@ __attribute__((target("avx2"))) void build_step_mask_avx2(int32_t count, int32_t
 
 } // namespace
 
+namespace pm {
+scaling_fast_paths scaling_fast;
+} // namespace pm
+
 void pm_build_step_mask(int32_t count, int32_t length_a, int32_t length_b, uint8_t *mask)
 {
     const int32_t a = length_a > 0 ? length_a : 0;
@@ -156,54 +152,37 @@ void pm_build_step_mask(int32_t count, int32_t length_a, int32_t length_b, uint8
         mask[0] = 0x80; // step 0 always takes the first pixel
         return;
     }
-#ifdef PM_SCALING_SHUFFLES
-    if (longer <= INT16_MAX && has_avx2()) {
+#ifdef PM_SCALING_VECTORS
+    if (longer <= INT16_MAX && pm::scaling_fast.avx2_masks && pm::cpu_has_avx2()) {
         build_step_mask_avx2(count, shorter, longer, mask);
         return;
     }
 #endif
 
-    // The mask is built as 64-bit words, step 0 of a word in its top bit,
-    // each starting as whichever bit is more common. The rarer bits, in
-    // order, are the ones at floor(k * longer / rare) (k from 0), or the
-    // zeros at ceil(k * longer / rare) - 1 = floor((k * longer + rare - 1) /
-    // rare) - 1 (k from 1); equal lengths have none. Each is flipped in a
-    // word held in a register, which is stored whole after every flip: no
-    // flip waits on memory, and no branch depends on where a word ends.
+    // The mask is built a 64-bit word at a time, step 0 of a word in its top
+    // bit, each word starting as whichever bit is more common. The rarer
+    // bits, in order, are the ones at floor(k * longer / rare) (k from 0),
+    // or the zeros at ceil(k * longer / rare) - 1 = floor((k * longer + rare
+    // - 1) / rare) - 1 (k from 1); equal lengths have none.
     const bool ones_rarer = 2 * shorter <= longer;
     const int32_t rare = ones_rarer ? shorter : longer - shorter;
     const uint64_t common = ones_rarer ? 0 : ~uint64_t{0};
     constexpr uint64_t top = uint64_t{1} << 63;
-    const int64_t words = (bytes + 7) / 8;
-    // The scaling's masks fit on the stack; a longer one goes to the heap.
-    uint64_t on_stack[pm::step_mask_bytes(pm::max_mask_steps) / 8 + 1];
-    std::vector<uint64_t> on_heap;
-    if (words > static_cast<int64_t>(std::size(on_stack)))
-        on_heap.resize(static_cast<std::size_t>(words));
-    uint64_t *const built = on_heap.empty() ? on_stack : on_heap.data();
-    std::fill_n(built, words, common);
-    if (rare > 0) {
-        quotient_walk rare_steps(longer, rare, ones_rarer ? 0 : rare - 1);
-        const int64_t shift = ones_rarer ? 0 : 1;
-        if (!ones_rarer)
-            rare_steps.next(); // k = 0 is no step
+    const int64_t shift = ones_rarer ? 0 : 1;
+    quotient_walk rare_steps(longer, rare > 0 ? rare : 1, ones_rarer || rare == 0 ? 0 : rare - 1);
+    if (!ones_rarer)
+        rare_steps.next(); // k = 0 is no step
+    int64_t step = rare > 0 ? rare_steps.next() - shift : count; // the next rarer bit
+    for (int64_t i = 0; 8 * i < bytes; ++i) {
         uint64_t word = common;
-        int64_t index = 0; // of word in built
-        for (int64_t step = rare_steps.next() - shift; step < count; step = rare_steps.next() - shift) {
-            word = step / 64 == index ? word : common;
-            index = step / 64;
+        for (; step < count && step < 64 * (i + 1); step = rare_steps.next() - shift)
             word ^= top >> step % 64;
-            built[index] = word;
-        }
-    }
-    // Bits past the last step are 0.
-    built[count / 64] &= ~(~uint64_t{0} >> count % 64);
-    std::fill(built + count / 64 + 1, built + words, 0);
-
-    for (int64_t i = 0; i < words; ++i) {
+        // Bits past the last step are 0.
+        if (64 * (i + 1) > count)
+            word = 64 * i >= count ? 0 : word & ~(~uint64_t{0} >> count % 64);
         uint8_t high_first[8];
         for (int32_t j = 0; j < 8; ++j)
-            high_first[j] = static_cast<uint8_t>(built[i] >> (56 - 8 * j));
+            high_first[j] = static_cast<uint8_t>(word >> (56 - 8 * j));
         std::memcpy(mask + 8 * i, high_first, static_cast<std::size_t>(std::min<int64_t>(8, bytes - 8 * i)));
     }
 }
@@ -236,7 +215,7 @@ struct shuffle_plan {
     int32_t block = 0;    // 16 or 8 columns per shuffled block; 0 for none
     bool two_loads = false;
     int32_t blocks = 0;   // leading blocks made by shuffles
-#ifdef PM_SCALING_SHUFFLES
+#ifdef PM_SCALING_VECTORS
     uint16_t base[column_chunk / 8];   // first source column of each block
     __m128i low[column_chunk / 8];     // shuffle of the 16 bytes at base
     __m128i high[column_chunk / 8];    // shuffle of the 16 bytes after them
@@ -289,20 +268,14 @@ void gather(const uint8_t *const *source_rows, uint8_t *const *outs, const uint1
     }
 }
 
-#ifdef PM_SCALING_SHUFFLES
-
-bool has_shuffles()
-{
-    static const bool available = __builtin_cpu_supports("ssse3");
-    return available;
-}
+#ifdef PM_SCALING_VECTORS
 
 // The widest block whose source columns lie within 32 bytes everywhere in the
 // chunk, and the leading blocks whose loads stay inside a row of width bytes.
 // False when no block fits.
 bool plan_shuffles(shuffle_plan &plan, const uint16_t *columns, int32_t count, int32_t width)
 {
-    if (count < 8 || !has_shuffles())
+    if (count < 8 || !pm::cpu_has_ssse3())
         return false;
     for (const int32_t block : {16, 8}) {
         int32_t span = 0;

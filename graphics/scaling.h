@@ -16,6 +16,12 @@ constexpr int32_t step_mask_bytes(int32_t count)
     return (count > 0 ? count / 8 : 0) + 1;
 }
 
+// Fast paths that tests turn off to compare with the portable ones.
+struct scaling_fast_paths {
+    bool avx2_masks = true; // step masks 32 steps at a time, where the processor has AVX2
+};
+extern scaling_fast_paths scaling_fast;
+
 } // namespace pm
 
 // Builds the step mask of count steps for the lengths length_a and length_b

@@ -345,7 +345,7 @@ void copy_rows_sse2(const uint8_t *from, int64_t from_stride, uint8_t *to, int64
 bool copy_rows_inline(const uint8_t *from, int64_t from_stride, uint8_t *to, int64_t to_stride, std::size_t length,
                       int64_t count)
 {
-    static const bool avx2 = __builtin_cpu_supports("avx2");
+    const bool avx2 = pm::cpu_has_avx2();
     if (length > inline_row_limit || length < (avx2 ? 32u : 16u))
         return false;
     if (avx2)
