@@ -109,6 +109,7 @@ void display_state::release_all()
     calls = call_record{};
     failing_dib_sections = 0;
     failing_global_allocs = 0;
+    avx2_stretch = true;
 }
 
 void display_state::build_system_palette()
@@ -402,6 +403,11 @@ const call_record &calls()
 void clear_calls()
 {
     state().calls = call_record{};
+}
+
+void allow_avx2_stretch(bool allowed)
+{
+    state().avx2_stretch = allowed;
 }
 
 void fail_next_dib_sections(int32_t n)

@@ -91,6 +91,7 @@ struct display_state {
     call_record calls;
     int32_t failing_dib_sections = 0;
     int32_t failing_global_allocs = 0;
+    bool avx2_stretch = true; // stretches may use AVX2 where the processor has it
 
     // Never reset, so handles from before a reset stay unknown after it.
     uintptr_t next_handle = 0x10000;

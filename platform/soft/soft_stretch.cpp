@@ -249,7 +249,7 @@ struct stretch_geometry {
 bool has_avx2()
 {
     static const bool available = __builtin_cpu_supports("avx2");
-    return available;
+    return available && state().avx2_stretch;
 }
 #else
 bool has_avx2()
