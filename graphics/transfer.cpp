@@ -299,10 +299,10 @@ copy_range clip_range(int64_t first, int64_t last, int64_t shift, int64_t source
 }
 
 // Rows of a view-sized rectangle are a few hundred bytes each, where a
-// library call per row costs as much as the copy: such rows are copied by
-// vector loads and stores in line, the last vector ending with the row.
-// Longer rows, and rows shorter than one vector, go to memcpy. False when
-// the rows were left to the caller.
+// library call per row costs as much as the copy: with AVX2, such rows are
+// copied by 32-byte loads and stores in line, the last one ending with the
+// row. Longer rows, rows shorter than 32 bytes, and processors without AVX2
+// go to memcpy. False when the rows were left to the caller.
 #ifdef PM_TRANSFER_VECTORS
 constexpr std::size_t inline_row_limit = 2048;
 
@@ -328,30 +328,12 @@ __attribute__((target("avx2"))) void copy_rows_avx2(const uint8_t *from, int64_t
     }
 }
 
-void copy_rows_sse2(const uint8_t *from, int64_t from_stride, uint8_t *to, int64_t to_stride, std::size_t length,
-                    int64_t count)
-{
-    for (int64_t r = 0; r < count; ++r, from += from_stride, to += to_stride) {
-        std::size_t i = 0;
-        for (; i + 16 <= length; i += 16)
-            _mm_storeu_si128(reinterpret_cast<__m128i *>(to + i),
-                             _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + i)));
-        if (i < length)
-            _mm_storeu_si128(reinterpret_cast<__m128i *>(to + length - 16),
-                             _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + length - 16)));
-    }
-}
-
 bool copy_rows_inline(const uint8_t *from, int64_t from_stride, uint8_t *to, int64_t to_stride, std::size_t length,
                       int64_t count)
 {
-    const bool avx2 = pm::cpu_has_avx2();
-    if (length > inline_row_limit || length < (avx2 ? 32u : 16u))
+    if (length > inline_row_limit || length < 32 || !pm::cpu_has_avx2())
         return false;
-    if (avx2)
-        copy_rows_avx2(from, from_stride, to, to_stride, length, count);
-    else
-        copy_rows_sse2(from, from_stride, to, to_stride, length, count);
+    copy_rows_avx2(from, from_stride, to, to_stride, length, count);
     return true;
 }
 #else

@@ -549,16 +549,17 @@ TEST_F(TransferTest, CopyClipsBothRectangles)
     for (int32_t source_depth : every_depth) {
         for (int32_t target_depth : every_depth) {
             SCOPED_TRACE(std::to_string(source_depth) + " to " + std::to_string(target_depth) + " bits");
-            const int32_t source = make_buffer(12, 7, source_depth);
-            const int32_t target = make_buffer(8, 10, target_depth);
+            // Wide enough for rows of every vector copy's length and tail.
+            const int32_t source = make_buffer(44, 7, source_depth);
+            const int32_t target = make_buffer(40, 10, target_depth);
             const int64_t b = pm::bytes_per_pixel(target_depth);
             for (int round = 0; round < 60; ++round) {
                 fill_random(source, random);
                 fill_random(target, random);
                 const auto range = [&](int32_t span) { return static_cast<int32_t>(random() % span) - span / 3; };
-                const int32_t x0 = range(50), x1 = x0 + static_cast<int32_t>(random() % 20);
+                const int32_t x0 = range(60), x1 = x0 + static_cast<int32_t>(random() % 44);
                 const int32_t y0 = range(24), y1 = y0 + static_cast<int32_t>(random() % 14);
-                const int32_t dx = range(50), dy = range(30);
+                const int32_t dx = range(60), dy = range(30);
                 SCOPED_TRACE("columns " + std::to_string(x0) + ".." + std::to_string(x1) + ", rows " +
                              std::to_string(y0) + ".." + std::to_string(y1) + " to (" + std::to_string(dx) + ", " +
                              std::to_string(dy) + ")");
