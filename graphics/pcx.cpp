@@ -17,8 +17,6 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
-#endif
-#if defined(__SSE2__)
 #define PM_PCX_TOKEN_WINDOWS 1
 #endif
 #if defined(__SSE2__) && defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
