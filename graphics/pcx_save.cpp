@@ -3,7 +3,6 @@
 // current palette as its trailer; a deeper buffer becomes three planes of
 // 8 bits (red, green, blue).
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 
 #include "graphics/internal.h"
@@ -181,8 +180,33 @@ void pcx_build_trailer(uint8_t trailer[pcx_trailer_size])
     }
 }
 
+// Bytes on their way to the file, gathered into writes of pcx_staging_size.
+constexpr uint32_t pcx_staging_size = 64 * 1024;
+struct pcx_output {
+    platform::file_replacement *file;
+    uint8_t *staging;
+    uint32_t used;
+
+    bool flush()
+    {
+        const uint32_t size = used;
+        used = 0;
+        return size == 0 || platform::file_replace_write(file, staging, size);
+    }
+    bool put(const uint8_t *bytes, uint32_t size)
+    {
+        if (size > pcx_staging_size - used && !flush())
+            return false;
+        if (size >= pcx_staging_size)
+            return platform::file_replace_write(file, bytes, size);
+        std::memcpy(staging + used, bytes, size);
+        used += size;
+        return true;
+    }
+};
+
 // Encodes and writes every row, top row first; false when a write fails.
-bool pcx_write_rows(std::FILE *file, const pcx_save_layout &layout, uint8_t *line, uint8_t *encoded)
+bool pcx_write_rows(pcx_output &out, const pcx_save_layout &layout, uint8_t *line, uint8_t *encoded)
 {
     const int32_t depth = pm_state.active_depth;
     const pcx_row_splitter split = pcx_choose_splitter(depth);
@@ -194,43 +218,45 @@ bool pcx_write_rows(std::FILE *file, const pcx_save_layout &layout, uint8_t *lin
         int32_t size = 0;
         for (int32_t plane = 0; plane < layout.planes; ++plane)
             size += pcx_encode_run_length(line + plane * layout.bytes_per_line, layout.bytes_per_line, encoded + size);
-        if (std::fwrite(encoded, 1, static_cast<size_t>(size), file) != static_cast<size_t>(size))
+        if (!out.put(encoded, static_cast<uint32_t>(size)))
             return false;
     }
     return true;
 }
 
 // Writes header, rows and (for 8 bits) the trailer; false when a write fails.
-bool pcx_write_file(std::FILE *file, const pcx_save_layout &layout, uint8_t *line, uint8_t *encoded)
+bool pcx_write_file(pcx_output &out, const pcx_save_layout &layout, uint8_t *line, uint8_t *encoded)
 {
     uint8_t header[pcx_header_size];
     pcx_build_header(header, layout);
-    if (std::fwrite(header, 1, sizeof header, file) != sizeof header)
+    if (!out.put(header, sizeof header))
         return false;
-    if (!pcx_write_rows(file, layout, line, encoded))
+    if (!pcx_write_rows(out, layout, line, encoded))
         return false;
     if (layout.planes == 1) {
         uint8_t trailer[pcx_trailer_size];
         pcx_build_trailer(trailer);
-        if (std::fwrite(trailer, 1, sizeof trailer, file) != sizeof trailer)
+        if (!out.put(trailer, sizeof trailer))
             return false;
     }
-    return true;
+    return out.flush();
 }
 
-// Creates the file and writes it whole; a file that could not be written
-// completely is removed rather than left behind half-written.
-int32_t pcx_save_to(const char *name, const pcx_save_layout &layout, uint8_t *line, uint8_t *encoded)
+// Writes the file whole under a temporary name and only then puts it in
+// place: a file that could not be written completely leaves whatever the
+// name held before as it was.
+int32_t pcx_save_to(const char *name, const pcx_save_layout &layout, uint8_t *line, uint8_t *encoded,
+                    uint8_t *staging)
 {
-    std::FILE *file = std::fopen(name, "wb");
+    platform::file_replacement *file = platform::file_replace_begin(name);
     if (file == nullptr)
         return PM_PCX_OPEN_FAILED;
-    const bool written = pcx_write_file(file, layout, line, encoded);
-    const bool closed = std::fclose(file) == 0;
-    if (written && closed)
-        return PM_PCX_OK;
-    std::remove(name);
-    return PM_PCX_OPEN_FAILED;
+    pcx_output out{file, staging, 0};
+    if (!pcx_write_file(out, layout, line, encoded)) {
+        platform::file_replace_cancel(file);
+        return PM_PCX_OPEN_FAILED;
+    }
+    return platform::file_replace_finish(file) ? PM_PCX_OK : PM_PCX_OPEN_FAILED;
 }
 
 } // namespace
@@ -245,14 +271,16 @@ int32_t pm_save_pcx(const char *name, int32_t min_x, int32_t max_x, int32_t min_
         return PM_PCX_INVALID;
     if (name == nullptr)
         return PM_PCX_OPEN_FAILED;
-    // One block: the split scanline, then room for its encoding, which is at
-    // most twice as long (every byte a run of 1).
+    // One block: the split scanline, room for its encoding, which is at most
+    // twice as long (every byte a run of 1), and the bytes gathered for the
+    // next write.
     const uint64_t line_size = static_cast<uint64_t>(layout.planes) * static_cast<uint64_t>(layout.bytes_per_line);
-    pm_hglobal block = platform::global_alloc(platform::gmem_zeroinit, 3 * line_size);
+    pm_hglobal block = platform::global_alloc(platform::gmem_zeroinit, 3 * line_size + pcx_staging_size);
     if (block == nullptr)
         return PM_PCX_NO_MEMORY;
     auto *line = static_cast<uint8_t *>(platform::global_lock(block));
-    const int32_t result = line == nullptr ? PM_PCX_NO_MEMORY : pcx_save_to(name, layout, line, line + line_size);
+    const int32_t result = line == nullptr ? PM_PCX_NO_MEMORY
+                                           : pcx_save_to(name, layout, line, line + line_size, line + 3 * line_size);
     platform::global_unlock(block);
     platform::global_free(block);
     return result;

@@ -116,4 +116,20 @@ bool file_read(pm_hfile file, void *buffer, uint32_t size, uint32_t *got);
 int64_t file_seek(pm_hfile file, int64_t offset, seek_origin origin);
 void file_close(pm_hfile file); // CloseHandle
 
+// A file written whole under a temporary name in the folder of the file it
+// replaces, then renamed over it (MoveFileExA with MOVEFILE_REPLACE_EXISTING),
+// so that a write that fails midway leaves the old file as it was. A
+// symbolic link is followed: the file it leads to is replaced and the link
+// stays. A device or pipe is written in place, since it cannot be replaced.
+struct file_replacement;
+// Null when the temporary file cannot be created.
+file_replacement *file_replace_begin(const char *name);
+// False when the bytes could not all be written.
+bool file_replace_write(file_replacement *file, const void *data, uint32_t size);
+// Flushes, closes and renames; false, with the temporary file removed and the
+// old file untouched, when any of that fails. Frees the replacement.
+bool file_replace_finish(file_replacement *file);
+// Closes and removes the temporary file; frees the replacement.
+void file_replace_cancel(file_replacement *file);
+
 } // namespace platform

@@ -301,8 +301,10 @@ const char *pm_pcx_result_text(int32_t result);
 /* Writes columns min_x..max_x, rows min_y..max_y of the active buffer as a
  * version-5 PCX file whose header window is 0..width-1, 0..height-1: an 8-bit
  * buffer as 256 colours with the current palette as trailer, a deeper one as
- * three planes of 8 bits. 0 written; 1 the file cannot be created or written;
- * 2 no active buffer, or a rectangle that is empty or not wholly inside the
+ * three planes of 8 bits. The file is written whole under a temporary name
+ * beside it and then renamed over the name (through any symbolic link to the
+ * file it leads to). 0 written; 1 the file cannot be created or written, and
+ * whatever the name held is left as it was; 2 no active buffer, or a rectangle that is empty or not wholly inside the
  * buffer; 4 out of memory. */
 int32_t pm_save_pcx(const char *name, int32_t min_x, int32_t max_x, int32_t min_y, int32_t max_y);
 

@@ -4,6 +4,8 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <string>
+
 #include "platform/platform.h"
 
 namespace platform {
@@ -119,5 +121,87 @@ int64_t file_seek(pm_hfile file, int64_t offset, seek_origin origin)
 }
 
 void file_close(pm_hfile file) { CloseHandle(static_cast<HANDLE>(file)); }
+
+struct file_replacement {
+    HANDLE file = INVALID_HANDLE_VALUE;
+    std::string target;    // the file replaced, at the end of any links
+    std::string temporary; // a new file in the target's folder
+};
+
+namespace {
+
+// The path an existing file's links lead to; the name itself when it does
+// not exist yet or the path cannot be had.
+std::string final_path(const char *name)
+{
+    HANDLE existing = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (existing == INVALID_HANDLE_VALUE)
+        return name;
+    char path[MAX_PATH];
+    const DWORD length = GetFinalPathNameByHandleA(existing, path, sizeof path, FILE_NAME_NORMALIZED);
+    CloseHandle(existing);
+    if (length == 0 || length >= sizeof path)
+        return name;
+    // The answer is a long path (\\?\C:\... or \\?\UNC\server\...); the
+    // ordinary form suits every call that follows.
+    std::string found(path, length);
+    if (found.rfind("\\\\?\\UNC\\", 0) == 0)
+        return "\\\\" + found.substr(8);
+    if (found.rfind("\\\\?\\", 0) == 0)
+        return found.substr(4);
+    return found;
+}
+
+} // namespace
+
+file_replacement *file_replace_begin(const char *name)
+{
+    if (name == nullptr || *name == '\0')
+        return nullptr;
+    auto *file = new file_replacement;
+    file->target = final_path(name);
+    const size_t slash = file->target.find_last_of("\\/");
+    const std::string folder = slash == std::string::npos ? std::string(".") : file->target.substr(0, slash + 1);
+    char temporary[MAX_PATH];
+    if (GetTempFileNameA(folder.c_str(), "pm", 0, temporary) == 0) {
+        delete file;
+        return nullptr;
+    }
+    file->temporary = temporary;
+    file->file = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file->file == INVALID_HANDLE_VALUE) {
+        DeleteFileA(temporary);
+        delete file;
+        return nullptr;
+    }
+    return file;
+}
+
+bool file_replace_write(file_replacement *file, const void *data, uint32_t size)
+{
+    DWORD written = 0;
+    return WriteFile(file->file, data, size, &written, nullptr) != 0 && written == size;
+}
+
+bool file_replace_finish(file_replacement *file)
+{
+    bool ok = FlushFileBuffers(file->file) != 0;
+    ok = CloseHandle(file->file) != 0 && ok;
+    if (ok)
+        ok = MoveFileExA(file->temporary.c_str(), file->target.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    if (!ok)
+        DeleteFileA(file->temporary.c_str());
+    delete file;
+    return ok;
+}
+
+void file_replace_cancel(file_replacement *file)
+{
+    CloseHandle(file->file);
+    DeleteFileA(file->temporary.c_str());
+    delete file;
+}
 
 } // namespace platform

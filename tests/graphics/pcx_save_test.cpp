@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -199,11 +200,34 @@ TEST_F(PcxSave, RefusesWhatItCannotWrite)
     EXPECT_FALSE(std::filesystem::exists(path_));
 }
 
-// A file that cannot be written whole is reported and not left behind.
-TEST_F(PcxSave, RemovesAFileItCouldNotFinish)
+// Names in the folder of path that a save may have left behind.
+std::vector<std::string> leftovers(const std::string &path)
+{
+    const std::filesystem::path file(path);
+    const std::string prefix = "." + file.filename().string().substr(0, 64) + ".";
+    std::vector<std::string> found;
+    for (const auto &entry : std::filesystem::directory_iterator(file.parent_path()))
+        if (entry.path().filename().string().rfind(prefix, 0) == 0)
+            found.push_back(entry.path().string());
+    return found;
+}
+
+void write_file(const std::string &path, const bytes &data)
+{
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(data.data()),
+                                                static_cast<std::streamsize>(data.size()));
+}
+
+// A save that cannot be finished reports 1 and leaves whatever the name held
+// as it was: the old picture, a link and what it leads to. Nothing but its
+// own temporary file is ever removed.
+TEST_F(PcxSave, AFailedSaveLeavesTheOldFile)
 {
     pixmora_test::make_buffer(64, 64, 8);
     std::iota(pm_state.active_bits, pm_state.active_bits + 64 * 64, uint8_t{0});
+    const bytes old_picture(40000, 0x5A);
+    write_file(path_, old_picture);
+
     rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
     rlimit small = saved;
@@ -214,7 +238,52 @@ TEST_F(PcxSave, RemovesAFileItCouldNotFinish)
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previous);
     EXPECT_EQ(result, 1);
-    EXPECT_FALSE(std::filesystem::exists(path_));
+    EXPECT_TRUE(read_file(path_) == old_picture) << "the old file was lost";
+    EXPECT_EQ(leftovers(path_), std::vector<std::string>{});
+
+    // Through a link: the file it leads to is replaced, the link stays.
+    const std::string link = path_ + ".link";
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(std::filesystem::path(path_).filename(), link);
+    ASSERT_EQ(pm_save_pcx(link.c_str(), 0, 63, 0, 63), 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(decode_pcx(read_file(path_)).x_max, 63);
+
+    // A link to a device that refuses every byte: reported, and the link stays.
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink("/dev/full", link);
+    EXPECT_EQ(pm_save_pcx(link.c_str(), 0, 63, 0, 63), 1);
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    std::filesystem::remove(link);
+}
+
+// The same on a file system that is really full, where one is to be had: a
+// small memory file system mounted for the test (root only).
+TEST_F(PcxSave, AFullDiskKeepsTheOldFile)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "mounting a small file system needs root";
+    const std::string folder = path_ + ".disk";
+    std::filesystem::create_directory(folder);
+    const std::string mount = "mount -t tmpfs -o size=128k tmpfs '" + folder + "' 2>/dev/null";
+    if (std::system(mount.c_str()) != 0) {
+        std::filesystem::remove(folder);
+        GTEST_SKIP() << "no small file system could be mounted here";
+    }
+    const std::string picture = folder + "/picture.pcx";
+    pixmora_test::make_buffer(200, 200, 8);
+    std::iota(pm_state.active_bits, pm_state.active_bits + 200 * 200, uint8_t{0});
+    ASSERT_EQ(pm_save_pcx(picture.c_str(), 0, 199, 0, 199), 0);
+    const bytes before = read_file(picture);
+    // Fill what is left, then save a different picture over the first.
+    write_file(folder + "/filler", bytes(128 * 1024, 0));
+    std::reverse(pm_state.active_bits, pm_state.active_bits + 200 * 200);
+    EXPECT_EQ(pm_save_pcx(picture.c_str(), 0, 199, 0, 199), 1);
+    EXPECT_TRUE(read_file(picture) == before) << "the old picture was lost";
+    EXPECT_EQ(leftovers(picture), std::vector<std::string>{});
+    const std::string unmount = "umount '" + folder + "'";
+    EXPECT_EQ(std::system(unmount.c_str()), 0);
+    std::filesystem::remove(folder);
 }
 
 // BytesPerLine is a 16-bit field that must be even: 65534 columns at most.
@@ -252,6 +321,9 @@ TEST_F(PcxSave, WritesTheHeaderAndTrailerOfA256ColourPicture)
     EXPECT_EQ(pcx.bytes_per_line, 6) << "BytesPerLine is the width rounded up to even";
     EXPECT_EQ(pcx.palette_info, 1);
     EXPECT_EQ(first_difference(pcx.colormap, bytes(colours, colours + 48)), -1) << "header colours";
+    const bytes raw = read_file(path_);
+    EXPECT_EQ(raw[64], 0) << "reserved byte";
+    EXPECT_EQ(first_difference(bytes(raw.begin() + 74, raw.begin() + 128), bytes(54, 0)), -1) << "filler";
     ASSERT_EQ(pcx.trailer.size(), 769u);
     EXPECT_EQ(pcx.trailer[0], 0x0C);
     EXPECT_EQ(first_difference(bytes(pcx.trailer.begin() + 1, pcx.trailer.end()), bytes(colours, colours + 768)),
