@@ -286,7 +286,7 @@ protected:
     }
     int32_t load(const bytes &file, int32_t flags = 0)
     {
-        pm_set_input_block(file.data(), uint32_t(file.size()));
+        EXPECT_EQ(pm_set_input_block(file.data(), uint32_t(file.size())), 0);
         return pm_load_pcx(nullptr, flags | pcx_from_memory);
     }
     std::string write_file(const bytes &content)
@@ -549,24 +549,31 @@ TEST_F(PcxLoad, PlacementAndCutting)
         {"cut left and top", 0, 0, pcx_at_cursor, -5, -3, -5, -3},
         {"header window cut right and bottom", 30, 30, 0, 0, 0, 30, 30},
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.what);
-        const int32_t handle = make_buffer(32, 32, 24);
-        fill_buffer(0x11);
-        picture p = make_picture(pcx_format::planar24, 9, 7);
-        p.x_min = c.x_min;
-        p.y_min = c.y_min;
-        pm_move_cursor(c.cursor_x, c.cursor_y);
-        ASSERT_EQ(load(p.file(), c.flags), 0);
-        EXPECT_TRUE(pixels_are(0, 0, 32, 32, [&](int32_t x, int32_t y) {
-            const int32_t px = x - c.left, py = y - c.top;
-            if (px < 0 || py < 0 || px >= p.width || py >= p.height)
-                return bytes{0x11, 0x11, 0x11};
-            return expected_pixel(p, px, py, nullptr);
-        }));
-        pm_buffer_deactivate();
-        pm_buffer_destroy(handle);
-    }
+    // Colour planes into 24 bits, and indices copied row by row into 8 bits.
+    const struct {
+        pcx_format format;
+        int32_t depth;
+    } kinds[] = {{pcx_format::planar24, 24}, {pcx_format::indexed8, 8}};
+    for (const auto &kind : kinds)
+        for (const auto &c : cases) {
+            SCOPED_TRACE(std::string(c.what) + " at " + std::to_string(kind.depth) + " bits");
+            const int32_t handle = make_buffer(32, 32, kind.depth);
+            fill_buffer(0x11);
+            picture p = make_picture(kind.format, 9, 7);
+            p.x_min = c.x_min;
+            p.y_min = c.y_min;
+            p.trailer = kind.format == pcx_format::indexed8;
+            pm_move_cursor(c.cursor_x, c.cursor_y);
+            ASSERT_EQ(load(p.file(), c.flags | pcx_no_reduction), 0);
+            EXPECT_TRUE(pixels_are(0, 0, 32, 32, [&](int32_t x, int32_t y) {
+                const int32_t px = x - c.left, py = y - c.top;
+                if (px < 0 || py < 0 || px >= p.width || py >= p.height)
+                    return bytes(size_t(kind.depth / 8), 0x11);
+                return expected_pixel(p, px, py, nullptr);
+            }));
+            pm_buffer_deactivate();
+            pm_buffer_destroy(handle);
+        }
 }
 
 // ---- Decoding ----------------------------------------------------------------------
@@ -681,7 +688,7 @@ TEST_F(PcxLoad, FileAndMemoryGiveTheSamePictureEveryTime)
         EXPECT_EQ(pm_state.input_block, elsewhere.data());
         EXPECT_EQ(pm_state.input_block_size, block_size);
     }
-    pm_set_input_block(nullptr, 5);
+    EXPECT_EQ(pm_set_input_block(nullptr, 5), 0);
     EXPECT_EQ(pm_state.input_block, pm_state.read_buffer);
     EXPECT_EQ(pm_state.input_block_size, uint32_t(PM_READ_BUFFER_SIZE));
 }

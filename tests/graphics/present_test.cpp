@@ -74,7 +74,7 @@ TEST_F(PresentTest, AttachSetsTheContextsAndTheStretchMode)
 {
     soft::set_depth(32);
     pm_hdc dc = soft::window_create(10, 10);
-    pm_attach_dc(dc);
+    EXPECT_EQ(pm_attach_dc(dc), 0);
     EXPECT_EQ(pm_state.window_dc, dc);
     EXPECT_EQ(pm_state.text_dc, dc);
     EXPECT_EQ(soft::stretch_mode(dc), platform::stretch_color_on_color);
