@@ -120,7 +120,8 @@ void file_close(pm_hfile file); // CloseHandle
 // replaces, then renamed over it (MoveFileExA with MOVEFILE_REPLACE_EXISTING),
 // so that a write that fails midway leaves the old file as it was. A
 // symbolic link is followed: the file it leads to is replaced and the link
-// stays. A device or pipe is written in place, since it cannot be replaced.
+// stays. A device, a pipe, or an open file with no path of its own (one of
+// /proc/self/fd) is written in place, since it cannot be replaced.
 struct file_replacement;
 // Null when the temporary file cannot be created.
 file_replacement *file_replace_begin(const char *name);

@@ -34,8 +34,8 @@ std::string folder_of(const std::string &path)
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// Follows symbolic links from name to the path they lead to, which need not
-// exist yet. False for a loop of links or one that cannot be read.
+// Follows symbolic links from a name that does not exist yet to the path
+// they lead to. False for a loop of links or one that cannot be read.
 bool follow_links(const char *name, std::string *target)
 {
     std::string path = name;
@@ -74,6 +74,35 @@ int create_temporary(const std::string &target, std::string *temporary)
     return -1;
 }
 
+// Opens name for writing in place, without waiting: a pipe that nobody reads
+// is refused at once. -1 on failure.
+int open_in_place(const char *name)
+{
+    const int fd = ::open(name, O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd >= 0) {
+        const int flags = ::fcntl(fd, F_GETFL);
+        if (flags >= 0)
+            ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    }
+    return fd;
+}
+
+// Where the new file goes: false when it must be written in place, as a
+// device, a pipe, or a file that has no path of its own (an open file of
+// /proc/self/fd, say) must be.
+bool replaceable_path(const char *name, const struct stat &info, std::string *target)
+{
+    if (!S_ISREG(info.st_mode))
+        return false;
+    char resolved[PATH_MAX];
+    struct stat found {};
+    if (::realpath(name, resolved) == nullptr || ::stat(resolved, &found) != 0 || found.st_dev != info.st_dev ||
+        found.st_ino != info.st_ino)
+        return false;
+    *target = resolved;
+    return true;
+}
+
 } // namespace
 
 file_replacement *file_replace_begin(const char *name)
@@ -82,21 +111,10 @@ file_replacement *file_replace_begin(const char *name)
         return nullptr;
     auto *file = new file_replacement;
     struct stat info {};
-    if (!follow_links(name, &file->target)) {
-        delete file;
-        return nullptr;
-    }
-    const bool exists = ::stat(file->target.c_str(), &info) == 0;
-    if (exists && !S_ISREG(info.st_mode)) {
-        // A device or a pipe cannot be replaced, only written. The open never
-        // blocks: a pipe that nobody reads is refused at once.
-        file->fd = ::open(file->target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-        if (file->fd >= 0) {
-            const int flags = ::fcntl(file->fd, F_GETFL);
-            if (flags >= 0)
-                ::fcntl(file->fd, F_SETFL, flags & ~O_NONBLOCK);
-        }
-    } else {
+    const bool exists = ::stat(name, &info) == 0;
+    if (exists && !replaceable_path(name, info, &file->target)) {
+        file->fd = open_in_place(name);
+    } else if (exists || (errno == ENOENT && follow_links(name, &file->target))) {
         file->fd = create_temporary(file->target, &file->temporary);
         // The new file keeps the old one's permissions.
         if (file->fd >= 0 && exists)

@@ -241,13 +241,18 @@ TEST_F(PcxSave, AFailedSaveLeavesTheOldFile)
     EXPECT_TRUE(read_file(path_) == old_picture) << "the old file was lost";
     EXPECT_EQ(leftovers(path_), std::vector<std::string>{});
 
-    // Through a link: the file it leads to is replaced, the link stays.
+    // Through a link: the file it leads to is replaced, keeping its
+    // permissions, and the link stays.
     const std::string link = path_ + ".link";
     std::filesystem::remove(link);
     std::filesystem::create_symlink(std::filesystem::path(path_).filename(), link);
+    const auto permissions = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                             std::filesystem::perms::group_read;
+    std::filesystem::permissions(path_, permissions);
     ASSERT_EQ(pm_save_pcx(link.c_str(), 0, 63, 0, 63), 0);
     EXPECT_TRUE(std::filesystem::is_symlink(link));
     EXPECT_EQ(decode_pcx(read_file(path_)).x_max, 63);
+    EXPECT_EQ(std::filesystem::status(path_).permissions(), permissions);
 
     // A link to a device that refuses every byte: reported, and the link stays.
     std::filesystem::remove(link);
