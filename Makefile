@@ -18,23 +18,28 @@ CMAKE_FLAGS  ?=
 
 DEMO := $(BUILD)/demo/scaling-and-scrolling
 
-.PHONY: all deps build run test test-normal test-web test-asan test-install test-windows package fuzz bench web windows windows-check clean
+.PHONY: all deps test-deps build run test test-normal test-web test-asan test-install test-windows package fuzz bench web windows windows-check clean
 
 all: build
 
+# `make run` installs only what the demo needs; each stage of `make test`
+# adds what it uses.
 deps:
 	@scripts/setup-deps.sh
 
-build: deps
-	cmake -S . -B $(BUILD) -DPIXMORA_WERROR=$(WERROR) $(CMAKE_FLAGS)
+test-deps:
+	@scripts/setup-deps.sh --test
+
+build: test-deps
+	cmake -S . -B $(BUILD) -DPIXMORA_WERROR=$(WERROR) -DPIXMORA_TESTS=ON $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j$(JOBS)
 
 run: deps
-	cmake -S . -B $(BUILD) -DPIXMORA_WERROR=$(WERROR) $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) -DPIXMORA_WERROR=$(WERROR) -DPIXMORA_TESTS=OFF $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j$(JOBS) --target scaling-and-scrolling
 	$(DEMO)
 
-test: deps
+test: test-deps
 	$(MAKE) --no-print-directory test-normal
 	$(MAKE) --no-print-directory test-web
 	$(MAKE) --no-print-directory test-asan
@@ -42,8 +47,8 @@ test: deps
 	$(MAKE) --no-print-directory fuzz
 	$(MAKE) --no-print-directory test-windows
 
-test-normal:
-	cmake -S . -B $(BUILD) -DPIXMORA_WERROR=$(WERROR) $(CMAKE_FLAGS)
+test-normal: test-deps
+	cmake -S . -B $(BUILD) -DPIXMORA_WERROR=$(WERROR) -DPIXMORA_TESTS=ON $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j$(JOBS)
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
 
@@ -55,13 +60,13 @@ test-asan:
 # Installs the static and the shared library into temporary prefixes and
 # builds and runs the examples against them; checks the Debian package.
 test-install: package
-	cmake -S . -B $(BUILD) -DPIXMORA_WERROR=$(WERROR) $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) -DPIXMORA_WERROR=$(WERROR) -DPIXMORA_TESTS=ON $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j$(JOBS) --target pixmora pixmora-convert scaling-and-scrolling
 	JOBS=$(JOBS) scripts/test-install.sh $(BUILD) $(PACKAGE_BUILD)
 
 # The Debian package of the shared library, headers, CMake and pkg-config
 # files, converter and demo, left in $(PACKAGE_BUILD).
-package: deps
+package: test-deps
 	cmake -S . -B $(PACKAGE_BUILD) -DBUILD_SHARED_LIBS=ON -DPIXMORA_TESTS=OFF \
 		-DCMAKE_INSTALL_PREFIX=/usr -DPIXMORA_WERROR=$(WERROR) $(CMAKE_FLAGS)
 	cmake --build $(PACKAGE_BUILD) -j$(JOBS)
@@ -76,7 +81,7 @@ test-web: web
 	cmake --build $(BUILD) -j$(JOBS) --target pixmora-convert demo-snapshot
 	python3 tests/web/web_test.py --site build-web --native $(BUILD)
 
-fuzz: deps
+fuzz: test-deps
 	@if [ -x scripts/fuzz.sh ]; then scripts/fuzz.sh $(FUZZ_SECONDS); else echo "No fuzz target yet."; fi
 
 bench:
@@ -86,7 +91,8 @@ bench:
 # Cross-builds the library, its tests and the demo for Windows and runs them
 # under Wine: the platform layer against real GDI, and the demo's window
 # against the frames the software display computes.
-test-windows: deps
+test-windows: test-deps
+	@scripts/setup-deps.sh --windows
 	BUILD=$(BUILD) WIN_BUILD=$(WIN_BUILD) JOBS=$(JOBS) WERROR=$(WERROR) scripts/test-windows.sh
 
 windows-check: test-windows
@@ -94,6 +100,7 @@ windows-check: test-windows
 # dist/scaling-and-scrolling-windows-x86_64.zip: the Windows demo, its
 # pictures and a README, ready to unpack and run.
 windows: deps
+	@scripts/setup-deps.sh --windows
 	BUILD=$(BUILD) WIN_BUILD=$(WIN_BUILD) JOBS=$(JOBS) WERROR=$(WERROR) scripts/package-windows.sh
 
 clean:

@@ -1,32 +1,42 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, testing and running need, when
-# any of them is missing. Uses sudo when not run as root.
+# Installs the Debian packages that building and running the demo need, and
+# those of the groups named (--test, --windows, --cross, --web, --measure,
+# --bench), when any of them is missing. Uses sudo when not run as root.
 set -euo pipefail
 
-packages=(
-  build-essential cmake pkg-config git
-  dpkg-dev file
-  libgtest-dev libgmock-dev libbenchmark-dev
-  libsdl2-dev libpng-dev
-  clang-14 libfuzzer-14-dev
-  netpbm xvfb xauth x11-utils imagemagick
-  # The Windows stage: the cross compiler, GoogleTest's sources to build for
-  # it, and Wine. wine64 only recommends wine, which holds the wine,
-  # wineboot and wineserver commands, so both are named.
-  g++-mingw-w64-x86-64 googletest wine wine64
-)
-if [ "${1:-}" = "--web" ]; then
-  packages+=(emscripten node-acorn chromium python3)
-fi
-if [ "${1:-}" = "--measure" ]; then
-  # The demo measured and soaked in a real window: a small window manager
-  # to minimise it, and xdotool to drive it.
-  packages+=(xdotool twm)
-fi
-if [ "${1:-}" = "--bench" ]; then
-  packages+=(liballegro5-dev liballegro-image5-dev liballegro4-dev libpixman-1-dev libsdl2-image-dev
-            python3-pil python3-matplotlib)
-fi
+# What building and running the demo needs; every other group adds to it.
+packages=(build-essential cmake pkg-config libsdl2-dev libpng-dev)
+for group in "$@"; do
+  case "$group" in
+    --test)
+      # The native tests, the sanitizer build (clang with libc++), the
+      # install check, the fuzzers and the demo in a virtual X server.
+      packages+=(git dpkg-dev file libgtest-dev libgmock-dev
+                 clang-14 libc++-14-dev libc++abi-14-dev libclang-rt-14-dev libfuzzer-14-dev
+                 netpbm xvfb xauth x11-utils imagemagick) ;;
+    --windows)
+      # The cross compiler, GoogleTest's sources to build for it, and Wine.
+      # wine64 only recommends wine, which holds the wine, wineboot and
+      # wineserver commands, so both are named.
+      packages+=(g++-mingw-w64-x86-64 googletest wine wine64 xvfb xauth x11-utils imagemagick) ;;
+    --cross)
+      # Other processors: Debian's cross compilers, run under qemu-user.
+      packages+=(googletest qemu-user g++-i686-linux-gnu g++-arm-linux-gnueabihf
+                 g++-aarch64-linux-gnu g++-s390x-linux-gnu) ;;
+    --web)
+      packages+=(emscripten node-acorn chromium python3) ;;
+    --measure)
+      # The demo measured and soaked in a real window: a small window manager
+      # to minimise it, and xdotool to drive it.
+      packages+=(xvfb xauth x11-utils imagemagick xdotool twm) ;;
+    --bench)
+      packages+=(libbenchmark-dev liballegro5-dev liballegro-image5-dev liballegro4-dev libpixman-1-dev
+                 libsdl2-image-dev python3-pil python3-matplotlib) ;;
+    *)
+      echo "setup-deps.sh: unknown group $group" >&2
+      exit 2 ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do
