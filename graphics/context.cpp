@@ -79,12 +79,12 @@ int32_t pm_startup()
     pm_state.started = 1;
 
     // The video-file library is optional: nothing calls its entry points.
+    // Whatever this start-up finds replaces what an earlier one left, so
+    // that shut-down frees only a handle of this start-up's own.
     pm_hmodule module = platform::library_load("AVIFIL32.DLL");
-    if (module == nullptr)
-        return 0;
     pm_state.video_library = module;
     for (pm_entry_point &point : pm_state.video_entry_points)
-        point.address = platform::library_symbol(module, point.name);
+        point.address = module == nullptr ? nullptr : platform::library_symbol(module, point.name);
     return 0;
 }
 
@@ -97,8 +97,12 @@ int32_t pm_shutdown()
     pm_state.active_index = -1;
     if (pm_state.first_previous_palette != nullptr)
         platform::palette_select(pm_state.window_dc, pm_state.first_previous_palette, 0);
-    if (pm_state.video_library != nullptr)
+    if (pm_state.video_library != nullptr) {
         platform::library_free(pm_state.video_library);
+        pm_state.video_library = nullptr;
+        for (pm_entry_point &point : pm_state.video_entry_points)
+            point.address = nullptr;
+    }
     if (pm_state.memory_dc != nullptr) {
         platform::memory_dc_delete(pm_state.memory_dc);
         pm_state.memory_dc = nullptr;

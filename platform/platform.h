@@ -95,7 +95,7 @@ int32_t text_metrics(pm_hdc dc, text_metric *metrics);  // GetTextMetricsA
 // ---- System -----------------------------------------------------------------
 void keyboard_state_set(const uint8_t state[256]);       // SetKeyboardState
 uint32_t version();                                      // GetVersion: bit 31 clear on the NT family
-pm_hmodule library_load(const char *name);               // LoadLibraryA
+pm_hmodule library_load(const char *name);               // LoadLibraryExA, system folder only
 void *library_symbol(pm_hmodule module, const char *name); // GetProcAddress
 void library_free(pm_hmodule module);                    // FreeLibrary
 

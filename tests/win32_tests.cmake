@@ -38,3 +38,20 @@ if(PIXMORA_NATIVE_BUILD AND TARGET scaling-and-scrolling)
       ${CMAKE_CURRENT_BINARY_DIR}/demo_windows_end_to_end)
   set_tests_properties(demo_windows_end_to_end PROPERTIES TIMEOUT 120)
 endif()
+
+# Start-up beside a planted stand-in for the video-file library, in a folder
+# of their own. Wine takes its own libraries first unless told to prefer one
+# found beside the program, as Windows does.
+set(PIXMORA_PLANTED_FOLDER ${CMAKE_CURRENT_BINARY_DIR}/planted_library)
+add_library(planted_video_library SHARED platform/win32_planted_library.c)
+set_target_properties(planted_video_library PROPERTIES OUTPUT_NAME AVIFIL32 PREFIX "" SUFFIX ".DLL"
+  RUNTIME_OUTPUT_DIRECTORY ${PIXMORA_PLANTED_FOLDER})
+target_compile_options(planted_video_library PRIVATE ${PIXMORA_WARNINGS})
+add_executable(platform_win32_planted_library_test platform/win32_planted_library_test.cpp)
+set_target_properties(platform_win32_planted_library_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PIXMORA_PLANTED_FOLDER})
+target_link_libraries(platform_win32_planted_library_test PRIVATE pixmora GTest::gtest_main)
+target_compile_options(platform_win32_planted_library_test PRIVATE ${PIXMORA_WARNINGS})
+add_dependencies(platform_win32_planted_library_test planted_video_library)
+add_test(NAME platform_win32_planted_library COMMAND platform_win32_planted_library_test)
+set_tests_properties(platform_win32_planted_library PROPERTIES TIMEOUT 120
+  ENVIRONMENT_MODIFICATION "WINEDLLOVERRIDES=string_append:\;avifil32=n,b")

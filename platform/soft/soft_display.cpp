@@ -104,11 +104,13 @@ void display_state::release_all()
     palettes.clear();
     stock_objects.clear();
     globals.clear();
+    libraries.clear();
     stock.fill(nullptr);
     stock_bitmap = nullptr;
     calls = call_record{};
     failing_dib_sections = 0;
     failing_global_allocs = 0;
+    libraries_provided = false;
     avx2_stretch = true;
 }
 
@@ -418,6 +420,16 @@ void fail_next_dib_sections(int32_t n)
 void fail_next_global_allocs(int32_t n)
 {
     state().failing_global_allocs = std::max(n, 0);
+}
+
+void provide_libraries(bool provided)
+{
+    state().libraries_provided = provided;
+}
+
+int32_t live_libraries()
+{
+    return static_cast<int32_t>(state().libraries.size());
 }
 
 } // namespace soft

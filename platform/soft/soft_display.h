@@ -104,6 +104,7 @@ struct call_record {
     call_list<pm_hdc> palette_realizations;
     int32_t keyboard_state_sets = 0;
     int32_t library_loads = 0;
+    int32_t library_frees = 0; // every call, stale handles included
 };
 const call_record &calls();
 void clear_calls();
@@ -116,5 +117,10 @@ void allow_avx2_stretch(bool allowed);
 void fail_next_dib_sections(int32_t n);
 // Makes the next n global allocations fail.
 void fail_next_global_allocs(int32_t n);
+
+// Lets library loads succeed, whatever the name; off (the default, and again
+// after reset) every load fails. A loaded library finds every entry point.
+void provide_libraries(bool provided);
+int32_t live_libraries(); // loaded and not yet freed
 
 } // namespace soft

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <memory>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/platform.h"
@@ -84,6 +85,7 @@ struct display_state {
     std::unordered_map<uintptr_t, stock_entry> stock_objects;
     std::unordered_map<uintptr_t, global_block> globals;
     std::unordered_map<uintptr_t, int> files; // handle -> descriptor
+    std::unordered_set<uintptr_t> libraries;
 
     std::array<pm_hgdiobj, 20> stock{}; // by stock index; null where none
     pm_hgdiobj stock_bitmap = nullptr;
@@ -91,6 +93,7 @@ struct display_state {
     call_record calls;
     int32_t failing_dib_sections = 0;
     int32_t failing_global_allocs = 0;
+    bool libraries_provided = false;
     bool avx2_stretch = true; // stretches may use AVX2 where the processor has it
 
     // Never reset, so handles from before a reset stay unknown after it.

@@ -65,26 +65,33 @@ uint32_t version()
     return (build << 16) | (minor << 8) | major;
 }
 
-// No library can be loaded here: counts the call and returns null.
+// Counts the call; a new handle while libraries are provided, else null.
 pm_hmodule library_load(const char *name)
 {
     (void)name;
-    ++state().calls.library_loads;
-    return nullptr;
+    display_state &s = state();
+    ++s.calls.library_loads;
+    if (!s.libraries_provided)
+        return nullptr;
+    void *module = s.new_handle();
+    s.libraries.insert(key(module));
+    return module;
 }
 
-// Nothing is ever loaded, so nothing is found.
+// Every name is found in a loaded library, all at one stand-in address.
 void *library_symbol(pm_hmodule module, const char *name)
 {
-    (void)module;
+    static char entry_point;
     (void)name;
-    return nullptr;
+    return state().libraries.contains(key(module)) ? &entry_point : nullptr;
 }
 
-// Nothing to free.
+// Counts the call, so that a handle freed twice shows.
 void library_free(pm_hmodule module)
 {
-    (void)module;
+    display_state &s = state();
+    ++s.calls.library_frees;
+    s.libraries.erase(key(module));
 }
 
 // A block of size bytes, zero-filled with GMEM_ZEROINIT. A movable block gets

@@ -1,9 +1,11 @@
 // The platform layer on Windows: every operation is the GDI, USER32 or
-// KERNEL32 call it is named after, with the same arguments.
+// KERNEL32 call it is named after, with the same arguments; only library
+// loading keeps to the system folder.
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 
 #include "platform/platform.h"
@@ -80,7 +82,26 @@ int32_t text_metrics(pm_hdc dc, text_metric *metrics)
 
 void keyboard_state_set(const uint8_t state[256]) { SetKeyboardState(const_cast<BYTE *>(state)); }
 uint32_t version() { return GetVersion(); }
-pm_hmodule library_load(const char *name) { return LoadLibraryA(name); }
+
+// From the system folder only: a library of the same name beside the program
+// (searched first by LoadLibraryA) would run its code inside the program.
+// Windows from before the search flag (Vista and 7 without the update that
+// brought it) refuses the flag as an invalid parameter; there the library's
+// full path in the system folder is loaded instead, never a plain search.
+pm_hmodule library_load(const char *name)
+{
+    HMODULE module = LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module != nullptr || GetLastError() != ERROR_INVALID_PARAMETER)
+        return module;
+    char path[MAX_PATH];
+    const UINT folder_length = GetSystemDirectoryA(path, MAX_PATH);
+    const size_t name_length = std::strlen(name);
+    if (folder_length == 0 || folder_length + 1 + name_length >= MAX_PATH)
+        return nullptr;
+    path[folder_length] = '\\';
+    std::memcpy(path + folder_length + 1, name, name_length + 1);
+    return LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
 
 void *library_symbol(pm_hmodule module, const char *name)
 {

@@ -83,6 +83,27 @@ TEST_F(ContextTest, StartupWithoutTheVideoLibraryStillWorks)
     EXPECT_EQ(make_buffer(16, 16), 0);
 }
 
+// Shut-down frees only what its start-up loaded: a handle kept from an
+// earlier start-up may, by then, name a library the program loaded itself.
+TEST_F(ContextTest, ShutdownFreesTheVideoLibraryOnce)
+{
+    soft::provide_libraries(true);
+    start_library();
+    ASSERT_NE(pm_state.video_library, nullptr);
+    EXPECT_NE(pm_state.video_entry_points[0].address, nullptr);
+    pm_shutdown();
+    EXPECT_EQ(soft::live_libraries(), 0);
+    for (const pm_entry_point &point : pm_state.video_entry_points)
+        EXPECT_EQ(point.address, nullptr) << point.name;
+
+    soft::provide_libraries(false);
+    pm_startup();
+    EXPECT_EQ(pm_state.video_library, nullptr);
+    pm_shutdown();
+    EXPECT_EQ(soft::calls().library_loads, 2);
+    EXPECT_EQ(soft::calls().library_frees, 1);
+}
+
 TEST_F(ContextTest, StockFontMetricsAreRecorded)
 {
     pm_hdc dc = start_library();

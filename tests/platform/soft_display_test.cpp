@@ -737,6 +737,16 @@ TEST_F(SoftDisplayTest, WindowsAndReset)
     EXPECT_EQ(stretch(empty, dib, 0, 0, 4, 4, 0, 0, 4, 4), 4);
 
     EXPECT_EQ(library_load("AVIFIL32.DLL"), nullptr);
+    soft::provide_libraries(true);
+    pm_hmodule first = library_load("AVIFIL32.DLL");
+    pm_hmodule second = library_load("AVIFIL32.DLL");
+    ASSERT_NE(first, nullptr);
+    EXPECT_NE(second, first);
+    EXPECT_NE(library_symbol(first, "AVIFileInit"), nullptr);
+    library_free(first);
+    EXPECT_EQ(library_symbol(first, "AVIFileInit"), nullptr);
+    EXPECT_EQ(soft::live_libraries(), 1);
+    EXPECT_EQ(soft::calls().library_frees, 1);
     EXPECT_EQ(version() >> 31, 0u);
     pm_hdc memory = memory_dc_create();
     pm_hglobal block = global_alloc(gmem_moveable, 16);
@@ -748,6 +758,8 @@ TEST_F(SoftDisplayTest, WindowsAndReset)
     EXPECT_EQ(soft::selected_object(memory), nullptr);
     EXPECT_EQ(global_lock(block), nullptr);
     EXPECT_EQ(soft::calls().library_loads, 0);
+    EXPECT_EQ(soft::live_libraries(), 0);
+    EXPECT_EQ(library_load("AVIFIL32.DLL"), nullptr);
 }
 
 } // namespace
