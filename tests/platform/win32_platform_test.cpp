@@ -247,6 +247,39 @@ TEST_F(Win32PlatformTest, GlobalMemoryAndFiles)
     EXPECT_EQ(std::memcmp(got, "def", 3), 0);
     EXPECT_EQ(platform::file_seek(file, -1, platform::seek_origin::begin), -1);
     platform::file_close(file);
+
+    // A replacement given up leaves the old file; one finished takes its
+    // place. Neither leaves a temporary file in the folder.
+    const std::string folder = temp_path("pixmora-platform-replace");
+    CreateDirectoryA(folder.c_str(), nullptr);
+    const std::string replaced = folder + "\\picture.bin";
+    ASSERT_TRUE(CopyFileA(path.c_str(), replaced.c_str(), FALSE));
+    const auto files_in_folder = [&] {
+        WIN32_FIND_DATAA found{};
+        HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+        int32_t files = 0;
+        if (search != INVALID_HANDLE_VALUE) {
+            do
+                files += found.cFileName[0] != '.' ? 1 : 0;
+            while (FindNextFileA(search, &found));
+            FindClose(search);
+        }
+        return files;
+    };
+    platform::file_replacement *replacement = platform::file_replace_begin(replaced.c_str());
+    ASSERT_NE(replacement, nullptr);
+    EXPECT_TRUE(platform::file_replace_write(replacement, "new", 3));
+    platform::file_replace_cancel(replacement);
+    EXPECT_EQ(file_bytes(replaced).size(), 16u);
+    EXPECT_EQ(files_in_folder(), 1);
+    replacement = platform::file_replace_begin(replaced.c_str());
+    ASSERT_NE(replacement, nullptr);
+    EXPECT_TRUE(platform::file_replace_write(replacement, "new", 3));
+    EXPECT_TRUE(platform::file_replace_finish(replacement));
+    EXPECT_EQ(file_bytes(replaced), (std::vector<uint8_t>{'n', 'e', 'w'}));
+    EXPECT_EQ(files_in_folder(), 1);
+    DeleteFileA(replaced.c_str());
+    RemoveDirectoryA(folder.c_str());
     std::remove(path.c_str());
 
     EXPECT_EQ(platform::file_open_read(path.c_str()), nullptr);
