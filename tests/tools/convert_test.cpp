@@ -229,7 +229,8 @@ TEST_F(ConvertTool, ExplainsItselfAndRefusesBadUsage)
     const std::string jpg = quoted((dir_ / "out.jpg").string());
     const std::string bad[] = {"", in, "--depth 32", "--depth", "--frobnicate", in + " " + out + " --depth 12",
                                in + " " + out + " --depth", in + " " + out + " extra", in + " " + jpg,
-                               in + " -", in + " " + out + " --to gif", in + " " + out + " --to"};
+                               in + " -", in + " " + out + " --to gif", in + " " + out + " --to", "--info",
+                               "--info " + in + " " + out, "--info " + in + " --to png"};
     for (const std::string &arguments : bad) {
         const run_result result = run(arguments);
         EXPECT_EQ(result.exit_code, 2) << "arguments: " << arguments;
@@ -557,6 +558,82 @@ TEST_F(ConvertTool, ReadsStandardInputAndWritesStandardOutput)
             EXPECT_FALSE(want.empty());
             EXPECT_TRUE(read_text(piped) == want);
         }
+}
+
+// The value of a field of --info's output ("Name:   value"); "" when missing.
+std::string info_field(const std::string &out, const std::string &name)
+{
+    const std::string lines = "\n" + out;
+    const size_t at = lines.find("\n" + name + ":");
+    if (at == std::string::npos)
+        return "";
+    const size_t start = lines.find_first_not_of(' ', at + name.size() + 2);
+    return lines.substr(start, lines.find('\n', start) - start);
+}
+
+TEST_F(ConvertTool, InfoShowsTheHeaderAndTheLoadersVerdict)
+{
+    pixmora_test::start_library();
+    pixmora_test::make_buffer(9, 5, 8);
+    ASSERT_EQ(pm_save_pcx((dir_ / "paletted.pcx").c_str(), 0, 8, 0, 4), PM_PCX_OK);
+    pixmora_test::make_buffer(6, 2, 24);
+    ASSERT_EQ(pm_save_pcx((dir_ / "rgb.pcx").c_str(), 0, 5, 0, 1), PM_PCX_OK);
+    std::string old_version = read_text(dir_ / "paletted.pcx");
+    old_version[1] = 3;
+    write_bytes(dir_ / "version3.pcx", old_version);
+    std::string short_line(pm::pcx_header_size, '\0');
+    short_line[0] = 0x0A, short_line[3] = 8, short_line[8] = 9, short_line[65] = 1, short_line[66] = 4;
+    write_bytes(dir_ / "short.pcx", short_line + std::string(200, '\0'));
+    std::vector<uint8_t> noise(32 * 32);
+    std::mt19937 random(3);
+    for (uint8_t &grey : noise)
+        grey = static_cast<uint8_t>(random());
+    ASSERT_TRUE(write_png_file(dir_ / "picture.png", 32, 32, PNG_FORMAT_GRAY, noise));
+    write_bytes(dir_ / "cut.pcx", short_line.substr(0, 100));
+
+    struct info_case {
+        std::string arguments;
+        int exit_code;
+        std::vector<std::pair<const char *, std::string>> fields;
+    };
+    const auto path = [this](const char *name) { return quoted((dir_ / name).string()); };
+    const std::string loaded = "takes it at 32 bits";
+    const info_case cases[] = {
+        {path("paletted.pcx"), 0,
+         {{"File", (dir_ / "paletted.pcx").string() + ", " + std::to_string(fs::file_size(dir_ / "paletted.pcx")) + " bytes"},
+          {"Manufacturer", "10"}, {"Version", "5"}, {"Encoding", "1 (run-length)"}, {"Bits per pixel", "8 (per plane)"},
+          {"Planes", "1"}, {"Window", "0, 0 .. 8, 4 (9 x 5)"}, {"BytesPerLine", "10"}, {"Resolution", "72 x 72 dpi"},
+          {"PaletteInfo", "1 (colour or black and white)"}, {"Palette", "256 colours after the data"},
+          {"Trailer palette", "present"}, {"Picture", "9 x 5 pixels, 256 colours"}, {"Loader", loaded}}},
+        {"- <" + path("paletted.pcx"), 0,
+         {{"File", "standard input, " + std::to_string(fs::file_size(dir_ / "paletted.pcx")) + " bytes"},
+          {"Trailer palette", "present"}, {"Loader", loaded}}},
+        {path("version3.pcx"), 0,
+         {{"Version", "3"}, {"Palette", "16 colours in the header"},
+          {"Trailer palette", "present, not used before version 5"}, {"Loader", loaded}}},
+        {path("rgb.pcx"), 0, {{"Planes", "3"}, {"Palette", "none: 24-bit colour"}, {"Trailer palette", "absent"},
+                              {"Picture", "6 x 2 pixels, 24-bit colour in 3 planes"}, {"Loader", loaded}}},
+        {path("rgb.pcx") + " --depth 8", 1,
+         {{"Loader", "refuses it at 8 bits: result 3: no converter for this format and depth (a picture of "
+                     "24-bit colour in 3 planes has no converter into a buffer of 8 bits)"}}},
+        {path("short.pcx"), 1,
+         {{"BytesPerLine", "4"}, {"Window", "0, 0 .. 9, 0 (10 x 1)"},
+          {"Loader", "refuses it at 32 bits: result 2: not a readable picture (the header's BytesPerLine 4 is too "
+                     "small for rows of 10 pixels)"}}},
+        {path("cut.pcx"), 1,
+         {{"Header", "none: the file is shorter than 128 bytes"},
+          {"Loader", "refuses it at 32 bits: result 2: not a readable picture (the file is shorter than a 128-byte "
+                     "header)"}}},
+        {path("picture.png"), 1,
+         {{"Manufacturer", "137 (a PCX file has 10; this is a PNG picture)"}, {"Version", ""},
+          {"Loader", "refuses it at 32 bits: result 2: not a readable picture (the first byte is 0x89, not 0x0A)"}}},
+    };
+    for (const info_case &c : cases) {
+        const run_result result = run("--info " + c.arguments);
+        EXPECT_EQ(result.exit_code, c.exit_code) << c.arguments << ": " << result.err;
+        for (const auto &[name, value] : c.fields)
+            EXPECT_EQ(info_field(result.out, name), value) << c.arguments << ", field " << name;
+    }
 }
 
 // Every sample goes PCX -> PNG -> PCX -> PNG; both PNGs must hold the same

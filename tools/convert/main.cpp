@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstddef>
@@ -41,6 +42,7 @@ constexpr size_t max_standard_input = size_t{1} << 31;
 
 const char usage_text[] =
     "usage: pixmora-convert [--depth 8|16|24|32] [--to pcx|png|ppm] INPUT OUTPUT\n"
+    "       pixmora-convert --info [--depth 8|16|24|32] FILE\n"
     "\n"
     "Converts a PCX, PNG, PPM, PGM or PAM picture into a PCX, PNG or PPM one.\n"
     "The input's format is recognised by its first bytes, whatever its name; the\n"
@@ -64,8 +66,13 @@ const char usage_text[] =
     "An 8-bit buffer is saved as a 256-colour PCX with its palette after the\n"
     "data, a deeper one as a 24-bit PCX; PNG and PPM output is true colour.\n"
     "\n"
-    "Exit status: 0 written; 1 the input cannot be read, or the library or this\n"
-    "program refuses it; 2 bad usage; 3 the buffer or the output cannot be made.\n";
+    "--info prints the fields of a PCX file's header, what palette it carries,\n"
+    "and whether the library's loader takes it into a buffer of the given depth\n"
+    "(default 32), or why it refuses it ('-' reads standard input).\n"
+    "\n"
+    "Exit status: 0 written (--info: the loader takes the file); 1 the input\n"
+    "cannot be read, or the library or this program refuses it; 2 bad usage;\n"
+    "3 the buffer or the output cannot be made.\n";
 
 enum class output_format { none, pcx, png, ppm };
 
@@ -74,6 +81,7 @@ struct options {
     std::string output;
     int32_t depth = 0; // 0: by the input
     output_format to = output_format::none;
+    bool info = false; // describe the input, a PCX file, instead
 };
 
 enum class parse_result { run, help, bad };
@@ -138,7 +146,9 @@ parse_result parse_arguments(int argc, char **argv, options *parsed, std::string
         };
         if (argument == "--help" || argument == "-h")
             return parse_result::help;
-        if (is_option("--depth")) {
+        if (argument == "--info") {
+            parsed->info = true;
+        } else if (is_option("--depth")) {
             std::string value;
             if (!option_value(argc, argv, &i, "--depth", &value)) {
                 *error = "--depth needs a value";
@@ -169,6 +179,13 @@ parse_result parse_arguments(int argc, char **argv, options *parsed, std::string
             return parse_result::bad;
         }
     }
+    if (parsed->info) {
+        if (positional != 1 || parsed->to != output_format::none) {
+            *error = "--info takes one file, and no output";
+            return parse_result::bad;
+        }
+        return parse_result::run;
+    }
     if (positional < 2) {
         *error = "an input and an output file are needed";
         return parse_result::bad;
@@ -195,6 +212,8 @@ struct input_data {
     std::string name;           // for messages: the file's name or "standard input"
     std::string path;           // the file; empty for standard input
     std::vector<uint8_t> bytes;
+    uint64_t size = 0;          // bytes in the whole input
+    int32_t trailer_marker = -1; // the byte where a PCX trailer would start; -1 when too short for one
 };
 
 bool read_all(int file, std::vector<uint8_t> *bytes, size_t limit)
@@ -225,6 +244,9 @@ int32_t read_input(const std::string &name, input_data *input, std::string *why)
             *why = errno == EFBIG ? "it holds more than 2 GiB" : std::strerror(errno);
             return PM_PCX_OPEN_FAILED;
         }
+        input->size = input->bytes.size();
+        if (input->size >= pm::pcx_header_size + pm::pcx_trailer_size)
+            input->trailer_marker = input->bytes[input->size - pm::pcx_trailer_size];
         return PM_PCX_OK;
     }
     input->name = name;
@@ -256,8 +278,14 @@ int32_t read_input(const std::string &name, input_data *input, std::string *why)
     }
     input->bytes.resize(got);
     bool read = true;
-    if (tools::recognise_image(input->bytes.data(), got) != tools::image_kind::pcx)
+    input->size = static_cast<uint64_t>(info.st_size);
+    if (tools::recognise_image(input->bytes.data(), got) != tools::image_kind::pcx) {
         read = read_all(file, &input->bytes, SIZE_MAX);
+    } else if (input->size >= pm::pcx_header_size + pm::pcx_trailer_size) {
+        uint8_t marker = 0;
+        if (::pread(file, &marker, 1, static_cast<off_t>(input->size - pm::pcx_trailer_size)) == 1)
+            input->trailer_marker = marker;
+    }
     const int reason = errno;
     ::close(file);
     if (!read) {
@@ -590,6 +618,161 @@ int write_output(const options &opts, int32_t width, int32_t height)
     return exit_ok;
 }
 
+// ---- --info ----------------------------------------------------------------
+
+const char *format_text(pm::pcx_format format)
+{
+    switch (format) {
+    case pm::pcx_format::planar16: return "16 colours in 4 planes";
+    case pm::pcx_format::planar24: return "24-bit colour in 3 planes";
+    case pm::pcx_format::indexed8: return "256 colours";
+    case pm::pcx_format::mono: return "2 colours";
+    case pm::pcx_format::none: break;
+    }
+    return "a format no converter reads";
+}
+
+// Why the loader refuses a picture with the given result, as far as this
+// program can tell from the header.
+std::string refusal_reason(const input_data &input, int32_t result, int32_t depth)
+{
+    const std::vector<uint8_t> &bytes = input.bytes;
+    if (result == PM_PCX_INVALID) {
+        if (bytes.size() < static_cast<size_t>(pm::pcx_header_size))
+            return "the file is shorter than a 128-byte header";
+        if (bytes[0] != pm::pcx_manufacturer) {
+            char text[64];
+            std::snprintf(text, sizeof text, "the first byte is 0x%02X, not 0x0A", bytes[0]);
+            return text;
+        }
+        const pm::pcx_picture picture = pm::pcx_parse_header(bytes.data());
+        return header_fault_text(pm::pcx_check_header(picture), picture);
+    }
+    if (result == PM_PCX_UNSUPPORTED && bytes.size() >= static_cast<size_t>(pm::pcx_header_size)) {
+        const pm::pcx_picture picture = pm::pcx_parse_header(bytes.data());
+        if (picture.format == pm::pcx_format::none)
+            return "no converter reads " + std::to_string(picture.bits_per_pixel) + " bits a pixel in " +
+                   std::to_string(picture.planes) + " plane(s)";
+        return std::string("a picture of ") + format_text(picture.format) + " has no converter into a buffer of " +
+               std::to_string(depth) + " bits";
+    }
+    return "";
+}
+
+// Loads the input into a buffer of the given depth, as large as the picture
+// up to 1024 pixels a side (1 x 1 when the header says no size), and gives
+// the loader's result; -1 when no buffer can be made.
+int32_t try_loading(const input_data &input, int32_t depth)
+{
+    int32_t width = 1;
+    int32_t height = 1;
+    if (input.bytes.size() >= static_cast<size_t>(pm::pcx_header_size) && input.bytes[0] == pm::pcx_manufacturer) {
+        const pm::pcx_picture picture = pm::pcx_parse_header(input.bytes.data());
+        if (pm::pcx_readable(picture)) {
+            width = std::min(picture.width, 1024);
+            height = std::min(picture.height, 1024);
+        }
+    }
+    tools::headless_session session;
+    if (!make_buffer(session, width, height, depth))
+        return -1;
+    pm_move_cursor(0, 0);
+    const int32_t flags = depth == 8 ? pcx_at_cursor | pcx_no_reduction : pcx_at_cursor;
+    if (!input.path.empty())
+        return pm_load_pcx(input.path.c_str(), flags);
+    pm_set_input_block(input.bytes.data(), static_cast<uint32_t>(input.bytes.size()));
+    const int32_t result = pm_load_pcx("", flags | pcx_from_memory);
+    pm_set_input_block(nullptr, 0);
+    return result;
+}
+
+void print_field(const char *name, const std::string &value)
+{
+    std::printf("%-17s%s\n", (std::string(name) + ":").c_str(), value.c_str());
+}
+
+// The header's fields, as the web viewer shows them, and the palette the
+// file carries.
+void print_header(const input_data &input)
+{
+    const std::vector<uint8_t> &bytes = input.bytes;
+    pm::pcx_header_layout fields;
+    std::memcpy(&fields, bytes.data(), sizeof fields);
+    const pm::pcx_picture picture = pm::pcx_parse_header(bytes.data());
+    const auto number = [](int value) { return std::to_string(value); };
+    if (fields.manufacturer != pm::pcx_manufacturer) {
+        const tools::image_kind kind = tools::recognise_image(bytes.data(), bytes.size());
+        print_field("Manufacturer", number(fields.manufacturer) + " (a PCX file has 10" +
+                                        (kind == tools::image_kind::png      ? "; this is a PNG picture)"
+                                         : kind == tools::image_kind::netpbm ? "; this is a netpbm picture)"
+                                                                              : ")"));
+        return;
+    }
+    print_field("Manufacturer", number(fields.manufacturer));
+    print_field("Version", number(fields.version));
+    print_field("Encoding", number(fields.encoding) + (fields.encoding == pm::pcx_encoding_run_length
+                                                           ? " (run-length)"
+                                                           : " (read as run-length all the same)"));
+    print_field("Bits per pixel", number(fields.bits_per_pixel) + " (per plane)");
+    print_field("Planes", number(fields.planes));
+    print_field("Window", number(pm::pcx_le16(fields.x_min)) + ", " + number(pm::pcx_le16(fields.y_min)) + " .. " +
+                              number(pm::pcx_le16(fields.x_max)) + ", " + number(pm::pcx_le16(fields.y_max)) + " (" +
+                              number(picture.width) + " x " + number(picture.height) + ")");
+    print_field("BytesPerLine", number(picture.bytes_per_line));
+    print_field("Resolution", number(pm::pcx_le16(fields.h_dpi)) + " x " + number(pm::pcx_le16(fields.v_dpi)) + " dpi");
+    const int palette_info = pm::pcx_le16(fields.palette_info);
+    print_field("PaletteInfo", number(palette_info) + (palette_info == 1   ? " (colour or black and white)"
+                                                        : palette_info == 2 ? " (greyscale)"
+                                                                            : ""));
+    // Where the loader takes the colours from: a trailer only after a
+    // version-5 picture that has no planes of its own colours.
+    const bool marker = input.trailer_marker == pm::pcx_trailer_marker;
+    const bool trailer_used = marker && picture.planes != 3 && picture.version == pm::pcx_version_trailer;
+    print_field("Palette", picture.planes == 3 ? "none: 24-bit colour"
+                           : trailer_used      ? "256 colours after the data"
+                                               : "16 colours in the header");
+    print_field("Trailer palette", !marker                ? "absent"
+                                   : trailer_used         ? "present"
+                                   : picture.planes == 3  ? "present, not used by a 24-bit picture"
+                                                          : "present, not used before version 5");
+    if (pm::pcx_check_header(picture) == pm::pcx_header_fault::window)
+        print_field("Picture", "none: the window ends before it starts");
+    else
+        print_field("Picture", number(picture.width) + " x " + number(picture.height) + " pixels, " +
+                                   format_text(picture.format));
+}
+
+// Prints what the header says and the loader's verdict; 0 when the loader
+// takes the picture, 1 when it refuses it or it cannot be read.
+int show_info(const options &opts)
+{
+    input_data input;
+    std::string why;
+    if (const int32_t result = read_input(opts.input, &input, &why); result != PM_PCX_OK) {
+        std::fprintf(stderr, "pixmora-convert: cannot read %s: %s (result %d: %s)\n", opts.input.c_str(), why.c_str(),
+                     result, pm_pcx_result_text(result));
+        return exit_bad_input;
+    }
+    print_field("File", input.name + ", " + std::to_string(input.size) + " bytes");
+    if (input.bytes.size() >= static_cast<size_t>(pm::pcx_header_size))
+        print_header(input);
+    else
+        print_field("Header", "none: the file is shorter than 128 bytes");
+    const int32_t depth = opts.depth == 0 ? 32 : opts.depth;
+    const int32_t result = try_loading(input, depth);
+    if (result < 0)
+        return exit_no_output;
+    const std::string at = " at " + std::to_string(depth) + " bits";
+    if (result == PM_PCX_OK) {
+        print_field("Loader", "takes it" + at);
+        return exit_ok;
+    }
+    const std::string reason = refusal_reason(input, result, depth);
+    print_field("Loader", "refuses it" + at + ": result " + std::to_string(result) + ": " +
+                              pm_pcx_result_text(result) + (reason.empty() ? "" : " (" + reason + ")"));
+    return exit_bad_input;
+}
+
 int convert(const options &opts)
 {
     input_data input;
@@ -644,5 +827,5 @@ int main(int argc, char **argv)
     // program, so that a temporary file is still removed.
     if (opts.output == "-")
         std::signal(SIGPIPE, SIG_IGN);
-    return convert(opts);
+    return opts.info ? show_info(opts) : convert(opts);
 }
