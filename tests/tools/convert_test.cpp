@@ -222,7 +222,13 @@ TEST_F(ConvertTool, ExplainsItselfAndRefusesBadUsage)
     const run_result help = run("--help");
     EXPECT_EQ(help.exit_code, 0);
     EXPECT_NE(help.out.find("usage: pixmora-convert"), std::string::npos) << help.out;
-    EXPECT_NE(help.out.find("--depth"), std::string::npos) << help.out;
+    for (const char *option : {"--depth", "--to", "--info", "--version"})
+        EXPECT_NE(help.out.find(option), std::string::npos) << option << " in " << help.out;
+    const run_result version = run("--version");
+    EXPECT_EQ(version.exit_code, 0);
+    EXPECT_EQ(version.out, "pixmora-convert (Pixmora) " + std::to_string(PIXMORA_VERSION_MAJOR) + "." +
+                               std::to_string(PIXMORA_VERSION_MINOR) + "." + std::to_string(PIXMORA_VERSION_PATCH) +
+                               "\n");
 
     const std::string in = quoted((dir_ / "in.pcx").string());
     const std::string out = quoted((dir_ / "out.png").string());

@@ -43,6 +43,7 @@ constexpr size_t max_standard_input = size_t{1} << 31;
 const char usage_text[] =
     "usage: pixmora-convert [--depth 8|16|24|32] [--to pcx|png|ppm] INPUT OUTPUT\n"
     "       pixmora-convert --info [--depth 8|16|24|32] FILE\n"
+    "       pixmora-convert --help | --version\n"
     "\n"
     "Converts a PCX, PNG, PPM, PGM or PAM picture into a PCX, PNG or PPM one.\n"
     "The input's format is recognised by its first bytes, whatever its name; the\n"
@@ -84,7 +85,7 @@ struct options {
     bool info = false; // describe the input, a PCX file, instead
 };
 
-enum class parse_result { run, help, bad };
+enum class parse_result { run, help, version, bad };
 
 std::string lower(std::string text)
 {
@@ -146,6 +147,8 @@ parse_result parse_arguments(int argc, char **argv, options *parsed, std::string
         };
         if (argument == "--help" || argument == "-h")
             return parse_result::help;
+        if (argument == "--version")
+            return parse_result::version;
         if (argument == "--info") {
             parsed->info = true;
         } else if (is_option("--depth")) {
@@ -816,6 +819,10 @@ int main(int argc, char **argv)
     switch (parse_arguments(argc, argv, &opts, &error)) {
     case parse_result::help:
         std::fputs(usage_text, stdout);
+        return exit_ok;
+    case parse_result::version:
+        std::printf("pixmora-convert (Pixmora) %d.%d.%d\n", PIXMORA_VERSION_MAJOR, PIXMORA_VERSION_MINOR,
+                    PIXMORA_VERSION_PATCH);
         return exit_ok;
     case parse_result::bad:
         std::fprintf(stderr, "pixmora-convert: %s (see --help)\n", error.c_str());
