@@ -191,7 +191,10 @@ bool read_pam_header(text_reader &in, pam_layout *layout, std::string *why)
                 value.pop_back();
             layout->tuple_type += (layout->tuple_type.empty() ? "" : " ") + value;
         } else {
-            *why = "the P7 header holds an unknown field '" + key + "'";
+            std::string shown = key.substr(0, 24);
+            for (char &c : shown)
+                c = c >= ' ' && c <= '~' ? c : '?';
+            *why = "the P7 header holds an unknown field '" + shown + "'";
             return false;
         }
     }
