@@ -604,15 +604,16 @@ TEST_F(ConvertTool, InfoShowsTheHeaderAndTheLoadersVerdict)
     };
     const auto path = [this](const char *name) { return quoted((dir_ / name).string()); };
     const std::string loaded = "takes it at 32 bits";
+    const std::string size = std::to_string(fs::file_size(dir_ / "paletted.pcx")) + " bytes";
     const info_case cases[] = {
         {path("paletted.pcx"), 0,
-         {{"File", (dir_ / "paletted.pcx").string() + ", " + std::to_string(fs::file_size(dir_ / "paletted.pcx")) + " bytes"},
+         {{"File", (dir_ / "paletted.pcx").string() + ", " + size},
           {"Manufacturer", "10"}, {"Version", "5"}, {"Encoding", "1 (run-length)"}, {"Bits per pixel", "8 (per plane)"},
           {"Planes", "1"}, {"Window", "0, 0 .. 8, 4 (9 x 5)"}, {"BytesPerLine", "10"}, {"Resolution", "72 x 72 dpi"},
           {"PaletteInfo", "1 (colour or black and white)"}, {"Palette", "256 colours after the data"},
           {"Trailer palette", "present"}, {"Picture", "9 x 5 pixels, 256 colours"}, {"Loader", loaded}}},
         {"- <" + path("paletted.pcx"), 0,
-         {{"File", "standard input, " + std::to_string(fs::file_size(dir_ / "paletted.pcx")) + " bytes"},
+         {{"File", "standard input, " + size},
           {"Trailer palette", "present"}, {"Loader", loaded}}},
         {path("version3.pcx"), 0,
          {{"Version", "3"}, {"Palette", "16 colours in the header"},
@@ -660,8 +661,9 @@ TEST_F(ConvertTool, RoundTripsEverySampleThroughPngAndPcx)
         SCOPED_TRACE(name);
         const fs::path first = dir_ / "first.png", pcx = dir_ / "again.pcx", second = dir_ / "second.png";
         const run_result to_png = run(quoted(sample.string()) + " " + quoted(first.string()));
-        const bool malformed = std::find_if(std::begin(malformed_samples), std::end(malformed_samples),
-                                            [&name](const char *bad) { return name == bad; }) != std::end(malformed_samples);
+        const bool malformed =
+            std::find_if(std::begin(malformed_samples), std::end(malformed_samples),
+                         [&name](const char *bad) { return name == bad; }) != std::end(malformed_samples);
         EXPECT_EQ(to_png.exit_code, malformed ? 1 : 0) << to_png.err;
         if (to_png.exit_code != 0)
             continue;

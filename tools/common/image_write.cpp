@@ -146,7 +146,8 @@ bool write_image(std::FILE *stream, image_format format, const rgb_image &image,
         written = false;
     if (!written) {
         const int reason = errno;
-        set_error(error, std::string("cannot write the picture: ") + (reason != 0 ? std::strerror(reason) : "write failed"));
+        set_error(error,
+                  std::string("cannot write the picture: ") + (reason != 0 ? std::strerror(reason) : "write failed"));
         return false;
     }
     return true;

@@ -486,7 +486,8 @@ int put_picture(const input_data &input, tools::image_kind kind, int32_t *depth,
         return exit_bad_input;
     }
     if (image.width > max_side || image.height > max_side) {
-        std::fprintf(stderr, "pixmora-convert: cannot read %s: the picture is %d x %d pixels; each side must be 1..%d\n",
+        std::fprintf(stderr,
+                     "pixmora-convert: cannot read %s: the picture is %d x %d pixels; each side must be 1..%d\n",
                      input.name.c_str(), image.width, image.height, max_side);
         return exit_bad_input;
     }
@@ -611,9 +612,13 @@ int write_output(const options &opts, int32_t width, int32_t height)
                                                                      : tools::image_format::ppm;
     const tools::rgb_image picture = capture_picture(width, height);
     std::string error;
-    const bool written = opts.output == "-" ? tools::write_image(stdout, format, picture, &error)
-                                            : opts.to == output_format::png ? tools::write_png(opts.output, picture, &error)
-                                                                            : tools::write_ppm(opts.output, picture, &error);
+    bool written = false;
+    if (opts.output == "-")
+        written = tools::write_image(stdout, format, picture, &error);
+    else if (format == tools::image_format::png)
+        written = tools::write_png(opts.output, picture, &error);
+    else
+        written = tools::write_ppm(opts.output, picture, &error);
     if (!written) {
         std::fprintf(stderr, "pixmora-convert: %s\n", error.c_str());
         return exit_no_output;
