@@ -517,7 +517,7 @@ TEST_F(ConvertTool, RefusesPicturesItCannotConvert)
     struct bad_input {
         std::string bytes;
         const char *arguments;
-        const char *message; // part of what it must say
+        const char *message; // words its message must hold
     };
     const bad_input inputs[] = {
         {netpbm_file("P6 257 1 255\n", many, false), "--depth 8", "more than 256 colours"},
