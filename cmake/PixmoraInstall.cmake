@@ -1,6 +1,6 @@
 # What `cmake --install` puts under the prefix: the library with its headers,
 # CMake package and pkg-config files, the converter, the demo with its
-# pictures, the licence and the guide.
+# pictures, their manual pages, the licence and the guide.
 include(CMakePackageConfigHelpers)
 
 set(PIXMORA_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Pixmora)
@@ -57,6 +57,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/docs/guide.md
 # ---- the programs -------------------------------------------------------
 if(TARGET pixmora-convert)
   install(TARGETS pixmora-convert RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/man/pixmora-convert.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 
 # The demo reads its pictures from the directory of the real program (the
@@ -72,4 +73,5 @@ if(TARGET scaling-and-scrolling AND NOT PIXMORA_PLATFORM STREQUAL "win32" AND NO
   file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/install-links)
   file(CREATE_LINK ${demo_link_target} ${PROJECT_BINARY_DIR}/install-links/scaling-and-scrolling SYMBOLIC)
   install(FILES ${PROJECT_BINARY_DIR}/install-links/scaling-and-scrolling DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/man/scaling-and-scrolling.6 DESTINATION ${CMAKE_INSTALL_MANDIR}/man6)
 endif()

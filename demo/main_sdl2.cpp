@@ -24,6 +24,10 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "scaling-and-scrolling: %s\n%s\n", error.c_str(), demo::usage);
         return 2;
     }
+    if (demo::shell.options.help || demo::shell.options.version) {
+        std::fputs(demo::shell.options.help ? demo::help_text : (demo::version_text() + "\n").c_str(), stdout);
+        return 0;
+    }
     demo::sdl2_port window("Scaling and Scrolling", 640, 400);
     int code = demo::run(window);
     if (code < 0) {

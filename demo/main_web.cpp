@@ -67,6 +67,11 @@ int main(int argc, char **argv)
         page_note_end(2);
         return 2;
     }
+    if (demo::shell.options.help || demo::shell.options.version) {
+        std::fputs(demo::shell.options.help ? demo::help_text : (demo::version_text() + "\n").c_str(), stdout);
+        page_note_end(0);
+        return 0;
+    }
 
     demo::shell.program_file = packed_program_file;
     demo::web_port port(width, height, frames);

@@ -8,13 +8,21 @@
 
 namespace {
 
-// A program without a console writes nowhere unless its standard error was
+// A program without a console writes nowhere unless its output was
 // redirected: borrow the console it was started from, if any.
+void reach_console(DWORD which, std::FILE *stream)
+{
+    HANDLE handle = GetStdHandle(which);
+    if (handle != nullptr && handle != INVALID_HANDLE_VALUE)
+        return;
+    // Attaching fails when the process already has the console.
+    if (AttachConsole(ATTACH_PARENT_PROCESS) || GetLastError() == ERROR_ACCESS_DENIED)
+        std::freopen("CONOUT$", "w", stream);
+}
+
 void reach_standard_error()
 {
-    HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
-    if ((error == nullptr || error == INVALID_HANDLE_VALUE) && AttachConsole(ATTACH_PARENT_PROCESS))
-        std::freopen("CONOUT$", "w", stderr);
+    reach_console(STD_ERROR_HANDLE, stderr);
 }
 
 } // namespace
@@ -26,6 +34,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show_c
         reach_standard_error();
         std::fprintf(stderr, "scaling-and-scrolling: %s\n%s\n", error.c_str(), demo::usage);
         return 2;
+    }
+    if (demo::shell.options.help || demo::shell.options.version) {
+        reach_console(STD_OUTPUT_HANDLE, stdout);
+        std::fputs(demo::shell.options.help ? demo::help_text : (demo::version_text() + "\n").c_str(), stdout);
+        std::fflush(stdout);
+        return 0;
     }
     if (demo::shell.options.stats)
         reach_standard_error();

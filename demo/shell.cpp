@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "demo/animation.h"
@@ -21,7 +22,28 @@ int64_t window_port::now()
 }
 
 const char *const usage = "options: --fps N (frames per second, 0 to 1000; 0 runs frames back to back), "
-                          "--stats (frame rate and frame times on standard error at exit)";
+                          "--stats (frame rate and frame times on standard error at exit), --help, --version";
+
+const char *const help_text =
+    "usage: scaling-and-scrolling [--fps N] [--stats]\n"
+    "\n"
+    "The Pixmora demonstration: a sky panorama scrolls through a 320 x 200 view\n"
+    "while two logos zoom in over it, and every frame is stretched onto the\n"
+    "window, whatever its size. It reads Sky.pcx, Logo1.pcx and Logo2.pcx from\n"
+    "the program's own folder. Close the window to end it.\n"
+    "\n"
+    "  --fps N     frames per second, 0 to 1000 (default 60); 0 runs frames back\n"
+    "              to back\n"
+    "  --stats     at exit, print the frame rate and the mean and worst frame\n"
+    "              time on standard error\n"
+    "  --help      print this text and end\n"
+    "  --version   print the version and end\n";
+
+std::string version_text()
+{
+    return "scaling-and-scrolling (Pixmora) " + std::to_string(PIXMORA_VERSION_MAJOR) + "." +
+           std::to_string(PIXMORA_VERSION_MINOR) + "." + std::to_string(PIXMORA_VERSION_PATCH);
+}
 
 bool parse_client_size(const char *text, int32_t *width, int32_t *height)
 {
@@ -37,6 +59,12 @@ bool parse_client_size(const char *text, int32_t *width, int32_t *height)
 
 bool parse_options(int argc, const char *const *argv, shell_options &options, std::string &error)
 {
+    for (int i = 1; i < argc; ++i) {
+        options.help = options.help || std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0;
+        options.version = options.version || std::strcmp(argv[i], "--version") == 0;
+    }
+    if (options.help || options.version)
+        return true;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--stats") == 0) {
             options.stats = true;

@@ -53,14 +53,21 @@ public:
 struct shell_options {
     int32_t frames_per_second = default_frames_per_second; // 0: frames back to back
     bool stats = false; // frame rate and frame times on standard error at exit
+    bool help = false;    // --help: print help_text and end at once
+    bool version = false; // --version: print version_text() and end at once
 };
 
 // Reads --fps N and --stats. False, with a message in error, for anything
-// else.
+// else. --help (or -h) and --version anywhere on the line set their flag and
+// leave the rest unread.
 bool parse_options(int argc, const char *const *argv, shell_options &options, std::string &error);
 // The same from one line of words separated by spaces (a Windows command line).
 bool parse_command_line(const char *line, shell_options &options, std::string &error);
 extern const char *const usage;
+// What --help prints: the usage line, what the program does, its options.
+extern const char *const help_text;
+// What --version prints: "scaling-and-scrolling (Pixmora) MAJOR.MINOR.PATCH".
+std::string version_text();
 // A client size written WxH, each side 1..8192 (the tools' and the web
 // page's --size). False, changing nothing, for anything else.
 bool parse_client_size(const char *text, int32_t *width, int32_t *height);

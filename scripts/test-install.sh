@@ -41,7 +41,8 @@ pc_dir() {
 # What every install holds, under the prefix and under the library folder.
 installed_files=(include/pixmora/pixmora.h include/pixmora/pixmora_soft.h include/pixmora/version.h
     bin/pixmora-convert libexec/pixmora/scaling-and-scrolling libexec/pixmora/Sky.pcx
-    libexec/pixmora/Logo1.pcx libexec/pixmora/Logo2.pcx share/doc/pixmora/LICENSE)
+    libexec/pixmora/Logo1.pcx libexec/pixmora/Logo2.pcx share/doc/pixmora/LICENSE
+    share/man/man1/pixmora-convert.1 share/man/man6/scaling-and-scrolling.6)
 installed_lib_files=(cmake/Pixmora/PixmoraConfig.cmake cmake/Pixmora/PixmoraConfigVersion.cmake
     cmake/Pixmora/PixmoraTargets.cmake pkgconfig/pixmora.pc)
 

@@ -195,6 +195,8 @@ TEST_F(ShellTest, CommandLineOptions)
         bool valid;
         int32_t frames_per_second;
         bool stats;
+        bool help = false;
+        bool version = false;
     };
     const row rows[] = {
         {"", true, 60, false},
@@ -208,6 +210,9 @@ TEST_F(ShellTest, CommandLineOptions)
         {"--fps 12x", false, 60, false},
         {"--fps \"\"", false, 60, false},
         {"--vsync", false, 60, false},
+        {"--help", true, 60, false, true},
+        {"--vsync --fps -1 -h", true, 60, false, true},
+        {"--version --fps 1001", true, 60, false, false, true},
     };
     for (const row &r : rows) {
         demo::shell_options options;
@@ -217,8 +222,13 @@ TEST_F(ShellTest, CommandLineOptions)
         if (r.valid) {
             EXPECT_EQ(options.frames_per_second, r.frames_per_second) << r.line;
             EXPECT_EQ(options.stats, r.stats) << r.line;
+            EXPECT_EQ(options.help, r.help) << r.line;
+            EXPECT_EQ(options.version, r.version) << r.line;
         }
     }
+    EXPECT_EQ(demo::version_text(), "scaling-and-scrolling (Pixmora) " + std::to_string(PIXMORA_VERSION_MAJOR) + "." +
+                                        std::to_string(PIXMORA_VERSION_MINOR) + "." +
+                                        std::to_string(PIXMORA_VERSION_PATCH));
 }
 
 TEST_F(ShellTest, ProgramPathTooLongLoadsNoPicture)

@@ -1,22 +1,28 @@
-// pixmora-convert, run as a program: its usage, its refusals, and its
-// pictures compared pixel for pixel with those of an independent converter
-// (pcxtoppm from netpbm).
+// pixmora-convert, run as a program: its usage, its refusals, its pictures
+// compared pixel for pixel with those of an independent converter (pcxtoppm
+// from netpbm), and the PCX files it writes read back by the library.
 #include <gtest/gtest.h>
 
+#include <png.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "graphics/pcx_format.h"
 #include "support/library_fixture.h"
+#include "tools/common/active_pixels.h"
 #include "tools/common/image_write.h"
 
 namespace {
@@ -42,6 +48,11 @@ std::string read_text(const fs::path &path)
 {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void write_bytes(const fs::path &path, const std::string &bytes)
+{
+    std::ofstream(path, std::ios::binary) << bytes;
 }
 
 struct run_result {
@@ -130,22 +141,107 @@ tools::rgb_image through_565(tools::rgb_image image)
     return image;
 }
 
+// A PNG written by libpng's simplified writer in one of its formats
+// (PNG_FORMAT_...); a colour-mapped one takes its palette as RGB triples.
+bool write_png_file(const fs::path &path, int32_t width, int32_t height, uint32_t format,
+                    const std::vector<uint8_t> &samples, const std::vector<uint8_t> &palette = {})
+{
+    png_image png;
+    std::memset(&png, 0, sizeof png);
+    png.version = PNG_IMAGE_VERSION;
+    png.width = static_cast<png_uint_32>(width);
+    png.height = static_cast<png_uint_32>(height);
+    png.format = format;
+    png.colormap_entries = static_cast<png_uint_32>(palette.size() / 3);
+    return png_image_write_to_file(&png, path.c_str(), 0, samples.data(), 0,
+                                   palette.empty() ? nullptr : palette.data()) != 0;
+}
+
+// A binary netpbm file: its header, then the samples, two bytes each
+// (big-endian) when wide.
+std::string netpbm_file(const std::string &header, const std::vector<uint32_t> &samples, bool wide)
+{
+    std::string bytes = header;
+    for (uint32_t sample : samples) {
+        if (wide)
+            bytes += static_cast<char>(sample >> 8);
+        bytes += static_cast<char>(sample);
+    }
+    return bytes;
+}
+
+// Loads a PCX file with the library, in this process, into a buffer of the
+// given depth as large as its header window, and hands the active buffer to
+// read(width, height). False when the header or the load is refused.
+template <typename Reader> bool load_with_library(const fs::path &path, int32_t depth, int32_t flags, Reader read)
+{
+    const std::string bytes = read_text(path);
+    if (bytes.size() < static_cast<size_t>(pm::pcx_header_size))
+        return false;
+    const pm::pcx_picture header = pm::pcx_parse_header(reinterpret_cast<const uint8_t *>(bytes.data()));
+    if (!pm::pcx_readable(header))
+        return false;
+    const int32_t handle = pixmora_test::make_buffer(header.width, header.height, depth);
+    pm_move_cursor(0, 0);
+    const bool loaded = handle >= 0 && pm_load_pcx(path.c_str(), flags | pcx_at_cursor) == PM_PCX_OK;
+    if (loaded)
+        read(header.width, header.height);
+    pm_buffer_deactivate();
+    pm_buffer_destroy(handle);
+    return loaded;
+}
+
+// The colours of a PCX file as a 32-bit buffer shows them.
+tools::rgb_image library_colours(const fs::path &path)
+{
+    tools::rgb_image image;
+    load_with_library(path, 32, 0, [&image](int32_t width, int32_t height) {
+        image.width = width;
+        image.height = height;
+        image.pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+        for (int32_t y = 0; y < height; ++y)
+            tools::read_active_row(y, width, image.pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(width));
+    });
+    return image;
+}
+
+// The palette indices of an 8-bit PCX file, as the file holds them.
+std::vector<uint8_t> library_indices(const fs::path &path)
+{
+    std::vector<uint8_t> indices;
+    load_with_library(path, 8, pcx_keep_palette, [&indices](int32_t width, int32_t height) {
+        for (int32_t y = 0; y < height; ++y)
+            for (int32_t x = 0; x < width; ++x)
+                indices.push_back(*pixmora_test::pixel_at(x, y));
+    });
+    return indices;
+}
+
 TEST_F(ConvertTool, ExplainsItselfAndRefusesBadUsage)
 {
     const run_result help = run("--help");
     EXPECT_EQ(help.exit_code, 0);
     EXPECT_NE(help.out.find("usage: pixmora-convert"), std::string::npos) << help.out;
-    EXPECT_NE(help.out.find("--depth"), std::string::npos) << help.out;
+    for (const char *option : {"--depth", "--to", "--info", "--version"})
+        EXPECT_NE(help.out.find(option), std::string::npos) << option << " in " << help.out;
+    const run_result version = run("--version");
+    EXPECT_EQ(version.exit_code, 0);
+    EXPECT_EQ(version.out, "pixmora-convert (Pixmora) " + std::to_string(PIXMORA_VERSION_MAJOR) + "." +
+                               std::to_string(PIXMORA_VERSION_MINOR) + "." + std::to_string(PIXMORA_VERSION_PATCH) +
+                               "\n");
 
     const std::string in = quoted((dir_ / "in.pcx").string());
     const std::string out = quoted((dir_ / "out.png").string());
-    const char *const bad[] = {"", in.c_str(), "--depth 32", "--depth", "--frobnicate"};
-    for (const char *arguments : bad)
-        EXPECT_EQ(run(arguments).exit_code, 2) << "arguments: " << arguments;
-    EXPECT_EQ(run(in + " " + out + " --depth 12").exit_code, 2);
-    EXPECT_EQ(run(in + " " + out + " --depth").exit_code, 2);
-    EXPECT_EQ(run(in + " " + out + " extra").exit_code, 2);
-    EXPECT_EQ(run(in + " " + quoted((dir_ / "out.jpg").string())).exit_code, 2);
+    const std::string jpg = quoted((dir_ / "out.jpg").string());
+    const std::string bad[] = {"", in, "--depth 32", "--depth", "--frobnicate", in + " " + out + " --depth 12",
+                               in + " " + out + " --depth", in + " " + out + " extra", in + " " + jpg,
+                               in + " -", in + " " + out + " --to gif", in + " " + out + " --to", "--info",
+                               "--info " + in + " " + out, "--info " + in + " --to png"};
+    for (const std::string &arguments : bad) {
+        const run_result result = run(arguments);
+        EXPECT_EQ(result.exit_code, 2) << "arguments: " << arguments;
+        EXPECT_NE(result.err.find("--help"), std::string::npos) << arguments << ": " << result.err;
+    }
 }
 
 TEST_F(ConvertTool, ReportsPicturesItCannotRead)
@@ -223,7 +319,7 @@ TEST_F(ConvertTool, FailedWriteSaysWhy)
     pixmora_test::make_buffer(8, 4, 32);
     const fs::path in = dir_ / "small.pcx";
     ASSERT_EQ(pm_save_pcx(in.string().c_str(), 0, 7, 0, 3), 0);
-    for (const char *name : {"out.png", "out.ppm"}) {
+    for (const char *name : {"out.png", "out.ppm", "out.pcx"}) {
         const run_result result = run(quoted(in.string()) + " " + quoted((dir_ / "no-such-directory" / name).string()));
         EXPECT_EQ(result.exit_code, 3) << name;
         EXPECT_NE(result.err.find(std::strerror(ENOENT)), std::string::npos) << name << ": " << result.err;
@@ -285,6 +381,306 @@ TEST_F(ConvertTool, SurvivesMalformedSamples)
             EXPECT_TRUE(result.exit_code == 0 || result.exit_code == 1)
                 << name << " at depth " << depth << ": exit " << result.exit_code << " " << result.err;
         }
+}
+
+// A paletted PNG becomes an 8-bit PCX whose trailer holds the PNG's colours
+// at the PNG's indices (black after them) and whose pixels keep their
+// indices, from a palette of one colour (1-bit pixels) to one of 256.
+TEST_F(ConvertTool, PalettedPngKeepsItsPaletteAndIndices)
+{
+    pixmora_test::start_library();
+    std::mt19937 random(7);
+    const int32_t width = 13, height = 5; // an odd width: rows are padded in the file
+    for (int32_t colours : {1, 2, 3, 16, 17, 256}) {
+        SCOPED_TRACE(std::to_string(colours) + " colours");
+        std::vector<uint8_t> palette(3 * static_cast<size_t>(colours)), indices(width * height);
+        for (uint8_t &channel : palette)
+            channel = static_cast<uint8_t>(random());
+        for (uint8_t &index : indices)
+            index = static_cast<uint8_t>(random() % static_cast<uint32_t>(colours));
+        const fs::path png = dir_ / "in.png", pcx = dir_ / "out.pcx";
+        ASSERT_TRUE(write_png_file(png, width, height, PNG_FORMAT_RGB_COLORMAP, indices, palette));
+        const run_result result = run(quoted(png.string()) + " " + quoted(pcx.string()));
+        ASSERT_EQ(result.exit_code, 0) << result.err;
+
+        const std::string file = read_text(pcx);
+        ASSERT_GE(file.size(), static_cast<size_t>(pm::pcx_header_size + pm::pcx_trailer_size));
+        const pm::pcx_picture header = pm::pcx_parse_header(reinterpret_cast<const uint8_t *>(file.data()));
+        EXPECT_EQ(header.bits_per_pixel, 8);
+        EXPECT_EQ(header.planes, 1);
+        const std::string trailer = file.substr(file.size() - pm::pcx_trailer_size);
+        EXPECT_EQ(static_cast<uint8_t>(trailer[0]), pm::pcx_trailer_marker);
+        EXPECT_EQ(trailer.substr(1, palette.size()), std::string(palette.begin(), palette.end()));
+        EXPECT_EQ(trailer.substr(1 + palette.size()), std::string(768 - palette.size(), '\0'));
+        EXPECT_EQ(library_indices(pcx), indices);
+    }
+}
+
+// Every true-colour input, and a paletted PNG at a depth above 8, becomes a
+// 24-bit PCX; at depth 8 the picture's few colours become the palette.
+TEST_F(ConvertTool, WritesPcxOfEveryInputAtEveryDepth)
+{
+    pixmora_test::start_library();
+    std::mt19937 random(11);
+    const int32_t width = 11, height = 6;
+    const size_t count = width * height;
+    const auto picture = [&](auto pixel) {
+        tools::rgb_image image{width, height, {}};
+        for (size_t i = 0; i < count; ++i)
+            image.pixels.push_back(pixel(i));
+        return image;
+    };
+    // 40 colours, 16 grey levels, random alpha, and the same colours in a PNG palette.
+    std::vector<uint32_t> colours(40), levels(count), alpha(count), wide(3 * count);
+    for (uint32_t &colour : colours)
+        colour = random() & 0xFFFFFF;
+    std::vector<uint8_t> indices(count), palette;
+    for (size_t i = 0; i < count; ++i) {
+        indices[i] = static_cast<uint8_t>(random() % colours.size());
+        levels[i] = random() % 16;
+        alpha[i] = random() & 0xFF;
+    }
+    for (uint32_t &sample : wide)
+        sample = static_cast<uint32_t>(random() % 1001);
+    for (uint32_t colour : colours)
+        palette.insert(palette.end(), {uint8_t(colour >> 16), uint8_t(colour >> 8), uint8_t(colour)});
+    const tools::rgb_image coloured = picture([&](size_t i) { return colours[indices[i]]; });
+    const tools::rgb_image grey = picture([&](size_t i) { return levels[i] * 17 * 0x010101u; });
+    const tools::rgb_image scaled = picture([&](size_t i) {
+        uint32_t pixel = 0;
+        for (size_t c = 0; c < 3; ++c)
+            pixel = pixel << 8 | static_cast<uint32_t>(std::lround(wide[3 * i + c] * 255.0 / 1000.0));
+        return pixel;
+    });
+    std::vector<uint32_t> rgb, rgba, grey8, grey_alpha;
+    std::vector<uint8_t> rgb8, rgba8, grey_bytes;
+    for (size_t i = 0; i < count; ++i) {
+        const uint32_t pixel = coloured.pixels[i];
+        for (uint32_t channel : {pixel >> 16, pixel >> 8 & 0xFF, pixel & 0xFF}) {
+            rgb.push_back(channel);
+            rgba.push_back(channel);
+        }
+        rgba.push_back(alpha[i]);
+        grey8.push_back(levels[i] * 17);
+        grey_alpha.insert(grey_alpha.end(), {levels[i], alpha[i] >> 4});
+    }
+    rgb8.assign(rgb.begin(), rgb.end());
+    rgba8.assign(rgba.begin(), rgba.end());
+    grey_bytes.assign(grey8.begin(), grey8.end());
+
+    struct input {
+        const char *name;
+        const tools::rgb_image &want;
+        bool paletted;
+    };
+    const std::string size = "11 6\n";
+    write_bytes(dir_ / "rgb.ppm", netpbm_file("P6\n" + size + "255\n", rgb, false));
+    write_bytes(dir_ / "wide.ppm", netpbm_file("P6 # maxval 1000\n" + size + "1000\n", wide, true));
+    write_bytes(dir_ / "grey.pgm", netpbm_file("P5\n" + size + "255\n", grey8, false));
+    write_bytes(dir_ / "rgba.pam",
+                netpbm_file("P7\nWIDTH 11\nHEIGHT 6\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n", rgba, false));
+    write_bytes(dir_ / "grey.pam", netpbm_file("P7\nWIDTH 11\nHEIGHT 6\nDEPTH 2\nMAXVAL 15\n"
+                                               "TUPLTYPE GRAYSCALE_ALPHA\nENDHDR\n", grey_alpha, false));
+    ASSERT_TRUE(write_png_file(dir_ / "rgb.png", width, height, PNG_FORMAT_RGB, rgb8));
+    ASSERT_TRUE(write_png_file(dir_ / "rgba.png", width, height, PNG_FORMAT_RGBA, rgba8));
+    ASSERT_TRUE(write_png_file(dir_ / "grey.png", width, height, PNG_FORMAT_GRAY, grey_bytes));
+    ASSERT_TRUE(write_png_file(dir_ / "palette.png", width, height, PNG_FORMAT_RGB_COLORMAP, indices, palette));
+    const input inputs[] = {
+        {"rgb.ppm", coloured, false},  {"wide.ppm", scaled, false}, {"grey.pgm", grey, false},
+        {"rgba.pam", coloured, false}, {"grey.pam", grey, false},   {"rgb.png", coloured, false},
+        {"rgba.png", coloured, false}, {"grey.png", grey, false},   {"palette.png", coloured, true},
+    };
+    for (const input &in : inputs)
+        for (const char *depth : {"", "32", "24", "16", "8"}) {
+            SCOPED_TRACE(std::string(in.name) + " at depth '" + depth + "'");
+            const fs::path pcx = dir_ / "out.pcx";
+            fs::remove(pcx);
+            const run_result result = run(quoted((dir_ / in.name).string()) + " " + quoted(pcx.string()) +
+                                          (*depth != '\0' ? std::string(" --depth ") + depth : ""));
+            ASSERT_EQ(result.exit_code, 0) << result.err;
+            const std::string file = read_text(pcx);
+            ASSERT_GE(file.size(), static_cast<size_t>(pm::pcx_header_size));
+            const bool eight = std::string(depth) == "8" || (*depth == '\0' && in.paletted);
+            EXPECT_EQ(pm::pcx_parse_header(reinterpret_cast<const uint8_t *>(file.data())).planes, eight ? 1 : 3);
+            EXPECT_EQ(compare(library_colours(pcx), std::string(depth) == "16" ? through_565(in.want) : in.want), "");
+        }
+}
+
+// Pictures that cannot be read, or not at the depth asked for, are refused
+// with a reason and leave no output.
+TEST_F(ConvertTool, RefusesPicturesItCannotConvert)
+{
+    std::vector<uint32_t> many;
+    for (uint32_t colour = 0; colour < 257; ++colour)
+        many.insert(many.end(), {colour >> 8, colour & 0xFF, 0});
+    const std::string png_signature = "\x89PNG\r\n\x1a\n";
+    struct bad_input {
+        std::string bytes;
+        const char *arguments;
+        const char *message; // words its message must hold
+    };
+    const bad_input inputs[] = {
+        {netpbm_file("P6 257 1 255\n", many, false), "--depth 8", "more than 256 colours"},
+        {netpbm_file("P6 257 1 255\n", many, false).substr(0, 300), "", "cut short"},
+        {netpbm_file("P6 40000 1 255\n", std::vector<uint32_t>(120000, 0), false), "", "1..32768"},
+        {"P7\nWIDTH 1\nHEIGHT 1\nDEPTH 4\nMAXVAL 255\nTUPLTYPE CMYK\nENDHDR\n\1\2\3\4", "", "TUPLTYPE CMYK"},
+        {"P6\n1 1\n0\n\1\2\3", "", "maxval 0"},
+        {png_signature + std::string(30, '\0'), "", "cannot read"},
+        {"GIF89a", "", "result 2"},
+        {"", "", "empty"},
+    };
+    for (const bad_input &input : inputs) {
+        const fs::path in = dir_ / "in.dat", out = dir_ / "out.pcx";
+        write_bytes(in, input.bytes);
+        const run_result result = run(quoted(in.string()) + " " + quoted(out.string()) + " " + input.arguments);
+        EXPECT_EQ(result.exit_code, 1) << input.message;
+        EXPECT_NE(result.err.find(input.message), std::string::npos) << input.message << ": " << result.err;
+        EXPECT_FALSE(fs::exists(out)) << input.message;
+    }
+}
+
+// '-' reads standard input and writes standard output (pipes both ways),
+// giving the very bytes that files give.
+TEST_F(ConvertTool, ReadsStandardInputAndWritesStandardOutput)
+{
+    pixmora_test::start_library();
+    pixmora_test::make_buffer(9, 5, 8);
+    for (int32_t y = 0; y < 5; ++y)
+        for (int32_t x = 0; x < 9; ++x)
+            *pixmora_test::pixel_at(x, y) = static_cast<uint8_t>(x * 29 + y * 7);
+    ASSERT_EQ(pm_save_pcx((dir_ / "in.pcx").c_str(), 0, 8, 0, 4), PM_PCX_OK);
+    ASSERT_EQ(run(quoted((dir_ / "in.pcx").string()) + " " + quoted((dir_ / "in.png").string())).exit_code, 0);
+    ASSERT_EQ(run(quoted((dir_ / "in.pcx").string()) + " " + quoted((dir_ / "in.ppm").string())).exit_code, 0);
+    for (const char *input : {"in.pcx", "in.png", "in.ppm"})
+        for (const char *format : {"pcx", "png", "ppm"}) {
+            SCOPED_TRACE(std::string(input) + " to " + format);
+            const fs::path in = dir_ / input, file = dir_ / (std::string("file.") + format), piped = dir_ / "piped";
+            ASSERT_EQ(run(quoted(in.string()) + " " + quoted(file.string())).exit_code, 0);
+            const std::string &tool = tool_;
+            const std::string command = "cat " + quoted(in.string()) + " | " + quoted(tool) + " - - --to " + format +
+                                        " | cat >" + quoted(piped.string());
+            ASSERT_EQ(std::system(command.c_str()), 0);
+            const std::string want = read_text(file);
+            EXPECT_FALSE(want.empty());
+            EXPECT_TRUE(read_text(piped) == want);
+        }
+}
+
+// The value of a field of --info's output ("Name:   value"); "" when missing.
+std::string info_field(const std::string &out, const std::string &name)
+{
+    const std::string lines = "\n" + out;
+    const size_t at = lines.find("\n" + name + ":");
+    if (at == std::string::npos)
+        return "";
+    const size_t start = lines.find_first_not_of(' ', at + name.size() + 2);
+    return lines.substr(start, lines.find('\n', start) - start);
+}
+
+TEST_F(ConvertTool, InfoShowsTheHeaderAndTheLoadersVerdict)
+{
+    pixmora_test::start_library();
+    pixmora_test::make_buffer(9, 5, 8);
+    ASSERT_EQ(pm_save_pcx((dir_ / "paletted.pcx").c_str(), 0, 8, 0, 4), PM_PCX_OK);
+    pixmora_test::make_buffer(6, 2, 24);
+    ASSERT_EQ(pm_save_pcx((dir_ / "rgb.pcx").c_str(), 0, 5, 0, 1), PM_PCX_OK);
+    std::string old_version = read_text(dir_ / "paletted.pcx");
+    old_version[1] = 3;
+    write_bytes(dir_ / "version3.pcx", old_version);
+    std::string short_line(pm::pcx_header_size, '\0');
+    short_line[0] = 0x0A, short_line[3] = 8, short_line[8] = 9, short_line[65] = 1, short_line[66] = 4;
+    write_bytes(dir_ / "short.pcx", short_line + std::string(200, '\0'));
+    std::vector<uint8_t> noise(32 * 32);
+    std::mt19937 random(3);
+    for (uint8_t &grey : noise)
+        grey = static_cast<uint8_t>(random());
+    ASSERT_TRUE(write_png_file(dir_ / "picture.png", 32, 32, PNG_FORMAT_GRAY, noise));
+    write_bytes(dir_ / "cut.pcx", short_line.substr(0, 100));
+
+    struct info_case {
+        std::string arguments;
+        int exit_code;
+        std::vector<std::pair<const char *, std::string>> fields;
+    };
+    const auto path = [this](const char *name) { return quoted((dir_ / name).string()); };
+    const std::string loaded = "takes it at 32 bits";
+    const std::string size = std::to_string(fs::file_size(dir_ / "paletted.pcx")) + " bytes";
+    const info_case cases[] = {
+        {path("paletted.pcx"), 0,
+         {{"File", (dir_ / "paletted.pcx").string() + ", " + size},
+          {"Manufacturer", "10"}, {"Version", "5"}, {"Encoding", "1 (run-length)"}, {"Bits per pixel", "8 (per plane)"},
+          {"Planes", "1"}, {"Window", "0, 0 .. 8, 4 (9 x 5)"}, {"BytesPerLine", "10"}, {"Resolution", "72 x 72 dpi"},
+          {"PaletteInfo", "1 (colour or black and white)"}, {"Palette", "256 colours after the data"},
+          {"Trailer palette", "present"}, {"Picture", "9 x 5 pixels, 256 colours"}, {"Loader", loaded}}},
+        {"- <" + path("paletted.pcx"), 0,
+         {{"File", "standard input, " + size},
+          {"Trailer palette", "present"}, {"Loader", loaded}}},
+        {path("version3.pcx"), 0,
+         {{"Version", "3"}, {"Palette", "16 colours in the header"},
+          {"Trailer palette", "present, not used before version 5"}, {"Loader", loaded}}},
+        {path("rgb.pcx"), 0, {{"Planes", "3"}, {"Palette", "none: 24-bit colour"}, {"Trailer palette", "absent"},
+                              {"Picture", "6 x 2 pixels, 24-bit colour in 3 planes"}, {"Loader", loaded}}},
+        {path("rgb.pcx") + " --depth 8", 1,
+         {{"Loader", "refuses it at 8 bits: result 3: no converter for this format and depth (a picture of "
+                     "24-bit colour in 3 planes has no converter into a buffer of 8 bits)"}}},
+        {path("short.pcx"), 1,
+         {{"BytesPerLine", "4"}, {"Window", "0, 0 .. 9, 0 (10 x 1)"},
+          {"Loader", "refuses it at 32 bits: result 2: not a readable picture (the header's BytesPerLine 4 is too "
+                     "small for rows of 10 pixels)"}}},
+        {path("cut.pcx"), 1,
+         {{"Header", "none: the file is shorter than 128 bytes"},
+          {"Loader", "refuses it at 32 bits: result 2: not a readable picture (the file is shorter than a 128-byte "
+                     "header)"}}},
+        {path("picture.png"), 1,
+         {{"Manufacturer", "137 (a PCX file has 10; this is a PNG picture)"}, {"Version", ""},
+          {"Loader", "refuses it at 32 bits: result 2: not a readable picture (the first byte is 0x89, not 0x0A)"}}},
+    };
+    for (const info_case &c : cases) {
+        const run_result result = run("--info " + c.arguments);
+        EXPECT_EQ(result.exit_code, c.exit_code) << c.arguments << ": " << result.err;
+        for (const auto &[name, value] : c.fields)
+            EXPECT_EQ(info_field(result.out, name), value) << c.arguments << ", field " << name;
+    }
+}
+
+// Every sample goes PCX -> PNG -> PCX -> PNG; both PNGs must hold the same
+// pixels. The malformed samples are refused at the first step.
+TEST_F(ConvertTool, RoundTripsEverySampleThroughPngAndPcx)
+{
+    const std::string samples = pixmora_test::samples_dir();
+    if (samples.empty())
+        GTEST_SKIP() << "needs the shared PCX samples";
+    std::vector<fs::path> found;
+    for (const auto &entry : fs::directory_iterator(samples))
+        if (entry.path().extension() == ".pcx")
+            found.push_back(entry.path());
+    std::sort(found.begin(), found.end());
+    int32_t loaded = 0, exact = 0;
+    for (const fs::path &sample : found) {
+        const std::string name = sample.filename().string();
+        SCOPED_TRACE(name);
+        const fs::path first = dir_ / "first.png", pcx = dir_ / "again.pcx", second = dir_ / "second.png";
+        const run_result to_png = run(quoted(sample.string()) + " " + quoted(first.string()));
+        const bool malformed =
+            std::find_if(std::begin(malformed_samples), std::end(malformed_samples),
+                         [&name](const char *bad) { return name == bad; }) != std::end(malformed_samples);
+        EXPECT_EQ(to_png.exit_code, malformed ? 1 : 0) << to_png.err;
+        if (to_png.exit_code != 0)
+            continue;
+        ++loaded;
+        ASSERT_EQ(run(quoted(first.string()) + " " + quoted(pcx.string())).exit_code, 0);
+        ASSERT_EQ(run(quoted(pcx.string()) + " " + quoted(second.string())).exit_code, 0);
+        tools::rgb_image before, after;
+        std::string error;
+        ASSERT_TRUE(tools::read_image(first.string(), &before, &error)) << error;
+        ASSERT_TRUE(tools::read_image(second.string(), &after, &error)) << error;
+        const std::string difference = compare(after, before);
+        EXPECT_EQ(difference, "");
+        exact += difference.empty() ? 1 : 0;
+    }
+    std::printf("round trip: %zu samples, %d loaded, %d the same after PCX -> PNG -> PCX -> PNG\n", found.size(),
+                loaded, exact);
+    EXPECT_EQ(loaded, static_cast<int32_t>(std::size(supported_samples)));
 }
 
 } // namespace

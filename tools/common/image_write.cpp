@@ -9,12 +9,10 @@
 #include <cstring>
 #include <memory>
 
+#include "tools/common/image_read.h"
+
 namespace tools {
 namespace {
-
-// Pictures larger than this are refused on reading, so that a damaged
-// header cannot make us allocate without bound.
-constexpr int64_t max_pixels = int64_t{1} << 28;
 
 struct file_closer {
     void operator()(std::FILE *file) const { std::fclose(file); }
@@ -46,13 +44,6 @@ std::vector<uint8_t> packed_rgb(const rgb_image &image)
     return bytes;
 }
 
-void unpack_rgb(const uint8_t *bytes, rgb_image *image)
-{
-    for (size_t i = 0; i < image->pixels.size(); ++i)
-        image->pixels[i] = static_cast<uint32_t>(bytes[3 * i]) << 16 | static_cast<uint32_t>(bytes[3 * i + 1]) << 8 |
-                           bytes[3 * i + 2];
-}
-
 std::string lower_extension(const std::string &path)
 {
     const size_t dot = path.find_last_of('.');
@@ -63,111 +54,6 @@ std::string lower_extension(const std::string &path)
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return extension;
-}
-
-// Skips white space and '#' comments between the fields of a PPM header.
-void skip_ppm_space(std::FILE *file)
-{
-    int c = std::fgetc(file);
-    while (c != EOF) {
-        if (c == '#') {
-            while (c != EOF && c != '\n')
-                c = std::fgetc(file);
-        } else if (!std::isspace(c)) {
-            std::ungetc(c, file);
-            return;
-        }
-        c = std::fgetc(file);
-    }
-}
-
-bool read_ppm_number(std::FILE *file, int64_t *value)
-{
-    skip_ppm_space(file);
-    int64_t number = 0;
-    int digits = 0;
-    int c = std::fgetc(file);
-    while (c != EOF && std::isdigit(c) && digits < 10) {
-        number = number * 10 + (c - '0');
-        ++digits;
-        c = std::fgetc(file);
-    }
-    if (c != EOF)
-        std::ungetc(c, file);
-    *value = number;
-    return digits > 0 && digits < 10;
-}
-
-// Scales samples of maxval (1..65535, two bytes each above 255) to 0..255.
-bool read_ppm_samples(std::FILE *file, int64_t maxval, rgb_image *image)
-{
-    const size_t samples = image->pixels.size() * 3;
-    const size_t sample_bytes = maxval > 255 ? 2 : 1;
-    std::vector<uint8_t> raw(samples * sample_bytes);
-    if (std::fread(raw.data(), 1, raw.size(), file) != raw.size())
-        return false;
-    std::vector<uint8_t> bytes(samples);
-    for (size_t i = 0; i < samples; ++i) {
-        const int64_t value = sample_bytes == 2 ? (raw[2 * i] << 8 | raw[2 * i + 1]) : raw[i];
-        bytes[i] = static_cast<uint8_t>(std::min<int64_t>(255, (value * 255 + maxval / 2) / maxval));
-    }
-    unpack_rgb(bytes.data(), image);
-    return true;
-}
-
-bool read_ppm(const std::string &path, rgb_image *image, std::string *error)
-{
-    file_ptr file(std::fopen(path.c_str(), "rb"));
-    if (!file) {
-        set_error(error, "cannot open " + path + ": " + std::strerror(errno));
-        return false;
-    }
-    char magic[2] = {};
-    int64_t width = 0, height = 0, maxval = 0;
-    if (std::fread(magic, 1, 2, file.get()) != 2 || magic[0] != 'P' || magic[1] != '6' ||
-        !read_ppm_number(file.get(), &width) || !read_ppm_number(file.get(), &height) ||
-        !read_ppm_number(file.get(), &maxval) || width < 1 || height < 1 || maxval < 1 || maxval > 65535 ||
-        width * height > max_pixels) {
-        set_error(error, path + ": not a binary PPM picture this reader accepts");
-        return false;
-    }
-    std::fgetc(file.get()); // the single white-space byte before the samples
-    image->width = static_cast<int32_t>(width);
-    image->height = static_cast<int32_t>(height);
-    image->pixels.assign(static_cast<size_t>(width * height), 0);
-    if (!read_ppm_samples(file.get(), maxval, image)) {
-        set_error(error, path + ": the picture data is cut short");
-        return false;
-    }
-    return true;
-}
-
-bool read_png(const std::string &path, rgb_image *image, std::string *error)
-{
-    png_image png;
-    std::memset(&png, 0, sizeof png);
-    png.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&png, path.c_str())) {
-        set_error(error, path + ": " + png.message);
-        return false;
-    }
-    if (static_cast<int64_t>(png.width) * png.height > max_pixels) {
-        png_image_free(&png);
-        set_error(error, path + ": picture too large");
-        return false;
-    }
-    png.format = PNG_FORMAT_RGB;
-    std::vector<uint8_t> bytes(PNG_IMAGE_SIZE(png));
-    if (!png_image_finish_read(&png, nullptr, bytes.data(), 0, nullptr)) {
-        set_error(error, path + ": " + png.message);
-        png_image_free(&png);
-        return false;
-    }
-    image->width = static_cast<int32_t>(png.width);
-    image->height = static_cast<int32_t>(png.height);
-    image->pixels.assign(static_cast<size_t>(png.width) * png.height, 0);
-    unpack_rgb(bytes.data(), image);
-    return true;
 }
 
 } // namespace
@@ -235,6 +121,38 @@ bool write_image(const std::string &path, const rgb_image &image, std::string *e
     return false;
 }
 
+bool write_image(std::FILE *stream, image_format format, const rgb_image &image, std::string *error)
+{
+    if (!valid_geometry(image)) {
+        set_error(error, "picture has no pixels or a wrong pixel count");
+        return false;
+    }
+    const std::vector<uint8_t> bytes = packed_rgb(image);
+    errno = 0;
+    bool written = false;
+    if (format == image_format::png) {
+        png_image png;
+        std::memset(&png, 0, sizeof png);
+        png.version = PNG_IMAGE_VERSION;
+        png.width = static_cast<png_uint_32>(image.width);
+        png.height = static_cast<png_uint_32>(image.height);
+        png.format = PNG_FORMAT_RGB;
+        written = png_image_write_to_stdio(&png, stream, 0, bytes.data(), 0, nullptr) != 0;
+    } else {
+        written = std::fprintf(stream, "P6\n%d %d\n255\n", image.width, image.height) > 0 &&
+                  std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
+    }
+    if (std::fflush(stream) != 0 || std::ferror(stream) != 0)
+        written = false;
+    if (!written) {
+        const int reason = errno;
+        set_error(error,
+                  std::string("cannot write the picture: ") + (reason != 0 ? std::strerror(reason) : "write failed"));
+        return false;
+    }
+    return true;
+}
+
 bool read_image(const std::string &path, rgb_image *image, std::string *error)
 {
     file_ptr file(std::fopen(path.c_str(), "rb"));
@@ -242,12 +160,34 @@ bool read_image(const std::string &path, rgb_image *image, std::string *error)
         set_error(error, "cannot open " + path + ": " + std::strerror(errno));
         return false;
     }
-    unsigned char signature[8] = {};
-    const size_t got = std::fread(signature, 1, sizeof signature, file.get());
-    file.reset();
-    if (got == sizeof signature && png_sig_cmp(signature, 0, sizeof signature) == 0)
-        return read_png(path, image, error);
-    return read_ppm(path, image, error);
+    std::vector<uint8_t> bytes;
+    uint8_t block[65536];
+    size_t got = 0;
+    while ((got = std::fread(block, 1, sizeof block, file.get())) > 0)
+        bytes.insert(bytes.end(), block, block + got);
+    decoded_image decoded;
+    std::string why;
+    bool read = false;
+    switch (recognise_image(bytes.data(), bytes.size())) {
+    case image_kind::png:
+        read = decode_png(bytes.data(), bytes.size(), &decoded, &why);
+        break;
+    case image_kind::netpbm:
+        read = decode_netpbm(bytes.data(), bytes.size(), &decoded, &why);
+        break;
+    default:
+        why = "not a PNG, PPM, PGM or PAM picture";
+    }
+    if (!read) {
+        set_error(error, path + ": " + why);
+        return false;
+    }
+    image->width = decoded.width;
+    image->height = decoded.height;
+    image->pixels.resize(static_cast<size_t>(decoded.width) * static_cast<size_t>(decoded.height));
+    for (size_t i = 0; i < image->pixels.size(); ++i)
+        image->pixels[i] = decoded.colour(i);
+    return true;
 }
 
 } // namespace tools

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -14,13 +15,19 @@ struct rgb_image {
     std::vector<uint32_t> pixels;
 };
 
+enum class image_format { png, ppm };
+
 // Writes the picture as PNG (8-bit RGB). On failure returns false and says why in *error.
 bool write_png(const std::string &path, const rgb_image &image, std::string *error);
 // Writes the picture as binary PPM (P6, maxval 255).
 bool write_ppm(const std::string &path, const rgb_image &image, std::string *error);
 // Writes by the file name's extension: ".png" or ".ppm" (case-insensitive).
 bool write_image(const std::string &path, const rgb_image &image, std::string *error);
-// Reads a PNG or binary PPM back (tests and comparisons); false on failure.
+// Writes the picture in the given format to an open stream (such as standard
+// output) and flushes it; false, saying why, when a write fails.
+bool write_image(std::FILE *stream, image_format format, const rgb_image &image, std::string *error);
+// Reads a PNG, or a binary PPM, PGM or PAM, back in true colours (tests and
+// comparisons); false on failure.
 bool read_image(const std::string &path, rgb_image *image, std::string *error);
 
 } // namespace tools

@@ -1,0 +1,341 @@
+#include "tools/common/image_read.h"
+
+#include <png.h>
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstring>
+
+namespace tools {
+
+image_kind recognise_image(const uint8_t *bytes, size_t size)
+{
+    if (size >= 8 && png_sig_cmp(bytes, 0, 8) == 0)
+        return image_kind::png;
+    if (size >= 2 && bytes[0] == 'P' && (bytes[1] == '5' || bytes[1] == '6' || bytes[1] == '7'))
+        return image_kind::netpbm;
+    if (size >= 1 && bytes[0] == 0x0A)
+        return image_kind::pcx;
+    return image_kind::unknown;
+}
+
+namespace {
+
+// ---- PNG -----------------------------------------------------------------
+
+struct png_source {
+    const uint8_t *bytes;
+    size_t size;
+    size_t at;
+};
+
+// What one read needs and leaves behind. It lives outside the function that
+// calls setjmp, so nothing of it is lost when libpng jumps back on an error.
+struct png_reading {
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    png_source source{};
+    std::string message;
+    std::vector<png_bytep> rows;
+    std::vector<uint8_t> samples;
+};
+
+void read_png_bytes(png_structp png, png_bytep out, png_size_t length)
+{
+    auto *source = static_cast<png_source *>(png_get_io_ptr(png));
+    if (length > source->size - source->at)
+        png_error(png, "the file ends before the picture does");
+    std::memcpy(out, source->bytes + source->at, length);
+    source->at += length;
+}
+
+[[noreturn]] void png_failed(png_structp png, png_const_charp message)
+{
+    static_cast<png_reading *>(png_get_error_ptr(png))->message = message;
+    std::longjmp(png_jmpbuf(png), 1);
+}
+
+void png_warned(png_structp, png_const_charp) {}
+
+// Reads the whole picture into reading.samples, one or three bytes a pixel;
+// false after an error of libpng's (its text in reading.message) or one of
+// ours. Only reading and image are written, never a local of this frame, so
+// that a jump back from libpng leaves no local in doubt.
+bool read_png_samples(png_reading &reading, decoded_image *image)
+{
+    if (setjmp(png_jmpbuf(reading.png)) != 0)
+        return false;
+    png_set_read_fn(reading.png, &reading.source, read_png_bytes);
+    png_read_info(reading.png, reading.info);
+    const png_uint_32 width = png_get_image_width(reading.png, reading.info);
+    const png_uint_32 height = png_get_image_height(reading.png, reading.info);
+    if (static_cast<int64_t>(width) * height > max_decoded_pixels)
+        png_error(reading.png, "the picture has too many pixels");
+    image->width = static_cast<int32_t>(width);
+    image->height = static_cast<int32_t>(height);
+    image->palette.clear();
+
+    const int colour_type = png_get_color_type(reading.png, reading.info);
+    if (colour_type == PNG_COLOR_TYPE_PALETTE) {
+        png_colorp palette = nullptr;
+        int count = 0;
+        if (png_get_PLTE(reading.png, reading.info, &palette, &count) == 0 || count < 1)
+            png_error(reading.png, "the palette picture has no palette");
+        for (int i = 0; i < std::min(count, 256); ++i)
+            image->palette.push_back(static_cast<uint32_t>(palette[i].red) << 16 |
+                                     static_cast<uint32_t>(palette[i].green) << 8 | palette[i].blue);
+        png_set_packing(reading.png); // 1, 2 and 4-bit indices to one byte each
+    } else {
+        png_set_scale_16(reading.png);
+        png_set_expand_gray_1_2_4_to_8(reading.png);
+        png_set_strip_alpha(reading.png);
+        if ((colour_type & PNG_COLOR_MASK_COLOR) == 0)
+            png_set_gray_to_rgb(reading.png);
+    }
+    png_set_interlace_handling(reading.png);
+    png_read_update_info(reading.png, reading.info);
+
+    const size_t pixel_bytes = image->paletted() ? 1 : 3;
+    const size_t row_bytes = png_get_rowbytes(reading.png, reading.info);
+    if (row_bytes != pixel_bytes * width)
+        png_error(reading.png, "unexpected row size after conversion");
+    reading.samples.resize(row_bytes * height);
+    reading.rows.resize(height);
+    for (png_uint_32 y = 0; y < height; ++y)
+        reading.rows[y] = reading.samples.data() + row_bytes * y;
+    png_read_image(reading.png, reading.rows.data());
+    return true;
+}
+
+// ---- netpbm --------------------------------------------------------------
+
+struct text_reader {
+    const uint8_t *bytes;
+    size_t size;
+    size_t at;
+
+    bool space(uint8_t c) const { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+    // Skips white space and '#' comments up to the end of their line.
+    void skip_space()
+    {
+        while (at < size && (space(bytes[at]) || bytes[at] == '#')) {
+            if (bytes[at] == '#')
+                while (at < size && bytes[at] != '\n')
+                    ++at;
+            else
+                ++at;
+        }
+    }
+    // A decimal number of at most nine digits.
+    bool number(int64_t *value)
+    {
+        skip_space();
+        int digits = 0;
+        int64_t result = 0;
+        while (at < size && bytes[at] >= '0' && bytes[at] <= '9' && digits < 10) {
+            result = result * 10 + (bytes[at++] - '0');
+            ++digits;
+        }
+        *value = result;
+        return digits > 0 && digits < 10;
+    }
+    // A word of the P7 header: letters, digits and '_'.
+    std::string word()
+    {
+        skip_space();
+        const size_t start = at;
+        while (at < size && !space(bytes[at]) && bytes[at] != '#')
+            ++at;
+        return std::string(reinterpret_cast<const char *>(bytes) + start, at - start);
+    }
+};
+
+// How a P7 picture's channels are to be read.
+struct pam_layout {
+    int64_t width = 0;
+    int64_t height = 0;
+    int64_t depth = 0;
+    int64_t maxval = 0;
+    std::string tuple_type;
+};
+
+bool read_pam_header(text_reader &in, pam_layout *layout, std::string *why)
+{
+    for (;;) {
+        const std::string key = in.word();
+        if (key.empty()) {
+            *why = "the P7 header has no ENDHDR";
+            return false;
+        }
+        if (key == "ENDHDR")
+            break;
+        int64_t *number = key == "WIDTH" ? &layout->width
+                        : key == "HEIGHT" ? &layout->height
+                        : key == "DEPTH"  ? &layout->depth
+                        : key == "MAXVAL" ? &layout->maxval
+                                          : nullptr;
+        if (number != nullptr) {
+            if (!in.number(number)) {
+                *why = "the P7 header's " + key + " is not a number";
+                return false;
+            }
+        } else if (key == "TUPLTYPE") {
+            // The rest of the line, and further TUPLTYPE lines, add words.
+            while (in.at < in.size && (in.bytes[in.at] == ' ' || in.bytes[in.at] == '\t'))
+                ++in.at;
+            const size_t start = in.at;
+            while (in.at < in.size && in.bytes[in.at] != '\n')
+                ++in.at;
+            std::string value(reinterpret_cast<const char *>(in.bytes) + start, in.at - start);
+            while (!value.empty() && (value.back() == ' ' || value.back() == '\r' || value.back() == '\t'))
+                value.pop_back();
+            layout->tuple_type += (layout->tuple_type.empty() ? "" : " ") + value;
+        } else {
+            std::string shown = key.substr(0, 24);
+            for (char &c : shown)
+                c = c >= ' ' && c <= '~' ? c : '?';
+            *why = "the P7 header holds an unknown field '" + shown + "'";
+            return false;
+        }
+    }
+    // ENDHDR ends its line.
+    if (in.at < in.size && in.bytes[in.at] == '\r')
+        ++in.at;
+    if (in.at >= in.size || in.bytes[in.at] != '\n') {
+        *why = "ENDHDR is not followed by a new line";
+        return false;
+    }
+    ++in.at;
+    return true;
+}
+
+// The number of colour channels (1 grey, 3 RGB) and whether an alpha channel
+// follows them, for a P7 picture's TUPLTYPE and DEPTH.
+bool pam_channels(const pam_layout &layout, int64_t *colour_channels, std::string *why)
+{
+    struct known_type {
+        const char *name;
+        int64_t depth;
+        int64_t colour_channels;
+    };
+    static const known_type types[] = {
+        {"RGB", 3, 3},           {"RGB_ALPHA", 4, 3},           {"GRAYSCALE", 1, 1},
+        {"GRAYSCALE_ALPHA", 2, 1}, {"BLACKANDWHITE", 1, 1}, {"BLACKANDWHITE_ALPHA", 2, 1},
+    };
+    if (layout.tuple_type.empty()) {
+        if (layout.depth < 1 || layout.depth > 4) {
+            *why = "a P7 picture without TUPLTYPE must have DEPTH 1 to 4, not " + std::to_string(layout.depth);
+            return false;
+        }
+        *colour_channels = layout.depth >= 3 ? 3 : 1;
+        return true;
+    }
+    for (const known_type &type : types)
+        if (layout.tuple_type == type.name) {
+            if (layout.depth != type.depth) {
+                *why = "TUPLTYPE " + layout.tuple_type + " needs DEPTH " + std::to_string(type.depth) + ", not " +
+                       std::to_string(layout.depth);
+                return false;
+            }
+            *colour_channels = type.colour_channels;
+            return true;
+        }
+    *why = "TUPLTYPE " + layout.tuple_type + " is not one this reader takes (RGB, RGB_ALPHA, GRAYSCALE, "
+           "GRAYSCALE_ALPHA, BLACKANDWHITE, BLACKANDWHITE_ALPHA)";
+    return false;
+}
+
+} // namespace
+
+bool decode_png(const uint8_t *bytes, size_t size, decoded_image *image, std::string *error)
+{
+    png_reading reading;
+    reading.source = png_source{bytes, size, 0};
+    reading.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &reading, png_failed, png_warned);
+    if (reading.png != nullptr)
+        reading.info = png_create_info_struct(reading.png);
+    if (reading.info == nullptr) {
+        png_destroy_read_struct(&reading.png, nullptr, nullptr);
+        *error = "out of memory";
+        return false;
+    }
+    const bool read = read_png_samples(reading, image);
+    png_destroy_read_struct(&reading.png, &reading.info, nullptr);
+    if (!read) {
+        *error = reading.message.empty() ? "not a readable PNG picture" : reading.message;
+        return false;
+    }
+    const size_t count = static_cast<size_t>(image->width) * static_cast<size_t>(image->height);
+    if (image->paletted()) {
+        image->indices = std::move(reading.samples);
+        image->pixels.clear();
+        return true;
+    }
+    image->indices.clear();
+    image->pixels.resize(count);
+    const uint8_t *rgb = reading.samples.data();
+    for (size_t i = 0; i < count; ++i, rgb += 3)
+        image->pixels[i] = static_cast<uint32_t>(rgb[0]) << 16 | static_cast<uint32_t>(rgb[1]) << 8 | rgb[2];
+    return true;
+}
+
+bool decode_netpbm(const uint8_t *bytes, size_t size, decoded_image *image, std::string *error)
+{
+    if (size < 2 || bytes[0] != 'P' || (bytes[1] != '5' && bytes[1] != '6' && bytes[1] != '7')) {
+        *error = "not a binary PGM, PPM or PAM picture";
+        return false;
+    }
+    text_reader in{bytes, size, 2};
+    pam_layout layout;
+    int64_t colour_channels = bytes[1] == '5' ? 1 : 3;
+    if (bytes[1] == '7') {
+        if (!read_pam_header(in, &layout, error) || !pam_channels(layout, &colour_channels, error))
+            return false;
+    } else {
+        layout.depth = colour_channels;
+        if (!in.number(&layout.width) || !in.number(&layout.height) || !in.number(&layout.maxval)) {
+            *error = "the header's width, height or maxval is missing";
+            return false;
+        }
+        // One white-space byte ends the header.
+        if (in.at >= size || !in.space(bytes[in.at])) {
+            *error = "the header does not end in white space";
+            return false;
+        }
+        ++in.at;
+    }
+    if (layout.width < 1 || layout.height < 1 || layout.width * layout.height > max_decoded_pixels) {
+        *error = "the picture is " + std::to_string(layout.width) + " x " + std::to_string(layout.height) +
+                 " pixels; this reader takes 1 to " + std::to_string(max_decoded_pixels) + " pixels";
+        return false;
+    }
+    if (layout.maxval < 1 || layout.maxval > 65535) {
+        *error = "maxval " + std::to_string(layout.maxval) + " is not in 1..65535";
+        return false;
+    }
+    const size_t count = static_cast<size_t>(layout.width * layout.height);
+    const size_t sample_bytes = layout.maxval > 255 ? 2 : 1;
+    const size_t channels = static_cast<size_t>(layout.depth);
+    if ((size - in.at) / (channels * sample_bytes) < count) {
+        *error = "the picture data is cut short";
+        return false;
+    }
+    const uint8_t *data = bytes + in.at;
+    const auto sample = [&](size_t pixel, size_t channel) {
+        const size_t at = (pixel * channels + channel) * sample_bytes;
+        const int64_t value = sample_bytes == 2 ? data[at] << 8 | data[at + 1] : data[at];
+        return static_cast<uint32_t>(std::min<int64_t>(255, (value * 255 + layout.maxval / 2) / layout.maxval));
+    };
+    image->width = static_cast<int32_t>(layout.width);
+    image->height = static_cast<int32_t>(layout.height);
+    image->palette.clear();
+    image->indices.clear();
+    image->pixels.resize(count);
+    for (size_t i = 0; i < count; ++i) {
+        const uint32_t r = sample(i, 0);
+        image->pixels[i] = colour_channels == 1 ? r << 16 | r << 8 | r : r << 16 | sample(i, 1) << 8 | sample(i, 2);
+    }
+    return true;
+}
+
+} // namespace tools
