@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config git
   dpkg-dev file
   libgtest-dev libgmock-dev libbenchmark-dev
-  libsdl2-dev libpng-dev
+  libsdl2-dev libx11-dev libpng-dev
   clang-14 libfuzzer-14-dev
   netpbm xvfb xauth x11-utils imagemagick
   # The Windows stage: the cross compiler, GoogleTest's sources to build for
