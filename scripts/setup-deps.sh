@@ -5,7 +5,7 @@
 set -euo pipefail
 
 # What building and running the demo needs; every other group adds to it.
-packages=(build-essential cmake pkg-config libsdl2-dev libpng-dev)
+packages=(build-essential cmake pkg-config libsdl2-dev libx11-dev libpng-dev)
 for group in "$@"; do
   case "$group" in
     --test)

@@ -1,6 +1,8 @@
 #include "demo/ports/sdl2_port.h"
 
 #include <SDL.h>
+#include <SDL_syswm.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <csignal>
@@ -157,6 +159,13 @@ bool sdl2_port::open()
         error_ = SDL_GetError();
         return false;
     }
+#if defined(SDL_VIDEO_DRIVER_X11)
+    // The renderer may have made the window anew; the connection stays.
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (SDL_GetWindowWMInfo(window_, &info) && info.subsystem == SDL_SYSWM_X11)
+        x11_display_ = info.info.x11.display;
+#endif
     // The library draws on a software display window of the same client size.
     dc_ = soft::window_create(width_, height_);
     on_create();
@@ -202,13 +211,45 @@ void sdl2_port::wait_for_event(int64_t timeout)
 {
     if (event_waiting_ || paint_pending_)
         return;
-    if (timeout < 0) {
-        event_waiting_ = SDL_WaitEvent(waiting_.get()) != 0;
+    // Whole milliseconds, rounded up: waking early would only wait again.
+    int milliseconds = timeout < 0 ? -1 : static_cast<int>(std::min<int64_t>((timeout + 999) / 1000, 1000));
+    if (x11_display_ != nullptr) {
+        wait_on_connection(milliseconds);
         return;
     }
-    // Whole milliseconds, rounded up: waking early would only wait again.
-    int64_t milliseconds = std::min<int64_t>((timeout + 999) / 1000, 1000);
-    event_waiting_ = SDL_WaitEventTimeout(waiting_.get(), static_cast<int>(milliseconds)) != 0;
+    if (milliseconds < 0)
+        event_waiting_ = SDL_WaitEvent(waiting_.get()) != 0;
+    else
+        event_waiting_ = SDL_WaitEventTimeout(waiting_.get(), milliseconds) != 0;
+}
+
+// On X11 the port waits on SDL's connection itself. When an event is queued
+// while SDL's own wait blocks (the window's close, which that wait reads
+// itself, for one), SDL sends the window a wake-up message over a second
+// connection to the X server. The server keeps order only within a
+// connection: busy with the first one, on which the window is hidden and
+// destroyed right after the close, it may take that message after the
+// destruction, and fail it (BadWindow). Xlib reports the failure when SDL_Quit
+// closes the second connection, after SDL has put back Xlib's default error
+// handler, which ends the program with code 1.
+void sdl2_port::wait_on_connection(int milliseconds)
+{
+#if defined(SDL_VIDEO_DRIVER_X11)
+    // Reads all the connection holds and sends what is buffered for it.
+    SDL_PumpEvents();
+    if (SDL_PeepEvents(waiting_.get(), 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) > 0) {
+        event_waiting_ = true;
+        return;
+    }
+    auto *display = static_cast<Display *>(x11_display_);
+    if (QLength(display) > 0)
+        return; // read from the connection but not yet taken by SDL
+    // A signal cuts the wait short; the next pump turns it into a quit.
+    pollfd connection{ConnectionNumber(display), POLLIN, 0};
+    poll(&connection, 1, milliseconds);
+#else
+    (void)milliseconds;
+#endif
 }
 
 void sdl2_port::deliver(const SDL_Event &event)

@@ -41,6 +41,7 @@ public:
 
 private:
     void deliver(const SDL_Event &event);
+    void wait_on_connection(int milliseconds);
     void resize(int32_t width, int32_t height);
     void put_on_screen();
 
@@ -53,6 +54,7 @@ private:
     bool report_caught_ = false;     // and SIGUSR1, with --stats
     struct sigaction previous_report_ {};
     SDL_Window *window_ = nullptr;
+    void *x11_display_ = nullptr;        // the X connection SDL reads, when SDL runs on X11
     SDL_Renderer *renderer_ = nullptr;
     SDL_Texture *texture_ = nullptr;
     int32_t texture_width_ = 0;

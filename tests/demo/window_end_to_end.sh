@@ -4,11 +4,14 @@
 # match, nearly pixel for pixel, a frame that the software display computes
 # for the same client size with both logos shown, then asks the window to
 # close (SIGTERM, which the window layer turns into a quit) and requires exit
-# code 0.
+# code 0. Then closes the window as a window manager does, 40 times over:
+# starts the demo, lets it run a moment, has CLOSE_WINDOW send the close
+# message, and requires exit code 0 with nothing on standard error.
 #
-#   window_end_to_end.sh DEMO SNAPSHOT_TOOL WORK_DIRECTORY
+#   window_end_to_end.sh DEMO SNAPSHOT_TOOL WORK_DIRECTORY [CLOSE_WINDOW]
 #
-# Exit 77 (skipped) when xvfb-run is not installed.
+# Without CLOSE_WINDOW the closes are left out. Exit 77 (skipped) when
+# xvfb-run is not installed.
 set -u
 
 if [ "${1:-}" != "--inside" ]; then
@@ -29,7 +32,8 @@ shift
 demo=$1
 snapshot=$2
 work=$3
-rm -f "$work"/shot-*.png "$work"/demo.err
+close_window=${4:-}
+rm -f "$work"/shot-*.png "$work"/demo.err "$work"/close-*.err
 
 "$demo" 2>"$work/demo.err" &
 pid=$!
@@ -84,5 +88,50 @@ if [ "$matched" -ne 1 ]; then
     echo "FAIL: no screenshot showed the sky and both logos as computed"
     exit 1
 fi
-echo "PASS: the window showed a computed frame and the demo exited with 0"
+
+if [ -z "$close_window" ]; then
+    echo "PASS: the window showed a computed frame and the demo exited with 0"
+    echo "(not closed as a window manager does: close-window was not built)"
+    exit 0
+fi
+
+# A close arrives at any point of the demo's loop, mostly while it waits
+# for the next frame; the moment it runs first varies a little.
+closes=40
+run=1
+while [ "$run" -le "$closes" ]; do
+    err="$work/close-$run.err"
+    "$demo" 2>"$err" &
+    pid=$!
+    sleep "0.$((1 + run % 3))"
+    if ! "$close_window" "Scaling and Scrolling" 10; then
+        kill -KILL "$pid" 2>/dev/null
+        wait "$pid"
+        echo "FAIL: close $run: the demo's window was not found"
+        cat "$err"
+        exit 1
+    fi
+    # Ten seconds to end, then it is taken for hung.
+    waited=0
+    while kill -0 "$pid" 2>/dev/null && [ "$waited" -lt 100 ]; do
+        sleep 0.1
+        waited=$((waited + 1))
+    done
+    if kill -0 "$pid" 2>/dev/null; then
+        kill -KILL "$pid" 2>/dev/null
+        wait "$pid"
+        echo "FAIL: close $run: the demo did not end after its window was closed"
+        exit 1
+    fi
+    wait "$pid"
+    code=$?
+    if [ "$code" -ne 0 ] || [ -s "$err" ]; then
+        echo "FAIL: close $run: the demo exited with code $code after a window manager's close"
+        cat "$err"
+        exit 1
+    fi
+    run=$((run + 1))
+done
+echo "PASS: the window showed a computed frame, and the demo exited with 0"
+echo "after SIGTERM and after $closes closes as a window manager sends them"
 exit 0
