@@ -14,6 +14,8 @@ packages=(
   # it, and Wine. wine64 only recommends wine, which holds the wine,
   # wineboot and wineserver commands, so both are named.
   g++-mingw-w64-x86-64 googletest wine wine64
+  # The other processors' stage: their cross compilers and qemu-user.
+  g++-i686-linux-gnu g++-arm-linux-gnueabihf g++-aarch64-linux-gnu g++-s390x-linux-gnu qemu-user
 )
 if [ "${1:-}" = "--web" ]; then
   packages+=(emscripten node-acorn chromium python3)
