@@ -53,9 +53,13 @@ one() {
             { echo "$p: configuring failed"; return 1; }
     fi
     cmake --build "$dir" -j"$each" || { echo "$p: build failed"; return 1; }
-    rm -rf "$results"
+    rm -rf "$results" "$dir/tmp"
+    mkdir -p "$dir/tmp"
+    # The processors' tests run side by side and name their files alike: each
+    # gets a temporary folder of its own.
     local status=0
-    GTEST_OUTPUT="xml:$results/" ctest --test-dir "$dir" --output-on-failure -j"$each" || status=$?
+    TMPDIR="$PWD/$dir/tmp" GTEST_OUTPUT="xml:$results/" ctest --test-dir "$dir" --output-on-failure -j"$each" ||
+        status=$?
     local programs reported=0 passed=0 failed=0 counts
     programs=$(ctest --test-dir "$dir" -N | sed -n 's/^Total Tests: //p')
     for report in "$results"/*.xml; do
