@@ -160,28 +160,26 @@ struct source_bgr {
 
 // Source offset shown at destination offset d (see the rule at the top), as
 // floor((2 s d + shift) / (2 n)) + lift, walked from one d to the next with
-// an add and a compare. The first offset is found in 128 bits: d and both
-// lengths may each be near 2^31.
-__extension__ typedef __int128 wide;
+// an add and a compare. The first offset fits in 64 bits: d < n, both
+// lengths are below 2^31 and shift < 2 s, so 2 s d + shift < 2 s (d + 1)
+// <= 2 (2^31 - 1)^2 < 2^63.
 class offset_walk {
 public:
     offset_walk(int64_t d, int64_t src_len, int64_t dst_len, bool first_of_group)
         : divisor_(2 * dst_len), whole_(2 * src_len / divisor_), part_(2 * src_len % divisor_)
     {
-        wide shift = src_len - 1;
+        int64_t shift = src_len - 1;
         if (dst_len < src_len) {
             shift = first_of_group ? -dst_len : 2 * src_len - dst_len;
             lift_ = first_of_group ? 1 : 0;
         }
-        const wide numerator = 2 * wide{src_len} * d + shift;
-        wide quotient = numerator / divisor_;
-        wide remainder = numerator % divisor_;
-        if (remainder < 0) { // round towards minus infinity
-            remainder += divisor_;
-            --quotient;
+        const int64_t numerator = 2 * src_len * d + shift;
+        quotient_ = numerator / divisor_;
+        remainder_ = numerator % divisor_;
+        if (remainder_ < 0) { // round towards minus infinity
+            remainder_ += divisor_;
+            --quotient_;
         }
-        quotient_ = static_cast<int64_t>(quotient);
-        remainder_ = static_cast<int64_t>(remainder);
     }
     int64_t next()
     {

@@ -219,6 +219,8 @@ TEST_F(SoftDisplayTest, StretchFollowsTheSamplingRule)
         {"source off left and bottom", 30, 30, 16, 16, 0, 0, 24, 24, -4, -4, 12, 12},
         {"source off right and top", 30, 30, 16, 16, 0, 0, 24, 24, 10, 10, 12, 12},
         {"huge destination", 16, 16, 4, 4, -1000000000, -1000000000, 2000000000, 2000000000, 0, 0, 4, 4},
+        // 2 x source length x destination offset just below 2^63.
+        {"huge source and destination", 16, 16, 16, 16, -2147483000, 0, 2147483647, 16, -2147483000, 0, 2147483647, 16},
         {"window of the demo", 760, 549, 320, 200, 0, 0, 760, 549, 0, 0, 320, 200},
         {"shrink by thirds", 40, 30, 120, 90, 0, 0, 40, 30, 0, 0, 120, 90},
     };
