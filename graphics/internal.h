@@ -1,6 +1,6 @@
 // Internals shared by the library's source files: pixel sizes, checked size
 // arithmetic, the pixel lookup table's two forms, and what the processor
-// offers beyond the x86-64 baseline.
+// offers beyond SSE2.
 #pragma once
 
 #include <cstdint>
@@ -62,7 +62,14 @@ inline uint8_t *pixel_address(uint8_t *bits, int32_t max_y, int32_t stride, int3
     return bits + static_cast<std::ptrdiff_t>(max_y - y) * stride + static_cast<std::ptrdiff_t>(x) * bpp;
 }
 
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+// x86 with SSE2, which x86-64 always has and 32-bit x86 has when built for
+// it (-msse2): the vector paths, those of later instruction sets chosen at
+// run time. Without SSE2 the portable code serves.
+#if defined(__GNUC__) && defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
+#define PM_X86_VECTORS 1
+#endif
+
+#ifdef PM_X86_VECTORS
 // The instruction sets that fast paths choose at run time, each asked once.
 inline bool cpu_has_ssse3()
 {
