@@ -167,7 +167,8 @@ std::vector<int64_t> walk_axis(int64_t src_len, int64_t dst_len, bool first_of_g
 // centre, the earlier one on a boundary.
 int64_t grown_offset(int64_t d, int64_t src_len, int64_t dst_len)
 {
-    long double centre = (static_cast<long double>(d) + 0.5L) * src_len / dst_len;
+    long double centre =
+        (static_cast<long double>(d) + 0.5L) * static_cast<long double>(src_len) / static_cast<long double>(dst_len);
     return static_cast<int64_t>(std::ceil(centre)) - 1;
 }
 
