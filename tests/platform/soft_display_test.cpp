@@ -59,7 +59,12 @@ struct test_dib {
     }
     // Pixel (x, y), y counted from the top.
     uint8_t *at(int32_t x, int32_t y) { return pixels.data() + (height - 1 - y) * stride + x * (bits / 8); }
-    void set_quad(int32_t index, uint32_t rgb) { std::memcpy(header.data() + 40 + 4 * index, &rgb, 4); }
+    // Colour table entry 0x00RRGGBB: its bytes blue, green, red, 0.
+    void set_quad(int32_t index, uint32_t rgb)
+    {
+        for (int32_t i = 0; i < 4; ++i)
+            header[static_cast<size_t>(40 + 4 * index + i)] = static_cast<uint8_t>(rgb >> (8 * i));
+    }
     void set_index(int32_t i, uint16_t v) { std::memcpy(header.data() + 40 + 2 * i, &v, 2); }
 };
 
@@ -373,7 +378,7 @@ TEST_F(SoftDisplayTest, EveryDepthGivesItsColours)
 {
     pm_hdc dc = soft::window_create(2, 1);
     test_dib d16(2, 1, 16);
-    const uint16_t p16[2] = {0xFFFF, 0x8410}; // white; 10000 100000 10000
+    const uint8_t p16[4] = {0xFF, 0xFF, 0x10, 0x84}; // white; 10000 100000 10000 (0x8410), little-endian
     std::memcpy(d16.at(0, 0), p16, 4);
     stretch(dc, d16, 0, 0, 2, 1, 0, 0, 2, 1);
     EXPECT_EQ(soft::client_pixel(dc, 0, 0), 0xFFFFFFu);
