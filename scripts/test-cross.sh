@@ -16,7 +16,8 @@ root=${CROSS_BUILD:-build-cross}
 jobs=${JOBS:-2}
 started=$(date +%s)
 
-# processor -> triple, cross compiler package, qemu-user program.
+# processor -> triple (the cross compiler's prefix; its package is g++-<triple>)
+# and the qemu-user program that runs it.
 declare -A triple=([i686]=i686-linux-gnu [armhf]=arm-linux-gnueabihf [arm64]=aarch64-linux-gnu
                    [s390x]=s390x-linux-gnu)
 declare -A qemu=([i686]=qemu-i386 [armhf]=qemu-arm [arm64]=qemu-aarch64 [s390x]=qemu-s390x)
@@ -46,7 +47,8 @@ one() {
     local p=$1 dir="$root/$1"
     local results="$PWD/$dir/results" # the programs run in the build's folders
     if [ ! -f "$dir/CMakeCache.txt" ]; then
-        # -O1: the test programs take most of the build, and run quickly.
+        # -O1: compiling the test programs takes most of the stage, and they
+        # run in seconds all the same.
         cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE=cmake/cross-linux.cmake -DPIXMORA_CROSS_TRIPLE="${triple[$p]}" \
             -DPIXMORA_PROGRAMS=OFF -DPIXMORA_INSTALL=OFF -DPIXMORA_WERROR="${WERROR:-OFF}" \
             -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS_RELEASE=-O1 -DCMAKE_CXX_FLAGS_RELEASE=-O1 ||
