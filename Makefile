@@ -1,12 +1,14 @@
 # The two commands: `make run` builds and opens the demo, `make test` builds
 # and runs every test (a normal build, the browser pages in headless
 # Chromium, then the same tests with address and undefined-behaviour
-# sanitizers, then the installed library and its examples, then a short
-# fuzz run, then the Windows build's tests under Wine). Both install
+# sanitizers, then the library's tests built for other processors under
+# qemu-user, then the installed library and its examples, then a short fuzz
+# run, then the Windows build's tests under Wine). Both install
 # missing Debian packages first.
 
 BUILD        ?= build
 ASAN_BUILD   ?= build-asan
+CROSS_BUILD  ?= build-cross
 WIN_BUILD    ?= build-win
 # The shared library, as installed and packaged.
 PACKAGE_BUILD ?= build-package
@@ -18,7 +20,7 @@ CMAKE_FLAGS  ?=
 
 DEMO := $(BUILD)/demo/scaling-and-scrolling
 
-.PHONY: all deps test-deps build run test test-normal test-web test-asan test-install test-windows package fuzz bench web windows windows-check clean
+.PHONY: all deps test-deps build run test test-normal test-web test-asan test-install test-cross test-windows package fuzz bench web windows windows-check clean
 
 all: build
 
@@ -43,6 +45,7 @@ test: test-deps
 	$(MAKE) --no-print-directory test-normal
 	$(MAKE) --no-print-directory test-web
 	$(MAKE) --no-print-directory test-asan
+	$(MAKE) --no-print-directory test-cross
 	$(MAKE) --no-print-directory test-install
 	$(MAKE) --no-print-directory fuzz
 	$(MAKE) --no-print-directory test-windows
@@ -88,6 +91,12 @@ bench:
 	@scripts/setup-deps.sh --bench
 	@if [ -x bench/run.sh ]; then bench/run.sh; else echo "No benchmarks yet."; fi
 
+# The library and its tests built for i686, armhf, arm64 and s390x (a
+# big-endian one) and run under qemu-user: the same bytes on every processor.
+test-cross: deps
+	@scripts/setup-deps.sh --cross
+	CROSS_BUILD=$(CROSS_BUILD) JOBS=$(JOBS) WERROR=$(WERROR) scripts/test-cross.sh
+
 # Cross-builds the library, its tests and the demo for Windows and runs them
 # under Wine: the platform layer against real GDI, and the demo's window
 # against the frames the software display computes.
@@ -104,4 +113,4 @@ windows: deps
 	BUILD=$(BUILD) WIN_BUILD=$(WIN_BUILD) JOBS=$(JOBS) WERROR=$(WERROR) scripts/package-windows.sh
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(WIN_BUILD) $(PACKAGE_BUILD) build-fuzz build-bench build-web dist
+	rm -rf $(BUILD) $(ASAN_BUILD) $(CROSS_BUILD) $(WIN_BUILD) $(PACKAGE_BUILD) build-fuzz build-bench build-web dist

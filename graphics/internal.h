@@ -1,8 +1,9 @@
 // Internals shared by the library's source files: pixel sizes, checked size
 // arithmetic, the pixel lookup table's two forms, and what the processor
-// offers beyond the x86-64 baseline.
+// offers beyond SSE2.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -33,16 +34,29 @@ constexpr uint16_t rgb565(uint8_t r, uint8_t g, uint8_t b)
     return static_cast<uint16_t>(((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3));
 }
 
-// pixel_lookup in its 16-bit form (depth 16): entry i at byte 2 i.
+// pixel_lookup in its 16-bit form (depth 16): entry i at byte 2 i, little-
+// endian like the pixels of 16-bit buffers, so that its two bytes are the
+// pixel on every processor.
 inline uint16_t lookup16(int32_t index)
 {
-    uint16_t value;
-    std::memcpy(&value, pm_state.pixel_lookup + 2 * index, 2);
-    return value;
+    const uint8_t *entry = pm_state.pixel_lookup + 2 * index;
+    if constexpr (std::endian::native == std::endian::little) {
+        uint16_t value;
+        std::memcpy(&value, entry, 2);
+        return value;
+    } else {
+        return static_cast<uint16_t>(entry[0] | entry[1] << 8);
+    }
 }
 inline void set_lookup16(int32_t index, uint16_t value)
 {
-    std::memcpy(pm_state.pixel_lookup + 2 * index, &value, 2);
+    uint8_t *entry = pm_state.pixel_lookup + 2 * index;
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(entry, &value, 2);
+    } else {
+        entry[0] = static_cast<uint8_t>(value);
+        entry[1] = static_cast<uint8_t>(value >> 8);
+    }
 }
 
 // pixel_lookup in its 4-byte form (depths 24 and 32): entry i at byte 4 i
@@ -62,7 +76,14 @@ inline uint8_t *pixel_address(uint8_t *bits, int32_t max_y, int32_t stride, int3
     return bits + static_cast<std::ptrdiff_t>(max_y - y) * stride + static_cast<std::ptrdiff_t>(x) * bpp;
 }
 
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+// x86 with SSE2, which x86-64 always has and 32-bit x86 has when built for
+// it (-msse2): the vector paths, those of later instruction sets chosen at
+// run time. Without SSE2 the portable code serves.
+#if defined(__GNUC__) && defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
+#define PM_X86_VECTORS 1
+#endif
+
+#ifdef PM_X86_VECTORS
 // The instruction sets that fast paths choose at run time, each asked once.
 inline bool cpu_has_ssse3()
 {

@@ -15,16 +15,16 @@
 #include <bit>
 #include <cstring>
 
+#include "graphics/internal.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #define PM_PCX_TOKEN_WINDOWS 1
 #endif
-#if defined(__SSE2__) && defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#ifdef PM_X86_VECTORS
 #include <immintrin.h>
 #define PM_PCX_WINDOWS_AVX2 1
 #endif
-
-#include "graphics/internal.h"
 #include <pixmora/pixmora.h>
 #include "platform/platform.h"
 

@@ -35,8 +35,7 @@
 
 #include "graphics/internal.h"
 
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-#define PM_SCALING_VECTORS 1
+#ifdef PM_X86_VECTORS
 #include <immintrin.h>
 #endif
 
@@ -72,7 +71,7 @@ private:
     int64_t remainder_;
 };
 
-#ifdef PM_SCALING_VECTORS
+#ifdef PM_X86_VECTORS
 
 // The mask of count steps for lengths shorter <= longer < 2^15, 32 steps at a
 // time. Step i takes a new pixel when some multiple of longer lies in [i S,
@@ -152,7 +151,7 @@ void pm_build_step_mask(int32_t count, int32_t length_a, int32_t length_b, uint8
         mask[0] = 0x80; // step 0 always takes the first pixel
         return;
     }
-#ifdef PM_SCALING_VECTORS
+#ifdef PM_X86_VECTORS
     if (longer <= INT16_MAX && pm::scaling_fast.avx2_masks && pm::cpu_has_avx2()) {
         build_step_mask_avx2(count, shorter, longer, mask);
         return;
@@ -215,7 +214,7 @@ struct shuffle_plan {
     int32_t block = 0;    // 16 or 8 columns per shuffled block; 0 for none
     bool two_loads = false;
     int32_t blocks = 0;   // leading blocks made by shuffles
-#ifdef PM_SCALING_VECTORS
+#ifdef PM_X86_VECTORS
     uint16_t base[column_chunk / 8];   // first source column of each block
     __m128i low[column_chunk / 8];     // shuffle of the 16 bytes at base
     __m128i high[column_chunk / 8];    // shuffle of the 16 bytes after them
@@ -268,7 +267,7 @@ void gather(const uint8_t *const *source_rows, uint8_t *const *outs, const uint1
     }
 }
 
-#ifdef PM_SCALING_VECTORS
+#ifdef PM_X86_VECTORS
 
 // The widest block whose source columns lie within 32 bytes everywhere in the
 // chunk, and the leading blocks whose loads stay inside a row of width bytes.

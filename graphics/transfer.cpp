@@ -11,12 +11,11 @@
 #include <cstring>
 #include <type_traits>
 
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-#define PM_TRANSFER_VECTORS 1
+#include "graphics/internal.h"
+
+#ifdef PM_X86_VECTORS
 #include <immintrin.h>
 #endif
-
-#include "graphics/internal.h"
 
 namespace {
 
@@ -303,7 +302,7 @@ copy_range clip_range(int64_t first, int64_t last, int64_t shift, int64_t source
 // copied by 32-byte loads and stores in line, the last one ending with the
 // row. Longer rows, rows shorter than 32 bytes, and processors without AVX2
 // go to memcpy. False when the rows were left to the caller.
-#ifdef PM_TRANSFER_VECTORS
+#ifdef PM_X86_VECTORS
 constexpr std::size_t inline_row_limit = 2048;
 
 __attribute__((target("avx2"))) void copy_rows_avx2(const uint8_t *from, int64_t from_stride, uint8_t *to,

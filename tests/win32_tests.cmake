@@ -1,11 +1,7 @@
 # Tests of the Windows build, cross-compiled and run through
 # CMAKE_CROSSCOMPILING_EMULATOR (Wine; scripts/test-windows.sh prepares it).
 
-# GoogleTest built for the target from its sources (Debian's googletest).
-set(PIXMORA_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources, built for the target")
-set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
-set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-add_subdirectory(${PIXMORA_GOOGLETEST_SOURCE} googletest EXCLUDE_FROM_ALL)
+include(googletest_source.cmake)
 include(GoogleTest)
 
 # The software display's drawing, the reference for what GDI draws, built

@@ -187,7 +187,7 @@ typedef struct pm_state_record {
     int32_t slot_stride[PM_SLOTS];   /* bytes per row: depth / 8 * width */
 
     /* Palette tables */
-    PM_ALIGNAS(4) uint8_t pixel_lookup[1024]; /* per index: 16-bit 5-6-5 at depth 16, bytes 0,R,G,B at 24/32 */
+    PM_ALIGNAS(4) uint8_t pixel_lookup[1024]; /* per index: 5-6-5 little-endian at depth 16, bytes 0,R,G,B at 24/32 */
     pm_logpalette logical_palette;          /* the palette as the palette manager takes it */
     pm_rgbquad colour_table[256];           /* the same colours as a bitmap colour table */
 

@@ -26,7 +26,10 @@
 #include <type_traits>
 #include <vector>
 
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+// x86 with SSE2 (always on x86-64, on 32-bit x86 when built for it): the
+// vector paths, the AVX2 ones chosen at run time.
+#if defined(__GNUC__) && defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
+#define PM_STRETCH_VECTORS 1
 #include <immintrin.h>
 #endif
 
@@ -160,28 +163,26 @@ struct source_bgr {
 
 // Source offset shown at destination offset d (see the rule at the top), as
 // floor((2 s d + shift) / (2 n)) + lift, walked from one d to the next with
-// an add and a compare. The first offset is found in 128 bits: d and both
-// lengths may each be near 2^31.
-__extension__ typedef __int128 wide;
+// an add and a compare. The first offset fits in 64 bits: d < n, both
+// lengths are below 2^31 and shift < 2 s, so 2 s d + shift < 2 s (d + 1)
+// <= 2 (2^31 - 1)^2 < 2^63.
 class offset_walk {
 public:
     offset_walk(int64_t d, int64_t src_len, int64_t dst_len, bool first_of_group)
         : divisor_(2 * dst_len), whole_(2 * src_len / divisor_), part_(2 * src_len % divisor_)
     {
-        wide shift = src_len - 1;
+        int64_t shift = src_len - 1;
         if (dst_len < src_len) {
             shift = first_of_group ? -dst_len : 2 * src_len - dst_len;
             lift_ = first_of_group ? 1 : 0;
         }
-        const wide numerator = 2 * wide{src_len} * d + shift;
-        wide quotient = numerator / divisor_;
-        wide remainder = numerator % divisor_;
-        if (remainder < 0) { // round towards minus infinity
-            remainder += divisor_;
-            --quotient;
+        const int64_t numerator = 2 * src_len * d + shift;
+        quotient_ = numerator / divisor_;
+        remainder_ = numerator % divisor_;
+        if (remainder_ < 0) { // round towards minus infinity
+            remainder_ += divisor_;
+            --quotient_;
         }
-        quotient_ = static_cast<int64_t>(quotient);
-        remainder_ = static_cast<int64_t>(remainder);
     }
     int64_t next()
     {
@@ -245,7 +246,7 @@ struct stretch_geometry {
     int64_t src_x, src_y, src_width, src_height;
 };
 
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#ifdef PM_STRETCH_VECTORS
 bool has_avx2()
 {
     static const bool available = __builtin_cpu_supports("avx2");
@@ -265,7 +266,7 @@ template <size_t Stores>
 inline void fill_run(uint32_t *out, uint32_t value, size_t reach)
 {
     const size_t count = Stores > 0 ? 4 * Stores : reach;
-#ifdef __SSE2__
+#ifdef PM_STRETCH_VECTORS
     const __m128i four = _mm_set1_epi32(static_cast<int>(value));
     for (size_t k = 0; k < count; k += 4)
         _mm_storeu_si128(reinterpret_cast<__m128i *>(out + k), four);
@@ -275,7 +276,7 @@ inline void fill_run(uint32_t *out, uint32_t value, size_t reach)
 #endif
 }
 
-#ifdef __SSE2__
+#ifdef PM_STRETCH_VECTORS
 // Four pixels, two copies of each of two colours, from a table that holds
 // every colour twice in 64 bits.
 inline __m128i two_pairs(const uint64_t *pairs, uint64_t first, uint64_t second)
@@ -412,7 +413,7 @@ private:
     {
         const size_t pixels = count_ / 2;
         size_t j = 0;
-#ifdef __SSE2__
+#ifdef PM_STRETCH_VECTORS
         for (; j + 4 <= pixels; j += 4, in += 4 * Source::bytes, line += 8) {
             const __m128i four = _mm_set_epi32(static_cast<int>(source(in + 3 * Source::bytes)),
                                                static_cast<int>(source(in + 2 * Source::bytes)),
@@ -430,7 +431,7 @@ private:
     // once, each pair of columns one 64-bit entry.
     void double_indices(row_block out, const uint8_t *in, size_t j, size_t pixels) const
     {
-#ifdef __SSE2__
+#ifdef PM_STRETCH_VECTORS
         for (; j + 8 <= pixels; j += 8) {
             uint64_t eight;
             std::memcpy(&eight, in + j, sizeof eight);
@@ -475,7 +476,7 @@ private:
             edge(i);
     }
 
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#ifdef PM_STRETCH_VECTORS
     __attribute__((target("avx2"))) void pick_groups(row_block out, const uint8_t *in, const Source &source)
     {
         uint32_t *colours = converted_.data();

@@ -182,12 +182,11 @@ TEST_F(BuffersTest, PixelLookupFollowsTheActiveDepth)
     pm_state.logical_palette.palPalEntry[5] = pm_paletteentry{255, 0, 0, 1};
     pm_state.logical_palette.palPalEntry[6] = pm_paletteentry{0x11, 0x22, 0x33, 1};
 
+    // 16-bit entries are 5-6-5 values, little-endian like the pixels.
     make_buffer(4, 4, 16);
-    uint16_t v16;
-    std::memcpy(&v16, pm_state.pixel_lookup + 10, 2);
-    EXPECT_EQ(v16, 0xF800);
-    std::memcpy(&v16, pm_state.pixel_lookup + 12, 2);
-    EXPECT_EQ(v16, ((0x11 >> 3) << 11) | ((0x22 >> 2) << 5) | (0x33 >> 3));
+    const uint16_t other565 = ((0x11 >> 3) << 11) | ((0x22 >> 2) << 5) | (0x33 >> 3);
+    const uint8_t entries16[4] = {0x00, 0xF8, other565 & 0xFF, other565 >> 8};
+    EXPECT_EQ(std::memcmp(pm_state.pixel_lookup + 10, entries16, 4), 0);
 
     for (int32_t depth : {24, 32}) {
         std::memset(pm_state.pixel_lookup, 0xEE, sizeof pm_state.pixel_lookup);

@@ -393,7 +393,8 @@ TEST_F(PcxSave, NoRunCrossesAScanlineOrAPlane)
 TEST_F(PcxSave, Widens565PixelsByBitReplication)
 {
     pixmora_test::make_buffer(4, 1, 16);
-    const uint16_t pixels[4] = {0xFFFF, 0xF800, 0x0821, 0x8410};
+    // 0xFFFF, 0xF800, 0x0821 and 0x8410, little-endian.
+    const uint8_t pixels[8] = {0xFF, 0xFF, 0x00, 0xF8, 0x21, 0x08, 0x10, 0x84};
     std::memcpy(pixmora_test::pixel_at(0, 0), pixels, sizeof pixels);
     ASSERT_EQ(pm_save_pcx(path_.c_str(), 0, 3, 0, 0), 0);
     const decoded_pcx pcx = decode_pcx(read_file(path_));

@@ -422,6 +422,34 @@ TEST_F(PcxLoad, EveryConverterAtEveryDepth)
         }
 }
 
+// One colour written into a 16-bit buffer three ways, through the lookup by
+// a 256-colour picture and by a paste, and straight from a 24-bit picture's
+// planes, shows as that colour all three times.
+TEST_F(PcxLoad, OneColourShowsAlikeFromEveryWayIntoSixteenBits)
+{
+    make_buffer(4, 1, 16);
+    const uint8_t index = 200; // its 5-6-5 bytes differ, so swapped ones show
+    picture indexed = make_picture(pcx_format::indexed8, 1, 1);
+    indexed.values = {index};
+    ASSERT_EQ(load(indexed.file(), pcx_no_reduction), 0); // at (0, 0), the trailer palette applied
+
+    pm_move_cursor(1, 0);
+    pm_paste_image(&index, 1, 1);
+
+    const rgb colour = trailer_colour(index);
+    picture planar = make_picture(pcx_format::planar24, 1, 1);
+    planar.values = {colour.r, colour.g, colour.b};
+    pm_move_cursor(2, 0);
+    ASSERT_EQ(load(planar.file(), pcx_at_cursor | pcx_keep_palette), 0);
+
+    pm_present(0, 2, 0, 0, 0, 2, 0, 0);
+    // 5 and 6 bits widened by repeating their top bits.
+    const uint32_t r = colour.r >> 3, g = colour.g >> 2, b = colour.b >> 3;
+    const uint32_t shown = ((r << 3 | r >> 2) << 16) | ((g << 2 | g >> 4) << 8) | (b << 3 | b >> 2);
+    for (int32_t x : {0, 1, 2})
+        EXPECT_EQ(soft::client_pixel(pm_state.window_dc, x, 0), shown) << "column " << x;
+}
+
 TEST_F(PcxLoad, OddWidthWithEvenBytesPerLineLeavesTheColumnAfterAlone)
 {
     make_buffer(8, 4, 8);

@@ -168,8 +168,8 @@ TEST_F(PresentTest, DeeperBuffersShowTheirOwnPixels)
     const uint8_t bgrx[4] = {0x33, 0x22, 0x11, 0};
     std::memcpy(pixel_at(1, 0), bgrx, 4);
     make_buffer(4, 2, 16);
-    const uint16_t red = 0xF800;
-    std::memcpy(pixel_at(2, 1), &red, 2);
+    const uint8_t red[2] = {0x00, 0xF8}; // 0xF800, little-endian
+    std::memcpy(pixel_at(2, 1), red, 2);
     pm_present(0, 3, 0, 1, 0, 3, 0, 1);
     EXPECT_EQ(soft::client_pixel(dc, 2, 1), 0xFF0000u); // 5 bits widened by repeating the top bits
     pm_buffer_activate(0);

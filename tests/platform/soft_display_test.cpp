@@ -59,7 +59,12 @@ struct test_dib {
     }
     // Pixel (x, y), y counted from the top.
     uint8_t *at(int32_t x, int32_t y) { return pixels.data() + (height - 1 - y) * stride + x * (bits / 8); }
-    void set_quad(int32_t index, uint32_t rgb) { std::memcpy(header.data() + 40 + 4 * index, &rgb, 4); }
+    // Colour table entry 0x00RRGGBB: its bytes blue, green, red, 0.
+    void set_quad(int32_t index, uint32_t rgb)
+    {
+        for (int32_t i = 0; i < 4; ++i)
+            header[static_cast<size_t>(40 + 4 * index + i)] = static_cast<uint8_t>(rgb >> (8 * i));
+    }
     void set_index(int32_t i, uint16_t v) { std::memcpy(header.data() + 40 + 2 * i, &v, 2); }
 };
 
@@ -167,7 +172,8 @@ std::vector<int64_t> walk_axis(int64_t src_len, int64_t dst_len, bool first_of_g
 // centre, the earlier one on a boundary.
 int64_t grown_offset(int64_t d, int64_t src_len, int64_t dst_len)
 {
-    long double centre = (static_cast<long double>(d) + 0.5L) * src_len / dst_len;
+    long double centre =
+        (static_cast<long double>(d) + 0.5L) * static_cast<long double>(src_len) / static_cast<long double>(dst_len);
     return static_cast<int64_t>(std::ceil(centre)) - 1;
 }
 
@@ -219,6 +225,8 @@ TEST_F(SoftDisplayTest, StretchFollowsTheSamplingRule)
         {"source off left and bottom", 30, 30, 16, 16, 0, 0, 24, 24, -4, -4, 12, 12},
         {"source off right and top", 30, 30, 16, 16, 0, 0, 24, 24, 10, 10, 12, 12},
         {"huge destination", 16, 16, 4, 4, -1000000000, -1000000000, 2000000000, 2000000000, 0, 0, 4, 4},
+        // 2 x source length x destination offset just below 2^63.
+        {"huge source and destination", 16, 16, 16, 16, -2147483000, 0, 2147483647, 16, -2147483000, 0, 2147483647, 16},
         {"window of the demo", 760, 549, 320, 200, 0, 0, 760, 549, 0, 0, 320, 200},
         {"shrink by thirds", 40, 30, 120, 90, 0, 0, 40, 30, 0, 0, 120, 90},
     };
@@ -370,7 +378,7 @@ TEST_F(SoftDisplayTest, EveryDepthGivesItsColours)
 {
     pm_hdc dc = soft::window_create(2, 1);
     test_dib d16(2, 1, 16);
-    const uint16_t p16[2] = {0xFFFF, 0x8410}; // white; 10000 100000 10000
+    const uint8_t p16[4] = {0xFF, 0xFF, 0x10, 0x84}; // white; 10000 100000 10000 (0x8410), little-endian
     std::memcpy(d16.at(0, 0), p16, 4);
     stretch(dc, d16, 0, 0, 2, 1, 0, 0, 2, 1);
     EXPECT_EQ(soft::client_pixel(dc, 0, 0), 0xFFFFFFu);
