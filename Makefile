@@ -65,6 +65,7 @@ test-asan:
 test-install: package
 	cmake -S . -B $(BUILD) -DPIXMORA_WERROR=$(WERROR) -DPIXMORA_TESTS=ON $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j$(JOBS) --target pixmora pixmora-convert scaling-and-scrolling
+	scripts/check-symbols.sh $(BUILD)/libpixmora.a
 	JOBS=$(JOBS) scripts/test-install.sh $(BUILD) $(PACKAGE_BUILD)
 
 # The Debian package of the shared library, headers, CMake and pkg-config

@@ -22,7 +22,7 @@ uint32_t program_beside_pictures(char *buffer, uint32_t size)
 
 void whole_frames(benchmark::State &state)
 {
-    soft::reset();
+    pm::soft::reset();
     demo::reset_shell();
     demo::reset_animation();
     demo::shell.program_file = program_beside_pictures;

@@ -108,15 +108,15 @@ void present(benchmark::State &state, extent target)
         std::copy_n(pixels.begin() + y * view.width, view.width, buffer.row(y));
 
     const pm_hdc library_dc = pm_state.window_dc;
-    const pm_hdc window = soft::window_create(target.width, target.height);
+    const pm_hdc window = pm::soft::window_create(target.width, target.height);
     pm_attach_dc(window);
     for (auto _ : state) {
         pm_present(0, view.width - 1, 0, view.height - 1, 0, target.width - 1, 0, target.height - 1);
         benchmark::ClobberMemory();
     }
     pm_attach_dc(library_dc);
-    soft::window_destroy(window);
-    soft::clear_calls(); // the display records every stretch
+    pm::soft::window_destroy(window);
+    pm::soft::clear_calls(); // the display records every stretch
     bench::set_pixels(state, int64_t{target.width} * target.height);
 }
 

@@ -226,8 +226,8 @@ void start_pixmora()
 {
     if (pm_state.started)
         return;
-    soft::set_depth(32);
-    pm_attach_dc(soft::window_create(640, 400));
+    pm::soft::set_depth(32);
+    pm_attach_dc(pm::soft::window_create(640, 400));
     pm_startup();
 }
 

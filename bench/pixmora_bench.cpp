@@ -19,8 +19,8 @@ void start_library()
     if (started)
         return;
     started = true;
-    soft::set_depth(32);
-    pm_attach_dc(soft::window_create(640, 400));
+    pm::soft::set_depth(32);
+    pm_attach_dc(pm::soft::window_create(640, 400));
     pm_startup();
 }
 

@@ -141,7 +141,7 @@ void on_create()
 
 void on_destroy()
 {
-    platform::object_delete(shell.palette);
+    pm::platform::object_delete(shell.palette);
     shell.port->release_dc(shell.window_dc_handle);
     shell.quit_posted = true;
     shell.quit_code = 0;

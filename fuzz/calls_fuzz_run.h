@@ -129,14 +129,14 @@ public:
         files &f = shared_files();
         std::memcpy(static_cast<void *>(&pm_state), &initial_state(), sizeof pm_state);
         pm_state.input_block = pm_state.read_buffer;
-        soft::reset();
-        const int32_t objects = soft::live_objects(), dcs = soft::live_memory_dcs();
-        const int32_t globals = soft::live_global_blocks(), open = soft::open_files();
+        pm::soft::reset();
+        const int32_t objects = pm::soft::live_objects(), dcs = pm::soft::live_memory_dcs();
+        const int32_t globals = pm::soft::live_global_blocks(), open = pm::soft::open_files();
 
         static const int32_t display_depths[] = {1, 4, 8, 15, 16, 24, 32};
         display_depth_ = in_.PickValueInArray(display_depths);
-        soft::set_depth(display_depth_);
-        window_ = soft::window_create(in_.ConsumeIntegralInRange<int32_t>(0, 48),
+        pm::soft::set_depth(display_depth_);
+        window_ = pm::soft::window_create(in_.ConsumeIntegralInRange<int32_t>(0, 48),
                                       in_.ConsumeIntegralInRange<int32_t>(0, 48));
         pm_attach_dc(window_);
         check(pm_startup() == 0, "pm_startup");
@@ -151,12 +151,12 @@ public:
         pm_buffer_deactivate();
         pm_buffer_destroy(-1);
         pm_shutdown();
-        platform::object_delete(palette);
-        soft::window_destroy(window_);
-        check(soft::live_objects() == objects, "bitmaps or palettes left after the cleanup");
-        check(soft::live_memory_dcs() == dcs, "memory contexts left after the cleanup");
-        check(soft::live_global_blocks() == globals, "global blocks left after the cleanup");
-        check(soft::open_files() == open, "files left open after the cleanup");
+        pm::platform::object_delete(palette);
+        pm::soft::window_destroy(window_);
+        check(pm::soft::live_objects() == objects, "bitmaps or palettes left after the cleanup");
+        check(pm::soft::live_memory_dcs() == dcs, "memory contexts left after the cleanup");
+        check(pm::soft::live_global_blocks() == globals, "global blocks left after the cleanup");
+        check(pm::soft::open_files() == open, "files left open after the cleanup");
         return failure_;
     }
 
@@ -278,7 +278,7 @@ private:
         const std::vector<uint8_t> data = picture();
         const int source = in_.ConsumeIntegralInRange<int>(0, 3);
         if (in_.ConsumeBool())
-            soft::fail_next_global_allocs(1);
+            pm::soft::fail_next_global_allocs(1);
         const picture_state before = take_picture();
         int32_t result;
         if (source == 0 || (flags & pcx_from_memory) != 0) {
@@ -300,7 +300,7 @@ private:
             if (name != f.memory_name.c_str())
                 check(result == (pm_state.active_index >= 0 ? PM_PCX_OPEN_FAILED : PM_PCX_OK), "a load of no file gave " + std::to_string(result));
         }
-        soft::fail_next_global_allocs(0);
+        pm::soft::fail_next_global_allocs(0);
         pm_set_input_block(nullptr, 0);
         check(result >= PM_PCX_OK && result <= PM_PCX_NO_MEMORY, "pm_load_pcx gave " + std::to_string(result));
         check(pm_pcx_result_text(result) != nullptr && pm_pcx_result_text(any_int(-8, 8)) != nullptr,
@@ -343,15 +343,15 @@ private:
             if (valid_depth && valid_size && row * height > (1 << 20))
                 break;
             if (failing)
-                (in_.ConsumeBool() ? soft::fail_next_dib_sections : soft::fail_next_global_allocs)(1);
+                (in_.ConsumeBool() ? pm::soft::fail_next_dib_sections : pm::soft::fail_next_global_allocs)(1);
             const int32_t before = pm_state.new_buffer_depth;
             const int32_t set = pm_set_new_buffer_depth(depth);
             check(set == (valid_depth ? 0 : -1) && pm_state.new_buffer_depth == (valid_depth ? depth : before),
                   "pm_set_new_buffer_depth gave " + std::to_string(set));
             pm_state.new_buffer_depth = depth; // written directly, as callers may
             const int32_t handle = pm_buffer_create(width, height);
-            soft::fail_next_dib_sections(0);
-            soft::fail_next_global_allocs(0);
+            pm::soft::fail_next_dib_sections(0);
+            pm::soft::fail_next_global_allocs(0);
             const bool valid = valid_depth && valid_size;
             int32_t free_slots = 0;
             for (bool slot : used_)
@@ -469,7 +469,7 @@ private:
             check(pm_buffer_sync_colour_table() == 0 && pm_startup() == 0, "pm_buffer_sync_colour_table or pm_startup");
             break;
         case 17:
-            soft::window_resize(window_, in_.ConsumeIntegralInRange<int32_t>(0, 48), in_.ConsumeIntegralInRange<int32_t>(0, 48));
+            pm::soft::window_resize(window_, in_.ConsumeIntegralInRange<int32_t>(0, 48), in_.ConsumeIntegralInRange<int32_t>(0, 48));
             break;
         }
         sync_slots();

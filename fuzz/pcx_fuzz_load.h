@@ -87,8 +87,8 @@ struct session {
 
 inline session start_session()
 {
-    soft::set_depth(32);
-    pm_attach_dc(soft::window_create(32, 16));
+    pm::soft::set_depth(32);
+    pm_attach_dc(pm::soft::window_create(32, 16));
     pm_startup();
     pm_realize_palette(pm_create_default_palette());
     session made;

@@ -58,13 +58,13 @@ void fill_header(uint8_t *block, int32_t width, int32_t height, int32_t depth)
     header.biHeight = height; // positive: rows are stored bottom-up
     header.biPlanes = 1;
     header.biBitCount = static_cast<uint16_t>(depth);
-    header.biCompression = platform::bi_rgb;
+    header.biCompression = pm::platform::bi_rgb;
 
     uint8_t *after = block + bitmap_header_size;
     switch (depth) {
     case 32:
     case 16:
-        header.biCompression = platform::bi_bitfields;
+        header.biCompression = pm::platform::bi_bitfields;
         // The NT family takes the masks after a plain header; older systems
         // read them as the mask fields of a V4 header.
         if (!pm_state.platform_is_nt && pm_state.header_size == v4_header_size)
@@ -115,9 +115,9 @@ void free_slot(int32_t slot)
     pm_state.slot_bits[slot] = nullptr;
     if (bits == nullptr)
         return;
-    platform::object_delete(pm_state.slot_bitmap[slot]);
-    platform::global_unlock(pm_state.slot_header_block[slot]);
-    platform::global_free(pm_state.slot_header_block[slot]);
+    pm::platform::object_delete(pm_state.slot_bitmap[slot]);
+    pm::platform::global_unlock(pm_state.slot_header_block[slot]);
+    pm::platform::global_free(pm_state.slot_header_block[slot]);
 }
 
 } // namespace
@@ -141,23 +141,23 @@ int32_t pm_buffer_create(int32_t width, int32_t height)
         return PM_BUFFER_CANNOT_CREATE;
 
     const int32_t block_size = header_block_size(depth);
-    pm_hglobal block = platform::global_alloc(platform::gmem_moveable | platform::gmem_zeroinit,
+    pm_hglobal block = pm::platform::global_alloc(pm::platform::gmem_moveable | pm::platform::gmem_zeroinit,
                                               static_cast<uint64_t>(block_size));
     if (block == nullptr)
         return PM_BUFFER_CANNOT_CREATE;
-    auto *header = static_cast<uint8_t *>(platform::global_lock(block));
+    auto *header = static_cast<uint8_t *>(pm::platform::global_lock(block));
     if (header == nullptr) {
-        platform::global_free(block);
+        pm::platform::global_free(block);
         return PM_BUFFER_CANNOT_CREATE;
     }
     fill_header(header, width, height, depth);
 
     uint8_t *bits = nullptr;
-    pm_hbitmap bitmap = platform::dib_section_create(pm_state.window_dc, header, pm_state.palette_index_mode, &bits);
+    pm_hbitmap bitmap = pm::platform::dib_section_create(pm_state.window_dc, header, pm_state.palette_index_mode, &bits);
     if (bitmap == nullptr || bits == nullptr) {
-        platform::object_delete(bitmap);
-        platform::global_unlock(block);
-        platform::global_free(block);
+        pm::platform::object_delete(bitmap);
+        pm::platform::global_unlock(block);
+        pm::platform::global_free(block);
         return PM_BUFFER_CANNOT_CREATE;
     }
 
@@ -192,7 +192,7 @@ int32_t pm_buffer_activate(int32_t handle)
         return PM_BUFFER_FREE_SLOT;
 
     if (pm_state.slot_bitmap[handle] != nullptr) {
-        pm_hgdiobj previous = platform::select_object(pm_state.memory_dc, pm_state.slot_bitmap[handle]);
+        pm_hgdiobj previous = pm::platform::select_object(pm_state.memory_dc, pm_state.slot_bitmap[handle]);
         if (pm_state.saved_bitmap == nullptr)
             pm_state.saved_bitmap = previous;
     }
@@ -247,7 +247,7 @@ int32_t pm_buffer_deactivate()
     // With nothing remembered (no activation since the last deactivation)
     // the memory context keeps what it holds.
     if (pm_state.saved_bitmap != nullptr)
-        platform::select_object(pm_state.memory_dc, pm_state.saved_bitmap);
+        pm::platform::select_object(pm_state.memory_dc, pm_state.saved_bitmap);
     pm_state.saved_bitmap = nullptr;
     return 0;
 }

@@ -51,13 +51,13 @@ int32_t pm_startup()
 
     pm_state.input_block = pm_state.read_buffer;
     pm_state.input_block_size = PM_READ_BUFFER_SIZE;
-    pm_select_stock_font(platform::oem_fixed_font);
+    pm_select_stock_font(pm::platform::oem_fixed_font);
 
     for (uint8_t *&bits : pm_state.slot_bits)
         bits = nullptr;
 
     std::memset(pm_state.keyboard_state, 0, sizeof pm_state.keyboard_state);
-    platform::keyboard_state_set(pm_state.keyboard_state);
+    pm::platform::keyboard_state_set(pm_state.keyboard_state);
 
     if (pm_display_depth() <= 8) {
         pm_state.palette_index_mode = 1;
@@ -74,17 +74,17 @@ int32_t pm_startup()
     pm_state.header_size = 40;
 
     pm_state.saved_bitmap = nullptr;
-    pm_state.memory_dc = platform::memory_dc_create();
-    pm_state.platform_is_nt = (platform::version() & 0x80000000u) == 0 ? 1 : 0;
+    pm_state.memory_dc = pm::platform::memory_dc_create();
+    pm_state.platform_is_nt = (pm::platform::version() & 0x80000000u) == 0 ? 1 : 0;
     pm_state.started = 1;
 
     // The video-file library is optional: nothing calls its entry points.
     // Whatever this start-up finds replaces what an earlier one left, so
     // that shut-down frees only a handle of this start-up's own.
-    pm_hmodule module = platform::library_load("AVIFIL32.DLL");
+    pm_hmodule module = pm::platform::library_load("AVIFIL32.DLL");
     pm_state.video_library = module;
     for (pm_entry_point &point : pm_state.video_entry_points)
-        point.address = module == nullptr ? nullptr : platform::library_symbol(module, point.name);
+        point.address = module == nullptr ? nullptr : pm::platform::library_symbol(module, point.name);
     return 0;
 }
 
@@ -96,15 +96,15 @@ int32_t pm_shutdown()
 
     pm_state.active_index = -1;
     if (pm_state.first_previous_palette != nullptr)
-        platform::palette_select(pm_state.window_dc, pm_state.first_previous_palette, 0);
+        pm::platform::palette_select(pm_state.window_dc, pm_state.first_previous_palette, 0);
     if (pm_state.video_library != nullptr) {
-        platform::library_free(pm_state.video_library);
+        pm::platform::library_free(pm_state.video_library);
         pm_state.video_library = nullptr;
         for (pm_entry_point &point : pm_state.video_entry_points)
             point.address = nullptr;
     }
     if (pm_state.memory_dc != nullptr) {
-        platform::memory_dc_delete(pm_state.memory_dc);
+        pm::platform::memory_dc_delete(pm_state.memory_dc);
         pm_state.memory_dc = nullptr;
     }
     pm_state.started = 0;
@@ -113,14 +113,14 @@ int32_t pm_shutdown()
 
 int32_t pm_select_stock_font(int32_t stock_index)
 {
-    pm_state.stock_font = platform::stock_object(stock_index);
-    platform::select_object(pm_state.text_dc, pm_state.stock_font);
+    pm_state.stock_font = pm::platform::stock_object(stock_index);
+    pm::platform::select_object(pm_state.text_dc, pm_state.stock_font);
 
     // The metrics arrive in the shared scratch area; the three values kept
     // are copied out at once, since other operations reuse the area.
-    static_assert(sizeof(platform::text_metric) <= sizeof pm_state.scratch_area);
-    auto *metrics = reinterpret_cast<platform::text_metric *>(pm_state.scratch_area);
-    platform::text_metrics(pm_state.text_dc, metrics);
+    static_assert(sizeof(pm::platform::text_metric) <= sizeof pm_state.scratch_area);
+    auto *metrics = reinterpret_cast<pm::platform::text_metric *>(pm_state.scratch_area);
+    pm::platform::text_metrics(pm_state.text_dc, metrics);
     pm_state.font_line_height = metrics->tmHeight + metrics->tmExternalLeading;
     pm_state.font_external_leading = metrics->tmExternalLeading;
     pm_state.font_average_width = metrics->tmAveCharWidth;
@@ -129,9 +129,9 @@ int32_t pm_select_stock_font(int32_t stock_index)
 
 int32_t pm_display_depth()
 {
-    pm_hdc dc = platform::screen_dc_get();
-    int32_t bits = platform::device_caps(dc, platform::caps_bits_pixel) *
-                   platform::device_caps(dc, platform::caps_planes);
-    platform::screen_dc_release(dc);
+    pm_hdc dc = pm::platform::screen_dc_get();
+    int32_t bits = pm::platform::device_caps(dc, pm::platform::caps_bits_pixel) *
+                   pm::platform::device_caps(dc, pm::platform::caps_planes);
+    pm::platform::screen_dc_release(dc);
     return bits == 15 ? 16 : bits;
 }

@@ -84,7 +84,7 @@ void fill_from_default_table(int32_t first, int32_t count)
         entry.peRed = default_colour_table[3 * i];
         entry.peGreen = default_colour_table[3 * i + 1];
         entry.peBlue = default_colour_table[3 * i + 2];
-        entry.peFlags = platform::pc_reserved;
+        entry.peFlags = pm::platform::pc_reserved;
     }
 }
 
@@ -105,15 +105,15 @@ void mirror_into_colour_table(int32_t first, int32_t count)
 void read_system_colours(int32_t depth)
 {
     pm_paletteentry *entries = pm_state.logical_palette.palPalEntry;
-    pm_hdc screen = platform::screen_dc_get();
+    pm_hdc screen = pm::platform::screen_dc_get();
     if (depth == 8) {
-        platform::system_palette_entries(screen, 0, 10, entries);
-        platform::system_palette_entries(screen, 246, 10, entries + 246);
+        pm::platform::system_palette_entries(screen, 0, 10, entries);
+        pm::platform::system_palette_entries(screen, 246, 10, entries + 246);
     } else {
-        platform::system_palette_entries(screen, 0, 8, entries);
-        platform::system_palette_entries(screen, 8, 8, entries + 248);
+        pm::platform::system_palette_entries(screen, 0, 8, entries);
+        pm::platform::system_palette_entries(screen, 8, 8, entries + 248);
     }
-    platform::screen_dc_release(screen);
+    pm::platform::screen_dc_release(screen);
 }
 
 // Sets pixel_lookup entries first..first+count-1 from RGB triples, in the form
@@ -161,7 +161,7 @@ pm_hpalette pm_create_default_palette(void)
         fill_from_default_table(8, 240);
     }
     mirror_into_colour_table(0, 256);
-    return platform::palette_create(&pm_state.logical_palette);
+    return pm::platform::palette_create(&pm_state.logical_palette);
 }
 
 // Selects palette into window_dc as a foreground palette and realizes it;
@@ -170,8 +170,8 @@ pm_hpalette pm_create_default_palette(void)
 int32_t pm_realize_palette(pm_hpalette palette)
 {
     pm_state.palette_handle = palette;
-    pm_hpalette previous = platform::palette_select(pm_state.window_dc, palette, 0);
-    platform::palette_realize(pm_state.window_dc);
+    pm_hpalette previous = pm::platform::palette_select(pm_state.window_dc, palette, 0);
+    pm::platform::palette_realize(pm_state.window_dc);
     if (pm_state.first_previous_palette == nullptr)
         pm_state.first_previous_palette = previous;
     return 0;
@@ -191,7 +191,7 @@ int32_t pm_set_palette_entries(int32_t first, int32_t count, const uint8_t *rgb)
 
     pm_paletteentry *entries = pm_state.logical_palette.palPalEntry;
     for (int32_t n = 0; n < count; ++n)
-        entries[first + n] = pm_paletteentry{rgb[3 * n], rgb[3 * n + 1], rgb[3 * n + 2], platform::pc_reserved};
+        entries[first + n] = pm_paletteentry{rgb[3 * n], rgb[3 * n + 1], rgb[3 * n + 2], pm::platform::pc_reserved};
     mirror_into_colour_table(first, count);
 
     // Only 8-bit buffers have a colour table; in palette index mode theirs
@@ -204,7 +204,7 @@ int32_t pm_set_palette_entries(int32_t first, int32_t count, const uint8_t *rgb)
     // changes them (and a palette display's screen colours) without a new
     // realization. Before the first realization the handle is null and the
     // call has no effect.
-    platform::palette_animate(pm_state.palette_handle, static_cast<uint32_t>(first), static_cast<uint32_t>(count),
+    pm::platform::palette_animate(pm_state.palette_handle, static_cast<uint32_t>(first), static_cast<uint32_t>(count),
                               entries + first);
 
     update_pixel_lookup(first, count, rgb);

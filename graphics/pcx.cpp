@@ -47,11 +47,11 @@ public:
     ~pcx_load_scope()
     {
         if (scanline_block_ != nullptr) {
-            platform::global_unlock(scanline_block_);
-            platform::global_free(scanline_block_);
+            pm::platform::global_unlock(scanline_block_);
+            pm::platform::global_free(scanline_block_);
         }
         if (file_opened_) {
-            platform::file_close(pm_state.file_handle);
+            pm::platform::file_close(pm_state.file_handle);
             pm_state.file_handle = nullptr;
         }
         pm_state.input_block = saved_input_block_;
@@ -62,7 +62,7 @@ public:
     // Opens the picture's file into file_handle; false when it cannot be opened.
     bool open_file(const char *name)
     {
-        pm_state.file_handle = name != nullptr ? platform::file_open_read(name) : nullptr;
+        pm_state.file_handle = name != nullptr ? pm::platform::file_open_read(name) : nullptr;
         file_opened_ = pm_state.file_handle != nullptr;
         return file_opened_;
     }
@@ -71,10 +71,10 @@ public:
     uint8_t *allocate_scanline(int32_t length)
     {
         const uint64_t size = static_cast<uint64_t>(length) + pcx_scanline_spare;
-        scanline_block_ = platform::global_alloc(platform::gmem_zeroinit, size);
+        scanline_block_ = pm::platform::global_alloc(pm::platform::gmem_zeroinit, size);
         if (scanline_block_ == nullptr)
             return nullptr;
-        return static_cast<uint8_t *>(platform::global_lock(scanline_block_));
+        return static_cast<uint8_t *>(pm::platform::global_lock(scanline_block_));
     }
 
 private:
@@ -104,7 +104,7 @@ int32_t pcx_open(const char *name, int32_t flags, pcx_stream &stream, pcx_load_s
     if (!scope.open_file(name))
         return PM_PCX_OPEN_FAILED;
     uint32_t got = 0;
-    if (!platform::file_read(pm_state.file_handle, pm_state.pcx_header, pcx_header_size, &got))
+    if (!pm::platform::file_read(pm_state.file_handle, pm_state.pcx_header, pcx_header_size, &got))
         got = 0;
     pm_state.bytes_read = got;
     if (got < static_cast<uint32_t>(pcx_header_size))
@@ -702,15 +702,15 @@ bool pcx_read_trailer(const pcx_stream &stream)
         return trailer[0] == pcx_trailer_marker;
     }
     bool whole = false;
-    if (platform::file_seek(pm_state.file_handle, -pcx_trailer_size, platform::seek_origin::end) >= pcx_header_size) {
+    if (pm::platform::file_seek(pm_state.file_handle, -pcx_trailer_size, pm::platform::seek_origin::end) >= pcx_header_size) {
         uint32_t got = 0;
-        if (!platform::file_read(pm_state.file_handle, trailer, pcx_trailer_size, &got))
+        if (!pm::platform::file_read(pm_state.file_handle, trailer, pcx_trailer_size, &got))
             got = 0;
         pm_state.bytes_read = got;
         whole = got == static_cast<uint32_t>(pcx_trailer_size);
     }
     // Back to the data, which the decoder may not have begun to read.
-    platform::file_seek(pm_state.file_handle, pcx_header_size, platform::seek_origin::begin);
+    pm::platform::file_seek(pm_state.file_handle, pcx_header_size, pm::platform::seek_origin::begin);
     return whole && trailer[0] == pcx_trailer_marker;
 }
 
@@ -765,7 +765,7 @@ uint32_t pcx_refill_input(pcx_stream &stream)
     if (size == 0 || size > static_cast<uint32_t>(PM_READ_BUFFER_SIZE))
         size = PM_READ_BUFFER_SIZE;
     uint32_t got = 0;
-    if (!platform::file_read(pm_state.file_handle, pm_state.read_buffer, size, &got))
+    if (!pm::platform::file_read(pm_state.file_handle, pm_state.read_buffer, size, &got))
         got = 0;
     got = std::min(got, size);
     pm_state.bytes_read = got;

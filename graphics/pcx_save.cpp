@@ -183,7 +183,7 @@ void pcx_build_trailer(uint8_t trailer[pcx_trailer_size])
 // Bytes on their way to the file, gathered into writes of pcx_staging_size.
 constexpr uint32_t pcx_staging_size = 64 * 1024;
 struct pcx_output {
-    platform::file_replacement *file;
+    pm::platform::file_replacement *file;
     uint8_t *staging;
     uint32_t used;
 
@@ -191,14 +191,14 @@ struct pcx_output {
     {
         const uint32_t size = used;
         used = 0;
-        return size == 0 || platform::file_replace_write(file, staging, size);
+        return size == 0 || pm::platform::file_replace_write(file, staging, size);
     }
     bool put(const uint8_t *bytes, uint32_t size)
     {
         if (size > pcx_staging_size - used && !flush())
             return false;
         if (size >= pcx_staging_size)
-            return platform::file_replace_write(file, bytes, size);
+            return pm::platform::file_replace_write(file, bytes, size);
         std::memcpy(staging + used, bytes, size);
         used += size;
         return true;
@@ -248,15 +248,15 @@ bool pcx_write_file(pcx_output &out, const pcx_save_layout &layout, uint8_t *lin
 int32_t pcx_save_to(const char *name, const pcx_save_layout &layout, uint8_t *line, uint8_t *encoded,
                     uint8_t *staging)
 {
-    platform::file_replacement *file = platform::file_replace_begin(name);
+    pm::platform::file_replacement *file = pm::platform::file_replace_begin(name);
     if (file == nullptr)
         return PM_PCX_OPEN_FAILED;
     pcx_output out{file, staging, 0};
     if (!pcx_write_file(out, layout, line, encoded)) {
-        platform::file_replace_cancel(file);
+        pm::platform::file_replace_cancel(file);
         return PM_PCX_OPEN_FAILED;
     }
-    return platform::file_replace_finish(file) ? PM_PCX_OK : PM_PCX_OPEN_FAILED;
+    return pm::platform::file_replace_finish(file) ? PM_PCX_OK : PM_PCX_OPEN_FAILED;
 }
 
 } // namespace
@@ -275,13 +275,13 @@ int32_t pm_save_pcx(const char *name, int32_t min_x, int32_t max_x, int32_t min_
     // twice as long (every byte a run of 1), and the bytes gathered for the
     // next write.
     const uint64_t line_size = static_cast<uint64_t>(layout.planes) * static_cast<uint64_t>(layout.bytes_per_line);
-    pm_hglobal block = platform::global_alloc(platform::gmem_zeroinit, 3 * line_size + pcx_staging_size);
+    pm_hglobal block = pm::platform::global_alloc(pm::platform::gmem_zeroinit, 3 * line_size + pcx_staging_size);
     if (block == nullptr)
         return PM_PCX_NO_MEMORY;
-    auto *line = static_cast<uint8_t *>(platform::global_lock(block));
+    auto *line = static_cast<uint8_t *>(pm::platform::global_lock(block));
     const int32_t result = line == nullptr ? PM_PCX_NO_MEMORY
                                            : pcx_save_to(name, layout, line, line + line_size, line + 3 * line_size);
-    platform::global_unlock(block);
-    platform::global_free(block);
+    pm::platform::global_unlock(block);
+    pm::platform::global_free(block);
     return result;
 }

@@ -139,7 +139,7 @@ namespace pm {
 scaling_fast_paths scaling_fast;
 } // namespace pm
 
-void pm_build_step_mask(int32_t count, int32_t length_a, int32_t length_b, uint8_t *mask)
+void pm::build_step_mask(int32_t count, int32_t length_a, int32_t length_b, uint8_t *mask)
 {
     const int32_t a = length_a > 0 ? length_a : 0;
     const int32_t b = length_b > 0 ? length_b : 0;
@@ -420,8 +420,8 @@ int32_t pm_scale_image(const uint8_t *source, uint8_t *destination, int32_t widt
     const int32_t y_steps = new_height >= height ? new_height : height;
     static_assert(pm::step_mask_bytes(pm::max_mask_steps) <= PM_SCRATCH_SIZE);
     static_assert(sizeof pm_state.y_step_mask >= PM_SCRATCH_SIZE);
-    pm_build_step_mask(x_steps, new_width, width, pm_state.scratch_area);
-    pm_build_step_mask(y_steps, new_height, height, pm_state.y_step_mask);
+    pm::build_step_mask(x_steps, new_width, width, pm_state.scratch_area);
+    pm::build_step_mask(y_steps, new_height, height, pm_state.y_step_mask);
 
     // Equal sizes are one copy; memmove, so that an image scaled onto
     // itself stays as it was.

@@ -10,7 +10,7 @@ namespace pm {
 // writes one byte more than count / 8 whole bytes).
 constexpr int32_t max_mask_steps = 32799;
 
-// Bytes that pm_build_step_mask writes for count steps: count / 8 + 1.
+// Bytes that build_step_mask writes for count steps: count / 8 + 1.
 constexpr int32_t step_mask_bytes(int32_t count)
 {
     return (count > 0 ? count / 8 : 0) + 1;
@@ -22,10 +22,10 @@ struct scaling_fast_paths {
 };
 extern scaling_fast_paths scaling_fast;
 
-} // namespace pm
-
 // Builds the step mask of count steps for the lengths length_a and length_b
 // (either order) into mask: bit i (0x80 >> i % 8 of byte i / 8) is 1 when
 // step i takes a new pixel. Writes step_mask_bytes(count) bytes; a count below
 // 2 writes the single byte 0x80, and negative lengths count as 0.
-void pm_build_step_mask(int32_t count, int32_t length_a, int32_t length_b, uint8_t *mask);
+void build_step_mask(int32_t count, int32_t length_a, int32_t length_b, uint8_t *mask);
+
+} // namespace pm

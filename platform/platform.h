@@ -9,7 +9,15 @@
 
 #include <pixmora/pixmora.h>
 
-namespace platform {
+// The calls live in an inline namespace, so that callers name them
+// pm::platform::... while a test can build the software display's drawing
+// under a name of its own (PIXMORA_PLATFORM_LAYER=soft_reference) and link it
+// beside the Windows layer to compare the two.
+#ifndef PIXMORA_PLATFORM_LAYER
+#define PIXMORA_PLATFORM_LAYER layer
+#endif
+
+namespace pm::platform::inline PIXMORA_PLATFORM_LAYER {
 
 // Colour usage of a bitmap header's colour table.
 constexpr int32_t dib_rgb_colors = 0; // RGBQUAD colours
@@ -133,4 +141,4 @@ bool file_replace_finish(file_replacement *file);
 // Closes and removes the temporary file; frees the replacement.
 void file_replace_cancel(file_replacement *file);
 
-} // namespace platform
+} // namespace pm::platform::inline PIXMORA_PLATFORM_LAYER

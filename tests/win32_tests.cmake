@@ -5,14 +5,14 @@ include(googletest_source.cmake)
 include(GoogleTest)
 
 # The software display's drawing, the reference for what GDI draws, built
-# from its own sources with its platform namespace renamed so that it links
-# beside the Windows layer. Its files (POSIX) are left out: the reference
+# from its own sources with its platform layer under a name of its own
+# (PIXMORA_PLATFORM_LAYER) so that it links beside the Windows layer. Its files (POSIX) are left out: the reference
 # opens none.
 add_library(pixmora_soft_reference STATIC
   ${PROJECT_SOURCE_DIR}/platform/soft/soft_display.cpp
   ${PROJECT_SOURCE_DIR}/platform/soft/soft_stretch.cpp
   platform/win32_reference.cpp)
-target_compile_definitions(pixmora_soft_reference PRIVATE platform=soft_reference)
+target_compile_definitions(pixmora_soft_reference PRIVATE PIXMORA_PLATFORM_LAYER=soft_reference)
 target_include_directories(pixmora_soft_reference PRIVATE $<TARGET_PROPERTY:pixmora,INTERFACE_INCLUDE_DIRECTORIES>)
 target_compile_options(pixmora_soft_reference PRIVATE ${PIXMORA_WARNINGS})
 

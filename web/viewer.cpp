@@ -161,7 +161,7 @@ int32_t open_picture(int32_t depth)
         return result_too_large;
     }
 
-    soft::reset();
+    pm::soft::reset();
     viewer.library.emplace();
     pm_set_new_buffer_depth(depth);
     viewer.library->buffer = pm_buffer_create(width, height);

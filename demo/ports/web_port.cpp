@@ -90,15 +90,15 @@ web_port::web_port(int32_t width, int32_t height, int32_t frame_limit)
 
 web_port::~web_port()
 {
-    if (dc_ != nullptr && soft::is_window_dc(dc_))
-        soft::window_destroy(dc_);
+    if (dc_ != nullptr && pm::soft::is_window_dc(dc_))
+        pm::soft::window_destroy(dc_);
 }
 
 bool web_port::open()
 {
     const bool follow = fixed_width_ == 0;
-    dc_ = follow ? soft::window_create(canvas_client_width(), canvas_client_height())
-                 : soft::window_create(fixed_width_, fixed_height_);
+    dc_ = follow ? pm::soft::window_create(canvas_client_width(), canvas_client_height())
+                 : pm::soft::window_create(fixed_width_, fixed_height_);
     if (dc_ == nullptr)
         return false;
     page_listen(follow ? 1 : 0);
@@ -108,7 +108,7 @@ bool web_port::open()
 
 void web_port::show()
 {
-    resize(soft::client_width(dc_), soft::client_height(dc_));
+    resize(pm::soft::client_width(dc_), pm::soft::client_height(dc_));
     demo::on_paint();
 }
 
@@ -137,7 +137,7 @@ bool web_port::dispatch_waiting_event()
     }
     switch (event[0]) {
     case event_size:
-        if (event[1] != soft::client_width(dc_) || event[2] != soft::client_height(dc_))
+        if (event[1] != pm::soft::client_width(dc_) || event[2] != pm::soft::client_height(dc_))
             resize(event[1], event[2]);
         break;
     case event_focus: demo::on_focus(); break;
@@ -151,7 +151,7 @@ bool web_port::dispatch_waiting_event()
 
 void web_port::resize(int32_t width, int32_t height)
 {
-    soft::window_resize(dc_, width, height);
+    pm::soft::window_resize(dc_, width, height);
     demo::on_size(width, height);
 }
 
@@ -185,9 +185,9 @@ void web_port::frame_presented()
 
 void web_port::put_on_canvas()
 {
-    const int32_t width = soft::client_width(dc_);
-    const int32_t height = soft::client_height(dc_);
-    const uint32_t *pixels = soft::client_pixels(dc_);
+    const int32_t width = pm::soft::client_width(dc_);
+    const int32_t height = pm::soft::client_height(dc_);
+    const uint32_t *pixels = pm::soft::client_pixels(dc_);
     if (width <= 0 || height <= 0 || pixels == nullptr)
         return; // nothing to show on a canvas of no size
     // 0x00RRGGBB words become the canvas's R, G, B, A bytes, fully opaque.

@@ -7,62 +7,62 @@
 
 int32_t pm_soft_set_depth(int32_t bits)
 {
-    return soft::set_depth(bits) ? 0 : -1;
+    return pm::soft::set_depth(bits) ? 0 : -1;
 }
 
 int32_t pm_soft_depth(void)
 {
-    return soft::depth();
+    return pm::soft::depth();
 }
 
 pm_hdc pm_soft_window_create(int32_t width, int32_t height)
 {
-    return soft::window_create(width, height);
+    return pm::soft::window_create(width, height);
 }
 
 int32_t pm_soft_window_resize(pm_hdc dc, int32_t width, int32_t height)
 {
-    if (!soft::is_window_dc(dc))
+    if (!pm::soft::is_window_dc(dc))
         return -1;
-    soft::window_resize(dc, width, height);
+    pm::soft::window_resize(dc, width, height);
     return 0;
 }
 
 int32_t pm_soft_window_destroy(pm_hdc dc)
 {
-    if (!soft::is_window_dc(dc))
+    if (!pm::soft::is_window_dc(dc))
         return -1;
-    soft::window_destroy(dc);
+    pm::soft::window_destroy(dc);
     return 0;
 }
 
 int32_t pm_soft_palette_delete(pm_hpalette palette)
 {
-    if (soft::palette_entries(palette) == nullptr)
+    if (pm::soft::palette_entries(palette) == nullptr)
         return -1;
-    platform::object_delete(palette);
+    pm::platform::object_delete(palette);
     // The display keeps its own palette whatever is asked.
-    return soft::palette_entries(palette) == nullptr ? 0 : -1;
+    return pm::soft::palette_entries(palette) == nullptr ? 0 : -1;
 }
 
 int32_t pm_soft_client_width(pm_hdc dc)
 {
-    return soft::client_width(dc);
+    return pm::soft::client_width(dc);
 }
 
 int32_t pm_soft_client_height(pm_hdc dc)
 {
-    return soft::client_height(dc);
+    return pm::soft::client_height(dc);
 }
 
 const uint32_t *pm_soft_client_pixels(pm_hdc dc)
 {
-    if (soft::client_width(dc) == 0 || soft::client_height(dc) == 0)
+    if (pm::soft::client_width(dc) == 0 || pm::soft::client_height(dc) == 0)
         return nullptr;
-    return soft::client_pixels(dc);
+    return pm::soft::client_pixels(dc);
 }
 
 uint32_t pm_soft_client_pixel(pm_hdc dc, int32_t x, int32_t y)
 {
-    return soft::client_pixel(dc, x, y);
+    return pm::soft::client_pixel(dc, x, y);
 }

@@ -1,4 +1,4 @@
-// The software display: its control side (soft::) and the platform calls for
+// The software display: its control side (pm::soft::) and the platform calls for
 // device contexts, objects, palettes and fonts. Unknown handles are ignored
 // and answered with null or 0, as the Windows graphics interface does.
 #include "platform/soft/soft_display.h"
@@ -9,7 +9,7 @@
 #include "platform/platform.h"
 #include "platform/soft/soft_state.h"
 
-namespace soft::detail {
+namespace pm::soft::detail {
 namespace {
 
 // Stock object indices of GetStockObject.
@@ -34,10 +34,10 @@ constexpr uint8_t variable_swiss = 0x21;
 constexpr uint8_t ansi_charset = 0;
 constexpr uint8_t oem_charset = 255;
 
-platform::text_metric font_metrics(int32_t height, int32_t ascent, int32_t internal_leading, int32_t average,
+pm::platform::text_metric font_metrics(int32_t height, int32_t ascent, int32_t internal_leading, int32_t average,
                                    int32_t maximum, int32_t weight, uint8_t pitch_family, uint8_t charset)
 {
-    platform::text_metric m{};
+    pm::platform::text_metric m{};
     m.tmHeight = height;
     m.tmAscent = ascent;
     m.tmDescent = height - ascent;
@@ -128,7 +128,7 @@ void display_state::build_system_palette()
 
 void display_state::build_stock_objects()
 {
-    auto add = [this](int32_t index, stock_kind kind, platform::text_metric metrics = {}) {
+    auto add = [this](int32_t index, stock_kind kind, pm::platform::text_metric metrics = {}) {
         void *handle = new_handle();
         stock_objects[key(handle)] = stock_entry{kind, metrics};
         stock[static_cast<size_t>(index)] = handle;
@@ -140,7 +140,7 @@ void display_state::build_stock_objects()
     add(dc_brush, stock_kind::brush);
     add(dc_pen, stock_kind::pen);
 
-    add(platform::oem_fixed_font, stock_kind::font, font_metrics(12, 10, 0, 8, 8, 400, fixed_modern, oem_charset));
+    add(pm::platform::oem_fixed_font, stock_kind::font, font_metrics(12, 10, 0, 8, 8, 400, fixed_modern, oem_charset));
     add(ansi_fixed_font, stock_kind::font, font_metrics(13, 11, 0, 8, 8, 400, fixed_modern, ansi_charset));
     add(ansi_var_font, stock_kind::font, font_metrics(13, 11, 2, 5, 11, 400, variable_swiss, ansi_charset));
     add(system_font, stock_kind::font, font_metrics(16, 13, 3, 7, 14, 700, variable_swiss, ansi_charset));
@@ -236,10 +236,10 @@ dc_object *find_window(pm_hdc dc)
 }
 
 } // namespace
-} // namespace soft::detail
+} // namespace pm::soft::detail
 
 // ---- Control and inspection ------------------------------------------------
-namespace soft {
+namespace pm::soft {
 using namespace detail;
 
 void reset()
@@ -432,11 +432,11 @@ int32_t live_libraries()
     return static_cast<int32_t>(state().libraries.size());
 }
 
-} // namespace soft
+} // namespace pm::soft
 
 // ---- Platform calls: contexts, objects, palettes, fonts ----------------------
-namespace platform {
-using namespace soft::detail;
+namespace pm::platform::inline PIXMORA_PLATFORM_LAYER {
+using namespace pm::soft::detail;
 
 namespace {
 
@@ -483,7 +483,7 @@ pm_hgdiobj select_bitmap(pm_hdc dc, dc_object &context, pm_hgdiobj object, bitma
 // A fresh context for the whole screen; it has no surface to draw on.
 pm_hdc screen_dc_get()
 {
-    return soft::detail::add_dc(dc_kind::screen);
+    return pm::soft::detail::add_dc(dc_kind::screen);
 }
 
 // Gives a screen context back; anything else is ignored.
@@ -537,7 +537,7 @@ uint32_t system_palette_entries(pm_hdc dc, uint32_t first, uint32_t count, pm_pa
 // A memory context holding the stock 1 x 1 bitmap.
 pm_hdc memory_dc_create()
 {
-    return soft::detail::add_dc(dc_kind::memory);
+    return pm::soft::detail::add_dc(dc_kind::memory);
 }
 
 // Deletes a memory context; its bitmap becomes free to select elsewhere.
@@ -693,4 +693,4 @@ int32_t text_metrics(pm_hdc dc, text_metric *metrics)
     return 1;
 }
 
-} // namespace platform
+} // namespace pm::platform::inline PIXMORA_PLATFORM_LAYER

@@ -12,7 +12,7 @@
 
 #include <pixmora/pixmora.h>
 
-namespace soft {
+namespace pm::soft {
 
 // Puts the display back into its initial state: 32 bits per pixel, no
 // windows, no objects, an empty call record. Everything created before is
@@ -123,4 +123,4 @@ void fail_next_global_allocs(int32_t n);
 void provide_libraries(bool provided);
 int32_t live_libraries(); // loaded and not yet freed
 
-} // namespace soft
+} // namespace pm::soft

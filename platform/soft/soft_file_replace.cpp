@@ -13,7 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace platform {
+namespace pm::platform::inline PIXMORA_PLATFORM_LAYER {
 
 struct file_replacement {
     int fd = -1;
@@ -167,4 +167,4 @@ void file_replace_cancel(file_replacement *file)
     delete file;
 }
 
-} // namespace platform
+} // namespace pm::platform::inline PIXMORA_PLATFORM_LAYER

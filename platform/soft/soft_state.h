@@ -14,7 +14,7 @@
 #include "platform/platform.h"
 #include "platform/soft/soft_display.h"
 
-namespace soft::detail {
+namespace pm::soft::detail {
 
 struct c_free {
     void operator()(void *memory) const { std::free(memory); }
@@ -61,7 +61,7 @@ enum class stock_kind { brush, pen, font };
 // Fonts, brushes and pens exist only as stock objects.
 struct stock_entry {
     stock_kind kind = stock_kind::brush;
-    platform::text_metric metrics{};
+    pm::platform::text_metric metrics{};
 };
 
 struct global_block {
@@ -122,4 +122,4 @@ inline uintptr_t key(const void *handle)
 
 void close_all_files(display_state &s);
 
-} // namespace soft::detail
+} // namespace pm::soft::detail

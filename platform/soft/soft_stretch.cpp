@@ -36,8 +36,8 @@
 #include "platform/platform.h"
 #include "platform/soft/soft_state.h"
 
-namespace platform {
-using namespace soft::detail;
+namespace pm::platform::inline PIXMORA_PLATFORM_LAYER {
+using namespace pm::soft::detail;
 
 namespace {
 
@@ -656,7 +656,7 @@ pm_hbitmap dib_section_create(pm_hdc dc, const void *header, int32_t usage, uint
     display_state &s = state();
     if (bits != nullptr)
         *bits = nullptr;
-    soft::dib_create_call call{dc, usage, 0, 0, 0};
+    pm::soft::dib_create_call call{dc, usage, 0, 0, 0};
     if (header != nullptr) {
         pm_bitmapinfoheader info;
         std::memcpy(&info, header, sizeof info);
@@ -712,4 +712,4 @@ int32_t stretch_dib(pm_hdc dc, int32_t dst_x, int32_t dst_y, int32_t dst_width, 
     return src_height;
 }
 
-} // namespace platform
+} // namespace pm::platform::inline PIXMORA_PLATFORM_LAYER

@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace soft::detail {
+namespace pm::soft::detail {
 
 void close_all_files(display_state &s)
 {
@@ -19,10 +19,10 @@ void close_all_files(display_state &s)
     s.files.clear();
 }
 
-} // namespace soft::detail
+} // namespace pm::soft::detail
 
-namespace platform {
-using namespace soft::detail;
+namespace pm::platform::inline PIXMORA_PLATFORM_LAYER {
+using namespace pm::soft::detail;
 
 namespace {
 
@@ -53,7 +53,7 @@ int *find_file(pm_hfile file)
 void keyboard_state_set(const uint8_t state[256])
 {
     (void)state;
-    ++soft::detail::state().calls.keyboard_state_sets;
+    ++pm::soft::detail::state().calls.keyboard_state_sets;
 }
 
 // Version 6.1 of the NT family (bit 31 clear), build 7601.
@@ -231,4 +231,4 @@ void file_close(pm_hfile file)
     s.files.erase(found);
 }
 
-} // namespace platform
+} // namespace pm::platform::inline PIXMORA_PLATFORM_LAYER

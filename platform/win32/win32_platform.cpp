@@ -10,7 +10,7 @@
 
 #include "platform/platform.h"
 
-namespace platform {
+namespace pm::platform::inline PIXMORA_PLATFORM_LAYER {
 namespace {
 
 HDC dc_of(pm_hdc dc) { return static_cast<HDC>(dc); }
@@ -225,4 +225,4 @@ void file_replace_cancel(file_replacement *file)
     delete file;
 }
 
-} // namespace platform
+} // namespace pm::platform::inline PIXMORA_PLATFORM_LAYER

@@ -20,7 +20,7 @@ protected:
     void SetUp() override
     {
         DemoTest::SetUp();
-        dc = soft::window_create(320, 200);
+        dc = pm::soft::window_create(320, 200);
         pm_attach_dc(dc);
         demo::shell.palette = pm_create_default_palette();
         pm_realize_palette(demo::shell.palette);
@@ -149,7 +149,7 @@ TEST_F(AnimationTest, FrameIsShownWithThePicturesColours)
         for (int32_t x = 0; x < 320; ++x) {
             const uint8_t *rgb = &sky.palette[3 * expected[static_cast<size_t>(y) * 320 + x]];
             uint32_t want = static_cast<uint32_t>(rgb[0] << 16 | rgb[1] << 8 | rgb[2]);
-            ASSERT_EQ(soft::client_pixel(dc, x, y), want) << "first difference at (" << x << ", " << y << ")";
+            ASSERT_EQ(pm::soft::client_pixel(dc, x, y), want) << "first difference at (" << x << ", " << y << ")";
         }
 }
 
@@ -204,11 +204,11 @@ TEST_F(AnimationTest, LogoAtOneTenthIsSmallAndCentred)
 
 TEST_F(AnimationTest, EveryFramePresentsTheWholeViewOntoTheClientArea)
 {
-    soft::clear_calls();
+    pm::soft::clear_calls();
     demo::advance_frame();
     demo::on_size(800, 600);
     demo::advance_frame();
-    const auto &stretches = soft::calls().stretches;
+    const auto &stretches = pm::soft::calls().stretches;
     ASSERT_EQ(stretches.size(), 2u);
     for (const auto &s : stretches) {
         EXPECT_EQ(s.dc, dc);

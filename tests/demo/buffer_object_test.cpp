@@ -13,7 +13,7 @@ protected:
     void SetUp() override
     {
         DemoTest::SetUp();
-        pm_attach_dc(soft::window_create(320, 200));
+        pm_attach_dc(pm::soft::window_create(320, 200));
     }
 };
 
@@ -54,7 +54,7 @@ TEST_F(BufferObjectTest, FailedCreationDestroysNoOtherBuffer)
 {
     demo::buffer_object survivor(320, 200, 1);
     {
-        soft::fail_next_dib_sections(1);
+        pm::soft::fail_next_dib_sections(1);
         demo::buffer_object failed(1600, 200, 0);
         EXPECT_LT(failed.handle(), 0);
         // Its destruction must not pass the negative code on, which the

@@ -31,8 +31,8 @@ using ShellTest = DemoTest;
 TEST_F(ShellTest, RunsFramesAndEndsCleanlyWithCodeZero)
 {
     watching_window window(640, 400, {{kind::idle, 3}});
-    std::vector<soft::stretch_call> shown;
-    window.on_shown = [&](const soft_port &) { shown.push_back(soft::calls().stretches.back()); };
+    std::vector<pm::soft::stretch_call> shown;
+    window.on_shown = [&](const soft_port &) { shown.push_back(pm::soft::calls().stretches.back()); };
 
     EXPECT_EQ(demo::run(window), 0);
 
@@ -48,7 +48,7 @@ TEST_F(ShellTest, RunsFramesAndEndsCleanlyWithCodeZero)
     EXPECT_EQ(demo::animation.scroll_x, 24);
     EXPECT_TRUE(window.dc_released());
     EXPECT_EQ(pm_state.started, 0) << "the view's destruction shuts the library down";
-    EXPECT_EQ(soft::live_objects(), 0) << "palette, bitmaps and memory context are all released";
+    EXPECT_EQ(pm::soft::live_objects(), 0) << "palette, bitmaps and memory context are all released";
     EXPECT_EQ(demo::shell.view_object, nullptr);
 }
 
@@ -80,13 +80,13 @@ TEST_F(ShellTest, PaintBeforeSizePresentsOntoNothing)
     ASSERT_TRUE(window.open());
     pm_startup();
     int32_t handle = pixmora_test::make_buffer(320, 200);
-    soft::clear_calls();
+    pm::soft::clear_calls();
 
     demo::on_paint();
 
-    ASSERT_EQ(soft::calls().stretches.size(), 1u);
-    EXPECT_EQ(soft::calls().stretches[0].dst_width, 0);
-    EXPECT_EQ(soft::calls().stretches[0].dst_height, 0);
+    ASSERT_EQ(pm::soft::calls().stretches.size(), 1u);
+    EXPECT_EQ(pm::soft::calls().stretches[0].dst_width, 0);
+    EXPECT_EQ(pm::soft::calls().stretches[0].dst_height, 0);
     EXPECT_EQ(window.paints(), 1);
     pm_buffer_deactivate();
     pm_buffer_destroy(handle);
@@ -100,20 +100,20 @@ TEST_F(ShellTest, FocusRealizesThePaletteAndRepaintsEverything)
     pm_startup();
     int32_t handle = pixmora_test::make_buffer(320, 200);
     demo::on_size(640, 400);
-    soft::clear_calls();
+    pm::soft::clear_calls();
 
     demo::on_focus();
-    EXPECT_EQ(soft::calls().palette_realizations.size(), 1u);
-    ASSERT_FALSE(soft::calls().palette_selects.empty());
-    EXPECT_EQ(soft::calls().palette_selects.back().palette, demo::shell.palette);
-    EXPECT_EQ(soft::calls().palette_selects.back().background, 0);
-    EXPECT_TRUE(soft::calls().stretches.empty()) << "the repaint waits for the loop";
+    EXPECT_EQ(pm::soft::calls().palette_realizations.size(), 1u);
+    ASSERT_FALSE(pm::soft::calls().palette_selects.empty());
+    EXPECT_EQ(pm::soft::calls().palette_selects.back().palette, demo::shell.palette);
+    EXPECT_EQ(pm::soft::calls().palette_selects.back().background, 0);
+    EXPECT_TRUE(pm::soft::calls().stretches.empty()) << "the repaint waits for the loop";
 
     // The repaint comes before any idle frame.
     EXPECT_TRUE(window.dispatch_waiting_event());
-    ASSERT_EQ(soft::calls().stretches.size(), 1u);
-    EXPECT_EQ(soft::calls().stretches[0].dst_width, 640);
-    EXPECT_EQ(soft::calls().stretches[0].dst_height, 400);
+    ASSERT_EQ(pm::soft::calls().stretches.size(), 1u);
+    EXPECT_EQ(pm::soft::calls().stretches[0].dst_width, 640);
+    EXPECT_EQ(pm::soft::calls().stretches[0].dst_height, 400);
     EXPECT_FALSE(window.dispatch_waiting_event());
     pm_buffer_deactivate();
     pm_buffer_destroy(handle);
@@ -243,7 +243,7 @@ TEST_F(ShellTest, ProgramPathTooLongLoadsNoPicture)
     soft_port window(64, 40, {{kind::idle, 2}});
     bool uniform = true;
     window.on_shown = [&](const soft_port &w) {
-        const uint32_t *pixels = soft::client_pixels(w.dc());
+        const uint32_t *pixels = pm::soft::client_pixels(w.dc());
         for (int32_t i = 0; i < 64 * 40; ++i)
             uniform = uniform && pixels[i] == pixels[0];
     };

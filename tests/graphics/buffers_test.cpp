@@ -47,11 +47,11 @@ TEST_F(BuffersTest, AllSlotsInUse)
     start_library();
     for (int i = 0; i < 256; ++i)
         ASSERT_EQ(pm_buffer_create(4, 1), i);
-    const int32_t objects = soft::live_objects();
+    const int32_t objects = pm::soft::live_objects();
     EXPECT_EQ(pm_buffer_create(4, 1), -1);
-    EXPECT_EQ(soft::live_objects(), objects);
+    EXPECT_EQ(pm::soft::live_objects(), objects);
     pm_buffer_destroy(-1);
-    EXPECT_EQ(soft::live_objects(), objects - 256);
+    EXPECT_EQ(pm::soft::live_objects(), objects - 256);
     EXPECT_EQ(pm_buffer_create(4, 1), 0);
 }
 
@@ -91,10 +91,10 @@ TEST_F(BuffersTest, HeaderOfAnEightBitBufferWithColours)
     for (int offset = 20; offset < 40; offset += 4)
         EXPECT_EQ(u32_at(header, offset), 0u) << "offset " << offset;
     EXPECT_EQ(std::memcmp(static_cast<const uint8_t *>(header) + 40, pm_state.colour_table, 1024), 0);
-    EXPECT_GE(platform::global_size(pm_state.slot_header_block[h]), 1064u);
-    ASSERT_EQ(soft::calls().dib_creations.size(), 1u);
-    EXPECT_EQ(soft::calls().dib_creations[0].usage, 0);
-    EXPECT_EQ(soft::calls().dib_creations[0].dc, pm_state.window_dc);
+    EXPECT_GE(pm::platform::global_size(pm_state.slot_header_block[h]), 1064u);
+    ASSERT_EQ(pm::soft::calls().dib_creations.size(), 1u);
+    EXPECT_EQ(pm::soft::calls().dib_creations[0].usage, 0);
+    EXPECT_EQ(pm::soft::calls().dib_creations[0].dc, pm_state.window_dc);
 }
 
 TEST_F(BuffersTest, HeaderOfAnEightBitBufferWithPaletteIndices)
@@ -105,8 +105,8 @@ TEST_F(BuffersTest, HeaderOfAnEightBitBufferWithPaletteIndices)
     const auto *table = static_cast<const uint8_t *>(pm_state.slot_header[h]) + 40;
     for (int i = 0; i < 256; ++i)
         ASSERT_EQ(u16_at(table, 2 * i), i) << "index table entry " << i;
-    ASSERT_EQ(soft::calls().dib_creations.size(), 1u);
-    EXPECT_EQ(soft::calls().dib_creations[0].usage, 1);
+    ASSERT_EQ(pm::soft::calls().dib_creations.size(), 1u);
+    EXPECT_EQ(pm::soft::calls().dib_creations[0].usage, 1);
 
     // Activation and sync keep the index table while the mode is on.
     pm_buffer_activate(h);
@@ -159,9 +159,9 @@ TEST_F(BuffersTest, RowsAreStoredBottomUp)
     pm_buffer_sync_colour_table();
     std::memset(pm_state.slot_bits[h] + 199 * 320, 9, 320);
     pm_present(0, 319, 0, 199, 0, 319, 0, 199);
-    EXPECT_EQ(soft::client_pixel(pm_state.window_dc, 0, 0), 0x102030u);
-    EXPECT_EQ(soft::client_pixel(pm_state.window_dc, 319, 0), 0x102030u);
-    EXPECT_NE(soft::client_pixel(pm_state.window_dc, 0, 1), 0x102030u);
+    EXPECT_EQ(pm::soft::client_pixel(pm_state.window_dc, 0, 0), 0x102030u);
+    EXPECT_EQ(pm::soft::client_pixel(pm_state.window_dc, 319, 0), 0x102030u);
+    EXPECT_NE(pm::soft::client_pixel(pm_state.window_dc, 0, 1), 0x102030u);
 }
 
 TEST_F(BuffersTest, ActivationRefusals)
@@ -206,26 +206,26 @@ TEST_F(BuffersTest, PixelLookupFollowsTheActiveDepth)
 TEST_F(BuffersTest, SavedBitmapIsTheMemoryContextsOwn)
 {
     start_library();
-    pm_hgdiobj own = soft::selected_object(pm_state.memory_dc);
+    pm_hgdiobj own = pm::soft::selected_object(pm_state.memory_dc);
     ASSERT_NE(own, nullptr);
     const int32_t a = pm_buffer_create(8, 8);
     const int32_t b = pm_buffer_create(8, 8);
 
     pm_buffer_activate(a);
     EXPECT_EQ(pm_state.saved_bitmap, own);
-    EXPECT_EQ(soft::selected_object(pm_state.memory_dc), pm_state.slot_bitmap[a]);
+    EXPECT_EQ(pm::soft::selected_object(pm_state.memory_dc), pm_state.slot_bitmap[a]);
     pm_buffer_activate(b);
     EXPECT_EQ(pm_state.saved_bitmap, own);
-    EXPECT_EQ(soft::selected_object(pm_state.memory_dc), pm_state.slot_bitmap[b]);
+    EXPECT_EQ(pm::soft::selected_object(pm_state.memory_dc), pm_state.slot_bitmap[b]);
 
     pm_buffer_deactivate();
     EXPECT_EQ(pm_state.active_index, -1);
     EXPECT_EQ(pm_state.saved_bitmap, nullptr);
-    EXPECT_EQ(soft::selected_object(pm_state.memory_dc), own);
+    EXPECT_EQ(pm::soft::selected_object(pm_state.memory_dc), own);
 
     // A deactivation with nothing remembered leaves the context as it is.
     pm_buffer_deactivate();
-    EXPECT_EQ(soft::selected_object(pm_state.memory_dc), own);
+    EXPECT_EQ(pm::soft::selected_object(pm_state.memory_dc), own);
 
     pm_buffer_activate(a);
     EXPECT_EQ(pm_state.saved_bitmap, own);
@@ -237,13 +237,13 @@ TEST_F(BuffersTest, DestroyRefusals)
     const int32_t a = pm_buffer_create(8, 8);
     const int32_t b = pm_buffer_create(8, 8);
     pm_buffer_activate(a);
-    const int32_t objects = soft::live_objects();
+    const int32_t objects = pm::soft::live_objects();
 
     EXPECT_EQ(pm_buffer_destroy(a), 0); // the active buffer
     EXPECT_EQ(pm_buffer_destroy(256), 0);
     EXPECT_EQ(pm_buffer_destroy(200), 0); // a free slot
     EXPECT_EQ(pm_buffer_destroy(-1), 0);  // every buffer, while one is active
-    EXPECT_EQ(soft::live_objects(), objects);
+    EXPECT_EQ(pm::soft::live_objects(), objects);
     EXPECT_NE(pm_state.slot_bits[a], nullptr);
     EXPECT_NE(pm_state.slot_bits[b], nullptr);
     pm_state.active_bits[0] = 1; // still usable
@@ -251,12 +251,12 @@ TEST_F(BuffersTest, DestroyRefusals)
     pm_buffer_destroy(b);
     EXPECT_EQ(pm_state.slot_bits[b], nullptr);
     pm_buffer_destroy(b); // twice is harmless
-    EXPECT_EQ(soft::live_objects(), objects - 1);
+    EXPECT_EQ(pm::soft::live_objects(), objects - 1);
 
     pm_buffer_deactivate();
     pm_buffer_destroy(-7);
     EXPECT_EQ(pm_state.slot_bits[a], nullptr);
-    EXPECT_EQ(soft::live_objects(), objects - 2);
+    EXPECT_EQ(pm::soft::live_objects(), objects - 2);
 }
 
 TEST_F(BuffersTest, SyncWritesOnlyAnActiveEightBitBuffer)
@@ -284,7 +284,7 @@ TEST_F(BuffersTest, SyncWritesOnlyAnActiveEightBitBuffer)
 TEST_F(BuffersTest, BadSizesAreRefused)
 {
     start_library();
-    const int32_t objects = soft::live_objects();
+    const int32_t objects = pm::soft::live_objects();
     const int32_t sizes[][2] = {{0, 10},         {10, 0},       {-4, 10},          {10, -1},
                                 {INT32_MAX, 1}, {1, INT32_MAX}, {70000, 70000}, {INT32_MAX - 2, 1}};
     for (int32_t depth : {8, 32}) {
@@ -294,7 +294,7 @@ TEST_F(BuffersTest, BadSizesAreRefused)
     }
     pm_state.new_buffer_depth = 12;
     EXPECT_EQ(pm_buffer_create(8, 8), -2);
-    EXPECT_EQ(soft::live_objects(), objects);
+    EXPECT_EQ(pm::soft::live_objects(), objects);
     EXPECT_EQ(pm_state.slot_bits[0], nullptr);
 }
 
@@ -316,12 +316,12 @@ TEST_F(BuffersTest, NewBufferDepthSetterTakesOnlyBufferDepths)
 TEST_F(BuffersTest, PlatformFailuresKeepNothing)
 {
     start_library();
-    const int32_t objects = soft::live_objects();
-    soft::fail_next_dib_sections(1);
+    const int32_t objects = pm::soft::live_objects();
+    pm::soft::fail_next_dib_sections(1);
     EXPECT_EQ(pm_buffer_create(8, 8), -2);
-    soft::fail_next_global_allocs(1);
+    pm::soft::fail_next_global_allocs(1);
     EXPECT_EQ(pm_buffer_create(8, 8), -2);
-    EXPECT_EQ(soft::live_objects(), objects);
+    EXPECT_EQ(pm::soft::live_objects(), objects);
     EXPECT_EQ(pm_state.slot_bits[0], nullptr);
     EXPECT_EQ(pm_buffer_create(8, 8), 0);
 }

@@ -48,7 +48,7 @@ TEST_F(ContextTest, StartupSetsTheWorkingState)
     EXPECT_EQ(pm_state.input_block, pm_state.read_buffer);
     EXPECT_EQ(pm_state.input_block_size, 4096u);
     EXPECT_EQ(pm_state.keyboard_state[3], 0);
-    EXPECT_EQ(soft::calls().keyboard_state_sets, 1);
+    EXPECT_EQ(pm::soft::calls().keyboard_state_sets, 1);
     EXPECT_NE(pm_state.memory_dc, nullptr);
     EXPECT_EQ(pm_state.saved_bitmap, nullptr);
     EXPECT_EQ(pm_state.platform_is_nt, 1);
@@ -76,7 +76,7 @@ TEST_F(ContextTest, PaletteIndexModeFollowsTheDisplayDepth)
 TEST_F(ContextTest, StartupWithoutTheVideoLibraryStillWorks)
 {
     start_library();
-    EXPECT_EQ(soft::calls().library_loads, 1);
+    EXPECT_EQ(pm::soft::calls().library_loads, 1);
     EXPECT_EQ(pm_state.video_library, nullptr);
     for (const pm_entry_point &point : pm_state.video_entry_points)
         EXPECT_EQ(point.address, nullptr);
@@ -87,31 +87,31 @@ TEST_F(ContextTest, StartupWithoutTheVideoLibraryStillWorks)
 // earlier start-up may, by then, name a library the program loaded itself.
 TEST_F(ContextTest, ShutdownFreesTheVideoLibraryOnce)
 {
-    soft::provide_libraries(true);
+    pm::soft::provide_libraries(true);
     start_library();
     ASSERT_NE(pm_state.video_library, nullptr);
     EXPECT_NE(pm_state.video_entry_points[0].address, nullptr);
     pm_shutdown();
-    EXPECT_EQ(soft::live_libraries(), 0);
+    EXPECT_EQ(pm::soft::live_libraries(), 0);
     for (const pm_entry_point &point : pm_state.video_entry_points)
         EXPECT_EQ(point.address, nullptr) << point.name;
 
-    soft::provide_libraries(false);
+    pm::soft::provide_libraries(false);
     pm_startup();
     EXPECT_EQ(pm_state.video_library, nullptr);
     pm_shutdown();
-    EXPECT_EQ(soft::calls().library_loads, 2);
-    EXPECT_EQ(soft::calls().library_frees, 1);
+    EXPECT_EQ(pm::soft::calls().library_loads, 2);
+    EXPECT_EQ(pm::soft::calls().library_frees, 1);
 }
 
 TEST_F(ContextTest, StockFontMetricsAreRecorded)
 {
     pm_hdc dc = start_library();
-    EXPECT_EQ(pm_state.stock_font, platform::stock_object(platform::oem_fixed_font));
-    EXPECT_EQ(soft::selected_object(dc), pm_state.stock_font);
+    EXPECT_EQ(pm_state.stock_font, pm::platform::stock_object(pm::platform::oem_fixed_font));
+    EXPECT_EQ(pm::soft::selected_object(dc), pm_state.stock_font);
 
-    platform::text_metric expected{};
-    ASSERT_NE(platform::text_metrics(dc, &expected), 0);
+    pm::platform::text_metric expected{};
+    ASSERT_NE(pm::platform::text_metrics(dc, &expected), 0);
     EXPECT_EQ(pm_state.font_line_height, expected.tmHeight + expected.tmExternalLeading);
     EXPECT_EQ(pm_state.font_external_leading, expected.tmExternalLeading);
     EXPECT_EQ(pm_state.font_average_width, expected.tmAveCharWidth);
@@ -127,7 +127,7 @@ TEST_F(ContextTest, ShutdownWaitsForTheLastBuffer)
 
     EXPECT_EQ(pm_shutdown(), 0);
     EXPECT_EQ(pm_state.memory_dc, memory_dc);
-    EXPECT_EQ(soft::live_memory_dcs(), 1);
+    EXPECT_EQ(pm::soft::live_memory_dcs(), 1);
     EXPECT_EQ(pm_buffer_activate(handle), 0);
 
     pm_buffer_deactivate();
@@ -135,7 +135,7 @@ TEST_F(ContextTest, ShutdownWaitsForTheLastBuffer)
     EXPECT_EQ(pm_shutdown(), 0);
     EXPECT_EQ(pm_state.active_index, -1);
     EXPECT_EQ(pm_state.memory_dc, nullptr);
-    EXPECT_EQ(soft::live_memory_dcs(), 0);
+    EXPECT_EQ(pm::soft::live_memory_dcs(), 0);
 }
 
 // A buffer made while the library is not started would be forgotten by the
@@ -143,30 +143,30 @@ TEST_F(ContextTest, ShutdownWaitsForTheLastBuffer)
 TEST_F(ContextTest, BuffersAreRefusedWhileTheLibraryIsNotStarted)
 {
     EXPECT_EQ(pm_buffer_create(8, 8), PM_BUFFER_CANNOT_CREATE);
-    EXPECT_EQ(soft::live_objects(), 0);
+    EXPECT_EQ(pm::soft::live_objects(), 0);
     start_library();
     const int32_t handle = make_buffer(8, 8);
     pm_buffer_deactivate();
     pm_buffer_destroy(handle);
     pm_shutdown();
-    const int32_t objects = soft::live_objects();
+    const int32_t objects = pm::soft::live_objects();
     EXPECT_EQ(pm_buffer_create(8, 8), PM_BUFFER_CANNOT_CREATE);
-    EXPECT_EQ(soft::live_objects(), objects);
+    EXPECT_EQ(pm::soft::live_objects(), objects);
     EXPECT_TRUE(all_slots_free());
 }
 
 TEST_F(ContextTest, ShutdownSelectsTheFirstPreviousPaletteBack)
 {
     pm_hdc dc = start_library(8);
-    pm_hpalette original = soft::selected_palette(dc);
-    pm_hpalette ours = platform::palette_create(&pm_state.logical_palette);
-    platform::palette_select(dc, ours, 0);
+    pm_hpalette original = pm::soft::selected_palette(dc);
+    pm_hpalette ours = pm::platform::palette_create(&pm_state.logical_palette);
+    pm::platform::palette_select(dc, ours, 0);
     pm_state.first_previous_palette = original;
-    ASSERT_EQ(soft::selected_palette(dc), ours);
+    ASSERT_EQ(pm::soft::selected_palette(dc), ours);
 
     pm_shutdown();
-    EXPECT_EQ(soft::selected_palette(dc), original);
-    platform::object_delete(ours);
+    EXPECT_EQ(pm::soft::selected_palette(dc), original);
+    pm::platform::object_delete(ours);
 }
 
 TEST_F(ContextTest, RepeatedStartupAndShutdownAreHarmless)
@@ -179,13 +179,13 @@ TEST_F(ContextTest, RepeatedStartupAndShutdownAreHarmless)
     pm_startup();
     EXPECT_NE(pm_state.slot_bits[handle], nullptr);
     EXPECT_EQ(pm_state.memory_dc, memory_dc);
-    EXPECT_EQ(soft::live_memory_dcs(), 1);
+    EXPECT_EQ(pm::soft::live_memory_dcs(), 1);
     EXPECT_EQ(pm_state.active_index, handle);
 
     pm_buffer_deactivate();
     pm_buffer_destroy(handle);
     pm_shutdown();
-    EXPECT_EQ(soft::live_memory_dcs(), 0);
+    EXPECT_EQ(pm::soft::live_memory_dcs(), 0);
 
     // A second shut-down has nothing left to release.
     pm_state.memory_dc = memory_dc; // a stale value must not be deleted again
@@ -195,7 +195,7 @@ TEST_F(ContextTest, RepeatedStartupAndShutdownAreHarmless)
     // And the library starts again afterwards.
     pm_state.memory_dc = nullptr;
     pm_startup();
-    EXPECT_EQ(soft::live_memory_dcs(), 1);
+    EXPECT_EQ(pm::soft::live_memory_dcs(), 1);
     EXPECT_EQ(make_buffer(8, 8), 0);
 }
 

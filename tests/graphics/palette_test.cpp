@@ -90,12 +90,12 @@ class DefaultPaletteAtDepth : public LibraryTest, public ::testing::WithParamInt
 TEST_P(DefaultPaletteAtDepth, SystemColoursWhereTheyBelongAndBuiltInsFlagged)
 {
     const int32_t display = GetParam();
-    ASSERT_TRUE(soft::set_depth(display));
+    ASSERT_TRUE(pm::soft::set_depth(display));
     const int32_t depth = pm_display_depth();
     pm_hpalette palette = pm_create_default_palette();
     ASSERT_NE(palette, nullptr);
 
-    const pm_paletteentry *system = soft::system_palette();
+    const pm_paletteentry *system = pm::soft::system_palette();
     const pm_paletteentry *logical = pm_state.logical_palette.palPalEntry;
     for (int32_t i = 0; i < 256; ++i) {
         const int32_t source = system_source(depth, i);
@@ -113,7 +113,7 @@ TEST_P(DefaultPaletteAtDepth, SystemColoursWhereTheyBelongAndBuiltInsFlagged)
     EXPECT_EQ(pm_state.logical_palette.palVersion, 0x0300);
     EXPECT_EQ(pm_state.logical_palette.palNumEntries, 256);
 
-    const pm_paletteentry *object = soft::palette_entries(palette);
+    const pm_paletteentry *object = pm::soft::palette_entries(palette);
     ASSERT_NE(object, nullptr);
     EXPECT_TRUE(same_bytes(logical, object, 256 * sizeof(pm_paletteentry))) << "palette object";
 }
@@ -122,7 +122,7 @@ INSTANTIATE_TEST_SUITE_P(DisplayDepths, DefaultPaletteAtDepth, ::testing::Values
 
 TEST_F(LibraryTest, EachDefaultPaletteIsANewObjectThatNothingRecords)
 {
-    soft::set_depth(8);
+    pm::soft::set_depth(8);
     pm_hpalette first = pm_create_default_palette();
     pm_hpalette second = pm_create_default_palette();
     EXPECT_NE(first, second);
@@ -146,7 +146,7 @@ TEST_F(LibraryTest, DefaultPaletteLeavesPixelLookupUntilNextChange)
 TEST_F(LibraryTest, RealizingAgainKeepsTheFirstPreviousPaletteAndShutdownRestoresIt)
 {
     pm_hdc dc = start_library(8);
-    const pm_hpalette original = soft::selected_palette(dc);
+    const pm_hpalette original = pm::soft::selected_palette(dc);
     ASSERT_NE(original, nullptr) << "a window context starts with the default palette";
     pm_hpalette first = pm_create_default_palette();
     pm_hpalette second = pm_create_default_palette();
@@ -156,16 +156,16 @@ TEST_F(LibraryTest, RealizingAgainKeepsTheFirstPreviousPaletteAndShutdownRestore
     EXPECT_EQ(pm_realize_palette(second), 0);
     EXPECT_EQ(pm_state.palette_handle, second);
     EXPECT_EQ(pm_state.first_previous_palette, original);
-    EXPECT_EQ(soft::selected_palette(dc), second);
+    EXPECT_EQ(pm::soft::selected_palette(dc), second);
 
-    const auto &calls = soft::calls();
+    const auto &calls = pm::soft::calls();
     ASSERT_EQ(calls.palette_selects.size(), 2u);
     EXPECT_EQ(calls.palette_selects[1].previous, first);
     EXPECT_EQ(calls.palette_selects[0].background, 0) << "selected as a foreground palette";
     EXPECT_EQ(calls.palette_realizations.size(), 2u);
 
     pm_shutdown();
-    EXPECT_EQ(soft::selected_palette(dc), original);
+    EXPECT_EQ(pm::soft::selected_palette(dc), original);
 }
 
 TEST_F(LibraryTest, ColourTableIsBlueFirstAndCopiedWholeIntoThe8BitHeader)
@@ -266,7 +266,7 @@ TEST_F(LibraryTest, RefusedRunsChangeNothing)
             make_buffer(4, 1, depth);
             if (!c.active)
                 pm_buffer_deactivate();
-            soft::clear_calls();
+            pm::soft::clear_calls();
             pm_state_record before;
             std::memcpy(static_cast<void *>(&before), &pm_state, sizeof pm_state);
             // An 8-bit header block holds a 1024-byte colour table, a 32-bit one its masks.
@@ -276,7 +276,7 @@ TEST_F(LibraryTest, RefusedRunsChangeNothing)
             EXPECT_EQ(pm_set_palette_entries(c.first, c.count, c.rgb), 0) << c.name;
             EXPECT_TRUE(same_bytes(&before, &pm_state, sizeof pm_state)) << c.name << ", buffer depth " << depth;
             EXPECT_TRUE(same_bytes(header.data(), pm_state.active_header, header.size())) << c.name << " (header)";
-            EXPECT_TRUE(soft::calls().palette_animations.empty()) << c.name;
+            EXPECT_TRUE(pm::soft::calls().palette_animations.empty()) << c.name;
         }
     }
 }
@@ -300,7 +300,7 @@ TEST_F(LibraryTest, PaletteIndexModeKeepsTheIndexTableAndAnimatesTheRealizedPale
     pm_realize_palette(palette);
     make_buffer(4, 1, 8);
     ASSERT_EQ(pm_state.palette_index_mode, 1);
-    soft::clear_calls();
+    pm::soft::clear_calls();
 
     const uint8_t colours[6] = {10, 20, 30, 40, 50, 60};
     pm_set_palette_entries(120, 2, colours);
@@ -312,12 +312,12 @@ TEST_F(LibraryTest, PaletteIndexModeKeepsTheIndexTableAndAnimatesTheRealizedPale
     const uint8_t mirrored[8] = {30, 20, 10, 0, 60, 50, 40, 0};
     EXPECT_TRUE(same_bytes(mirrored, &pm_state.colour_table[120], 8));
 
-    const auto &animations = soft::calls().palette_animations;
+    const auto &animations = pm::soft::calls().palette_animations;
     ASSERT_EQ(animations.size(), 1u);
     EXPECT_EQ(animations[0].palette, palette);
     EXPECT_EQ(animations[0].first, 120u);
     EXPECT_EQ(animations[0].count, 2u);
-    EXPECT_TRUE(same_bytes(expected, soft::palette_entries(palette) + 120, 8)) << "realized palette";
+    EXPECT_TRUE(same_bytes(expected, pm::soft::palette_entries(palette) + 120, 8)) << "realized palette";
 }
 
 // Fills the active 8-bit buffer with one index, gives that index a new
@@ -332,7 +332,7 @@ void expect_presented_colour_follows_the_palette(pm_hdc dc)
     pm_present(0, width - 1, 0, height - 1, 0, width - 1, 0, height - 1);
     for (int32_t y = 0; y < height; ++y)
         for (int32_t x = 0; x < width; ++x)
-            ASSERT_EQ(soft::client_pixel(dc, x, y), 0x12C47Eu) << "client pixel (" << x << ", " << y << ")";
+            ASSERT_EQ(pm::soft::client_pixel(dc, x, y), 0x12C47Eu) << "client pixel (" << x << ", " << y << ")";
 }
 
 // On a palette display (4 or 8 bits) the buffer's header holds indices into

@@ -195,7 +195,7 @@ TEST_F(PcxSave, RefusesWhatItCannotWrite)
     EXPECT_EQ(pm_save_pcx(nullptr, 0, 3, 0, 3), 1);
 
     std::filesystem::remove(path_);
-    soft::fail_next_global_allocs(1);
+    pm::soft::fail_next_global_allocs(1);
     EXPECT_EQ(pm_save_pcx(path_.c_str(), 0, 3, 0, 3), 4);
     EXPECT_FALSE(std::filesystem::exists(path_));
 }

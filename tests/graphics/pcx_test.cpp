@@ -239,7 +239,7 @@ bool same_colour(rgb a, rgb b) { return a.r == b.r && a.g == b.g && a.b == b.b; 
 // Global memory blocks and files that the platform holds open.
 std::pair<size_t, size_t> held()
 {
-    return {soft::detail::state().globals.size(), soft::detail::state().files.size()};
+    return {pm::soft::detail::state().globals.size(), pm::soft::detail::state().files.size()};
 }
 
 // What must stay as it was after a refusal.
@@ -393,10 +393,10 @@ TEST_F(PcxLoad, RefusalsChangeNothing)
         pm_set_input_block(c.file.data(), uint32_t(c.file.size()));
         const snapshot before = snapshot::take();
         if (c.fail_allocation)
-            soft::fail_next_global_allocs(1);
+            pm::soft::fail_next_global_allocs(1);
         EXPECT_EQ(pm_load_pcx(nullptr, c.flags | pcx_from_memory), c.result);
         EXPECT_TRUE(unchanged(before));
-        soft::fail_next_global_allocs(0);
+        pm::soft::fail_next_global_allocs(0);
         pm_buffer_deactivate();
         pm_buffer_destroy(handle);
     }
@@ -447,7 +447,7 @@ TEST_F(PcxLoad, OneColourShowsAlikeFromEveryWayIntoSixteenBits)
     const uint32_t r = colour.r >> 3, g = colour.g >> 2, b = colour.b >> 3;
     const uint32_t shown = ((r << 3 | r >> 2) << 16) | ((g << 2 | g >> 4) << 8) | (b << 3 | b >> 2);
     for (int32_t x : {0, 1, 2})
-        EXPECT_EQ(soft::client_pixel(pm_state.window_dc, x, 0), shown) << "column " << x;
+        EXPECT_EQ(pm::soft::client_pixel(pm_state.window_dc, x, 0), shown) << "column " << x;
 }
 
 TEST_F(PcxLoad, OddWidthWithEvenBytesPerLineLeavesTheColumnAfterAlone)

@@ -58,7 +58,7 @@ void expect_client_shows_picture(pm_hdc dc, int32_t width, int32_t height)
             const int32_t sx = shrunk_column(x, width, 320);
             const int32_t sy = shrunk_row(y, height, 200);
             const uint32_t expected = colour_of((sx + 3 * sy) & 255);
-            ASSERT_EQ(soft::client_pixel(dc, x, y), expected)
+            ASSERT_EQ(pm::soft::client_pixel(dc, x, y), expected)
                 << "client pixel (" << x << ", " << y << ") should show source (" << sx << ", " << sy << ")";
         }
 }
@@ -67,17 +67,17 @@ TEST_F(PresentTest, NothingWithoutAnActiveBuffer)
 {
     start_library();
     EXPECT_EQ(pm_present(0, 319, 0, 199, 0, 639, 0, 399), 0);
-    EXPECT_TRUE(soft::calls().stretches.empty());
+    EXPECT_TRUE(pm::soft::calls().stretches.empty());
 }
 
 TEST_F(PresentTest, AttachSetsTheContextsAndTheStretchMode)
 {
-    soft::set_depth(32);
-    pm_hdc dc = soft::window_create(10, 10);
+    pm::soft::set_depth(32);
+    pm_hdc dc = pm::soft::window_create(10, 10);
     EXPECT_EQ(pm_attach_dc(dc), 0);
     EXPECT_EQ(pm_state.window_dc, dc);
     EXPECT_EQ(pm_state.text_dc, dc);
-    EXPECT_EQ(soft::stretch_mode(dc), platform::stretch_color_on_color);
+    EXPECT_EQ(pm::soft::stretch_mode(dc), pm::platform::stretch_color_on_color);
 }
 
 TEST_F(PresentTest, StretchArguments)
@@ -88,7 +88,7 @@ TEST_F(PresentTest, StretchArguments)
     pm_present(0, 319, 0, 99, 5, 14, 7, 26);
     pm_present(0, 319, 0, 199, 0, -1, 0, -1); // before the first size message
 
-    const auto &s = soft::calls().stretches;
+    const auto &s = pm::soft::calls().stretches;
     ASSERT_EQ(s.size(), 3u);
     EXPECT_EQ(s[0].dc, dc);
     EXPECT_EQ(s[0].dst_x, 0);
@@ -123,7 +123,7 @@ TEST_F(PresentTest, UsageFollowsPaletteIndexMode)
     pm_present(0, 7, 0, 7, 0, 7, 0, 7);
     make_buffer(8, 8, 32); // a deeper buffer turns the mode off
     pm_present(0, 7, 0, 7, 0, 7, 0, 7);
-    const auto &s = soft::calls().stretches;
+    const auto &s = pm::soft::calls().stretches;
     ASSERT_EQ(s.size(), 2u);
     EXPECT_EQ(s[0].usage, 1);
     EXPECT_EQ(s[1].usage, 0);
@@ -136,7 +136,7 @@ TEST_F(PresentTest, DoubledPictureIsExact)
     pm_present(0, 319, 0, 199, 0, 639, 0, 399);
     for (int32_t y = 0; y < 400; ++y)
         for (int32_t x = 0; x < 640; ++x)
-            ASSERT_EQ(soft::client_pixel(dc, x, y), colour_of((x / 2 + 3 * (y / 2)) & 255))
+            ASSERT_EQ(pm::soft::client_pixel(dc, x, y), colour_of((x / 2 + 3 * (y / 2)) & 255))
                 << "client pixel (" << x << ", " << y << ")";
 }
 
@@ -151,14 +151,14 @@ TEST_F(PresentTest, ShrunkPictureDropsRowsAndColumns)
 TEST_F(PresentTest, ZeroOrReversedDestinationDrawsNothing)
 {
     pm_hdc dc = start_library(32, 64, 40);
-    soft::client_fill(dc, 0x123456);
+    pm::soft::client_fill(dc, 0x123456);
     make_known_picture();
     pm_present(0, 319, 0, 199, 0, -1, 0, -1);
     pm_present(0, 319, 0, 199, 10, 5, 0, 39);
     pm_present(INT32_MIN, INT32_MAX, INT32_MIN, INT32_MAX, INT32_MIN, INT32_MAX, 0, 39);
     for (int32_t y = 0; y < 40; ++y)
         for (int32_t x = 0; x < 64; ++x)
-            ASSERT_EQ(soft::client_pixel(dc, x, y), 0x123456u) << "(" << x << ", " << y << ")";
+            ASSERT_EQ(pm::soft::client_pixel(dc, x, y), 0x123456u) << "(" << x << ", " << y << ")";
 }
 
 TEST_F(PresentTest, DeeperBuffersShowTheirOwnPixels)
@@ -171,10 +171,10 @@ TEST_F(PresentTest, DeeperBuffersShowTheirOwnPixels)
     const uint8_t red[2] = {0x00, 0xF8}; // 0xF800, little-endian
     std::memcpy(pixel_at(2, 1), red, 2);
     pm_present(0, 3, 0, 1, 0, 3, 0, 1);
-    EXPECT_EQ(soft::client_pixel(dc, 2, 1), 0xFF0000u); // 5 bits widened by repeating the top bits
+    EXPECT_EQ(pm::soft::client_pixel(dc, 2, 1), 0xFF0000u); // 5 bits widened by repeating the top bits
     pm_buffer_activate(0);
     pm_present(0, 3, 0, 1, 0, 3, 0, 1);
-    EXPECT_EQ(soft::client_pixel(dc, 1, 0), 0x112233u);
+    EXPECT_EQ(pm::soft::client_pixel(dc, 1, 0), 0x112233u);
 }
 
 } // namespace

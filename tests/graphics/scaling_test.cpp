@@ -16,11 +16,11 @@ namespace {
 
 using bytes = std::vector<uint8_t>;
 
-// The mask as pm_build_step_mask writes it, plus one guard byte after it.
+// The mask as pm::build_step_mask writes it, plus one guard byte after it.
 bytes build_mask(int32_t count, int32_t length_a, int32_t length_b)
 {
     bytes mask(static_cast<std::size_t>(pm::step_mask_bytes(count)) + 1, 0xEE);
-    pm_build_step_mask(count, length_a, length_b, mask.data());
+    pm::build_step_mask(count, length_a, length_b, mask.data());
     return mask;
 }
 

@@ -10,8 +10,8 @@ namespace {
 
 class SoftCApiTest : public ::testing::Test {
 protected:
-    void SetUp() override { soft::reset(); }
-    void TearDown() override { soft::reset(); }
+    void SetUp() override { pm::soft::reset(); }
+    void TearDown() override { pm::soft::reset(); }
 };
 
 TEST_F(SoftCApiTest, DepthsAreSetOrRefusedAsTheDisplayTakesThem)
@@ -19,7 +19,7 @@ TEST_F(SoftCApiTest, DepthsAreSetOrRefusedAsTheDisplayTakesThem)
     for (int32_t bits = -1; bits <= 33; ++bits) {
         const bool valid = bits == 1 || bits == 4 || bits == 8 || bits == 15 || bits == 16 || bits == 24 || bits == 32;
         ASSERT_EQ(pm_soft_set_depth(bits), valid ? 0 : -1) << bits << " bits";
-        ASSERT_EQ(pm_soft_depth(), soft::depth()) << bits << " bits";
+        ASSERT_EQ(pm_soft_depth(), pm::soft::depth()) << bits << " bits";
     }
 }
 
@@ -35,8 +35,8 @@ TEST_F(SoftCApiTest, OnlyWindowContextsAreResizedReadOrDestroyed)
     }
 
     pm_hdc window = pm_soft_window_create(3, 2);
-    ASSERT_TRUE(soft::is_window_dc(window));
-    soft::client_fill(window, 0x123456);
+    ASSERT_TRUE(pm::soft::is_window_dc(window));
+    pm::soft::client_fill(window, 0x123456);
     ASSERT_EQ(pm_soft_window_resize(window, 5, 1), 0);
     EXPECT_EQ(pm_soft_client_width(window), 5);
     EXPECT_EQ(pm_soft_client_height(window), 1);
@@ -51,7 +51,7 @@ TEST_F(SoftCApiTest, OnlyWindowContextsAreResizedReadOrDestroyed)
     ASSERT_EQ(pm_soft_window_resize(window, 0, 7), 0);
     EXPECT_EQ(pm_soft_client_pixels(window), nullptr); // an empty surface has no pixels
     ASSERT_EQ(pm_soft_window_destroy(window), 0);
-    EXPECT_FALSE(soft::is_window_dc(window));
+    EXPECT_FALSE(pm::soft::is_window_dc(window));
     EXPECT_EQ(pm_soft_window_destroy(window), -1);
 }
 
@@ -83,9 +83,9 @@ TEST_F(SoftCApiTest, APresentedBufferIsReadBackThroughTheCInterface)
     pm_buffer_deactivate();
     pm_buffer_destroy(buffer);
     pm_shutdown();
-    const int32_t objects = soft::live_objects();
+    const int32_t objects = pm::soft::live_objects();
     EXPECT_EQ(pm_soft_palette_delete(palette), 0);
-    EXPECT_EQ(soft::live_objects(), objects - 1);
+    EXPECT_EQ(pm::soft::live_objects(), objects - 1);
     EXPECT_EQ(pm_soft_palette_delete(palette), -1);
     EXPECT_EQ(pm_soft_palette_delete(nullptr), -1);
 }

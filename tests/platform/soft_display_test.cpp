@@ -21,12 +21,12 @@
 
 namespace {
 
-using namespace platform;
+using namespace pm::platform;
 
 class SoftDisplayTest : public ::testing::Test {
 protected:
-    void SetUp() override { soft::reset(); }
-    void TearDown() override { soft::reset(); }
+    void SetUp() override { pm::soft::reset(); }
+    void TearDown() override { pm::soft::reset(); }
 };
 
 // A bottom-up test bitmap: header (with masks or colour table) and pixels.
@@ -184,8 +184,8 @@ std::optional<std::string> compare_with_rule(pm_hdc dc, test_dib &dib, int32_t d
     const bool walk = int64_t{dw} * dh <= 4000000;
     const std::vector<int64_t> columns = walk ? walk_axis(sw, dw, false) : std::vector<int64_t>{};
     const std::vector<int64_t> rows = walk ? walk_axis(sh, dh, true) : std::vector<int64_t>{};
-    for (int32_t y = 0; y < soft::client_height(dc); ++y) {
-        for (int32_t x = 0; x < soft::client_width(dc); ++x) {
+    for (int32_t y = 0; y < pm::soft::client_height(dc); ++y) {
+        for (int32_t x = 0; x < pm::soft::client_width(dc); ++x) {
             uint32_t expected = untouched;
             if (x >= dx && x - dx < dw && y >= dy && y - dy < dh) {
                 const int64_t cx = int64_t{x} - dx;
@@ -197,7 +197,7 @@ std::optional<std::string> compare_with_rule(pm_hdc dc, test_dib &dib, int32_t d
                     expected =
                         pattern_colour(dib, static_cast<int32_t>(col), dib.height - 1 - static_cast<int32_t>(row));
             }
-            uint32_t got = soft::client_pixel(dc, x, y);
+            uint32_t got = pm::soft::client_pixel(dc, x, y);
             if (got != expected)
                 return "first difference at (" + std::to_string(x) + ", " + std::to_string(y) + "): got " +
                        hex(got) + ", expected " + hex(expected);
@@ -231,9 +231,9 @@ TEST_F(SoftDisplayTest, StretchFollowsTheSamplingRule)
         {"shrink by thirds", 40, 30, 120, 90, 0, 0, 40, 30, 0, 0, 120, 90},
     };
     for (const stretch_case &c : cases) {
-        soft::reset();
-        pm_hdc dc = soft::window_create(c.client_w, c.client_h);
-        soft::client_fill(dc, untouched);
+        pm::soft::reset();
+        pm_hdc dc = pm::soft::window_create(c.client_w, c.client_h);
+        pm::soft::client_fill(dc, untouched);
         test_dib dib = pattern_dib(c.dib_w, c.dib_h);
         EXPECT_EQ(stretch(dc, dib, c.dx, c.dy, c.dw, c.dh, c.sx, c.sy, c.sw, c.sh), c.sh) << c.name;
         std::optional<std::string> difference = compare_with_rule(dc, dib, c.dx, c.dy, c.dw, c.dh, c.sx, c.sy, c.sw, c.sh);
@@ -252,9 +252,9 @@ TEST_F(SoftDisplayTest, SeededStretchesFollowTheSamplingRule)
     auto pick = [&random](int32_t lo, int32_t hi) { return std::uniform_int_distribution<int32_t>(lo, hi)(random); };
     const int32_t depths[] = {8, 16, 24, 32};
     for (int round = 0; round < 600; ++round) {
-        soft::reset();
+        pm::soft::reset();
         // Four rounds in eight take the paths of processors without AVX2.
-        soft::allow_avx2_stretch(round % 8 < 4);
+        pm::soft::allow_avx2_stretch(round % 8 < 4);
         // Small pictures for the edges, wide ones for the vector paths; half
         // the surfaces have rows a whole number of 32-byte blocks long.
         const int32_t most = round % 2 == 0 ? 40 : 160;
@@ -262,8 +262,8 @@ TEST_F(SoftDisplayTest, SeededStretchesFollowTheSamplingRule)
         const int32_t client_h = pick(1, most / 2);
         const int32_t dib_w = pick(1, most * 3 / 5), dib_h = pick(1, 24);
         const int32_t bits = depths[pick(0, 3)];
-        pm_hdc dc = soft::window_create(client_w, client_h);
-        soft::client_fill(dc, untouched);
+        pm_hdc dc = pm::soft::window_create(client_w, client_h);
+        pm::soft::client_fill(dc, untouched);
         test_dib dib = pattern_dib(dib_w, dib_h, bits);
         const int32_t sx = pick(-8, dib_w), sy = pick(-8, 24), sw = pick(1, most * 3 / 4), sh = pick(1, 30);
         // Every third stretch doubles the width, which has a path of its own.
@@ -302,8 +302,8 @@ TEST_F(SoftDisplayTest, StretchPicksThePixelsThePlatformPicks)
     for (const axis_case &c : cases) {
         // A row whose index is its column, then a column whose index is its
         // row counted from the top; colour i is the value i.
-        soft::reset();
-        pm_hdc dc = soft::window_create(c.dst_len, c.dst_len);
+        pm::soft::reset();
+        pm_hdc dc = pm::soft::window_create(c.dst_len, c.dst_len);
         test_dib across(c.src_len, 1, 8);
         test_dib down(4, c.src_len, 8);
         for (int32_t i = 0; i < 256; ++i) {
@@ -317,11 +317,11 @@ TEST_F(SoftDisplayTest, StretchPicksThePixelsThePlatformPicks)
         stretch(dc, across, 0, 0, c.dst_len, 1, 0, 0, c.src_len, 1);
         std::vector<int32_t> columns, rows;
         for (int32_t k = 0; k < c.dst_len; ++k)
-            columns.push_back(static_cast<int32_t>(soft::client_pixel(dc, k, 0)));
-        soft::client_fill(dc, 0);
+            columns.push_back(static_cast<int32_t>(pm::soft::client_pixel(dc, k, 0)));
+        pm::soft::client_fill(dc, 0);
         stretch(dc, down, 0, 0, 1, c.dst_len, 0, 0, 1, c.src_len);
         for (int32_t k = 0; k < c.dst_len; ++k)
-            rows.push_back(static_cast<int32_t>(soft::client_pixel(dc, 0, k)));
+            rows.push_back(static_cast<int32_t>(pm::soft::client_pixel(dc, 0, k)));
         EXPECT_EQ(columns, c.columns) << c.src_len << " -> " << c.dst_len << " columns";
         EXPECT_EQ(rows, c.rows) << c.src_len << " -> " << c.dst_len << " rows";
     }
@@ -329,74 +329,74 @@ TEST_F(SoftDisplayTest, StretchPicksThePixelsThePlatformPicks)
 
 TEST_F(SoftDisplayTest, DoublingRepeatsEachPixelAndSourceYCountsFromTheBottom)
 {
-    pm_hdc dc = soft::window_create(640, 400);
+    pm_hdc dc = pm::soft::window_create(640, 400);
     test_dib dib = pattern_dib(320, 200);
     stretch(dc, dib, 0, 0, 640, 400, 0, 0, 320, 200);
-    EXPECT_EQ(soft::client_pixel(dc, 0, 0), colour_of(*dib.at(0, 0)));
-    EXPECT_EQ(soft::client_pixel(dc, 639, 399), colour_of(*dib.at(319, 199)));
-    EXPECT_EQ(soft::client_pixel(dc, 3, 5), colour_of(*dib.at(1, 2)));
+    EXPECT_EQ(pm::soft::client_pixel(dc, 0, 0), colour_of(*dib.at(0, 0)));
+    EXPECT_EQ(pm::soft::client_pixel(dc, 639, 399), colour_of(*dib.at(319, 199)));
+    EXPECT_EQ(pm::soft::client_pixel(dc, 3, 5), colour_of(*dib.at(1, 2)));
 
     // Rows 0..99 from the top are the source rectangle starting 100 rows up.
-    soft::client_fill(dc, 0);
+    pm::soft::client_fill(dc, 0);
     stretch(dc, dib, 0, 0, 320, 100, 0, 100, 320, 100);
-    EXPECT_EQ(soft::client_pixel(dc, 5, 0), colour_of(*dib.at(5, 0)));
-    EXPECT_EQ(soft::client_pixel(dc, 5, 99), colour_of(*dib.at(5, 99)));
-    EXPECT_EQ(soft::client_pixel(dc, 5, 100), 0u);
+    EXPECT_EQ(pm::soft::client_pixel(dc, 5, 0), colour_of(*dib.at(5, 0)));
+    EXPECT_EQ(pm::soft::client_pixel(dc, 5, 99), colour_of(*dib.at(5, 99)));
+    EXPECT_EQ(pm::soft::client_pixel(dc, 5, 100), 0u);
 }
 
 TEST_F(SoftDisplayTest, EmptyOrNegativeExtentsDrawNothingButAreRecorded)
 {
-    pm_hdc dc = soft::window_create(8, 8);
-    soft::client_fill(dc, untouched);
+    pm_hdc dc = pm::soft::window_create(8, 8);
+    pm::soft::client_fill(dc, untouched);
     test_dib dib = pattern_dib(4, 4);
     const int32_t extents[][4] = {{0, 8, 4, 4}, {8, 0, 4, 4}, {-8, 8, 4, 4}, {8, -8, 4, 4}, {8, 8, 0, 4}, {8, 8, 4, -4}};
     for (const auto &e : extents)
         EXPECT_EQ(stretch(dc, dib, 0, 0, e[0], e[1], 0, 0, e[2], e[3]), 0);
     for (int32_t i = 0; i < 64; ++i)
-        ASSERT_EQ(soft::client_pixels(dc)[i], untouched) << "pixel " << i;
-    ASSERT_EQ(soft::calls().stretches.size(), 6u);
-    EXPECT_EQ(soft::calls().stretches[2].dst_width, -8);
-    EXPECT_EQ(soft::calls().stretches[5].src_height, -4);
+        ASSERT_EQ(pm::soft::client_pixels(dc)[i], untouched) << "pixel " << i;
+    ASSERT_EQ(pm::soft::calls().stretches.size(), 6u);
+    EXPECT_EQ(pm::soft::calls().stretches[2].dst_width, -8);
+    EXPECT_EQ(pm::soft::calls().stretches[5].src_height, -4);
 }
 
 TEST_F(SoftDisplayTest, CallRecordKeepsOnlyTheLatestCalls)
 {
-    pm_hdc dc = soft::window_create(4, 4);
+    pm_hdc dc = pm::soft::window_create(4, 4);
     test_dib dib = pattern_dib(4, 4);
-    const int32_t presented = 5 * static_cast<int32_t>(soft::call_list_limit) + 7;
+    const int32_t presented = 5 * static_cast<int32_t>(pm::soft::call_list_limit) + 7;
     for (int32_t i = 0; i < presented; ++i)
         stretch(dc, dib, i, 0, 4, 4, 0, 0, 4, 4);
-    const auto &stretches = soft::calls().stretches;
-    EXPECT_LE(stretches.size(), soft::call_list_limit);
-    EXPECT_LE(stretches.capacity(), 2 * soft::call_list_limit) << "memory stays flat";
-    ASSERT_GE(stretches.size(), soft::call_list_limit / 2);
+    const auto &stretches = pm::soft::calls().stretches;
+    EXPECT_LE(stretches.size(), pm::soft::call_list_limit);
+    EXPECT_LE(stretches.capacity(), 2 * pm::soft::call_list_limit) << "memory stays flat";
+    ASSERT_GE(stretches.size(), pm::soft::call_list_limit / 2);
     for (size_t i = 0; i < stretches.size(); ++i)
         ASSERT_EQ(stretches[i].dst_x, presented - static_cast<int32_t>(stretches.size() - i)) << "oldest first";
 }
 
 TEST_F(SoftDisplayTest, EveryDepthGivesItsColours)
 {
-    pm_hdc dc = soft::window_create(2, 1);
+    pm_hdc dc = pm::soft::window_create(2, 1);
     test_dib d16(2, 1, 16);
     const uint8_t p16[4] = {0xFF, 0xFF, 0x10, 0x84}; // white; 10000 100000 10000 (0x8410), little-endian
     std::memcpy(d16.at(0, 0), p16, 4);
     stretch(dc, d16, 0, 0, 2, 1, 0, 0, 2, 1);
-    EXPECT_EQ(soft::client_pixel(dc, 0, 0), 0xFFFFFFu);
-    EXPECT_EQ(soft::client_pixel(dc, 1, 0), 0x848284u); // top bits repeated below
+    EXPECT_EQ(pm::soft::client_pixel(dc, 0, 0), 0xFFFFFFu);
+    EXPECT_EQ(pm::soft::client_pixel(dc, 1, 0), 0x848284u); // top bits repeated below
 
     test_dib d24(2, 1, 24);
     const uint8_t p24[6] = {0x33, 0x22, 0x11, 0x66, 0x55, 0x44};
     std::memcpy(d24.at(0, 0), p24, 6);
     stretch(dc, d24, 0, 0, 2, 1, 0, 0, 2, 1);
-    EXPECT_EQ(soft::client_pixel(dc, 0, 0), 0x112233u);
-    EXPECT_EQ(soft::client_pixel(dc, 1, 0), 0x445566u);
+    EXPECT_EQ(pm::soft::client_pixel(dc, 0, 0), 0x112233u);
+    EXPECT_EQ(pm::soft::client_pixel(dc, 1, 0), 0x445566u);
 
     test_dib d32(2, 1, 32);
     const uint8_t p32[8] = {0x33, 0x22, 0x11, 0xFF, 0x66, 0x55, 0x44, 0x80};
     std::memcpy(d32.at(0, 0), p32, 8);
     stretch(dc, d32, 0, 0, 2, 1, 0, 0, 2, 1);
-    EXPECT_EQ(soft::client_pixel(dc, 0, 0), 0x112233u);
-    EXPECT_EQ(soft::client_pixel(dc, 1, 0), 0x445566u);
+    EXPECT_EQ(pm::soft::client_pixel(dc, 0, 0), 0x112233u);
+    EXPECT_EQ(pm::soft::client_pixel(dc, 1, 0), 0x445566u);
 
     // 8 bits, colours from the header; entries past biClrUsed are black.
     test_dib d8(2, 1, 8);
@@ -409,13 +409,13 @@ TEST_F(SoftDisplayTest, EveryDepthGivesItsColours)
     *d8.at(0, 0) = 3;
     *d8.at(1, 0) = 4;
     stretch(dc, d8, 0, 0, 2, 1, 0, 0, 2, 1);
-    EXPECT_EQ(soft::client_pixel(dc, 0, 0), 0xABCDEFu);
-    EXPECT_EQ(soft::client_pixel(dc, 1, 0), 0u);
+    EXPECT_EQ(pm::soft::client_pixel(dc, 0, 0), 0xABCDEFu);
+    EXPECT_EQ(pm::soft::client_pixel(dc, 1, 0), 0u);
 }
 
 TEST_F(SoftDisplayTest, PaletteColoursGoThroughTheSelectedPalette)
 {
-    pm_hdc dc = soft::window_create(3, 1);
+    pm_hdc dc = pm::soft::window_create(3, 1);
     pm_logpalette log{0x300, 4, {}};
     log.palPalEntry[1] = {0x10, 0x20, 0x30, pc_reserved};
     log.palPalEntry[2] = {0x40, 0x50, 0x60, 0};
@@ -430,36 +430,36 @@ TEST_F(SoftDisplayTest, PaletteColoursGoThroughTheSelectedPalette)
     *dib.at(1, 0) = 8;
     *dib.at(2, 0) = 9;
     EXPECT_EQ(stretch(dc, dib, 0, 0, 3, 1, 0, 0, 3, 1, dib_pal_colors), 1);
-    EXPECT_EQ(soft::client_pixel(dc, 0, 0), 0x405060u);
-    EXPECT_EQ(soft::client_pixel(dc, 1, 0), 0x102030u);
-    EXPECT_EQ(soft::client_pixel(dc, 2, 0), 0x405060u);
+    EXPECT_EQ(pm::soft::client_pixel(dc, 0, 0), 0x405060u);
+    EXPECT_EQ(pm::soft::client_pixel(dc, 1, 0), 0x102030u);
+    EXPECT_EQ(pm::soft::client_pixel(dc, 2, 0), 0x405060u);
 
     // A context still holding a deleted palette draws through the default one.
     object_delete(palette);
     stretch(dc, dib, 0, 0, 3, 1, 0, 0, 3, 1, dib_pal_colors);
-    EXPECT_EQ(soft::client_pixel(dc, 1, 0), 0x800000u);
+    EXPECT_EQ(pm::soft::client_pixel(dc, 1, 0), 0x800000u);
 }
 
 TEST_F(SoftDisplayTest, RefusedHeadersAndOtherContextsDrawNothing)
 {
-    pm_hdc dc = soft::window_create(2, 2);
-    soft::client_fill(dc, untouched);
+    pm_hdc dc = pm::soft::window_create(2, 2);
+    pm::soft::client_fill(dc, untouched);
     test_dib rgb32(2, 2, 32, bi_rgb), four(2, 2, 4), good = pattern_dib(2, 2);
     EXPECT_EQ(stretch(dc, rgb32, 0, 0, 2, 2, 0, 0, 2, 2), 0);
     EXPECT_EQ(stretch(dc, four, 0, 0, 2, 2, 0, 0, 2, 2), 0);
     EXPECT_EQ(stretch_dib(dc, 0, 0, 2, 2, 0, 0, 2, 2, nullptr, good.header.data(), 0, rop_src_copy), 0);
     EXPECT_EQ(stretch_dib(dc, 0, 0, 2, 2, 0, 0, 2, 2, good.pixels.data(), good.header.data(), 0, 0x00EE0086), 0);
-    EXPECT_EQ(soft::client_pixel(dc, 0, 0), untouched);
+    EXPECT_EQ(pm::soft::client_pixel(dc, 0, 0), untouched);
 
     pm_hdc memory = memory_dc_create();
     EXPECT_EQ(stretch(memory, good, 0, 0, 2, 2, 0, 0, 2, 2), 2);
     EXPECT_EQ(stretch(reinterpret_cast<pm_hdc>(0x1234), good, 0, 0, 2, 2, 0, 0, 2, 2), 0);
-    EXPECT_EQ(soft::calls().stretches.size(), 6u);
+    EXPECT_EQ(pm::soft::calls().stretches.size(), 6u);
 }
 
 TEST_F(SoftDisplayTest, DibSectionsAreZeroedBottomUpBlocksOfWholeRows)
 {
-    pm_hdc dc = soft::window_create(5, 3);
+    pm_hdc dc = pm::soft::window_create(5, 3);
     // Width 5: rows of 5, 10, 15 and 20 bytes padded to whole 32-bit words.
     const int32_t depths[][2] = {{8, 8}, {16, 12}, {24, 16}, {32, 20}};
     for (const auto &[depth, stride] : depths) {
@@ -476,21 +476,21 @@ TEST_F(SoftDisplayTest, DibSectionsAreZeroedBottomUpBlocksOfWholeRows)
         // A white pixel at the start of the second row in memory shows in the
         // middle row: rows are stored bottom-up, one stride apart.
         std::memset(bits + stride, depth == 8 ? 1 : 0xFF, static_cast<size_t>(std::min(depth / 8, 3)));
-        soft::client_fill(dc, untouched);
+        pm::soft::client_fill(dc, untouched);
         stretch_dib(dc, 0, 0, 5, 3, 0, 0, 5, 3, bits, dib.header.data(), dib_rgb_colors, rop_src_copy);
-        EXPECT_EQ(soft::client_pixel(dc, 0, 1), 0xFFFFFFu) << depth << " bits";
-        EXPECT_EQ(soft::client_pixel(dc, 0, 2), 0u) << depth << " bits";
-        EXPECT_EQ(soft::client_pixel(dc, 1, 1), 0u) << depth << " bits";
+        EXPECT_EQ(pm::soft::client_pixel(dc, 0, 1), 0xFFFFFFu) << depth << " bits";
+        EXPECT_EQ(pm::soft::client_pixel(dc, 0, 2), 0u) << depth << " bits";
+        EXPECT_EQ(pm::soft::client_pixel(dc, 1, 1), 0u) << depth << " bits";
     }
-    EXPECT_EQ(soft::live_objects(), 4);
-    ASSERT_EQ(soft::calls().dib_creations.size(), 4u);
-    EXPECT_EQ(soft::calls().dib_creations[1].bit_count, 16);
-    EXPECT_EQ(soft::calls().dib_creations[1].width, 5);
+    EXPECT_EQ(pm::soft::live_objects(), 4);
+    ASSERT_EQ(pm::soft::calls().dib_creations.size(), 4u);
+    EXPECT_EQ(pm::soft::calls().dib_creations[1].bit_count, 16);
+    EXPECT_EQ(pm::soft::calls().dib_creations[1].width, 5);
 }
 
 TEST_F(SoftDisplayTest, DibSectionRefusalsAndInjectedFailures)
 {
-    pm_hdc dc = soft::window_create(4, 4);
+    pm_hdc dc = pm::soft::window_create(4, 4);
     auto create = [dc](test_dib &dib, int32_t usage = dib_rgb_colors, pm_hdc context = nullptr) {
         uint8_t *bits = reinterpret_cast<uint8_t *>(1);
         pm_hbitmap bitmap = dib_section_create(context ? context : dc, dib.header.data(), usage, &bits);
@@ -510,21 +510,21 @@ TEST_F(SoftDisplayTest, DibSectionRefusalsAndInjectedFailures)
     EXPECT_EQ(create(pal, dib_pal_colors, reinterpret_cast<pm_hdc>(0x1234)), nullptr);
     EXPECT_NE(create(pal, dib_pal_colors), nullptr);
 
-    soft::fail_next_dib_sections(2);
+    pm::soft::fail_next_dib_sections(2);
     EXPECT_EQ(create(pal), nullptr);
     EXPECT_EQ(create(pal), nullptr);
     EXPECT_NE(create(pal), nullptr);
-    EXPECT_EQ(soft::live_objects(), 2);
+    EXPECT_EQ(pm::soft::live_objects(), 2);
 }
 
 TEST_F(SoftDisplayTest, MemoryContextsHoldOneBitmapAtATime)
 {
-    pm_hdc dc = soft::window_create(4, 4);
+    pm_hdc dc = pm::soft::window_create(4, 4);
     pm_hdc a = memory_dc_create(), b = memory_dc_create();
-    EXPECT_EQ(soft::live_memory_dcs(), 2);
-    pm_hgdiobj stock_bitmap = soft::selected_object(a);
+    EXPECT_EQ(pm::soft::live_memory_dcs(), 2);
+    pm_hgdiobj stock_bitmap = pm::soft::selected_object(a);
     ASSERT_NE(stock_bitmap, nullptr);
-    EXPECT_EQ(soft::selected_object(b), stock_bitmap);
+    EXPECT_EQ(pm::soft::selected_object(b), stock_bitmap);
 
     test_dib dib(4, 4, 8);
     uint8_t *bits;
@@ -537,11 +537,11 @@ TEST_F(SoftDisplayTest, MemoryContextsHoldOneBitmapAtATime)
     EXPECT_EQ(select_object(b, one), stock_bitmap);
 
     object_delete(one); // still selected into b: refused
-    EXPECT_EQ(soft::live_objects(), 2);
+    EXPECT_EQ(pm::soft::live_objects(), 2);
     memory_dc_delete(b);
     object_delete(one);
-    EXPECT_EQ(soft::live_objects(), 1);
-    EXPECT_EQ(soft::live_memory_dcs(), 1);
+    EXPECT_EQ(pm::soft::live_objects(), 1);
+    EXPECT_EQ(pm::soft::live_memory_dcs(), 1);
     object_delete(stock_bitmap);
     EXPECT_EQ(select_object(a, stock_bitmap), two);
     EXPECT_EQ(select_object(a, nullptr), nullptr);
@@ -550,11 +550,11 @@ TEST_F(SoftDisplayTest, MemoryContextsHoldOneBitmapAtATime)
 
 TEST_F(SoftDisplayTest, PaletteSelectionAndAnimation)
 {
-    pm_hdc dc = soft::window_create(4, 4);
-    pm_hpalette stock = soft::selected_palette(dc);
+    pm_hdc dc = pm::soft::window_create(4, 4);
+    pm_hpalette stock = pm::soft::selected_palette(dc);
     ASSERT_NE(stock, nullptr);
     EXPECT_EQ(stock, stock_object(15));
-    EXPECT_EQ(soft::palette_entries(stock)[19].peBlue, 255);
+    EXPECT_EQ(pm::soft::palette_entries(stock)[19].peBlue, 255);
 
     pm_logpalette log{0x300, 0, {}};
     EXPECT_EQ(palette_create(&log), nullptr);
@@ -569,33 +569,33 @@ TEST_F(SoftDisplayTest, PaletteSelectionAndAnimation)
     EXPECT_EQ(palette_select(dc, palette, 0), stock);
     EXPECT_EQ(palette_select(dc, stock, 1), palette);
     EXPECT_EQ(palette_select(dc, reinterpret_cast<pm_hpalette>(0x1234), 0), nullptr);
-    EXPECT_EQ(soft::selected_palette(dc), stock);
-    ASSERT_EQ(soft::calls().palette_selects.size(), 3u);
-    EXPECT_EQ(soft::calls().palette_selects[1].previous, palette);
-    EXPECT_EQ(soft::calls().palette_selects[1].background, 1);
+    EXPECT_EQ(pm::soft::selected_palette(dc), stock);
+    ASSERT_EQ(pm::soft::calls().palette_selects.size(), 3u);
+    EXPECT_EQ(pm::soft::calls().palette_selects[1].previous, palette);
+    EXPECT_EQ(pm::soft::calls().palette_selects[1].background, 1);
 
     // Entries 3..7 asked for: only 3 and 5 are reserved, 6 and 7 do not exist.
     pm_paletteentry fresh[5];
     for (auto &e : fresh)
         e = {200, 201, 202, 0};
     EXPECT_EQ(palette_animate(palette, 3, 5, fresh), 1);
-    const pm_paletteentry *entries = soft::palette_entries(palette);
+    const pm_paletteentry *entries = pm::soft::palette_entries(palette);
     for (uint8_t i = 0; i < 8; ++i) {
         bool replaced = i == 3 || i == 5;
         EXPECT_EQ(entries[i].peRed, replaced ? 200 : (i < 6 ? i : 0)) << "entry " << int{i};
         EXPECT_EQ(entries[i].peFlags, i < 6 && i % 2 ? pc_reserved : 0) << "entry " << int{i};
     }
     EXPECT_EQ(palette_animate(reinterpret_cast<pm_hpalette>(0x1234), 0, 1, fresh), 0);
-    ASSERT_EQ(soft::calls().palette_animations.size(), 2u);
-    EXPECT_EQ(soft::calls().palette_animations[0].count, 5u);
+    ASSERT_EQ(pm::soft::calls().palette_animations.size(), 2u);
+    EXPECT_EQ(pm::soft::calls().palette_animations[0].count, 5u);
 
     palette_realize(dc);
-    EXPECT_EQ(soft::calls().palette_realizations.at(0), dc);
+    EXPECT_EQ(pm::soft::calls().palette_realizations.at(0), dc);
     object_delete(stock);
-    EXPECT_NE(soft::palette_entries(stock), nullptr);
+    EXPECT_NE(pm::soft::palette_entries(stock), nullptr);
     object_delete(palette);
-    EXPECT_EQ(soft::palette_entries(palette), nullptr);
-    EXPECT_EQ(soft::live_objects(), 0);
+    EXPECT_EQ(pm::soft::palette_entries(palette), nullptr);
+    EXPECT_EQ(pm::soft::live_objects(), 0);
 }
 
 TEST_F(SoftDisplayTest, DepthAndSystemPalette)
@@ -604,13 +604,13 @@ TEST_F(SoftDisplayTest, DepthAndSystemPalette)
     EXPECT_EQ(device_caps(screen, caps_bits_pixel), 32);
     pm_paletteentry entries[256];
     EXPECT_EQ(system_palette_entries(screen, 0, 10, entries), 0u);
-    EXPECT_FALSE(soft::set_depth(12));
+    EXPECT_FALSE(pm::soft::set_depth(12));
 
-    ASSERT_TRUE(soft::set_depth(15));
+    ASSERT_TRUE(pm::soft::set_depth(15));
     EXPECT_EQ(device_caps(screen, caps_bits_pixel), 15);
     EXPECT_EQ(device_caps(screen, caps_planes), 1);
 
-    ASSERT_TRUE(soft::set_depth(8));
+    ASSERT_TRUE(pm::soft::set_depth(8));
     EXPECT_EQ(system_palette_entries(screen, 246, 20, entries), 10u);
     EXPECT_EQ(entries[0].peRed, 255); // 246: (255, 251, 240)
     EXPECT_EQ(entries[0].peGreen, 251);
@@ -621,11 +621,11 @@ TEST_F(SoftDisplayTest, DepthAndSystemPalette)
     EXPECT_EQ(system_palette_entries(screen, 256, 1, entries), 0u);
     EXPECT_EQ(system_palette_entries(reinterpret_cast<pm_hdc>(0x1234), 0, 1, entries), 0u);
 
-    ASSERT_TRUE(soft::set_depth(4));
+    ASSERT_TRUE(pm::soft::set_depth(4));
     EXPECT_EQ(system_palette_entries(screen, 8, 8, entries), 8u);
     EXPECT_EQ(entries[0].peRed, 128); // dark grey leads the bright half
     EXPECT_EQ(entries[7].peGreen, 255);
-    EXPECT_EQ(soft::system_palette()[16].peRed, 0);
+    EXPECT_EQ(pm::soft::system_palette()[16].peRed, 0);
     screen_dc_release(screen);
     EXPECT_EQ(device_caps(screen, caps_bits_pixel), 0);
 }
@@ -635,8 +635,8 @@ TEST_F(SoftDisplayTest, StockFontsAndTheirMetrics)
     EXPECT_EQ(stock_object(9), nullptr);
     EXPECT_EQ(stock_object(20), nullptr);
     EXPECT_EQ(stock_object(-1), nullptr);
-    pm_hdc dc = soft::window_create(4, 4);
-    pm_hgdiobj system = soft::selected_object(dc);
+    pm_hdc dc = pm::soft::window_create(4, 4);
+    pm_hgdiobj system = pm::soft::selected_object(dc);
     EXPECT_EQ(system, stock_object(13));
     pm_hgdiobj oem = stock_object(oem_fixed_font);
     EXPECT_EQ(select_object(dc, oem), system);
@@ -674,7 +674,7 @@ TEST_F(SoftDisplayTest, GlobalMemory)
     EXPECT_EQ(global_lock(zeroed), nullptr);
 
     EXPECT_EQ(global_alloc(0, (uint64_t{1} << 30) + 1), nullptr);
-    soft::fail_next_global_allocs(1);
+    pm::soft::fail_next_global_allocs(1);
     EXPECT_EQ(global_alloc(0, 4), nullptr);
     EXPECT_NE(global_alloc(0, 4), nullptr);
 }
@@ -721,31 +721,31 @@ TEST_F(SoftDisplayTest, FilesReadAndSeek)
 
 TEST_F(SoftDisplayTest, WindowsAndReset)
 {
-    pm_hdc dc = soft::window_create(3, 2);
+    pm_hdc dc = pm::soft::window_create(3, 2);
     for (int32_t i = 0; i < 6; ++i)
-        const_cast<uint32_t *>(soft::client_pixels(dc))[i] = static_cast<uint32_t>(i + 1);
-    soft::window_resize(dc, 2, 3);
-    EXPECT_EQ(soft::client_pixel(dc, 1, 0), 2u);
-    EXPECT_EQ(soft::client_pixel(dc, 1, 1), 5u);
-    EXPECT_EQ(soft::client_pixel(dc, 0, 2), 0u);
-    EXPECT_EQ(soft::client_pixel(dc, 2, 0), 0u) << "outside the surface";
-    soft::window_resize(dc, 0, 400); // an empty surface has no storage
-    EXPECT_EQ(soft::client_width(dc), 0);
-    soft::window_resize(dc, 2, 3);
-    EXPECT_EQ(soft::client_pixel(dc, 1, 1), 0u);
-    soft::window_resize(dc, 3, 2);
-    EXPECT_EQ(soft::stretch_mode(dc), 1);
+        const_cast<uint32_t *>(pm::soft::client_pixels(dc))[i] = static_cast<uint32_t>(i + 1);
+    pm::soft::window_resize(dc, 2, 3);
+    EXPECT_EQ(pm::soft::client_pixel(dc, 1, 0), 2u);
+    EXPECT_EQ(pm::soft::client_pixel(dc, 1, 1), 5u);
+    EXPECT_EQ(pm::soft::client_pixel(dc, 0, 2), 0u);
+    EXPECT_EQ(pm::soft::client_pixel(dc, 2, 0), 0u) << "outside the surface";
+    pm::soft::window_resize(dc, 0, 400); // an empty surface has no storage
+    EXPECT_EQ(pm::soft::client_width(dc), 0);
+    pm::soft::window_resize(dc, 2, 3);
+    EXPECT_EQ(pm::soft::client_pixel(dc, 1, 1), 0u);
+    pm::soft::window_resize(dc, 3, 2);
+    EXPECT_EQ(pm::soft::stretch_mode(dc), 1);
     EXPECT_EQ(stretch_mode_set(dc, stretch_color_on_color), 1);
     EXPECT_EQ(stretch_mode_set(dc, 9), 0);
-    EXPECT_EQ(soft::stretch_mode(dc), stretch_color_on_color);
-    pm_hdc empty = soft::window_create(-5, 4);
-    EXPECT_EQ(soft::client_width(empty), 0);
-    EXPECT_EQ(soft::client_height(empty), 4);
+    EXPECT_EQ(pm::soft::stretch_mode(dc), stretch_color_on_color);
+    pm_hdc empty = pm::soft::window_create(-5, 4);
+    EXPECT_EQ(pm::soft::client_width(empty), 0);
+    EXPECT_EQ(pm::soft::client_height(empty), 4);
     test_dib dib = pattern_dib(4, 4);
     EXPECT_EQ(stretch(empty, dib, 0, 0, 4, 4, 0, 0, 4, 4), 4);
 
     EXPECT_EQ(library_load("AVIFIL32.DLL"), nullptr);
-    soft::provide_libraries(true);
+    pm::soft::provide_libraries(true);
     pm_hmodule first = library_load("AVIFIL32.DLL");
     pm_hmodule second = library_load("AVIFIL32.DLL");
     ASSERT_NE(first, nullptr);
@@ -753,20 +753,20 @@ TEST_F(SoftDisplayTest, WindowsAndReset)
     EXPECT_NE(library_symbol(first, "AVIFileInit"), nullptr);
     library_free(first);
     EXPECT_EQ(library_symbol(first, "AVIFileInit"), nullptr);
-    EXPECT_EQ(soft::live_libraries(), 1);
-    EXPECT_EQ(soft::calls().library_frees, 1);
+    EXPECT_EQ(pm::soft::live_libraries(), 1);
+    EXPECT_EQ(pm::soft::calls().library_frees, 1);
     EXPECT_EQ(version() >> 31, 0u);
     pm_hdc memory = memory_dc_create();
     pm_hglobal block = global_alloc(gmem_moveable, 16);
-    soft::set_depth(8);
-    soft::reset();
-    EXPECT_EQ(soft::depth(), 32);
-    EXPECT_FALSE(soft::is_window_dc(dc));
-    EXPECT_EQ(soft::live_memory_dcs(), 0);
-    EXPECT_EQ(soft::selected_object(memory), nullptr);
+    pm::soft::set_depth(8);
+    pm::soft::reset();
+    EXPECT_EQ(pm::soft::depth(), 32);
+    EXPECT_FALSE(pm::soft::is_window_dc(dc));
+    EXPECT_EQ(pm::soft::live_memory_dcs(), 0);
+    EXPECT_EQ(pm::soft::selected_object(memory), nullptr);
     EXPECT_EQ(global_lock(block), nullptr);
-    EXPECT_EQ(soft::calls().library_loads, 0);
-    EXPECT_EQ(soft::live_libraries(), 0);
+    EXPECT_EQ(pm::soft::calls().library_loads, 0);
+    EXPECT_EQ(pm::soft::live_libraries(), 0);
     EXPECT_EQ(library_load("AVIFIL32.DLL"), nullptr);
 }
 

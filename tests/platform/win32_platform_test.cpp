@@ -127,12 +127,12 @@ TEST_F(Win32PlatformTest, StartupReachesTheDisplayFontKeyboardAndVideoLibrary)
     HDC screen = GetDC(nullptr);
     const int32_t depth = GetDeviceCaps(screen, BITSPIXEL) * GetDeviceCaps(screen, PLANES);
     ReleaseDC(nullptr, screen);
-    pm_hdc platform_screen = platform::screen_dc_get();
+    pm_hdc platform_screen = pm::platform::screen_dc_get();
     ASSERT_NE(platform_screen, nullptr);
-    EXPECT_EQ(platform::device_caps(platform_screen, platform::caps_bits_pixel) *
-                  platform::device_caps(platform_screen, platform::caps_planes),
+    EXPECT_EQ(pm::platform::device_caps(platform_screen, pm::platform::caps_bits_pixel) *
+                  pm::platform::device_caps(platform_screen, pm::platform::caps_planes),
               depth);
-    platform::screen_dc_release(platform_screen);
+    pm::platform::screen_dc_release(platform_screen);
     EXPECT_EQ(pm_display_depth(), depth == 15 ? 16 : depth);
     EXPECT_EQ(pm_state.palette_index_mode, depth <= 8 ? 1 : 0);
 
@@ -144,10 +144,10 @@ TEST_F(Win32PlatformTest, StartupReachesTheDisplayFontKeyboardAndVideoLibrary)
     EXPECT_EQ(std::memcmp(keys, pm_state.keyboard_state, sizeof keys), 0);
     uint8_t pressed[256] = {};
     pressed[VK_F5] = 0x80;
-    platform::keyboard_state_set(pressed);
+    pm::platform::keyboard_state_set(pressed);
     ASSERT_TRUE(GetKeyboardState(keys));
     EXPECT_EQ(keys[VK_F5], 0x80);
-    platform::keyboard_state_set(pm_state.keyboard_state);
+    pm::platform::keyboard_state_set(pm_state.keyboard_state);
 
     EXPECT_EQ(pm_state.stock_font, GetStockObject(OEM_FIXED_FONT));
     EXPECT_EQ(GetCurrentObject(target_, OBJ_FONT), pm_state.stock_font);
@@ -163,7 +163,7 @@ TEST_F(Win32PlatformTest, StartupReachesTheDisplayFontKeyboardAndVideoLibrary)
     for (const pm_entry_point &point : pm_state.video_entry_points)
         EXPECT_EQ(point.address, reinterpret_cast<void *>(GetProcAddress(video, point.name))) << point.name;
     EXPECT_NE(pm_state.video_entry_points[0].address, nullptr);
-    EXPECT_EQ(platform::library_symbol(pm_state.video_library, "NoSuchEntryPoint"), nullptr);
+    EXPECT_EQ(pm::platform::library_symbol(pm_state.video_library, "NoSuchEntryPoint"), nullptr);
 
     const pm_hdc memory = pm_state.memory_dc;
     pm_shutdown();
@@ -180,7 +180,7 @@ TEST_F(Win32PlatformTest, PaletteEntriesReadBackFromTheRealizedPalette)
     EXPECT_EQ(GetCurrentObject(target_, OBJ_PAL), palette_);
     EXPECT_EQ(pm_state.palette_handle, palette_);
     EXPECT_NE(pm_state.first_previous_palette, nullptr);
-    EXPECT_NE(platform::palette_realize(target_), GDI_ERROR);
+    EXPECT_NE(pm::platform::palette_realize(target_), GDI_ERROR);
 
     make_buffer(8, 8, 8);
     std::mt19937 random(9);
@@ -202,10 +202,10 @@ TEST_F(Win32PlatformTest, PaletteEntriesReadBackFromTheRealizedPalette)
 
     // The display's reserved colours: a true-colour display has none to give.
     pm_paletteentry system[10];
-    pm_hdc screen = platform::screen_dc_get();
-    const uint32_t reserved = platform::system_palette_entries(screen, 0, 10, system);
+    pm_hdc screen = pm::platform::screen_dc_get();
+    const uint32_t reserved = pm::platform::system_palette_entries(screen, 0, 10, system);
     const bool palette_display = (GetDeviceCaps(static_cast<HDC>(screen), RASTERCAPS) & RC_PALETTE) != 0;
-    platform::screen_dc_release(screen);
+    pm::platform::screen_dc_release(screen);
     EXPECT_EQ(reserved, palette_display ? 10u : 0u);
 }
 
@@ -213,18 +213,18 @@ TEST_F(Win32PlatformTest, PaletteEntriesReadBackFromTheRealizedPalette)
 // missing file and an impossible block are refused.
 TEST_F(Win32PlatformTest, GlobalMemoryAndFiles)
 {
-    pm_hglobal block = platform::global_alloc(platform::gmem_moveable | platform::gmem_zeroinit, 1000);
+    pm_hglobal block = pm::platform::global_alloc(pm::platform::gmem_moveable | pm::platform::gmem_zeroinit, 1000);
     ASSERT_NE(block, nullptr);
-    EXPECT_GE(platform::global_size(block), 1000u);
-    auto *memory = static_cast<uint8_t *>(platform::global_lock(block));
+    EXPECT_GE(pm::platform::global_size(block), 1000u);
+    auto *memory = static_cast<uint8_t *>(pm::platform::global_lock(block));
     ASSERT_NE(memory, nullptr);
     EXPECT_EQ(memory[0] | memory[999], 0);
     memory[999] = 7;
-    platform::global_unlock(block);
-    EXPECT_EQ(static_cast<uint8_t *>(platform::global_lock(block))[999], 7);
-    platform::global_unlock(block);
-    platform::global_free(block);
-    EXPECT_EQ(platform::global_alloc(platform::gmem_moveable, ~uint64_t{0}), nullptr); // more than any address space
+    pm::platform::global_unlock(block);
+    EXPECT_EQ(static_cast<uint8_t *>(pm::platform::global_lock(block))[999], 7);
+    pm::platform::global_unlock(block);
+    pm::platform::global_free(block);
+    EXPECT_EQ(pm::platform::global_alloc(pm::platform::gmem_moveable, ~uint64_t{0}), nullptr); // more than any address space
 
     const std::string path = temp_path("pixmora-platform-file.bin");
     const char text[] = "0123456789abcdef";
@@ -233,20 +233,20 @@ TEST_F(Win32PlatformTest, GlobalMemoryAndFiles)
     std::fwrite(text, 1, 16, out);
     std::fclose(out);
 
-    pm_hfile file = platform::file_open_read(path.c_str());
+    pm_hfile file = pm::platform::file_open_read(path.c_str());
     ASSERT_NE(file, nullptr);
     char got[16] = {};
     uint32_t count = 0;
-    EXPECT_TRUE(platform::file_read(file, got, 10, &count));
+    EXPECT_TRUE(pm::platform::file_read(file, got, 10, &count));
     EXPECT_EQ(count, 10u);
     EXPECT_EQ(std::memcmp(got, text, 10), 0);
-    EXPECT_EQ(platform::file_seek(file, -4, platform::seek_origin::end), 12);
-    EXPECT_EQ(platform::file_seek(file, 1, platform::seek_origin::current), 13);
-    EXPECT_TRUE(platform::file_read(file, got, 16, &count));
+    EXPECT_EQ(pm::platform::file_seek(file, -4, pm::platform::seek_origin::end), 12);
+    EXPECT_EQ(pm::platform::file_seek(file, 1, pm::platform::seek_origin::current), 13);
+    EXPECT_TRUE(pm::platform::file_read(file, got, 16, &count));
     EXPECT_EQ(count, 3u);
     EXPECT_EQ(std::memcmp(got, "def", 3), 0);
-    EXPECT_EQ(platform::file_seek(file, -1, platform::seek_origin::begin), -1);
-    platform::file_close(file);
+    EXPECT_EQ(pm::platform::file_seek(file, -1, pm::platform::seek_origin::begin), -1);
+    pm::platform::file_close(file);
 
     // A replacement given up leaves the old file; one finished takes its
     // place. Neither leaves a temporary file in the folder.
@@ -266,23 +266,23 @@ TEST_F(Win32PlatformTest, GlobalMemoryAndFiles)
         }
         return files;
     };
-    platform::file_replacement *replacement = platform::file_replace_begin(replaced.c_str());
+    pm::platform::file_replacement *replacement = pm::platform::file_replace_begin(replaced.c_str());
     ASSERT_NE(replacement, nullptr);
-    EXPECT_TRUE(platform::file_replace_write(replacement, "new", 3));
-    platform::file_replace_cancel(replacement);
+    EXPECT_TRUE(pm::platform::file_replace_write(replacement, "new", 3));
+    pm::platform::file_replace_cancel(replacement);
     EXPECT_EQ(file_bytes(replaced).size(), 16u);
     EXPECT_EQ(files_in_folder(), 1);
-    replacement = platform::file_replace_begin(replaced.c_str());
+    replacement = pm::platform::file_replace_begin(replaced.c_str());
     ASSERT_NE(replacement, nullptr);
-    EXPECT_TRUE(platform::file_replace_write(replacement, "new", 3));
-    EXPECT_TRUE(platform::file_replace_finish(replacement));
+    EXPECT_TRUE(pm::platform::file_replace_write(replacement, "new", 3));
+    EXPECT_TRUE(pm::platform::file_replace_finish(replacement));
     EXPECT_EQ(file_bytes(replaced), (std::vector<uint8_t>{'n', 'e', 'w'}));
     EXPECT_EQ(files_in_folder(), 1);
     DeleteFileA(replaced.c_str());
     RemoveDirectoryA(folder.c_str());
     std::remove(path.c_str());
 
-    EXPECT_EQ(platform::file_open_read(path.c_str()), nullptr);
+    EXPECT_EQ(pm::platform::file_open_read(path.c_str()), nullptr);
     make_buffer(8, 8, 8);
     EXPECT_EQ(pm_load_pcx(path.c_str(), 0), 1);
 }
@@ -365,7 +365,7 @@ TEST_P(Win32DepthTest, BuffersLoadAndPresentAsTheSoftwareDisplayDoes)
 
     // Directly through the platform, at uneven scales, from part of the
     // buffer, and cut by the surface's edges.
-    EXPECT_NE(platform::stretch_mode_set(target_, platform::stretch_color_on_color), 0);
+    EXPECT_NE(pm::platform::stretch_mode_set(target_, pm::platform::stretch_color_on_color), 0);
     const reference::stretch_call calls[] = {
         {3, 2, 97, 64, 0, 0, width, height},             // 1.62 x 1.56
         {0, 0, 37, 29, 0, 0, width, height},             // shrinking
@@ -377,10 +377,10 @@ TEST_P(Win32DepthTest, BuffersLoadAndPresentAsTheSoftwareDisplayDoes)
         clear_surface();
         // GDI reports the bitmap's height, the software display the
         // rectangle's; nothing relies on more than success.
-        EXPECT_GT(platform::stretch_dib(target_, call.dst_x, call.dst_y, call.dst_width, call.dst_height,
+        EXPECT_GT(pm::platform::stretch_dib(target_, call.dst_x, call.dst_y, call.dst_width, call.dst_height,
                                         call.src_x, call.src_y, call.src_width, call.src_height,
                                         pm_state.active_bits, pm_state.active_header, pm_state.palette_index_mode,
-                                        platform::rop_src_copy),
+                                        pm::platform::rop_src_copy),
                   0);
         expect_same_surface(surface(),
                             reference::stretch(surface_width, surface_height, surface_fill, call,

@@ -7,14 +7,14 @@ namespace pixmora_test {
 
 void reset_library()
 {
-    soft::reset();
+    pm::soft::reset();
     restore_initial_state();
 }
 
 pm_hdc start_library(int32_t display_depth, int32_t client_width, int32_t client_height)
 {
-    soft::set_depth(display_depth);
-    pm_hdc dc = soft::window_create(client_width, client_height);
+    pm::soft::set_depth(display_depth);
+    pm_hdc dc = pm::soft::window_create(client_width, client_height);
     pm_attach_dc(dc);
     pm_startup();
     return dc;

@@ -7,8 +7,8 @@ namespace tools {
 
 headless_session::headless_session()
 {
-    soft::set_depth(32);
-    dc_ = soft::window_create(1, 1);
+    pm::soft::set_depth(32);
+    dc_ = pm::soft::window_create(1, 1);
     pm_attach_dc(dc_);
     pm_startup();
     palette_ = pm_create_default_palette();
@@ -22,8 +22,8 @@ headless_session::~headless_session()
         pm_buffer_destroy(buffer);
     pm_shutdown();
     if (palette_ != nullptr)
-        platform::object_delete(palette_);
-    soft::window_destroy(dc_);
+        pm::platform::object_delete(palette_);
+    pm::soft::window_destroy(dc_);
 }
 
 } // namespace tools

@@ -56,7 +56,7 @@ int main(int argc, char **argv)
     if (!directory.empty() && directory.back() != '/')
         directory += '/';
 
-    pm_hdc dc = soft::window_create(640, 200);
+    pm_hdc dc = pm::soft::window_create(640, 200);
     pm_attach_dc(dc);
     pm_startup();
 
@@ -68,6 +68,6 @@ int main(int argc, char **argv)
                            directory + "Logo2.pcx");
 
     pm_shutdown();
-    soft::window_destroy(dc);
+    pm::soft::window_destroy(dc);
     return ok ? 0 : 1;
 }

@@ -71,9 +71,9 @@ bool parse(int argc, char **argv, options *out)
 tools::rgb_image surface(const demo::soft_port &window)
 {
     tools::rgb_image image;
-    image.width = soft::client_width(window.dc());
-    image.height = soft::client_height(window.dc());
-    const uint32_t *pixels = soft::client_pixels(window.dc());
+    image.width = pm::soft::client_width(window.dc());
+    image.height = pm::soft::client_height(window.dc());
+    const uint32_t *pixels = pm::soft::client_pixels(window.dc());
     image.pixels.assign(pixels, pixels + static_cast<size_t>(image.width) * image.height);
     return image;
 }

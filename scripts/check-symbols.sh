@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Checks that a built library exports nothing but its C interface (pm_
+# functions and pm_state) and C++ names inside the pm namespace, so that a
+# program linking it meets no name of ours it could clash with. Weak copies
+# of the standard library's templates, which every C++ object may carry, are
+# allowed.
+#
+#   scripts/check-symbols.sh LIBRARY...
+set -euo pipefail
+
+status=0
+for library in "$@"; do
+    strays=$(nm --defined-only --extern-only "$library" 2>/dev/null | awk 'NF == 3 { print $2, $3 }' |
+        while read -r kind name; do
+            case "$name" in
+            pm_*) continue ;;
+            _Z*) ;;
+            *) case "$kind" in [VWu]) continue ;; esac
+               echo "$name"; continue ;;
+            esac
+            plain=$(echo "$name" | c++filt)
+            plain=${plain#guard variable for }
+            plain=${plain#vtable for }
+            plain=${plain#typeinfo name for }
+            plain=${plain#typeinfo for }
+            case "$plain" in
+            pm::*) continue ;;
+            esac
+            # A weak instantiation of a standard template, whatever it returns.
+            if [[ "$kind" == [VWu] && "$plain" =~ ^([A-Za-z_:<>\ ]+\ )?std:: ]]; then
+                continue
+            fi
+            echo "$plain"
+        done | sort -u)
+    if [ -n "$strays" ]; then
+        echo "FAIL: $library exports names outside pm:: and the C interface:"
+        echo "$strays" | sed 's/^/  /'
+        status=1
+    else
+        echo "$library: exports only pm_ names and pm::"
+    fi
+done
+exit "$status"
