@@ -55,8 +55,15 @@ test-normal: test-deps
 	cmake --build $(BUILD) -j$(JOBS)
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
 
-test-asan:
-	cmake -S . -B $(ASAN_BUILD) -DPIXMORA_WERROR=$(WERROR) -DPIXMORA_SANITIZE=ON $(CMAKE_FLAGS)
+# The sanitizer build also uses the other compiler and standard library:
+# clang with libc++, so that the code leans on neither GCC nor libstdc++.
+ASAN_TOOLCHAIN ?= -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
+	-DCMAKE_CXX_FLAGS=-stdlib=libc++ -DCMAKE_EXE_LINKER_FLAGS=-stdlib=libc++ \
+	-DCMAKE_SHARED_LINKER_FLAGS=-stdlib=libc++ -DPIXMORA_GTEST_FROM_SOURCE=ON
+
+test-asan: test-deps
+	cmake -S . -B $(ASAN_BUILD) -DPIXMORA_WERROR=$(WERROR) -DPIXMORA_SANITIZE=ON -DPIXMORA_TESTS=ON \
+		$(ASAN_TOOLCHAIN) $(CMAKE_FLAGS)
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS)
 
