@@ -6,7 +6,7 @@ include(CMakePackageConfigHelpers)
 set(PIXMORA_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Pixmora)
 
 # ---- the library --------------------------------------------------------
-install(TARGETS ${PIXMORA_LIBRARY_TARGET} EXPORT PixmoraTargets
+install(TARGETS pixmora EXPORT PixmoraTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -42,11 +42,18 @@ else()
   set(PIXMORA_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
 endif()
 
-# When only the static library is installed, a plain link needs the C++
-# runtime as much as a static one does.
-set(PIXMORA_PC_STATIC_ONLY_LIBS "")
-if(NOT BUILD_SHARED_LIBS AND PIXMORA_STATIC_LINK_NEEDS)
-  set(PIXMORA_PC_STATIC_ONLY_LIBS " ${PIXMORA_STATIC_LINK_NEEDS}")
+# The shared library brings its own dependencies. When only the static
+# library is installed, a plain link needs the C++ runtime as much as a
+# static one does, and the declarations are plain (PIXMORA_STATIC).
+set(PIXMORA_PC_LIBS "")
+set(PIXMORA_PC_LIBS_PRIVATE "")
+set(PIXMORA_PC_CFLAGS "")
+if(NOT BUILD_SHARED_LIBS)
+  if(PIXMORA_STATIC_LINK_NEEDS)
+    set(PIXMORA_PC_LIBS " ${PIXMORA_STATIC_LINK_NEEDS}")
+    set(PIXMORA_PC_LIBS_PRIVATE " ${PIXMORA_STATIC_LINK_NEEDS}")
+  endif()
+  set(PIXMORA_PC_CFLAGS " -DPIXMORA_STATIC")
 endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/pixmora.pc.in ${PROJECT_BINARY_DIR}/pixmora.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/pixmora.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -21,6 +21,7 @@
 
 #include <stdint.h>
 
+#include <pixmora/export.h>
 #include <pixmora/version.h>
 
 #ifdef __cplusplus
@@ -31,11 +32,6 @@
 
 #ifdef __cplusplus
 extern "C" {
-#endif
-/* The shared library is built with hidden symbols: what is declared here is
- * what it exports. */
-#if defined(__GNUC__) && !defined(_WIN32)
-#pragma GCC visibility push(default)
 #endif
 
 /* Platform handles. They are opaque: only the platform layer knows what they
@@ -214,21 +210,21 @@ typedef struct pm_state_record {
     uint8_t keyboard_state[256]; /* key state handed to the platform at start-up */
 } pm_state_record;
 
-extern pm_state_record pm_state;
+extern PM_API pm_state_record pm_state;
 
 /* ---- Context ------------------------------------------------------------ */
 
 /* Puts the library into its working state: all slots free, a memory context,
  * palette index mode from the display depth, the stock font. Always 0. A call
  * while the library is already started changes nothing. */
-int32_t pm_startup(void);
+PM_API int32_t pm_startup(void);
 /* Releases what start-up acquired, once no buffer is left; does nothing while
  * any buffer exists or when the library is not started. Always 0. */
-int32_t pm_shutdown(void);
+PM_API int32_t pm_shutdown(void);
 /* Selects stock object stock_index into text_dc and records its metrics. 0. */
-int32_t pm_select_stock_font(int32_t stock_index);
+PM_API int32_t pm_select_stock_font(int32_t stock_index);
 /* The display's bits per pixel, 15 reported as 16. */
-int32_t pm_display_depth(void);
+PM_API int32_t pm_display_depth(void);
 
 /* ---- Virtual buffers ---------------------------------------------------- */
 
@@ -239,35 +235,35 @@ int32_t pm_display_depth(void);
  * is not 8, 16, 24 or 32, or when width or height is below 1 or so large that
  * a row or the picture no longer fits in 2^31 - 1 bytes. Every buffer's header
  * is sized and filled for its own depth, whatever buffer is active. */
-int32_t pm_buffer_create(int32_t width, int32_t height);
+PM_API int32_t pm_buffer_create(int32_t width, int32_t height);
 /* Sets the depth of the buffers that pm_buffer_create makes from now on:
  * 0 for 8, 16, 24 or 32; -1, leaving new_buffer_depth as it was, for anything
  * else. Writing new_buffer_depth directly still works. */
-int32_t pm_set_new_buffer_depth(int32_t depth);
+PM_API int32_t pm_set_new_buffer_depth(int32_t depth);
 /* Makes a buffer active and brings its colours into step with the palette.
  * 0; -1 for a handle outside 0..255; -2 for a free slot. */
-int32_t pm_buffer_activate(int32_t handle);
+PM_API int32_t pm_buffer_activate(int32_t handle);
 /* Leaves no buffer active. 0. */
-int32_t pm_buffer_deactivate(void);
+PM_API int32_t pm_buffer_deactivate(void);
 /* Destroys a buffer; a negative handle means every buffer. Refuses (still 0)
  * a handle of 256 or more, the active buffer, a free slot, and every-buffer
  * while one is active. */
-int32_t pm_buffer_destroy(int32_t handle);
+PM_API int32_t pm_buffer_destroy(int32_t handle);
 /* Rewrites the active 8-bit buffer's colour table from the palette. 0. */
-int32_t pm_buffer_sync_colour_table(void);
+PM_API int32_t pm_buffer_sync_colour_table(void);
 
 /* ---- Palette ------------------------------------------------------------ */
 
 /* Fills the logical palette from the built-in colours around the display's
  * reserved colours and returns a new palette object (owned by the caller). */
-pm_hpalette pm_create_default_palette(void);
+PM_API pm_hpalette pm_create_default_palette(void);
 /* Selects palette into window_dc as a foreground palette and realizes it. 0. */
-int32_t pm_realize_palette(pm_hpalette palette);
+PM_API int32_t pm_realize_palette(pm_hpalette palette);
 /* Sets count entries from first on from count RGB triples and keeps every
  * table, the active 8-bit buffer and the realized palette in step. Does
  * nothing without an active buffer, or when first < 0, count < 0,
  * first + count > 256, or rgb is null with count > 0. 0. */
-int32_t pm_set_palette_entries(int32_t first, int32_t count, const uint8_t *rgb);
+PM_API int32_t pm_set_palette_entries(int32_t first, int32_t count, const uint8_t *rgb);
 
 /* ---- PCX pictures ------------------------------------------------------- */
 
@@ -276,7 +272,7 @@ int32_t pm_set_palette_entries(int32_t first, int32_t count, const uint8_t *rgb)
  * loader only reads them, never past size. A null picture puts back
  * read_buffer and 4096 bytes. File loads always read into read_buffer, at
  * most min(size, 4096) bytes at a time (4096 when size is 0). 0. */
-int32_t pm_set_input_block(const void *picture, uint32_t size);
+PM_API int32_t pm_set_input_block(const void *picture, uint32_t size);
 /* Loads a PCX picture into the active buffer, at its header window or, with
  * pcx_at_cursor, with its top-left corner at the cursor. Only pixels inside
  * the buffer are written: a picture is cut at every edge (rows above the top
@@ -294,10 +290,10 @@ int32_t pm_set_input_block(const void *picture, uint32_t size);
  *   4 out of memory.
  * After 1 to 4 no pixel and no palette entry has changed. A trailer palette
  * is used only when it lies wholly after the 128-byte header. */
-int32_t pm_load_pcx(const char *name, int32_t flags);
+PM_API int32_t pm_load_pcx(const char *name, int32_t flags);
 /* A short English text for a PCX result (PM_PCX_...); one fixed text for any
  * other value. Never null; the text is static. */
-const char *pm_pcx_result_text(int32_t result);
+PM_API const char *pm_pcx_result_text(int32_t result);
 /* Writes columns min_x..max_x, rows min_y..max_y of the active buffer as a
  * version-5 PCX file whose header window is 0..width-1, 0..height-1: an 8-bit
  * buffer as 256 colours with the current palette as trailer, a deeper one as
@@ -306,29 +302,29 @@ const char *pm_pcx_result_text(int32_t result);
  * file it leads to). 0 written; 1 the file cannot be created or written, and
  * whatever the name held is left as it was; 2 no active buffer, or a rectangle that is empty or not wholly inside the
  * buffer; 4 out of memory. */
-int32_t pm_save_pcx(const char *name, int32_t min_x, int32_t max_x, int32_t min_y, int32_t max_y);
+PM_API int32_t pm_save_pcx(const char *name, int32_t min_x, int32_t max_x, int32_t min_y, int32_t max_y);
 
 /* ---- Image transfer ----------------------------------------------------- */
 
 /* Sets the graphics cursor, any value accepted. 0. */
-int32_t pm_move_cursor(int32_t x, int32_t y);
+PM_API int32_t pm_move_cursor(int32_t x, int32_t y);
 /* Bytes of an image array of width x height at the active depth (3 per pixel
  * at 24 and 32 bits, 2 at 16, else 1), also after deactivation. 0 when width
  * or height is below 1; 0xFFFFFFFF when the size does not fit in 32 bits. */
-uint32_t pm_image_size(int32_t width, int32_t height);
+PM_API uint32_t pm_image_size(int32_t width, int32_t height);
 /* Reads width x height pixels of the active buffer, bottom-left corner at the
  * cursor, into an indexed image, bottom row first. Deeper pixels become the
  * lowest pixel_lookup index holding their value, 0 when none does. Pixels
  * outside the buffer are skipped and their image bytes left as they were.
  * Does nothing without an active buffer, for a null image or for width or
  * height below 1. 0. */
-int32_t pm_capture_image(uint8_t *image, int32_t width, int32_t height);
+PM_API int32_t pm_capture_image(uint8_t *image, int32_t width, int32_t height);
 /* Draws an indexed image into the active buffer, bottom-left corner at the
  * cursor, through pixel_lookup when deeper than 8 bits; index 0 is
  * transparent. Image pixels that fall outside the buffer are not read.
  * Does nothing without an active buffer, for a null image or for width or
  * height below 1. 0. */
-int32_t pm_paste_image(const uint8_t *image, int32_t width, int32_t height);
+PM_API int32_t pm_paste_image(const uint8_t *image, int32_t width, int32_t height);
 /* Copies a rectangle of raw bytes from one buffer to another (or the same),
  * at the destination's bytes per pixel on both sides; dst_y receives the
  * rectangle's bottom row. Only bytes inside both buffers are copied (the
@@ -337,26 +333,26 @@ int32_t pm_paste_image(const uint8_t *image, int32_t width, int32_t height);
  * as it stood, in any direction. Does nothing for a handle outside 0..255 or
  * of a free slot on either side, or when max is below min on either axis.
  * Needs no active buffer. 0. */
-int32_t pm_copy_region(int32_t src_min_x, int32_t src_max_x, int32_t src_min_y, int32_t src_max_y,
-                       int32_t dst_x, int32_t dst_y, int32_t src_handle, int32_t dst_handle);
+PM_API int32_t pm_copy_region(int32_t src_min_x, int32_t src_max_x, int32_t src_min_y, int32_t src_max_y,
+                              int32_t dst_x, int32_t dst_y, int32_t src_handle, int32_t dst_handle);
 
 /* ---- Scaling ------------------------------------------------------------ */
 
 /* Nearest-pixel copy of an indexed image at a new size; the step masks go
  * into scratch_area (x) and y_step_mask (y). Writes nothing for a null array,
  * a size below 1, or an axis whose longer length exceeds 32799 steps. 0. */
-int32_t pm_scale_image(const uint8_t *source, uint8_t *destination, int32_t width, int32_t height,
-                       int32_t new_width, int32_t new_height);
+PM_API int32_t pm_scale_image(const uint8_t *source, uint8_t *destination, int32_t width, int32_t height,
+                              int32_t new_width, int32_t new_height);
 
 /* ---- Presentation ------------------------------------------------------- */
 
 /* Records the window's device context for presentation, palettes and fonts. 0. */
-int32_t pm_attach_dc(pm_hdc dc);
+PM_API int32_t pm_attach_dc(pm_hdc dc);
 /* Stretches a rectangle of the active buffer onto a rectangle of the window,
  * dropping or repeating rows and columns. Reversed bounds give zero or
  * negative extents, which draw nothing; nothing without an active buffer. 0. */
-int32_t pm_present(int32_t src_min_x, int32_t src_max_x, int32_t src_min_y, int32_t src_max_y,
-                   int32_t dst_min_x, int32_t dst_max_x, int32_t dst_min_y, int32_t dst_max_y);
+PM_API int32_t pm_present(int32_t src_min_x, int32_t src_max_x, int32_t src_min_y, int32_t src_max_y,
+                          int32_t dst_min_x, int32_t dst_max_x, int32_t dst_min_y, int32_t dst_max_y);
 
 /* ---- Colour reduction --------------------------------------------------- */
 
@@ -364,11 +360,8 @@ int32_t pm_present(int32_t src_min_x, int32_t src_max_x, int32_t src_min_y, int3
  * on, rewriting the 256 RGB triples of rgb and renumbering the pixels. 0.
  * Does nothing without an active 8-bit buffer, for a null rgb, or when
  * count < 1, first < 0 or first + count > 256. */
-int32_t pm_reduce_colours(int32_t first, int32_t count, uint8_t *rgb);
+PM_API int32_t pm_reduce_colours(int32_t first, int32_t count, uint8_t *rgb);
 
-#if defined(__GNUC__) && !defined(_WIN32)
-#pragma GCC visibility pop
-#endif
 #ifdef __cplusplus
 }
 #endif
