@@ -1,6 +1,6 @@
 # What `cmake --install` puts under the prefix: the library with its headers,
 # CMake package and pkg-config files, the converter, the demo with its
-# pictures, the licence and the guide.
+# pictures and desktop entry, their manual pages, the licence and the guide.
 include(CMakePackageConfigHelpers)
 
 set(PIXMORA_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Pixmora)
@@ -62,8 +62,12 @@ install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/docs/guide.md
   DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/pixmora)
 
 # ---- the programs -------------------------------------------------------
+set(PIXMORA_MAN_PAGES ${PROJECT_SOURCE_DIR}/docs/man)
 if(TARGET pixmora-convert)
   install(TARGETS pixmora-convert RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  if(EXISTS ${PIXMORA_MAN_PAGES}/pixmora-convert.1)
+    install(FILES ${PIXMORA_MAN_PAGES}/pixmora-convert.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  endif()
 endif()
 
 # The demo reads its pictures from the directory of the real program (the
@@ -79,4 +83,15 @@ if(TARGET scaling-and-scrolling AND NOT PIXMORA_PLATFORM STREQUAL "win32" AND NO
   file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/install-links)
   file(CREATE_LINK ${demo_link_target} ${PROJECT_BINARY_DIR}/install-links/scaling-and-scrolling SYMBOLIC)
   install(FILES ${PROJECT_BINARY_DIR}/install-links/scaling-and-scrolling DESTINATION ${CMAKE_INSTALL_BINDIR})
+  if(EXISTS ${PIXMORA_MAN_PAGES}/scaling-and-scrolling.6)
+    install(FILES ${PIXMORA_MAN_PAGES}/scaling-and-scrolling.6 DESTINATION ${CMAKE_INSTALL_MANDIR}/man6)
+  endif()
+  # The desktop's menu entry, its icon and the AppStream description.
+  set(demo_id org.pixmora.scaling_and_scrolling)
+  install(FILES ${PROJECT_SOURCE_DIR}/demo/desktop/${demo_id}.desktop
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications)
+  install(FILES ${PROJECT_SOURCE_DIR}/demo/desktop/${demo_id}.svg
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/scalable/apps)
+  install(FILES ${PROJECT_SOURCE_DIR}/demo/desktop/${demo_id}.metainfo.xml
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/metainfo)
 endif()
