@@ -8,7 +8,8 @@
 BUILD        ?= build
 ASAN_BUILD   ?= build-asan
 WIN_BUILD    ?= build-win
-# The shared library, as installed and packaged.
+# The Debian packages: the tree's copy that they are built from, and the
+# packages in $(PACKAGE_BUILD)/debs.
 PACKAGE_BUILD ?= build-package
 JOBS         ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
@@ -18,7 +19,7 @@ CMAKE_FLAGS  ?=
 
 DEMO := $(BUILD)/demo/scaling-and-scrolling
 
-.PHONY: all deps test-deps build run test test-normal test-web test-asan test-install test-windows package fuzz bench web windows windows-check clean
+.PHONY: all deps test-deps package-deps build run test test-normal test-web test-asan test-install test-windows package fuzz bench web windows windows-check clean
 
 all: build
 
@@ -29,6 +30,9 @@ deps:
 
 test-deps:
 	@scripts/setup-deps.sh --test
+
+package-deps:
+	@scripts/setup-deps.sh --test --package
 
 build: test-deps
 	cmake -S . -B $(BUILD) -DPIXMORA_WERROR=$(WERROR) -DPIXMORA_TESTS=ON $(CMAKE_FLAGS)
@@ -57,20 +61,21 @@ test-asan:
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS)
 
-# Installs the static and the shared library into temporary prefixes and
-# builds and runs the examples against them; checks the Debian package.
+# Installs the static library into a temporary prefix, and unpacks the
+# Debian packages (the shared library) into a temporary root; builds and runs
+# the examples against each; checks the packages with lintian and their
+# desktop entry and AppStream file.
 test-install: package
 	cmake -S . -B $(BUILD) -DPIXMORA_WERROR=$(WERROR) -DPIXMORA_TESTS=ON $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j$(JOBS) --target pixmora pixmora-convert scaling-and-scrolling
-	JOBS=$(JOBS) scripts/test-install.sh $(BUILD) $(PACKAGE_BUILD)
+	JOBS=$(JOBS) scripts/test-install.sh $(BUILD) $(PACKAGE_BUILD)/debs
 
-# The Debian package of the shared library, headers, CMake and pkg-config
-# files, converter and demo, left in $(PACKAGE_BUILD).
-package: test-deps
-	cmake -S . -B $(PACKAGE_BUILD) -DBUILD_SHARED_LIBS=ON -DPIXMORA_TESTS=OFF \
-		-DCMAKE_INSTALL_PREFIX=/usr -DPIXMORA_WERROR=$(WERROR) $(CMAKE_FLAGS)
-	cmake --build $(PACKAGE_BUILD) -j$(JOBS)
-	cd $(PACKAGE_BUILD) && cpack -G DEB
+# The Debian packages libpixmora0, libpixmora-dev, pixmora-tools and
+# scaling-and-scrolling (debian/), built by dpkg-buildpackage from a copy of
+# the tree, with the public interface's tests run against the shared
+# library; left in $(PACKAGE_BUILD)/debs.
+package: package-deps
+	PACKAGE_BUILD=$(PACKAGE_BUILD) JOBS=$(JOBS) scripts/package-debian.sh
 
 # The demo and the PCX viewer as web pages in build-web/ (Emscripten).
 web:
@@ -104,4 +109,4 @@ windows: deps
 	BUILD=$(BUILD) WIN_BUILD=$(WIN_BUILD) JOBS=$(JOBS) WERROR=$(WERROR) scripts/package-windows.sh
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(WIN_BUILD) $(PACKAGE_BUILD) build-fuzz build-bench build-web dist
+	rm -rf $(BUILD) $(ASAN_BUILD) $(WIN_BUILD) $(PACKAGE_BUILD) build-win-dll build-fuzz build-bench build-web dist
