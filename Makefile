@@ -11,6 +11,7 @@ WIN_BUILD    ?= build-win
 # The Debian packages: the tree's copy that they are built from, and the
 # packages in $(PACKAGE_BUILD)/debs.
 PACKAGE_BUILD ?= build-package
+DOCS_BUILD   ?= build-docs
 JOBS         ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 # Warnings are errors in CI.
@@ -19,7 +20,7 @@ CMAKE_FLAGS  ?=
 
 DEMO := $(BUILD)/demo/scaling-and-scrolling
 
-.PHONY: all deps test-deps package-deps build run test test-normal test-web test-asan test-install test-windows package fuzz bench web windows windows-check clean
+.PHONY: all deps test-deps package-deps build run test test-normal test-web test-asan test-install test-windows package docs fuzz bench web windows windows-check clean
 
 all: build
 
@@ -77,6 +78,12 @@ test-install: package
 package: package-deps
 	PACKAGE_BUILD=$(PACKAGE_BUILD) JOBS=$(JOBS) scripts/package-debian.sh
 
+# The public headers' reference with Doxygen, in $(DOCS_BUILD)/html; any
+# warning fails.
+docs:
+	@scripts/setup-deps.sh --package
+	DOCS_BUILD=$(DOCS_BUILD) scripts/docs.sh
+
 # The demo and the PCX viewer as web pages in build-web/ (Emscripten).
 web:
 	BUILD=$(BUILD) scripts/web-build.sh
@@ -109,4 +116,4 @@ windows: deps
 	BUILD=$(BUILD) WIN_BUILD=$(WIN_BUILD) JOBS=$(JOBS) WERROR=$(WERROR) scripts/package-windows.sh
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(WIN_BUILD) $(PACKAGE_BUILD) build-win-dll build-fuzz build-bench build-web dist
+	rm -rf $(BUILD) $(ASAN_BUILD) $(WIN_BUILD) $(PACKAGE_BUILD) $(DOCS_BUILD) build-win-dll build-fuzz build-bench build-web dist

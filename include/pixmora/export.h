@@ -1,4 +1,8 @@
-/*
+/**
+ * @file
+ * The export macro of Pixmora's public headers.
+ *
+ * @def PM_API
  * PM_API marks what Pixmora's public headers declare as the library's
  * interface. A program needs to define nothing for the shared library; for
  * the static library it defines PIXMORA_STATIC, which the CMake package and
