@@ -65,11 +65,12 @@ test-asan:
 # Installs the static library into a temporary prefix, and unpacks the
 # Debian packages (the shared library) into a temporary root; builds and runs
 # the examples against each; checks the packages with lintian and their
-# desktop entry and AppStream file.
+# desktop entry and AppStream file; writes the reference without a warning.
 test-install: package
 	cmake -S . -B $(BUILD) -DPIXMORA_WERROR=$(WERROR) -DPIXMORA_TESTS=ON $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j$(JOBS) --target pixmora pixmora-convert scaling-and-scrolling
 	JOBS=$(JOBS) scripts/test-install.sh $(BUILD) $(PACKAGE_BUILD)/debs
+	DOCS_BUILD=$(DOCS_BUILD) scripts/docs.sh
 
 # The Debian packages libpixmora0, libpixmora-dev, pixmora-tools and
 # scaling-and-scrolling (debian/), built by dpkg-buildpackage from a copy of
