@@ -65,9 +65,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/docs/guide.md
 set(PIXMORA_MAN_PAGES ${PROJECT_SOURCE_DIR}/docs/man)
 if(TARGET pixmora-convert)
   install(TARGETS pixmora-convert RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  if(EXISTS ${PIXMORA_MAN_PAGES}/pixmora-convert.1)
-    install(FILES ${PIXMORA_MAN_PAGES}/pixmora-convert.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  endif()
+  install(FILES ${PIXMORA_MAN_PAGES}/pixmora-convert.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 
 # The demo reads its pictures from the directory of the real program (the
@@ -83,9 +81,7 @@ if(TARGET scaling-and-scrolling AND NOT PIXMORA_PLATFORM STREQUAL "win32" AND NO
   file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/install-links)
   file(CREATE_LINK ${demo_link_target} ${PROJECT_BINARY_DIR}/install-links/scaling-and-scrolling SYMBOLIC)
   install(FILES ${PROJECT_BINARY_DIR}/install-links/scaling-and-scrolling DESTINATION ${CMAKE_INSTALL_BINDIR})
-  if(EXISTS ${PIXMORA_MAN_PAGES}/scaling-and-scrolling.6)
-    install(FILES ${PIXMORA_MAN_PAGES}/scaling-and-scrolling.6 DESTINATION ${CMAKE_INSTALL_MANDIR}/man6)
-  endif()
+  install(FILES ${PIXMORA_MAN_PAGES}/scaling-and-scrolling.6 DESTINATION ${CMAKE_INSTALL_MANDIR}/man6)
   # The desktop's menu entry, its icon and the AppStream description.
   set(demo_id org.pixmora.scaling_and_scrolling)
   install(FILES ${PROJECT_SOURCE_DIR}/demo/desktop/${demo_id}.desktop

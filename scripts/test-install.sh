@@ -69,6 +69,10 @@ check_install() {
     for f in "${installed_lib_files[@]}"; do
         expect_file "$f" "$libdir"
     done
+    # The manual pages, compressed in the packages.
+    for page in man1/pixmora-convert.1 man6/scaling-and-scrolling.6; do
+        ls "$prefix/share/man/$page"* >/dev/null 2>&1 || fail "$prefix lacks share/man/$page"
+    done
     # The demo finds its pictures beside the real program, through the link.
     local demo
     demo=$(demo_dir "$prefix")
