@@ -40,8 +40,8 @@ example_dir="$dll_build/examples"
 cmake -S examples -B "$example_dir" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" \
     -DCMAKE_PREFIX_PATH="$PWD/$dll_prefix" -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS=-Werror >/dev/null
 cmake --build "$example_dir" -j"$jobs" --target present
-x86_64-w64-mingw32-objdump -p "$example_dir/present.exe" | grep -q 'DLL Name: pixmora.dll' ||
-    fail "the example present.exe does not use pixmora.dll"
+example_imports=$(x86_64-w64-mingw32-objdump -p "$example_dir/present.exe")
+grep -q 'DLL Name: pixmora.dll' <<<"$example_imports" || fail "the example present.exe does not use pixmora.dll"
 
 . scripts/wine-session.sh
 
