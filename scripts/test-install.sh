@@ -27,6 +27,9 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/pixmora-install.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 jobs=${JOBS:-2}
 failures=0
+for tool in lintian desktop-file-validate appstreamcli dpkg-deb dpkg-architecture pcxtoppm; do
+    command -v "$tool" >/dev/null || { echo "$tool is missing; scripts/setup-deps.sh --test --package installs it" >&2; exit 1; }
+done
 
 fail() {
     echo "FAIL: $*" >&2
@@ -277,7 +280,7 @@ for package in "${packages[@]}"; do
     dpkg-deb -x "$deb" "$debian_root"
     dpkg-deb -c "$deb" | awk '{ print $6 }' >"$work/$package.files"
 done
-# Each package holds its part, the one library and its link in their own.
+# Each package holds its part, and only libpixmora0 the shared library.
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 expect_in() {
     grep -qx "\./$2" "$work/$1.files" 2>/dev/null || fail "$1 lacks /$2"
