@@ -10,8 +10,10 @@ BUILD        ?= build
 ASAN_BUILD   ?= build-asan
 CROSS_BUILD  ?= build-cross
 WIN_BUILD    ?= build-win
-# The shared library, as installed and packaged.
+# The Debian packages: the tree's copy that they are built from, and the
+# packages in $(PACKAGE_BUILD)/debs.
 PACKAGE_BUILD ?= build-package
+DOCS_BUILD   ?= build-docs
 JOBS         ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 # Warnings are errors in CI.
@@ -20,7 +22,7 @@ CMAKE_FLAGS  ?=
 
 DEMO := $(BUILD)/demo/scaling-and-scrolling
 
-.PHONY: all deps test-deps build run test test-normal test-web test-asan test-install test-cross test-windows package fuzz bench web windows windows-check clean
+.PHONY: all deps test-deps package-deps build run test test-normal test-web test-asan test-install test-cross test-windows package docs fuzz bench web windows windows-check clean
 
 all: build
 
@@ -31,6 +33,9 @@ deps:
 
 test-deps:
 	@scripts/setup-deps.sh --test
+
+package-deps:
+	@scripts/setup-deps.sh --test --package
 
 build: test-deps
 	cmake -S . -B $(BUILD) -DPIXMORA_WERROR=$(WERROR) -DPIXMORA_TESTS=ON $(CMAKE_FLAGS)
@@ -67,21 +72,29 @@ test-asan: test-deps
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS)
 
-# Installs the static and the shared library into temporary prefixes and
-# builds and runs the examples against them; checks the Debian package.
+# Installs the static library into a temporary prefix, and unpacks the
+# Debian packages (the shared library) into a temporary root; builds and runs
+# the examples against each; checks the packages with lintian and their
+# desktop entry and AppStream file; writes the reference without a warning.
 test-install: package
 	cmake -S . -B $(BUILD) -DPIXMORA_WERROR=$(WERROR) -DPIXMORA_TESTS=ON $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j$(JOBS) --target pixmora pixmora-convert scaling-and-scrolling
-	scripts/check-symbols.sh $(BUILD)/libpixmora.a
-	JOBS=$(JOBS) scripts/test-install.sh $(BUILD) $(PACKAGE_BUILD)
+\tscripts/check-symbols.sh $(BUILD)/libpixmora.a
+\tJOBS=$(JOBS) scripts/test-install.sh $(BUILD) $(PACKAGE_BUILD)/debs
+\tDOCS_BUILD=$(DOCS_BUILD) scripts/docs.sh
 
-# The Debian package of the shared library, headers, CMake and pkg-config
-# files, converter and demo, left in $(PACKAGE_BUILD).
-package: test-deps
-	cmake -S . -B $(PACKAGE_BUILD) -DBUILD_SHARED_LIBS=ON -DPIXMORA_TESTS=OFF \
-		-DCMAKE_INSTALL_PREFIX=/usr -DPIXMORA_WERROR=$(WERROR) $(CMAKE_FLAGS)
-	cmake --build $(PACKAGE_BUILD) -j$(JOBS)
-	cd $(PACKAGE_BUILD) && cpack -G DEB
+# The Debian packages libpixmora0, libpixmora-dev, pixmora-tools and
+# scaling-and-scrolling (debian/), built by dpkg-buildpackage from a copy of
+# the tree, with the public interface's tests run against the shared
+# library; left in $(PACKAGE_BUILD)/debs.
+package: package-deps
+	PACKAGE_BUILD=$(PACKAGE_BUILD) JOBS=$(JOBS) scripts/package-debian.sh
+
+# The public headers' reference with Doxygen, in $(DOCS_BUILD)/html; any
+# warning fails.
+docs:
+	@scripts/setup-deps.sh --package
+	DOCS_BUILD=$(DOCS_BUILD) scripts/docs.sh
 
 # The demo and the PCX viewer as web pages in build-web/ (Emscripten).
 web:
@@ -121,4 +134,4 @@ windows: deps
 	BUILD=$(BUILD) WIN_BUILD=$(WIN_BUILD) JOBS=$(JOBS) WERROR=$(WERROR) scripts/package-windows.sh
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(CROSS_BUILD) $(WIN_BUILD) $(PACKAGE_BUILD) build-fuzz build-bench build-web dist
+\trm -rf $(BUILD) $(ASAN_BUILD) $(CROSS_BUILD) $(WIN_BUILD) $(PACKAGE_BUILD) $(DOCS_BUILD) build-win-dll build-fuzz build-bench build-web dist

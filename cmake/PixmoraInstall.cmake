@@ -1,12 +1,12 @@
 # What `cmake --install` puts under the prefix: the library with its headers,
 # CMake package and pkg-config files, the converter, the demo with its
-# pictures, their manual pages, the licence and the guide.
+# pictures and desktop entry, their manual pages, the licence and the guide.
 include(CMakePackageConfigHelpers)
 
 set(PIXMORA_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Pixmora)
 
 # ---- the library --------------------------------------------------------
-install(TARGETS ${PIXMORA_LIBRARY_TARGET} EXPORT PixmoraTargets
+install(TARGETS pixmora EXPORT PixmoraTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -42,11 +42,18 @@ else()
   set(PIXMORA_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
 endif()
 
-# When only the static library is installed, a plain link needs the C++
-# runtime as much as a static one does.
-set(PIXMORA_PC_STATIC_ONLY_LIBS "")
-if(NOT BUILD_SHARED_LIBS AND PIXMORA_STATIC_LINK_NEEDS)
-  set(PIXMORA_PC_STATIC_ONLY_LIBS " ${PIXMORA_STATIC_LINK_NEEDS}")
+# The shared library brings its own dependencies. When only the static
+# library is installed, a plain link needs the C++ runtime as much as a
+# static one does, and the declarations are plain (PIXMORA_STATIC).
+set(PIXMORA_PC_LIBS "")
+set(PIXMORA_PC_LIBS_PRIVATE "")
+set(PIXMORA_PC_CFLAGS "")
+if(NOT BUILD_SHARED_LIBS)
+  if(PIXMORA_STATIC_LINK_NEEDS)
+    set(PIXMORA_PC_LIBS " ${PIXMORA_STATIC_LINK_NEEDS}")
+    set(PIXMORA_PC_LIBS_PRIVATE " ${PIXMORA_STATIC_LINK_NEEDS}")
+  endif()
+  set(PIXMORA_PC_CFLAGS " -DPIXMORA_STATIC")
 endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/pixmora.pc.in ${PROJECT_BINARY_DIR}/pixmora.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/pixmora.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
@@ -55,9 +62,10 @@ install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/docs/guide.md
   DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/pixmora)
 
 # ---- the programs -------------------------------------------------------
+set(PIXMORA_MAN_PAGES ${PROJECT_SOURCE_DIR}/docs/man)
 if(TARGET pixmora-convert)
   install(TARGETS pixmora-convert RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES ${PROJECT_SOURCE_DIR}/docs/man/pixmora-convert.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${PIXMORA_MAN_PAGES}/pixmora-convert.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 
 # The demo reads its pictures from the directory of the real program (the
@@ -73,5 +81,13 @@ if(TARGET scaling-and-scrolling AND NOT PIXMORA_PLATFORM STREQUAL "win32" AND NO
   file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/install-links)
   file(CREATE_LINK ${demo_link_target} ${PROJECT_BINARY_DIR}/install-links/scaling-and-scrolling SYMBOLIC)
   install(FILES ${PROJECT_BINARY_DIR}/install-links/scaling-and-scrolling DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES ${PROJECT_SOURCE_DIR}/docs/man/scaling-and-scrolling.6 DESTINATION ${CMAKE_INSTALL_MANDIR}/man6)
+  install(FILES ${PIXMORA_MAN_PAGES}/scaling-and-scrolling.6 DESTINATION ${CMAKE_INSTALL_MANDIR}/man6)
+  # The desktop's menu entry, its icon and the AppStream description.
+  set(demo_id org.pixmora.scaling_and_scrolling)
+  install(FILES ${PROJECT_SOURCE_DIR}/demo/desktop/${demo_id}.desktop
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications)
+  install(FILES ${PROJECT_SOURCE_DIR}/demo/desktop/${demo_id}.svg
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/scalable/apps)
+  install(FILES ${PROJECT_SOURCE_DIR}/demo/desktop/${demo_id}.metainfo.xml
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/metainfo)
 endif()

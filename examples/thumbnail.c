@@ -14,7 +14,6 @@
 #include <stdlib.h>
 
 #include <pixmora/pixmora.h>
-#include <pixmora/pixmora_soft.h>
 
 #include "example_common.h"
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and running the demo need, and
 # those of the groups named (--test, --windows, --cross, --web, --measure,
-# --bench), when any of them is missing. Uses sudo when not run as root.
+# --bench, --package), when any of them is missing. Uses sudo when not run as
+# root.
 set -euo pipefail
 
 # What building and running the demo needs; every other group adds to it.
@@ -29,6 +30,10 @@ for group in "$@"; do
       # The demo measured and soaked in a real window: a small window manager
       # to minimise it, and xdotool to drive it.
       packages+=(xvfb xauth x11-utils imagemagick xdotool twm) ;;
+    --package)
+      # The Debian packages' build (its dependencies in debian/control) and
+      # checks, and the reference documentation.
+      packages+=(debhelper dpkg-dev fakeroot libgtest-dev lintian desktop-file-utils appstream doxygen) ;;
     --bench)
       packages+=(libbenchmark-dev liballegro5-dev liballegro-image5-dev liballegro4-dev libpixman-1-dev
                  libsdl2-image-dev python3-pil python3-matplotlib) ;;

@@ -1,27 +1,35 @@
 #!/usr/bin/env bash
-# Checks Pixmora as its users get it. Installs a static build and a shared
-# build into temporary prefixes, builds the examples against each installed
-# copy through find_package and through pkg-config, runs them and checks
-# their pictures against netpbm's own decoding; builds the examples with
-# Pixmora as a subproject; checks the Debian package's file list.
+# Checks Pixmora as its users get it. Installs the static build into a
+# temporary prefix, and unpacks the Debian packages (the shared library, its
+# development files, the converter and the demo) into a temporary root with
+# dpkg-deb, so that nothing is installed on the machine. Builds the examples
+# against each copy through find_package and through pkg-config, runs them
+# and checks their pictures against netpbm's own decoding; builds the
+# examples with Pixmora as a subproject. Checks the packages with lintian
+# (no error and no warning), their desktop entry with desktop-file-validate,
+# their AppStream file with appstreamcli, and that every program installed
+# has a manual page.
 #
-#   scripts/test-install.sh STATIC_BUILD SHARED_BUILD
+#   scripts/test-install.sh STATIC_BUILD DEBS
 #
-# Both build directories must be built; SHARED_BUILD (BUILD_SHARED_LIBS=ON,
-# configured for the prefix /usr) must already hold its .deb.
+# STATIC_BUILD must be built; DEBS is the folder holding the .deb files and
+# their .changes (make package leaves them in build-package/debs).
 set -euo pipefail
 
 if [ $# -ne 2 ]; then
-    echo "usage: scripts/test-install.sh STATIC_BUILD SHARED_BUILD" >&2
+    echo "usage: scripts/test-install.sh STATIC_BUILD DEBS" >&2
     exit 2
 fi
 root=$(cd "$(dirname "$0")/.." && pwd)
 static_build=$(cd "$1" && pwd)
-shared_build=$(cd "$2" && pwd)
+debs=$(cd "$2" && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/pixmora-install.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 jobs=${JOBS:-2}
 failures=0
+for tool in lintian desktop-file-validate appstreamcli dpkg-deb dpkg-architecture pcxtoppm; do
+    command -v "$tool" >/dev/null || { echo "$tool is missing; scripts/setup-deps.sh --test --package installs it" >&2; exit 1; }
+done
 
 fail() {
     echo "FAIL: $*" >&2
@@ -33,16 +41,24 @@ expect_file() {
     [ -e "$2/$1" ] || [ -L "$2/$1" ] || fail "$2 lacks $1"
 }
 
+# The demo's own directory below prefix $1, where bin/scaling-and-scrolling
+# leads: libexec/pixmora, or lib/pixmora in the Debian packages, whose
+# libexec holds programs alone.
+demo_dir() {
+    dirname "$(readlink -f "$1/bin/scaling-and-scrolling")"
+}
+
 # The one directory below prefix $1 that holds pixmora.pc.
 pc_dir() {
     dirname "$(find "$1" -name pixmora.pc | head -n 1)"
 }
 
 # What every install holds, under the prefix and under the library folder.
-installed_files=(include/pixmora/pixmora.h include/pixmora/pixmora_soft.h include/pixmora/version.h
-    bin/pixmora-convert libexec/pixmora/scaling-and-scrolling libexec/pixmora/Sky.pcx
-    libexec/pixmora/Logo1.pcx libexec/pixmora/Logo2.pcx share/doc/pixmora/LICENSE
-    share/man/man1/pixmora-convert.1 share/man/man6/scaling-and-scrolling.6)
+installed_files=(include/pixmora/pixmora.h include/pixmora/pixmora_soft.h include/pixmora/export.h
+    include/pixmora/version.h bin/pixmora-convert bin/scaling-and-scrolling
+    share/applications/org.pixmora.scaling_and_scrolling.desktop
+    share/metainfo/org.pixmora.scaling_and_scrolling.metainfo.xml
+    share/icons/hicolor/scalable/apps/org.pixmora.scaling_and_scrolling.svg)
 installed_lib_files=(cmake/Pixmora/PixmoraConfig.cmake cmake/Pixmora/PixmoraConfigVersion.cmake
     cmake/Pixmora/PixmoraTargets.cmake pkgconfig/pixmora.pc)
 
@@ -56,17 +72,28 @@ check_install() {
     for f in "${installed_lib_files[@]}"; do
         expect_file "$f" "$libdir"
     done
+    # The manual pages, compressed in the packages.
+    for page in man1/pixmora-convert.1 man6/scaling-and-scrolling.6; do
+        ls "$prefix/share/man/$page"* >/dev/null 2>&1 || fail "$prefix lacks share/man/$page"
+    done
     # The demo finds its pictures beside the real program, through the link.
-    [ "$(readlink -f "$prefix/bin/scaling-and-scrolling")" = "$(readlink -f "$prefix/libexec/pixmora/scaling-and-scrolling")" ] ||
-        fail "$prefix/bin/scaling-and-scrolling does not lead to the demo"
+    local demo
+    demo=$(demo_dir "$prefix")
+    case "$demo" in
+    "$(readlink -f "$prefix")"/libexec/pixmora | "$(readlink -f "$prefix")"/lib/pixmora) ;;
+    *) fail "$prefix/bin/scaling-and-scrolling leads to $demo, not a folder of the demo's own" ;;
+    esac
+    for f in scaling-and-scrolling Sky.pcx Logo1.pcx Logo2.pcx; do
+        expect_file "$f" "$demo"
+    done
     # Started through the link, with SDL2's window-less video driver, the demo
     # finds its pictures; it runs until stopped.
     local demo_log="$work/demo-$kind.log"
     SDL_VIDEODRIVER=dummy timeout 2 "$prefix/bin/scaling-and-scrolling" 2>"$demo_log" || true
     [ ! -s "$demo_log" ] || fail "the installed demo complains: $(head -c 300 "$demo_log")"
     # The installed converter decodes as netpbm does.
-    "$prefix/bin/pixmora-convert" "$prefix/libexec/pixmora/Logo1.pcx" "$work/convert-$kind.ppm" &&
-        cmp -s "$work/convert-$kind.ppm" <(pcxtoppm "$prefix/libexec/pixmora/Logo1.pcx") ||
+    "$prefix/bin/pixmora-convert" "$demo/Logo1.pcx" "$work/convert-$kind.ppm" &&
+        cmp -s "$work/convert-$kind.ppm" <(pcxtoppm "$demo/Logo1.pcx") ||
         fail "the installed pixmora-convert does not write what pcxtoppm does"
     # The header, the CMake package and pkg-config agree on the version.
     local header_version package_version pc_version
@@ -78,6 +105,7 @@ check_install() {
         fail "versions differ: version.h $header_version, CMake $package_version, pkg-config $pc_version"
     if [ "$kind" = static ]; then
         expect_file libpixmora.a "$libdir"
+        expect_file share/doc/pixmora/LICENSE "$prefix"
         return
     fi
     local so="$libdir/libpixmora.so.0"
@@ -128,7 +156,8 @@ block_check() {
 run_examples() {
     local bin=$1 how=$2 prefix=$3
     local out="$work/out-$how"
-    local pictures="$prefix/libexec/pixmora"
+    local pictures
+    pictures=$(demo_dir "$prefix")
     mkdir -p "$out"
     pcxtoppm "$pictures/Logo1.pcx" >"$out/logo.ppm"
     pcxtoppm "$pictures/Sky.pcx" >"$out/sky.ppm"
@@ -175,7 +204,7 @@ examples_by_cmake() {
 # Builds the examples with the compiler alone, flags from pkg-config, which
 # names what a static link needs too.
 examples_by_pkg_config() {
-    local prefix=$1 dir=$2
+    local prefix=$1 dir=$2 kind=$3
     mkdir -p "$dir"
     local -x PKG_CONFIG_PATH
     PKG_CONFIG_PATH=$(pc_dir "$prefix")
@@ -184,20 +213,23 @@ examples_by_pkg_config() {
         cc -std=c11 -Wall -Wextra -Wpedantic -Werror $(pkg-config --cflags pixmora) \
             "$root/examples/$example.c" -o "$dir/$example" $(pkg-config --libs pixmora) || return 1
     done
-    [[ "$(pkg-config --libs --static pixmora)" == *-lstdc++* ]] || { echo "Libs.private lacks -lstdc++" >&2; return 1; }
+    # A static link names the C++ runtime; the shared library brings its own.
+    if [ "$kind" = static ]; then
+        [[ "$(pkg-config --libs --static pixmora)" == *-lstdc++* ]] || { echo "Libs.private lacks -lstdc++" >&2; return 1; }
+    else
+        [[ "$(pkg-config --libs --static pixmora)" != *-lstdc++* ]] || { echo "the shared library's pixmora.pc names the C++ runtime" >&2; return 1; }
+    fi
 }
 
-for kind in static shared; do
-    build=$static_build
-    [ "$kind" = shared ] && build=$shared_build
-    prefix="$work/prefix-$kind"
-    echo "== $kind: installing $build into a temporary prefix"
-    cmake --install "$build" --prefix "$prefix" >"$work/install-$kind.log"
-    check_install "$prefix" "$kind"
+# Installs or unpacks nothing; checks the copy under prefix $1 (static or
+# shared, $2), builds the examples against it both ways and runs them.
+check_copy() {
+    local prefix=$1 kind=$2
+    local libdir
     libdir=$(dirname "$(pc_dir "$prefix")")
-
+    check_install "$prefix" "$kind"
     examples_by_cmake "$prefix" "$work/cmake-$kind" || fail "$kind: the examples do not build with find_package"
-    examples_by_pkg_config "$prefix" "$work/pkgconfig-$kind" ||
+    examples_by_pkg_config "$prefix" "$work/pkgconfig-$kind" "$kind" ||
         fail "$kind: the examples do not build with pkg-config"
     for how in cmake pkgconfig; do
         bin="$work/$how-$kind"
@@ -205,12 +237,99 @@ for kind in static shared; do
         needs=$(readelf -d "$bin/present" | grep -c 'NEEDED.*libpixmora' || true)
         if [ "$kind" = static ] && [ "$needs" -ne 0 ]; then
             fail "$how-$kind: the examples need a shared libpixmora"
-        elif [ "$kind" = shared ] && [ "$needs" -ne 1 ]; then
-            fail "$how-$kind: the examples do not use libpixmora.so.0"
+        elif [ "$kind" = shared ]; then
+            [ "$needs" -eq 1 ] || fail "$how-$kind: the examples do not use libpixmora.so.0"
+            # The library is the copy under test, not one of the machine's.
+            local loaded
+            loaded=$(LD_LIBRARY_PATH="$libdir" ldd "$bin/present" | awk '$1 == "libpixmora.so.0" { print $3 }')
+            [ "$(readlink -f "$loaded")" = "$(readlink -f "$libdir/libpixmora.so.0")" ] ||
+                fail "$how-$kind: the examples load ${loaded:-no libpixmora.so.0}, not $libdir/libpixmora.so.0"
         fi
         LD_LIBRARY_PATH="$libdir" run_examples "$bin" "$how-$kind" "$prefix"
     done
+}
+
+echo "== static: installing $static_build into a temporary prefix"
+cmake --install "$static_build" --prefix "$work/prefix-static" >"$work/install-static.log"
+check_copy "$work/prefix-static" static
+
+echo "== the Debian packages"
+packages=(libpixmora0 libpixmora-dev pixmora-tools scaling-and-scrolling)
+changes=$(ls "$debs"/*.changes 2>/dev/null | head -n 1)
+[ -n "$changes" ] || fail "no .changes in $debs"
+# No error and no warning from lintian, on the packages and their .changes.
+if [ -n "$changes" ]; then
+    lintian --fail-on error,warning --display-info "$changes" >"$work/lintian.log" 2>&1 ||
+        fail "lintian finds errors or warnings"
+    tags=$(grep -v 'running with root privileges' "$work/lintian.log" || true)
+    if [ -n "$tags" ]; then
+        sed 's/^/  lintian: /' <<<"$tags"
+    else
+        echo "  lintian: no tag on $(basename "$changes") and its packages"
+    fi
+fi
+debian_root="$work/debian-root"
+mkdir -p "$debian_root"
+for package in "${packages[@]}"; do
+    deb=$(ls "$debs/${package}"_*.deb 2>/dev/null | head -n 1)
+    if [ -z "$deb" ]; then
+        fail "no ${package}_*.deb in $debs"
+        continue
+    fi
+    echo "  $(basename "$deb"): $(dpkg-deb -c "$deb" | grep -vc '/$') files; depends on $(dpkg-deb -f "$deb" Depends)"
+    dpkg-deb -x "$deb" "$debian_root"
+    dpkg-deb -c "$deb" | awk '{ print $6 }' >"$work/$package.files"
 done
+# Each package holds its part, and only libpixmora0 the shared library.
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+expect_in() {
+    grep -qx "\./$2" "$work/$1.files" 2>/dev/null || fail "$1 lacks /$2"
+}
+expect_in libpixmora0 "usr/lib/$multiarch/libpixmora\.so\.0"
+expect_in libpixmora0 "usr/lib/$multiarch/libpixmora\.so\.0\.[0-9.]*"
+for f in libpixmora\.so pkgconfig/pixmora\.pc cmake/Pixmora/PixmoraConfig\.cmake cmake/Pixmora/PixmoraTargets\.cmake; do
+    expect_in libpixmora-dev "usr/lib/$multiarch/$f"
+done
+expect_in libpixmora-dev "usr/include/pixmora/pixmora\.h"
+expect_in pixmora-tools "usr/bin/pixmora-convert"
+expect_in scaling-and-scrolling "usr/bin/scaling-and-scrolling"
+expect_in scaling-and-scrolling "usr/lib/pixmora/Sky\.pcx"
+for package in "${packages[@]}"; do
+    expect_in "$package" "usr/share/doc/$package/copyright"
+done
+for package in libpixmora-dev pixmora-tools scaling-and-scrolling; do
+    ! grep -q 'libpixmora\.so\.' "$work/$package.files" 2>/dev/null || fail "$package holds a copy of the shared library"
+done
+
+# A manual page for every program installed.
+for dir in usr/bin usr/sbin usr/games; do
+    [ -d "$debian_root/$dir" ] || continue
+    for program in "$debian_root/$dir"/*; do
+        name=$(basename "$program")
+        ls "$debian_root"/usr/share/man/man[1-8]/"$name".[1-8]* >/dev/null 2>&1 ||
+            fail "/$dir/$name has no manual page"
+    done
+done
+# The desktop entry and the AppStream description are valid, and name a
+# program and an icon that the packages hold.
+for entry in "$debian_root"/usr/share/applications/*.desktop; do
+    desktop-file-validate "$entry" || fail "desktop-file-validate rejects $(basename "$entry")"
+    exec_name=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$entry")
+    icon=$(sed -n 's/^Icon=//p' "$entry")
+    [ -x "$debian_root/usr/bin/$exec_name" ] || fail "$(basename "$entry") runs $exec_name, which is not in /usr/bin"
+    ls "$debian_root"/usr/share/icons/hicolor/*/apps/"$icon".* >/dev/null 2>&1 ||
+        fail "$(basename "$entry") shows the icon $icon, which no package holds"
+done
+for metainfo in "$debian_root"/usr/share/metainfo/*.xml; do
+    appstreamcli validate --no-net "$metainfo" >"$work/appstream.log" 2>&1 ||
+        { cat "$work/appstream.log" >&2; fail "appstreamcli rejects $(basename "$metainfo")"; }
+    launchable=$(sed -n 's:.*<launchable type="desktop-id">\(.*\)</launchable>.*:\1:p' "$metainfo")
+    [ -f "$debian_root/usr/share/applications/$launchable" ] ||
+        fail "$(basename "$metainfo") launches $launchable, which no package holds"
+done
+
+echo "== shared: the unpacked packages"
+check_copy "$debian_root/usr" shared
 
 echo "== Pixmora as a subproject, with GoogleTest, libpng and SDL2 out of reach"
 sub="$work/subproject"
@@ -219,34 +338,13 @@ if cmake -S "$root/examples" -B "$sub" -DPIXMORA_SOURCE_DIR="$root" -DCMAKE_BUIL
     -DCMAKE_DISABLE_FIND_PACKAGE_SDL2=ON >"$sub.log" 2>&1 &&
     cmake --build "$sub" -j"$jobs" >>"$sub.log" 2>&1; then
     # Only the library's objects and the examples are built.
-    extra=$(find "$sub" -name '*.o' | grep -v -e '/pixmora\.dir/' -e '/thumbnail\.dir/' \
+    extra=$(find "$sub" -name '*.o' | grep -v -e '/pixmora_objects\.dir/' -e '/thumbnail\.dir/' \
         -e '/present\.dir/' -e '/palette_effect\.dir/' || true)
     [ -z "$extra" ] || fail "the subproject builds more than the library: $(echo $extra | head -c 300)"
     run_examples "$sub" subproject "$work/prefix-static"
 else
     cat "$sub.log" >&2
     fail "the examples do not build with Pixmora as a subproject"
-fi
-
-echo "== the Debian package"
-deb=$(ls "$shared_build"/pixmora_*.deb 2>/dev/null | head -n 1)
-if [ -z "$deb" ]; then
-    fail "no .deb in $shared_build"
-else
-    listing=$(dpkg-deb -c "$deb" | awk '{print $6}')
-    # The package is the shared build; the link in bin/ is a file of its own.
-    patterns=('lib/.*libpixmora\.so\.0\.[0-9.]*' 'lib/.*libpixmora\.so\.0' 'lib/.*libpixmora\.so'
-        bin/scaling-and-scrolling)
-    for f in "${installed_files[@]}"; do
-        patterns+=("${f//./\\.}")
-    done
-    for f in "${installed_lib_files[@]}"; do
-        patterns+=("lib/.*${f//./\\.}")
-    done
-    for f in "${patterns[@]}"; do
-        grep -qx "\./usr/$f" <<<"$listing" || fail "$(basename "$deb") lacks /usr/$f"
-    done
-    echo "  $(basename "$deb"): $(echo "$listing" | grep -vc '/$') files; $(dpkg-deb -f "$deb" Depends)"
 fi
 
 if [ "$failures" -ne 0 ]; then

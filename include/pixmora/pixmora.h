@@ -1,4 +1,5 @@
-/*
+/**
+ * @file
  * Pixmora: a small 2D raster graphics library.
  *
  * The library is a set of plain functions over one process-wide record,
@@ -21,8 +22,10 @@
 
 #include <stdint.h>
 
+#include <pixmora/export.h>
 #include <pixmora/version.h>
 
+/** Aligns a member to n bytes, as C and C++ each spell it. */
 #ifdef __cplusplus
 #define PM_ALIGNAS(n) alignas(n)
 #else
@@ -32,252 +35,252 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
-/* The shared library is built with hidden symbols: what is declared here is
- * what it exports. */
-#if defined(__GNUC__) && !defined(_WIN32)
-#pragma GCC visibility push(default)
-#endif
 
 /* Platform handles. They are opaque: only the platform layer knows what they
  * point at (on Windows they are the GDI/KERNEL32 handles themselves). */
-typedef void *pm_hdc;      /* device context */
-typedef void *pm_hgdiobj;  /* any graphics object: bitmap, font, palette */
-typedef void *pm_hbitmap;  /* bitmap section */
-typedef void *pm_hpalette; /* palette object */
-typedef void *pm_hglobal;  /* global memory block */
-typedef void *pm_hmodule;  /* loaded library */
-typedef void *pm_hfile;    /* open file; null when none is open */
+typedef void *pm_hdc;      /**< device context */
+typedef void *pm_hgdiobj;  /**< any graphics object: bitmap, font, palette */
+typedef void *pm_hbitmap;  /**< bitmap section */
+typedef void *pm_hpalette; /**< palette object */
+typedef void *pm_hglobal;  /**< global memory block */
+typedef void *pm_hmodule;  /**< loaded library */
+typedef void *pm_hfile;    /**< open file; null when none is open */
 
-/* One palette entry as the platform's palette manager takes it. */
+/** One palette entry as the platform's palette manager takes it. */
 typedef struct pm_paletteentry {
-    uint8_t peRed;
-    uint8_t peGreen;
-    uint8_t peBlue;
-    uint8_t peFlags; /* 0x01 (PC_RESERVED) for every entry the library fills */
+    uint8_t peRed;   /**< red, 0 to 255 */
+    uint8_t peGreen; /**< green, 0 to 255 */
+    uint8_t peBlue;  /**< blue, 0 to 255 */
+    uint8_t peFlags; /**< 0x01 (PC_RESERVED) for every entry the library fills */
 } pm_paletteentry;
 
-/* A 256-entry logical palette, laid out exactly as the platform expects. */
+/** A 256-entry logical palette, laid out exactly as the platform expects. */
 typedef struct pm_logpalette {
-    uint16_t palVersion;    /* 0x0300 */
-    uint16_t palNumEntries; /* 256 */
-    pm_paletteentry palPalEntry[256];
+    uint16_t palVersion;    /**< 0x0300 */
+    uint16_t palNumEntries; /**< 256 */
+    pm_paletteentry palPalEntry[256]; /**< the entries, by palette index */
 } pm_logpalette;
 
-/* One colour of a bitmap's colour table, blue first. */
+/** One colour of a bitmap's colour table, blue first. */
 typedef struct pm_rgbquad {
-    uint8_t rgbBlue;
-    uint8_t rgbGreen;
-    uint8_t rgbRed;
-    uint8_t rgbReserved; /* always 0 */
+    uint8_t rgbBlue;     /**< blue, 0 to 255 */
+    uint8_t rgbGreen;    /**< green, 0 to 255 */
+    uint8_t rgbRed;      /**< red, 0 to 255 */
+    uint8_t rgbReserved; /**< always 0 */
 } pm_rgbquad;
 
-/* The 40-byte bitmap header that starts every buffer's header block. */
+/** The 40-byte bitmap header that starts every buffer's header block. */
 typedef struct pm_bitmapinfoheader {
-    uint32_t biSize;
-    int32_t biWidth;
-    int32_t biHeight; /* positive: rows are stored bottom-up */
-    uint16_t biPlanes;
-    uint16_t biBitCount;
-    uint32_t biCompression;
-    uint32_t biSizeImage;
-    int32_t biXPelsPerMeter;
-    int32_t biYPelsPerMeter;
-    uint32_t biClrUsed;
-    uint32_t biClrImportant;
+    uint32_t biSize;          /**< bytes of this header: 40, or 108 for the larger header */
+    int32_t biWidth;          /**< width in pixels */
+    int32_t biHeight;         /**< positive: rows are stored bottom-up */
+    uint16_t biPlanes;        /**< 1 */
+    uint16_t biBitCount;      /**< bits per pixel: 8, 16, 24 or 32 */
+    uint32_t biCompression;   /**< 0 (BI_RGB), or 3 (BI_BITFIELDS), with the colour masks after the header */
+    uint32_t biSizeImage;     /**< 0: the pixels are not compressed */
+    int32_t biXPelsPerMeter;  /**< 0: no resolution given */
+    int32_t biYPelsPerMeter;  /**< 0: no resolution given */
+    uint32_t biClrUsed;       /**< 0: a colour table as long as the depth allows */
+    uint32_t biClrImportant;  /**< 0: every colour matters */
 } pm_bitmapinfoheader;
 
-/* A video-file entry point resolved at start-up (none is ever called). */
+/** A video-file entry point resolved at start-up (none is ever called). */
 typedef struct pm_entry_point {
-    void *address;    /* null when not resolved */
-    const char *name; /* zero-terminated export name */
+    void *address;    /**< null when not resolved */
+    const char *name; /**< zero-terminated export name */
 } pm_entry_point;
 
 enum {
-    PM_SLOTS = 256,            /* buffer slots, and so buffers at most */
-    PM_SCRATCH_SIZE = 4100,    /* bytes of scratch_area and y_step_mask */
-    PM_READ_BUFFER_SIZE = 4096 /* bytes of read_buffer */
+    PM_SLOTS = 256,            /**< buffer slots, and so buffers at most */
+    PM_SCRATCH_SIZE = 4100,    /**< bytes of scratch_area and y_step_mask */
+    PM_READ_BUFFER_SIZE = 4096 /**< bytes of read_buffer */
 };
 
-/* Results of pm_load_pcx and pm_save_pcx. */
+/** Results of pm_load_pcx and pm_save_pcx. */
 enum {
-    PM_PCX_OK = 0,          /* done */
-    PM_PCX_OPEN_FAILED = 1, /* the file cannot be opened (save: created or written) */
-    PM_PCX_INVALID = 2,     /* load: not a readable picture; save: no active buffer or a
-                               rectangle not wholly inside it */
-    PM_PCX_UNSUPPORTED = 3, /* no converter for this format and depth */
-    PM_PCX_NO_MEMORY = 4    /* out of memory */
+    PM_PCX_OK = 0,          /**< done */
+    PM_PCX_OPEN_FAILED = 1, /**< the file cannot be opened (save: created or written) */
+    PM_PCX_INVALID = 2,     /**< load: not a readable picture; save: no active buffer or a
+                                 rectangle not wholly inside it */
+    PM_PCX_UNSUPPORTED = 3, /**< no converter for this format and depth */
+    PM_PCX_NO_MEMORY = 4    /**< out of memory */
 };
 
-/* Failures of pm_buffer_create (a handle 0..255 otherwise). */
+/** Failures of pm_buffer_create (a handle 0..255 otherwise). */
 enum {
-    PM_BUFFER_NO_FREE_SLOT = -1, /* all slots are in use */
-    PM_BUFFER_CANNOT_CREATE = -2 /* bad size or depth, not started, or no memory */
+    PM_BUFFER_NO_FREE_SLOT = -1, /**< all slots are in use */
+    PM_BUFFER_CANNOT_CREATE = -2 /**< bad size or depth, not started, or no memory */
 };
 
-/* Failures of pm_buffer_activate (0 otherwise). */
+/** Failures of pm_buffer_activate (0 otherwise). */
 enum {
-    PM_BUFFER_BAD_HANDLE = -1, /* a handle outside 0..255 */
-    PM_BUFFER_FREE_SLOT = -2   /* a handle of a free slot */
+    PM_BUFFER_BAD_HANDLE = -1, /**< a handle outside 0..255 */
+    PM_BUFFER_FREE_SLOT = -2   /**< a handle of a free slot */
 };
 
-/* PCX loader flags (pm_load_pcx); they may be combined. */
+/** PCX loader flags (pm_load_pcx); they may be combined. */
 enum {
-    pcx_keep_palette = 1, /* set no palette entry, reduce no colours */
-    pcx_at_cursor = 2,    /* top-left corner at the graphics cursor, not at (Xmin, Ymin) */
-    pcx_from_memory = 4,  /* read the input block (pm_set_input_block), not a file */
-    pcx_no_reduction = 8  /* apply a trailer palette without colour reduction */
+    pcx_keep_palette = 1, /**< set no palette entry, reduce no colours */
+    pcx_at_cursor = 2,    /**< top-left corner at the graphics cursor, not at (Xmin, Ymin) */
+    pcx_from_memory = 4,  /**< read the input block (pm_set_input_block), not a file */
+    pcx_no_reduction = 8  /**< apply a trailer palette without colour reduction */
 };
 
-/* The library's single record. Zero at program load except: active_index -1,
+/** The library's single record. Zero at program load except: active_index -1,
  * new_buffer_depth 8, input_block = read_buffer, input_block_size 4096, the
  * logical palette's header and the names of video_entry_points. */
 typedef struct pm_state_record {
     /* Device contexts and graphics objects */
-    pm_hdc window_dc;                   /* the window's context: presentation, palettes, bitmap creation */
-    pm_hpalette palette_handle;         /* palette object last realized */
-    pm_hpalette first_previous_palette; /* what window_dc held before the first realization */
-    pm_hdc text_dc;                     /* context that receives the stock font (= window_dc) */
-    pm_hdc memory_dc;                   /* memory context into which the active buffer is selected */
-    pm_hgdiobj saved_bitmap;            /* memory_dc's bitmap before the first activation; 0 if none */
+    pm_hdc window_dc;                   /**< the window's context: presentation, palettes, bitmap creation */
+    pm_hpalette palette_handle;         /**< palette object last realized */
+    pm_hpalette first_previous_palette; /**< what window_dc held before the first realization */
+    pm_hdc text_dc;                     /**< context that receives the stock font (= window_dc) */
+    pm_hdc memory_dc;                   /**< memory context into which the active buffer is selected */
+    pm_hgdiobj saved_bitmap;            /**< memory_dc's bitmap before the first activation; 0 if none */
 
     /* Font, written by pm_select_stock_font */
-    pm_hgdiobj stock_font;         /* stock font last selected into text_dc */
-    int32_t font_line_height;      /* tmHeight + tmExternalLeading */
-    int32_t font_external_leading; /* tmExternalLeading */
-    int32_t font_average_width;    /* tmAveCharWidth */
+    pm_hgdiobj stock_font;         /**< stock font last selected into text_dc */
+    int32_t font_line_height;      /**< tmHeight + tmExternalLeading */
+    int32_t font_external_leading; /**< tmExternalLeading */
+    int32_t font_average_width;    /**< tmAveCharWidth */
 
     /* Active buffer: a cache of its slot, meaningful while active_index >= 0 */
-    int32_t active_depth;  /* bits per pixel */
-    int32_t active_width;  /* width in pixels, a multiple of 4 */
-    int32_t active_max_y;  /* active_height - 1 */
-    int32_t active_height; /* height in pixels */
-    int32_t clip_min_x;    /* clip rectangle, inclusive */
+    int32_t active_depth;  /**< bits per pixel */
+    int32_t active_width;  /**< width in pixels, a multiple of 4 */
+    int32_t active_max_y;  /**< active_height - 1 */
+    int32_t active_height; /**< height in pixels */
+    /**@{*/
+    int32_t clip_min_x;    /**< clip rectangle, inclusive */
     int32_t clip_max_x;
     int32_t clip_min_y;
     int32_t clip_max_y;
-    int32_t active_index;    /* handle of the active buffer; -1 when none */
-    void *active_header;     /* the buffer's header block (bitmap header first) */
-    int32_t active_stride;   /* bytes per row */
-    uint8_t *active_bits;    /* the buffer's pixel memory, bottom row first */
+    /**@}*/
+    int32_t active_index;    /**< handle of the active buffer; -1 when none */
+    void *active_header;     /**< the buffer's header block (bitmap header first) */
+    int32_t active_stride;   /**< bytes per row */
+    uint8_t *active_bits;    /**< the buffer's pixel memory, bottom row first */
 
     /* Graphics cursor */
-    int32_t cursor_x; /* column, 0 = leftmost */
-    int32_t cursor_y; /* row counted from the top */
+    int32_t cursor_x; /**< column, 0 = leftmost */
+    int32_t cursor_y; /**< row counted from the top */
 
     /* Buffer creation settings */
-    uint8_t platform_is_nt;     /* 1 when the platform is of the NT family */
-    uint8_t started;            /* 1 between pm_startup and the pm_shutdown that takes effect */
-    int32_t header_size;        /* biSize of a new buffer's header, 40 or 108 */
-    int32_t header_alloc_size;  /* header bytes the active depth needs: 552 or 1064 at 8 bits, 108, 40; read by nothing, since each buffer's header is sized for its own depth */
-    int32_t palette_index_mode; /* 1: 8-bit headers carry palette indices (DIB_PAL_COLORS) */
-    int32_t new_buffer_depth;   /* depth of buffers that pm_buffer_create makes: 8, 16, 24 or 32 */
+    uint8_t platform_is_nt;     /**< 1 when the platform is of the NT family */
+    uint8_t started;            /**< 1 between pm_startup and the pm_shutdown that takes effect */
+    int32_t header_size;        /**< biSize of a new buffer's header, 40 or 108 */
+    int32_t header_alloc_size;  /**< header bytes the active depth needs: 552 or 1064 at 8 bits, 108, 40; read by nothing, since each buffer's header is sized for its own depth */
+    int32_t palette_index_mode; /**< 1: 8-bit headers carry palette indices (DIB_PAL_COLORS) */
+    int32_t new_buffer_depth;   /**< depth of buffers that pm_buffer_create makes: 8, 16, 24 or 32 */
 
     /* Buffer slot table: one column per field, indexed by handle */
-    pm_hglobal slot_header_block[PM_SLOTS]; /* global block holding the header */
-    pm_hbitmap slot_bitmap[PM_SLOTS];       /* the bitmap section */
-    int32_t slot_max_x[PM_SLOTS];           /* clip rectangle, inclusive */
+    pm_hglobal slot_header_block[PM_SLOTS]; /**< global block holding the header */
+    pm_hbitmap slot_bitmap[PM_SLOTS];       /**< the bitmap section */
+    /**@{*/
+    int32_t slot_max_x[PM_SLOTS];           /**< clip rectangle, inclusive */
     int32_t slot_max_y[PM_SLOTS];
     int32_t slot_min_x[PM_SLOTS];
     int32_t slot_min_y[PM_SLOTS];
-    void *slot_header[PM_SLOTS];     /* locked address of the header */
-    uint8_t *slot_bits[PM_SLOTS];    /* pixel memory; null marks a free slot */
-    int32_t slot_depth[PM_SLOTS];    /* bits per pixel */
-    int32_t slot_height[PM_SLOTS];   /* height in pixels */
-    int32_t slot_width[PM_SLOTS];    /* width in pixels, a multiple of 4 */
-    int32_t slot_stride[PM_SLOTS];   /* bytes per row: depth / 8 * width */
+    /**@}*/
+    void *slot_header[PM_SLOTS];     /**< locked address of the header */
+    uint8_t *slot_bits[PM_SLOTS];    /**< pixel memory; null marks a free slot */
+    int32_t slot_depth[PM_SLOTS];    /**< bits per pixel */
+    int32_t slot_height[PM_SLOTS];   /**< height in pixels */
+    int32_t slot_width[PM_SLOTS];    /**< width in pixels, a multiple of 4 */
+    int32_t slot_stride[PM_SLOTS];   /**< bytes per row: depth / 8 * width */
 
     /* Palette tables */
-    PM_ALIGNAS(4) uint8_t pixel_lookup[1024]; /* per index: 5-6-5 little-endian at depth 16, bytes 0,R,G,B at 24/32 */
-    pm_logpalette logical_palette;          /* the palette as the palette manager takes it */
-    pm_rgbquad colour_table[256];           /* the same colours as a bitmap colour table */
+    PM_ALIGNAS(4) uint8_t pixel_lookup[1024]; /**< per index: 5-6-5 little-endian at depth 16, bytes 0,R,G,B at 24/32 */
+    pm_logpalette logical_palette;          /**< the palette as the palette manager takes it */
+    pm_rgbquad colour_table[256];           /**< the same colours as a bitmap colour table */
 
     /* Colour reduction work tables */
-    uint32_t colour_histogram[256]; /* pixels per index */
-    uint8_t colour_map[256];        /* old index -> new index */
+    uint32_t colour_histogram[256]; /**< pixels per index */
+    uint8_t colour_map[256];        /**< old index -> new index */
 
     /* PCX loading */
-    uint8_t pcx_header[128];      /* header of the last picture read */
-    pm_hfile file_handle;         /* file open during a load */
-    uint32_t bytes_read;          /* byte count of the last file read */
-    uint8_t *input_block;         /* file: read_buffer; memory: the picture */
-    uint32_t input_block_size;    /* file: bytes per refill; memory: the picture's length */
-    uint8_t read_buffer[PM_READ_BUFFER_SIZE];
+    uint8_t pcx_header[128];      /**< header of the last picture read */
+    pm_hfile file_handle;         /**< file open during a load */
+    uint32_t bytes_read;          /**< byte count of the last file read */
+    uint8_t *input_block;         /**< file: read_buffer; memory: the picture */
+    uint32_t input_block_size;    /**< file: bytes per refill; memory: the picture's length */
+    uint8_t read_buffer[PM_READ_BUFFER_SIZE]; /**< what file loads read into */
 
     /* Scratch and step masks */
-    PM_ALIGNAS(8) uint8_t scratch_area[PM_SCRATCH_SIZE]; /* shared work area: font metrics, PCX trailer, x mask */
-    uint8_t y_step_mask[PM_SCRATCH_SIZE];              /* the scaling's y mask */
+    PM_ALIGNAS(8) uint8_t scratch_area[PM_SCRATCH_SIZE]; /**< shared work area: font metrics, PCX trailer, x mask */
+    uint8_t y_step_mask[PM_SCRATCH_SIZE];              /**< the scaling's y mask */
 
     /* Video-file library */
-    pm_entry_point video_entry_points[17]; /* resolved at start-up, never called */
-    pm_hmodule video_library;              /* 0 while not loaded */
+    pm_entry_point video_entry_points[17]; /**< resolved at start-up, never called */
+    pm_hmodule video_library;              /**< 0 while not loaded */
 
-    uint8_t keyboard_state[256]; /* key state handed to the platform at start-up */
+    uint8_t keyboard_state[256]; /**< key state handed to the platform at start-up */
 } pm_state_record;
 
-extern pm_state_record pm_state;
+/** The library's single record, which the program reads and writes too. */
+extern PM_API pm_state_record pm_state;
 
 /* ---- Context ------------------------------------------------------------ */
 
-/* Puts the library into its working state: all slots free, a memory context,
+/** Puts the library into its working state: all slots free, a memory context,
  * palette index mode from the display depth, the stock font. Always 0. A call
  * while the library is already started changes nothing. */
-int32_t pm_startup(void);
-/* Releases what start-up acquired, once no buffer is left; does nothing while
+PM_API int32_t pm_startup(void);
+/** Releases what start-up acquired, once no buffer is left; does nothing while
  * any buffer exists or when the library is not started. Always 0. */
-int32_t pm_shutdown(void);
-/* Selects stock object stock_index into text_dc and records its metrics. 0. */
-int32_t pm_select_stock_font(int32_t stock_index);
-/* The display's bits per pixel, 15 reported as 16. */
-int32_t pm_display_depth(void);
+PM_API int32_t pm_shutdown(void);
+/** Selects stock object stock_index into text_dc and records its metrics. 0. */
+PM_API int32_t pm_select_stock_font(int32_t stock_index);
+/** The display's bits per pixel, 15 reported as 16. */
+PM_API int32_t pm_display_depth(void);
 
 /* ---- Virtual buffers ---------------------------------------------------- */
 
-/* Creates a buffer of new_buffer_depth bits (width rounded up to a multiple of
+/** Creates a buffer of new_buffer_depth bits (width rounded up to a multiple of
  * 4); it is not made active. Returns its handle 0..255; -1 when all slots are
  * in use; -2, keeping nothing, before pm_startup or after the pm_shutdown that
  * took effect, when the header or bitmap cannot be made, when new_buffer_depth
  * is not 8, 16, 24 or 32, or when width or height is below 1 or so large that
  * a row or the picture no longer fits in 2^31 - 1 bytes. Every buffer's header
  * is sized and filled for its own depth, whatever buffer is active. */
-int32_t pm_buffer_create(int32_t width, int32_t height);
-/* Sets the depth of the buffers that pm_buffer_create makes from now on:
+PM_API int32_t pm_buffer_create(int32_t width, int32_t height);
+/** Sets the depth of the buffers that pm_buffer_create makes from now on:
  * 0 for 8, 16, 24 or 32; -1, leaving new_buffer_depth as it was, for anything
  * else. Writing new_buffer_depth directly still works. */
-int32_t pm_set_new_buffer_depth(int32_t depth);
-/* Makes a buffer active and brings its colours into step with the palette.
+PM_API int32_t pm_set_new_buffer_depth(int32_t depth);
+/** Makes a buffer active and brings its colours into step with the palette.
  * 0; -1 for a handle outside 0..255; -2 for a free slot. */
-int32_t pm_buffer_activate(int32_t handle);
-/* Leaves no buffer active. 0. */
-int32_t pm_buffer_deactivate(void);
-/* Destroys a buffer; a negative handle means every buffer. Refuses (still 0)
+PM_API int32_t pm_buffer_activate(int32_t handle);
+/** Leaves no buffer active. 0. */
+PM_API int32_t pm_buffer_deactivate(void);
+/** Destroys a buffer; a negative handle means every buffer. Refuses (still 0)
  * a handle of 256 or more, the active buffer, a free slot, and every-buffer
  * while one is active. */
-int32_t pm_buffer_destroy(int32_t handle);
-/* Rewrites the active 8-bit buffer's colour table from the palette. 0. */
-int32_t pm_buffer_sync_colour_table(void);
+PM_API int32_t pm_buffer_destroy(int32_t handle);
+/** Rewrites the active 8-bit buffer's colour table from the palette. 0. */
+PM_API int32_t pm_buffer_sync_colour_table(void);
 
 /* ---- Palette ------------------------------------------------------------ */
 
-/* Fills the logical palette from the built-in colours around the display's
+/** Fills the logical palette from the built-in colours around the display's
  * reserved colours and returns a new palette object (owned by the caller). */
-pm_hpalette pm_create_default_palette(void);
-/* Selects palette into window_dc as a foreground palette and realizes it. 0. */
-int32_t pm_realize_palette(pm_hpalette palette);
-/* Sets count entries from first on from count RGB triples and keeps every
+PM_API pm_hpalette pm_create_default_palette(void);
+/** Selects palette into window_dc as a foreground palette and realizes it. 0. */
+PM_API int32_t pm_realize_palette(pm_hpalette palette);
+/** Sets count entries from first on from count RGB triples and keeps every
  * table, the active 8-bit buffer and the realized palette in step. Does
  * nothing without an active buffer, or when first < 0, count < 0,
  * first + count > 256, or rgb is null with count > 0. 0. */
-int32_t pm_set_palette_entries(int32_t first, int32_t count, const uint8_t *rgb);
+PM_API int32_t pm_set_palette_entries(int32_t first, int32_t count, const uint8_t *rgb);
 
 /* ---- PCX pictures ------------------------------------------------------- */
 
-/* Points the input block at a picture of size bytes in memory, for
+/** Points the input block at a picture of size bytes in memory, for
  * pm_load_pcx with pcx_from_memory. The caller keeps the bytes alive; the
  * loader only reads them, never past size. A null picture puts back
  * read_buffer and 4096 bytes. File loads always read into read_buffer, at
  * most min(size, 4096) bytes at a time (4096 when size is 0). 0. */
-int32_t pm_set_input_block(const void *picture, uint32_t size);
-/* Loads a PCX picture into the active buffer, at its header window or, with
+PM_API int32_t pm_set_input_block(const void *picture, uint32_t size);
+/** Loads a PCX picture into the active buffer, at its header window or, with
  * pcx_at_cursor, with its top-left corner at the cursor. Only pixels inside
  * the buffer are written: a picture is cut at every edge (rows above the top
  * edge are still decoded, so the rest stays in place). Results:
@@ -294,11 +297,11 @@ int32_t pm_set_input_block(const void *picture, uint32_t size);
  *   4 out of memory.
  * After 1 to 4 no pixel and no palette entry has changed. A trailer palette
  * is used only when it lies wholly after the 128-byte header. */
-int32_t pm_load_pcx(const char *name, int32_t flags);
-/* A short English text for a PCX result (PM_PCX_...); one fixed text for any
+PM_API int32_t pm_load_pcx(const char *name, int32_t flags);
+/** A short English text for a PCX result (PM_PCX_...); one fixed text for any
  * other value. Never null; the text is static. */
-const char *pm_pcx_result_text(int32_t result);
-/* Writes columns min_x..max_x, rows min_y..max_y of the active buffer as a
+PM_API const char *pm_pcx_result_text(int32_t result);
+/** Writes columns min_x..max_x, rows min_y..max_y of the active buffer as a
  * version-5 PCX file whose header window is 0..width-1, 0..height-1: an 8-bit
  * buffer as 256 colours with the current palette as trailer, a deeper one as
  * three planes of 8 bits. The file is written whole under a temporary name
@@ -306,30 +309,30 @@ const char *pm_pcx_result_text(int32_t result);
  * file it leads to). 0 written; 1 the file cannot be created or written, and
  * whatever the name held is left as it was; 2 no active buffer, or a rectangle that is empty or not wholly inside the
  * buffer; 4 out of memory. */
-int32_t pm_save_pcx(const char *name, int32_t min_x, int32_t max_x, int32_t min_y, int32_t max_y);
+PM_API int32_t pm_save_pcx(const char *name, int32_t min_x, int32_t max_x, int32_t min_y, int32_t max_y);
 
 /* ---- Image transfer ----------------------------------------------------- */
 
-/* Sets the graphics cursor, any value accepted. 0. */
-int32_t pm_move_cursor(int32_t x, int32_t y);
-/* Bytes of an image array of width x height at the active depth (3 per pixel
+/** Sets the graphics cursor, any value accepted. 0. */
+PM_API int32_t pm_move_cursor(int32_t x, int32_t y);
+/** Bytes of an image array of width x height at the active depth (3 per pixel
  * at 24 and 32 bits, 2 at 16, else 1), also after deactivation. 0 when width
  * or height is below 1; 0xFFFFFFFF when the size does not fit in 32 bits. */
-uint32_t pm_image_size(int32_t width, int32_t height);
-/* Reads width x height pixels of the active buffer, bottom-left corner at the
+PM_API uint32_t pm_image_size(int32_t width, int32_t height);
+/** Reads width x height pixels of the active buffer, bottom-left corner at the
  * cursor, into an indexed image, bottom row first. Deeper pixels become the
  * lowest pixel_lookup index holding their value, 0 when none does. Pixels
  * outside the buffer are skipped and their image bytes left as they were.
  * Does nothing without an active buffer, for a null image or for width or
  * height below 1. 0. */
-int32_t pm_capture_image(uint8_t *image, int32_t width, int32_t height);
-/* Draws an indexed image into the active buffer, bottom-left corner at the
+PM_API int32_t pm_capture_image(uint8_t *image, int32_t width, int32_t height);
+/** Draws an indexed image into the active buffer, bottom-left corner at the
  * cursor, through pixel_lookup when deeper than 8 bits; index 0 is
  * transparent. Image pixels that fall outside the buffer are not read.
  * Does nothing without an active buffer, for a null image or for width or
  * height below 1. 0. */
-int32_t pm_paste_image(const uint8_t *image, int32_t width, int32_t height);
-/* Copies a rectangle of raw bytes from one buffer to another (or the same),
+PM_API int32_t pm_paste_image(const uint8_t *image, int32_t width, int32_t height);
+/** Copies a rectangle of raw bytes from one buffer to another (or the same),
  * at the destination's bytes per pixel on both sides; dst_y receives the
  * rectangle's bottom row. Only bytes inside both buffers are copied (the
  * source clipped to its rows and row bytes, the destination to its own).
@@ -337,38 +340,35 @@ int32_t pm_paste_image(const uint8_t *image, int32_t width, int32_t height);
  * as it stood, in any direction. Does nothing for a handle outside 0..255 or
  * of a free slot on either side, or when max is below min on either axis.
  * Needs no active buffer. 0. */
-int32_t pm_copy_region(int32_t src_min_x, int32_t src_max_x, int32_t src_min_y, int32_t src_max_y,
-                       int32_t dst_x, int32_t dst_y, int32_t src_handle, int32_t dst_handle);
+PM_API int32_t pm_copy_region(int32_t src_min_x, int32_t src_max_x, int32_t src_min_y, int32_t src_max_y,
+                              int32_t dst_x, int32_t dst_y, int32_t src_handle, int32_t dst_handle);
 
 /* ---- Scaling ------------------------------------------------------------ */
 
-/* Nearest-pixel copy of an indexed image at a new size; the step masks go
+/** Nearest-pixel copy of an indexed image at a new size; the step masks go
  * into scratch_area (x) and y_step_mask (y). Writes nothing for a null array,
  * a size below 1, or an axis whose longer length exceeds 32799 steps. 0. */
-int32_t pm_scale_image(const uint8_t *source, uint8_t *destination, int32_t width, int32_t height,
-                       int32_t new_width, int32_t new_height);
+PM_API int32_t pm_scale_image(const uint8_t *source, uint8_t *destination, int32_t width, int32_t height,
+                              int32_t new_width, int32_t new_height);
 
 /* ---- Presentation ------------------------------------------------------- */
 
-/* Records the window's device context for presentation, palettes and fonts. 0. */
-int32_t pm_attach_dc(pm_hdc dc);
-/* Stretches a rectangle of the active buffer onto a rectangle of the window,
+/** Records the window's device context for presentation, palettes and fonts. 0. */
+PM_API int32_t pm_attach_dc(pm_hdc dc);
+/** Stretches a rectangle of the active buffer onto a rectangle of the window,
  * dropping or repeating rows and columns. Reversed bounds give zero or
  * negative extents, which draw nothing; nothing without an active buffer. 0. */
-int32_t pm_present(int32_t src_min_x, int32_t src_max_x, int32_t src_min_y, int32_t src_max_y,
-                   int32_t dst_min_x, int32_t dst_max_x, int32_t dst_min_y, int32_t dst_max_y);
+PM_API int32_t pm_present(int32_t src_min_x, int32_t src_max_x, int32_t src_min_y, int32_t src_max_y,
+                          int32_t dst_min_x, int32_t dst_max_x, int32_t dst_min_y, int32_t dst_max_y);
 
 /* ---- Colour reduction --------------------------------------------------- */
 
-/* Fits the colours of the active 8-bit buffer into count entries from first
+/** Fits the colours of the active 8-bit buffer into count entries from first
  * on, rewriting the 256 RGB triples of rgb and renumbering the pixels. 0.
  * Does nothing without an active 8-bit buffer, for a null rgb, or when
  * count < 1, first < 0 or first + count > 256. */
-int32_t pm_reduce_colours(int32_t first, int32_t count, uint8_t *rgb);
+PM_API int32_t pm_reduce_colours(int32_t first, int32_t count, uint8_t *rgb);
 
-#if defined(__GNUC__) && !defined(_WIN32)
-#pragma GCC visibility pop
-#endif
 #ifdef __cplusplus
 }
 #endif
