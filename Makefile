@@ -79,9 +79,9 @@ test-asan: test-deps
 test-install: package
 	cmake -S . -B $(BUILD) -DPIXMORA_WERROR=$(WERROR) -DPIXMORA_TESTS=ON $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j$(JOBS) --target pixmora pixmora-convert scaling-and-scrolling
-\tscripts/check-symbols.sh $(BUILD)/libpixmora.a
-\tJOBS=$(JOBS) scripts/test-install.sh $(BUILD) $(PACKAGE_BUILD)/debs
-\tDOCS_BUILD=$(DOCS_BUILD) scripts/docs.sh
+	scripts/check-symbols.sh $(BUILD)/libpixmora.a
+	JOBS=$(JOBS) scripts/test-install.sh $(BUILD) $(PACKAGE_BUILD)/debs
+	DOCS_BUILD=$(DOCS_BUILD) scripts/docs.sh
 
 # The Debian packages libpixmora0, libpixmora-dev, pixmora-tools and
 # scaling-and-scrolling (debian/), built by dpkg-buildpackage from a copy of
@@ -134,4 +134,4 @@ windows: deps
 	BUILD=$(BUILD) WIN_BUILD=$(WIN_BUILD) JOBS=$(JOBS) WERROR=$(WERROR) scripts/package-windows.sh
 
 clean:
-\trm -rf $(BUILD) $(ASAN_BUILD) $(CROSS_BUILD) $(WIN_BUILD) $(PACKAGE_BUILD) $(DOCS_BUILD) build-win-dll build-fuzz build-bench build-web dist
+	rm -rf $(BUILD) $(ASAN_BUILD) $(CROSS_BUILD) $(WIN_BUILD) $(PACKAGE_BUILD) $(DOCS_BUILD) build-win-dll build-fuzz build-bench build-web dist
