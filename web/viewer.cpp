@@ -42,6 +42,7 @@ struct viewer_state {
     int32_t height = 0;
     std::string header_json;      // the header fields, for the page
     std::string message;          // the last result in words
+    double load_ms = 0;           // the last load's time
 };
 viewer_state viewer;
 
@@ -177,7 +178,9 @@ int32_t open_picture(int32_t depth)
     // At 8 bits the file's indices are kept, showing the picture's own
     // trailer colours rather than a reduced palette.
     const int32_t flags = pcx_from_memory | pcx_at_cursor | (depth == 8 ? pcx_no_reduction : 0);
+    const double started = emscripten_get_now();
     const int32_t result = pm_load_pcx("", flags);
+    viewer.load_ms = emscripten_get_now() - started;
     pm_set_input_block(nullptr, 0);
     viewer.message = pm_pcx_result_text(result);
     if (result != PM_PCX_OK)
@@ -211,6 +214,8 @@ EMSCRIPTEN_KEEPALIVE int32_t viewer_open(int32_t depth)
 }
 
 EMSCRIPTEN_KEEPALIVE const char *viewer_message() { return viewer.message.c_str(); }
+// How long the last picture's load (pm_load_pcx alone) took, in milliseconds.
+EMSCRIPTEN_KEEPALIVE double viewer_load_ms() { return viewer.load_ms; }
 EMSCRIPTEN_KEEPALIVE const char *viewer_header() { return viewer.header_json.c_str(); }
 EMSCRIPTEN_KEEPALIVE int32_t viewer_width() { return viewer.width; }
 EMSCRIPTEN_KEEPALIVE int32_t viewer_height() { return viewer.height; }

@@ -142,9 +142,9 @@ async function viewerCases(plan, report) {
                       png: await pngChecksum(page, png), pcxType: pcx.type, pcx: reopened.checksum };
 }
 
-async function demoCases(plan, report) {
+async function demoCases(plan, report, size = plan.demoSize) {
     for (const frames of plan.demoFrames) {
-        const page = await open(`/index.html?frames=${frames}&size=${plan.demoSize}`);
+        const page = await open(`/index.html?frames=${frames}&size=${size}`);
         const started = performance.now();
         await until(() => page.document.body.classList.contains('ended'), `the demo to end after ${frames} frames`,
                     60 + frames / 10);
@@ -157,6 +157,23 @@ async function demoCases(plan, report) {
                            box: [box.left, box.top, box.width, box.height], rgb: base64(rgbOf(pixels)),
                            frameMeanMs: Number(canvas.dataset.frameMeanMs),
                            frameWorstMs: Number(canvas.dataset.frameWorstMs), seconds });
+    }
+}
+
+// The viewer's load of one picture at 32 bits, timed by the page around
+// pm_load_pcx alone, `times` times over.
+async function viewerLoadTimes(plan, report) {
+    const page = await open('/viewer.html');
+    const bytes = new Uint8Array(await (await fetch(plan.loadPicture)).arrayBuffer());
+    await until(() => page.Module && page.Module._viewer_open, 'the viewer to start');
+    const module = page.Module;
+    report.loads = [];
+    for (let i = 0; i < plan.loadTimes; ++i) {
+        module.HEAPU8.set(bytes, module._viewer_input(bytes.length));
+        const result = module._viewer_open(32);
+        if (result !== 0)
+            throw new Error(`the viewer refused ${plan.loadPicture}: ${result}`);
+        report.loads.push(module._viewer_load_ms());
     }
 }
 
@@ -191,7 +208,9 @@ async function send(report) {
     try {
         const plan = await (await fetch('/plan.json')).json();
         if (plan.measure) {
-            await demoCases(plan, report);
+            for (const size of plan.demoSizes)
+                await demoCases(plan, report, size);
+            await viewerLoadTimes(plan, report);
         } else {
             await viewerCases(plan, report);
             await demoCases(plan, report);
