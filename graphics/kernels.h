@@ -92,7 +92,7 @@ const graphics_kernels &kernels();
 
 // Fills the table again from the sets in `allowed` that the processor has,
 // and returns the sets whose kernels it took. Tests choose sets with it; the
-// first fill goes through it with cpu::allowed().
+// first fill is the same filling from cpu::allowed().
 cpu::sets kernels_select(cpu::sets allowed);
 
 // The scalar references, beside the code that calls them.
