@@ -312,6 +312,7 @@ void copy_rows(const uint8_t *from, int64_t from_stride, uint8_t *to, int64_t to
         for (int64_t r = 0; r < count; ++r, from += from_stride, to += to_stride)
             std::memmove(to, from, length);
     } else {
+        // Apart, in the order given: the kernel table's row copy.
         pm::kernels().copy_rows(from, from_stride, to, to_stride, length, count);
     }
 }
