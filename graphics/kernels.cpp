@@ -26,23 +26,18 @@ graphics_kernels fill(cpu::sets allowed)
     return table;
 }
 
-graphics_kernels &table()
+} // namespace
+
+graphics_kernels &kernels_table()
 {
     static graphics_kernels filled = fill(cpu::allowed());
     return filled;
 }
 
-} // namespace
-
-const graphics_kernels &kernels()
-{
-    return table();
-}
-
 cpu::sets kernels_select(cpu::sets allowed)
 {
-    table() = fill(allowed & cpu::detected());
-    return table().sets;
+    kernels_table() = fill(allowed & cpu::detected());
+    return kernels_table().sets;
 }
 
 } // namespace pm

@@ -87,8 +87,14 @@ struct graphics_kernels {
     void (*shuffle_blocks)(const uint8_t *source_row, uint8_t *out, const shuffle_plan &plan) = nullptr;
 };
 
-// The table, filled on first use from cpu::allowed().
-const graphics_kernels &kernels();
+// The table, filled on first use from cpu::allowed(). (Inline: the callers
+// pay one test of a flag.)
+graphics_kernels &kernels_table();
+inline const graphics_kernels &kernels()
+{
+    static const graphics_kernels &table = kernels_table();
+    return table;
+}
 
 // Fills the table again from the sets in `allowed` that the processor has,
 // and returns the sets whose kernels it took. Tests choose sets with it; the

@@ -73,23 +73,18 @@ present_kernels fill(cpu::sets allowed)
     return table;
 }
 
-present_kernels &table()
+} // namespace
+
+present_kernels &kernels_table()
 {
     static present_kernels filled = fill(cpu::allowed());
     return filled;
 }
 
-} // namespace
-
-const present_kernels &kernels()
-{
-    return table();
-}
-
 cpu::sets kernels_select(cpu::sets allowed)
 {
-    table() = fill(allowed & cpu::detected());
-    return table().sets;
+    kernels_table() = fill(allowed & cpu::detected());
+    return kernels_table().sets;
 }
 
 } // namespace pm::soft

@@ -75,8 +75,14 @@ struct present_kernels {
     bool grow_by_picks = false;
 };
 
-// The table, filled on first use from cpu::allowed().
-const present_kernels &kernels();
+// The table, filled on first use from cpu::allowed(). (Inline: the callers
+// pay one test of a flag.)
+present_kernels &kernels_table();
+inline const present_kernels &kernels()
+{
+    static const present_kernels &table = kernels_table();
+    return table;
+}
 
 // Fills the table again from the sets in `allowed` that the processor has,
 // and returns the sets whose kernels it took (tests choose sets with it).
