@@ -1,6 +1,5 @@
 // Internals shared by the library's source files: pixel sizes, checked size
-// arithmetic, the pixel lookup table's two forms, and what the processor
-// offers beyond SSE2.
+// arithmetic and the pixel lookup table's two forms.
 #pragma once
 
 #include <bit>
@@ -75,31 +74,5 @@ inline uint8_t *pixel_address(uint8_t *bits, int32_t max_y, int32_t stride, int3
 {
     return bits + static_cast<std::ptrdiff_t>(max_y - y) * stride + static_cast<std::ptrdiff_t>(x) * bpp;
 }
-
-// x86 with SSE2, which x86-64 always has and 32-bit x86 has when built for
-// it (-msse2): the vector paths, those of later instruction sets chosen at
-// run time. Without SSE2 the portable code serves.
-#if defined(__GNUC__) && defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
-#define PM_X86_VECTORS 1
-#endif
-
-#ifdef PM_X86_VECTORS
-// The instruction sets that fast paths choose at run time, each asked once.
-inline bool cpu_has_ssse3()
-{
-    static const bool available = __builtin_cpu_supports("ssse3");
-    return available;
-}
-inline bool cpu_has_avx2()
-{
-    static const bool available = __builtin_cpu_supports("avx2");
-    return available;
-}
-inline bool cpu_has_bmi()
-{
-    static const bool available = __builtin_cpu_supports("bmi");
-    return available;
-}
-#endif
 
 } // namespace pm

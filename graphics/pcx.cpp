@@ -16,22 +16,12 @@
 #include <cstring>
 
 #include "graphics/internal.h"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#define PM_PCX_TOKEN_WINDOWS 1
-#endif
-#ifdef PM_X86_VECTORS
-#include <immintrin.h>
-#define PM_PCX_WINDOWS_AVX2 1
-#endif
+#include "graphics/kernels.h"
+#include "graphics/pcx_windows.h"
 #include <pixmora/pixmora.h>
 #include "platform/platform.h"
 
 namespace pm {
-
-pcx_fast_paths pcx_fast;
-
 namespace {
 
 // Monochrome and 16-colour pictures in an 8-bit buffer stand clear of the
@@ -177,238 +167,20 @@ inline void pcx_fill_bytes(uint8_t *out, uint8_t value, uint32_t count)
             out[i] = value;
         return;
     }
-#if defined(__SSE2__)
-    if (count > 16) {
-        const __m128i wide = _mm_set1_epi8(static_cast<char>(value));
-        for (uint32_t i = 0; i + 16 < count; i += 16)
-            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), wide);
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + count - 16), wide);
-        return;
-    }
-#endif
     const uint64_t word = 0x0101010101010101u * value;
     for (uint32_t i = 0; i + 8 < count; i += 8)
         std::memcpy(out + i, &word, 8);
     std::memcpy(out + count - 8, &word, 8);
 }
 
-#ifdef PM_PCX_TOKEN_WINDOWS
-// Token windows: the middle of a scanline decoded 64 input bytes at a time.
-// Photographs give short tokens whose kind cannot be predicted, so instead
-// of taking tokens one after the other, a window finds all of its runs at
-// once and stores each stretch of data bytes and each run as 16-byte words
-// (wider ones cost more than they save on such short tokens), without a
-// branch on the kind of token.
-
-// Input bytes a window needs at hand: its 64 and the reach of its loads.
-constexpr uint32_t pcx_window_input = 80;
-// How far past the decoded bytes a window's stores may reach.
-constexpr int32_t pcx_window_overshoot = 16;
-// The most bytes decoded by windows between two checks of what they store
-// over, and the fewest worth starting for: every token fits in 128 bytes,
-// so windows started then always take at least one.
-constexpr int32_t pcx_window_piece = 1024;
-constexpr int32_t pcx_window_least = 128;
 // Scanlines decoded one token at a time after a piece of long runs: pictures
 // with areas of one colour have them row after row.
 constexpr int32_t pcx_long_run_rows = 16;
 
-// Finders of the bytes of a window whose top two bits are both set, which
-// are a run's count where a token starts: bit i for byte i of the 64 at
-// `in`. A byte's top bit ANDed with that of its double is that test.
-struct pcx_window_sse2 {
-    static uint64_t high_bytes(const uint8_t *in)
-    {
-        uint64_t high = 0;
-        for (int32_t i = 0; i < 4; ++i) {
-            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + 16 * i));
-            const auto bits = static_cast<uint32_t>(_mm_movemask_epi8(_mm_and_si128(bytes, _mm_add_epi8(bytes, bytes))));
-            high |= static_cast<uint64_t>(bits) << (16 * i);
-        }
-        return high;
-    }
-};
-
-#ifdef PM_PCX_WINDOWS_AVX2
-struct pcx_window_avx2 {
-    __attribute__((target("avx2"))) static uint64_t high_bytes(const uint8_t *in)
-    {
-        uint64_t high = 0;
-        for (int32_t i = 0; i < 2; ++i) {
-            const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(in + 32 * i));
-            const auto bits =
-                static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_and_si256(bytes, _mm256_add_epi8(bytes, bytes))));
-            high |= static_cast<uint64_t>(bits) << (32 * i);
-        }
-        return high;
-    }
-};
-#endif
-
-// The run counts among the window's bytes, given that byte 0 starts a token.
-// Every byte below 0xC0 ends a token (a data byte, or a run's value), so the
-// byte after it starts one; a stretch of bytes of 0xC0 and over therefore
-// begins with a count and goes on value, count, value ... . Adding the
-// stretch's first bit to each stretch that begins at an even position
-// carries through it and clears it, which leaves the stretches that begin at
-// an odd position; counts stand at even positions in the first kind and at
-// odd positions in the second.
-inline uint64_t pcx_window_counts(uint64_t high)
-{
-    constexpr uint64_t even = 0x5555555555555555u;
-    const uint64_t firsts = high & ~(high << 1);
-    const uint64_t odd_begun = (high + (firsts & even)) & high;
-    return high & (odd_begun ^ even);
-}
-
-// Copies `count` data bytes as 16-byte words (at least one).
-[[gnu::always_inline]] inline void pcx_window_copy(uint8_t *out, const uint8_t *in, std::ptrdiff_t count)
-{
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(out), _mm_loadu_si128(reinterpret_cast<const __m128i *>(in)));
-    for (std::ptrdiff_t i = 16; i < count; i += 16) [[unlikely]]
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + i)));
-}
-
-// Decodes the window of 64 input bytes at `in`, whose first byte starts a
-// token, to `out`, token by token while each ends less than `room` bytes
-// from `out`. Sets the input bytes taken and the bytes decoded, and tells
-// whether the window was decoded whole; it stops at the first token that
-// does not fit. Stores reach up to pcx_window_overshoot bytes past the last
-// decoded byte, and so never room + pcx_window_overshoot bytes from `out`.
-template <typename Finder>
-[[gnu::always_inline]] inline bool pcx_decode_window(const uint8_t *in, uint8_t *out, std::ptrdiff_t room,
-                                                     std::ptrdiff_t &taken, std::ptrdiff_t &decoded)
-{
-    const uint64_t counts = pcx_window_counts(Finder::high_bytes(in));
-    // A count in the last byte has its value in the next window, which
-    // begins with that run.
-    const std::ptrdiff_t window = 64 - static_cast<std::ptrdiff_t>(counts >> 63);
-    uint64_t runs = counts & ~(uint64_t{1} << 63);
-    // A data byte at window position p goes to out + shift + p; each run
-    // moves shift by its count less its two bytes.
-    std::ptrdiff_t shift = 0;
-    std::ptrdiff_t from = 0; // window position of the next token
-    bool whole = true;
-    while (runs != 0) {
-        const auto at = static_cast<std::ptrdiff_t>(std::countr_zero(runs));
-        runs &= runs - 1;
-        const std::ptrdiff_t count = in[at] & 0x3F;
-        if (shift + at + count >= room) [[unlikely]] {
-            whole = false;
-            break;
-        }
-        // The data bytes before the run (at most 62), then the run.
-        pcx_window_copy(out + (shift + from), in + from, at - from);
-        const __m128i value = _mm_set1_epi8(static_cast<char>(in[at + 1]));
-        uint8_t *const run = out + (shift + at);
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(run), value);
-        for (std::ptrdiff_t i = 16; i < count; i += 16) [[unlikely]]
-            _mm_storeu_si128(reinterpret_cast<__m128i *>(run + i), value);
-        shift += count - 2;
-        from = at + 2;
-    }
-    // The data bytes after the last run.
-    if (whole && shift + window < room) {
-        pcx_window_copy(out + (shift + from), in + from, window - from);
-        from = window;
-    } else {
-        whole = false;
-    }
-    taken = from;
-    decoded = shift + from;
-    return whole;
-}
-
-// Where the windows have come to: the next input byte, the input bytes left
-// there, and the next decoded byte.
-struct pcx_window_place {
-    const uint8_t *in;
-    uint32_t left;
-    uint8_t *out;
-};
-
-// Decodes whole tokens while a window's input is at hand and each token ends
-// before `end`; stores never reach end + pcx_window_overshoot. Returns the
-// place of the first token not decoded.
-template <typename Finder>
-[[gnu::always_inline]] inline pcx_window_place pcx_decode_windows(pcx_window_place place, const uint8_t *end)
-{
-    while (place.left >= pcx_window_input) {
-        std::ptrdiff_t taken = 0;
-        std::ptrdiff_t decoded = 0;
-        const bool whole = pcx_decode_window<Finder>(place.in, place.out, end - place.out, taken, decoded);
-        place.in += taken;
-        place.left -= static_cast<uint32_t>(taken);
-        place.out += decoded;
-        if (!whole)
-            break;
-    }
-    return place;
-}
-
-using pcx_windows_decoder = pcx_window_place (*)(pcx_window_place place, const uint8_t *end);
-
-pcx_window_place pcx_decode_windows_sse2(pcx_window_place place, const uint8_t *end)
-{
-    return pcx_decode_windows<pcx_window_sse2>(place, end);
-}
-
-#ifdef PM_PCX_WINDOWS_AVX2
-__attribute__((target("avx2,bmi"))) pcx_window_place pcx_decode_windows_avx2(pcx_window_place place,
-                                                                             const uint8_t *end)
-{
-    return pcx_decode_windows<pcx_window_avx2>(place, end);
-}
-#endif
-
-// The window decoder for this processor and the fast paths' switches; null
-// when windows are off.
-pcx_windows_decoder pcx_choose_windows()
-{
-    if (!pcx_fast.token_windows || !pcx_words_little_endian)
-        return nullptr;
-#ifdef PM_PCX_WINDOWS_AVX2
-    if (cpu_has_avx2() && cpu_has_bmi() && pcx_fast.avx2)
-        return &pcx_decode_windows_avx2;
-#endif
-    return &pcx_decode_windows_sse2;
-}
-
-// One piece of a scanline, at most pcx_window_piece bytes, decoded by
-// windows from `place` on, with `need` bytes of the scanline still to come.
-// Window stores reach past the decoded bytes, further than the 8 bytes of
-// `kept` (the bytes at place.out as they were before the scanline's
-// stores), so the bytes the piece may store over are saved first and those
-// past its last decoded byte put back after it; `kept` then holds the bytes
-// at the new position. Apart from the decoder, it works on values only, so
-// that the one-token loop keeps its position in registers.
-struct pcx_piece {
-    pcx_window_place place;
-    uint64_t kept;
-};
-
-[[gnu::noinline]] pcx_piece pcx_decode_piece(pcx_windows_decoder windows, pcx_window_place place, int32_t need,
-                                             uint64_t kept)
-{
-    uint8_t saved[pcx_window_piece + pcx_window_overshoot];
-    uint8_t *const start = place.out;
-    const int32_t piece = std::min(need, pcx_window_piece);
-    std::memcpy(saved, start, static_cast<size_t>(piece + pcx_window_overshoot));
-    std::memcpy(saved, &kept, 8);
-    pcx_piece result{windows(place, start + piece), 0};
-    std::memcpy(result.place.out, saved + (result.place.out - start), pcx_window_overshoot);
-    std::memcpy(&result.kept, result.place.out, 8);
-    return result;
-}
-#endif
-
 // ---- Conversion ---------------------------------------------------------------
 
-// Writes `count` pixels of a decoded scanline, from picture column `first` on,
-// to a buffer row. Indexed sources in 16-, 24- and 32-bit buffers take each
-// index's pixel from `pixels`.
-using pcx_row_converter = void (*)(const uint8_t *scanline, uint8_t *row, int32_t first, int32_t count,
-                                   int32_t bytes_per_line, const uint32_t *pixels);
+// A row converter (pcx_row_converter, graphics/kernels.h) per source format
+// and buffer depth; those into 32 bits come from the kernel table.
 
 int32_t pcx_destination_bytes(int32_t depth)
 {
@@ -522,58 +294,6 @@ void pcx_convert_planar24(const uint8_t *scanline, uint8_t *row, int32_t first, 
         pcx_put_rgb<Bytes>(row, red[k], green[k], blue[k]);
 }
 
-// 256 colours into 32 bits, eight pixels at a time: pictures with areas of
-// one colour give groups of eight equal indices, which take one table read.
-void pcx_convert_indexed8_wide(const uint8_t *scanline, uint8_t *row, int32_t first, int32_t count, int32_t,
-                               const uint32_t *pixels)
-{
-    const uint8_t *index = scanline + first;
-    int32_t k = 0;
-    for (; k + 8 <= count; k += 8, row += 32) {
-        uint64_t group;
-        std::memcpy(&group, index + k, 8);
-        if (group == 0x0101010101010101u * (group & 0xFF)) {
-            const uint64_t pair = 0x0000000100000001u * pixels[group & 0xFF];
-            for (int32_t i = 0; i < 32; i += 8)
-                std::memcpy(row + i, &pair, 8);
-            continue;
-        }
-        for (int32_t i = 0; i < 8; ++i)
-            std::memcpy(row + 4 * i, &pixels[index[k + i]], 4);
-    }
-    for (; k < count; ++k, row += 4)
-        std::memcpy(row, &pixels[index[k]], 4);
-}
-
-#if defined(__SSE2__)
-// Three planes into 32-bit pixels, sixteen at a time: interleaving blue
-// with green and red with zero gives byte pairs, and interleaving those
-// pairs gives the pixels B, G, R, 0.
-void pcx_convert_planar24_wide(const uint8_t *scanline, uint8_t *row, int32_t first, int32_t count,
-                               int32_t bytes_per_line, const uint32_t *pixels)
-{
-    const uint8_t *red = scanline + first;
-    const uint8_t *green = red + bytes_per_line;
-    const uint8_t *blue = green + bytes_per_line;
-    const __m128i zero = _mm_setzero_si128();
-    int32_t k = 0;
-    for (; k + 16 <= count; k += 16, row += 64) {
-        const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i *>(red + k));
-        const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i *>(green + k));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(blue + k));
-        const __m128i bg_low = _mm_unpacklo_epi8(b, g);
-        const __m128i bg_high = _mm_unpackhi_epi8(b, g);
-        const __m128i r0_low = _mm_unpacklo_epi8(r, zero);
-        const __m128i r0_high = _mm_unpackhi_epi8(r, zero);
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(row), _mm_unpacklo_epi16(bg_low, r0_low));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(row + 16), _mm_unpackhi_epi16(bg_low, r0_low));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(row + 32), _mm_unpacklo_epi16(bg_high, r0_high));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(row + 48), _mm_unpackhi_epi16(bg_high, r0_high));
-    }
-    pcx_convert_planar24<4>(scanline, row, first + k, count - k, bytes_per_line, pixels);
-}
-#endif
-
 template <int32_t Bytes> pcx_row_converter pcx_converter_for(pcx_format format)
 {
     switch (format) {
@@ -582,18 +302,16 @@ template <int32_t Bytes> pcx_row_converter pcx_converter_for(pcx_format format)
     case pcx_format::planar24:
         if constexpr (Bytes == 1) {
             return nullptr; // an 8-bit buffer cannot hold 24-bit colours
+        } else if constexpr (Bytes == 4) {
+            return kernels().pcx_planar24_to_32;
         } else {
-#if defined(__SSE2__)
-            if (Bytes == 4 && pcx_fast.wide_rows)
-                return &pcx_convert_planar24_wide;
-#endif
             return &pcx_convert_planar24<Bytes>;
         }
     case pcx_format::indexed8:
         if constexpr (Bytes == 1)
             return &pcx_copy_indexed8;
-        else if (Bytes == 4 && pcx_fast.wide_rows)
-            return &pcx_convert_indexed8_wide;
+        else if constexpr (Bytes == 4)
+            return kernels().pcx_indexed8_to_32;
         else
             return &pcx_convert_indexed<pcx_indexed8_source, Bytes>;
     case pcx_format::mono:
@@ -656,7 +374,7 @@ void pcx_draw_rows(pcx_stream &stream, const pcx_picture &picture, const pcx_pla
 {
     const int32_t length = picture.planes * picture.bytes_per_line;
     const int32_t bytes = pcx_destination_bytes(pm_state.active_depth);
-    const bool direct = pcx_fast.direct_rows && convert == &pcx_copy_indexed8 && place.first_column == 0 &&
+    const bool direct = convert == &pcx_copy_indexed8 && place.first_column == 0 &&
                         place.columns == picture.width && length - picture.width <= pcx_direct_pad;
     const uint8_t *const bits_end =
         pm_state.active_bits + static_cast<std::ptrdiff_t>(pm_state.active_stride) * pm_state.active_height;
@@ -751,6 +469,21 @@ int32_t pcx_load(const char *name, int32_t flags, pcx_load_scope &scope)
 
 } // namespace
 
+// ---- Row converters of the kernel table ----------------------------------------
+
+// The scalar references: pixel by pixel.
+void pcx_indexed8_to_32_scalar(const uint8_t *scanline, uint8_t *row, int32_t first, int32_t count,
+                               int32_t bytes_per_line, const uint32_t *pixels)
+{
+    pcx_convert_indexed<pcx_indexed8_source, 4>(scanline, row, first, count, bytes_per_line, pixels);
+}
+
+void pcx_planar24_to_32_scalar(const uint8_t *scanline, uint8_t *row, int32_t first, int32_t count,
+                               int32_t bytes_per_line, const uint32_t *pixels)
+{
+    pcx_convert_planar24<4>(scanline, row, first, count, bytes_per_line, pixels);
+}
+
 // ---- Decoding, shared through pcx.h -------------------------------------------
 
 uint32_t pcx_refill_input(pcx_stream &stream)
@@ -827,20 +560,18 @@ int32_t pcx_decode_scanline(pcx_stream &stream, uint8_t *scanline, int32_t lengt
         }
         advance(count);
     };
-#ifdef PM_PCX_TOKEN_WINDOWS
-    // Token windows decode the middle of the scanline, a piece at a time.
-    // Long runs decode as fast one at a time and save nothing, so once a
-    // piece decodes to many times its input the rest of the scanline, and
-    // the next pcx_long_run_rows scanlines, are left to the loop below.
+    // Token windows (a kernel, where the table has one) decode the middle of
+    // the scanline, a piece at a time. Long runs decode as fast one at a time
+    // and save nothing, so once a piece decodes to many times its input the
+    // rest of the scanline, and the next pcx_long_run_rows scanlines, are left
+    // to the loop below, which is also what the windows must agree with.
     pcx_windows_decoder windows = nullptr;
     if (stream.long_run_rows > 0)
         --stream.long_run_rows;
-    else
-        windows = pcx_choose_windows();
-#endif
+    else if (pcx_words_little_endian)
+        windows = kernels().pcx_windows;
     bool ended = false;
     while (need > 0) {
-#ifdef PM_PCX_TOKEN_WINDOWS
         if (windows != nullptr && left >= pcx_window_input && need >= pcx_window_least) {
             const pcx_piece piece = pcx_decode_piece(windows, {in, left, out}, need, kept);
             const std::ptrdiff_t taken = piece.place.in - in;
@@ -857,7 +588,6 @@ int32_t pcx_decode_scanline(pcx_stream &stream, uint8_t *scanline, int32_t lengt
             if (taken != 0)
                 continue;
         }
-#endif
         // Take the next token: a data byte below 0xC0, or a run (count in
         // the low six bits, then the value).
         if (left == 0 && !refill()) {

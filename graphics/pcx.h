@@ -1,6 +1,6 @@
 // PCX loader internals, shared with the tests: the input stream with its
-// run-length decoder, the fast paths' switches and the palette step. The
-// format itself is in pcx_format.h.
+// run-length decoder and the palette step. The format itself is in
+// pcx_format.h; the decoder's token windows are in pcx_windows.h.
 #pragma once
 
 #include <cstdint>
@@ -14,16 +14,7 @@ namespace pm {
 // and the 8 bytes beyond that the decoder reads to keep track of what its
 // word stores cover.
 constexpr int32_t pcx_scanline_spare = 80;
-
-// The loader's fast paths, all on unless a test turns one off to compare it
-// with the straightforward path.
-struct pcx_fast_paths {
-    bool direct_rows = true;   // 256 colours into 8 bits, placed whole: decode straight into the buffer rows
-    bool wide_rows = true;     // convert rows several pixels at a time
-    bool token_windows = true; // decode the middle of scanlines 64 input bytes at a time
-    bool avx2 = true;          // use AVX2 where the processor has it
-};
-extern pcx_fast_paths pcx_fast;
+static_assert(pcx_scanline_spare >= (pcx_max_run - 1) + 8);
 
 // Where a load takes its bytes from, and how far the decoder has come.
 struct pcx_stream {

@@ -9,12 +9,13 @@
 // pixel when ceil((i + 1) S / L) passes ceil(i S / L). The 1 bits therefore
 // lie at floor(j L / S) for j = 0 .. S - 1 and the 0 bits at ceil(k L / Z) - 1
 // for k = 1 .. Z, where Z = L - S. Equivalently, step i takes a new pixel
-// when (i S + L - 1) mod L is at least L - S. Where the processor has AVX2
-// and L fits 15 bits, that remainder is kept for 32 steps at once in vector
-// lanes, so a mask costs a few instructions per 32 steps and no division.
-// Elsewhere it is built a 64-bit word at a time, each word starting as
-// whichever bit is more common and having the rarer bits in it flipped, so
-// that its cost follows the shorter length, not the step count.
+// when (i S + L - 1) mod L is at least L - S. The mask is a kernel
+// (graphics/kernels.h): the AVX2 one keeps that remainder for 32 steps at
+// once in vector lanes where L fits 15 bits, so a mask costs a few
+// instructions per 32 steps and no division. The scalar reference here
+// builds it a 64-bit word at a time, each word starting as whichever bit is
+// more common and having the rarer bits in it flipped, so that its cost
+// follows the shorter length, not the step count.
 //
 // The pixels follow from the same arithmetic: output position k of an axis
 // from n to m pixels shows source position floor((k n + n - 1) / m) when
@@ -22,9 +23,9 @@
 // that quotient and its remainder and advances both by adding and comparing,
 // so a walk costs one division. Output columns are turned into a table once
 // per call (a chunk of columns at a time, to keep it small). Rows that repeat
-// the one above are copied as blocks. Where the processor has byte shuffles,
-// blocks of 8 or 16 output columns whose source columns lie within 32 bytes
-// are gathered with one or two shuffles each.
+// the one above are copied as blocks. Where the kernel table has byte
+// shuffles, blocks of 8 or 16 output columns whose source columns lie within
+// 32 bytes are planned here and gathered with one or two shuffles each.
 #include "graphics/scaling.h"
 
 #include <algorithm>
@@ -34,10 +35,7 @@
 #include <cstring>
 
 #include "graphics/internal.h"
-
-#ifdef PM_X86_VECTORS
-#include <immintrin.h>
-#endif
+#include "graphics/kernels.h"
 
 namespace {
 
@@ -71,73 +69,7 @@ private:
     int64_t remainder_;
 };
 
-#ifdef PM_X86_VECTORS
-
-// The mask of count steps for lengths shorter <= longer < 2^15, 32 steps at a
-// time. Step i takes a new pixel when some multiple of longer lies in [i S,
-// i S + S), that is when r = (i S + longer - 1) mod longer is at least
-// longer - S. Each 16-bit lane holds r for one step and all advance by the
-// same amount, so 32 steps cost two vector additions and comparisons and
-// one movemask; no division. Lane p of the 32 holds step p ^ 7, which puts
-// step 0 of each byte in its top bit.
-__attribute__((target("avx2"))) inline __m256i splat(int32_t value)
-{
-    return _mm256_set1_epi16(static_cast<int16_t>(value));
-}
-
-// a + b mod length, lane by lane, for a, b < length < 2^15.
-__attribute__((target("avx2"))) inline __m256i add_mod(__m256i a, __m256i b, __m256i length)
-{
-    const __m256i sum = _mm256_add_epi16(a, b);
-    return _mm256_min_epu16(sum, _mm256_sub_epi16(sum, length));
-}
-
-__attribute__((target("avx2"))) void build_step_mask_avx2(int32_t count, int32_t shorter, int32_t longer,
-                                                          uint8_t *mask)
-{
-    const __m256i length = splat(longer);
-    const auto twice = [longer](int32_t value) { return 2 * value >= longer ? 2 * value - longer : 2 * value; };
-
-    // The lanes of steps 0 to 15, built from longer - 1 by adding 2^b S mod
-    // longer to the lanes whose step has bit b.
-    const __m256i steps = _mm256_setr_epi16(7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8);
-    __m256i low = splat(longer - 1);
-    int32_t stride = shorter == longer ? 0 : shorter; // 2^b S mod longer
-    for (int32_t b = 0; b < 4; ++b, stride = twice(stride)) {
-        const __m256i has_bit = _mm256_cmpeq_epi16(_mm256_and_si256(steps, splat(1 << b)), splat(1 << b));
-        low = add_mod(low, _mm256_and_si256(has_bit, splat(stride)), length);
-    }
-    __m256i high = add_mod(low, splat(stride), length); // steps 16 to 31
-    const __m256i advance = splat(twice(stride));
-    const __m256i threshold = splat(longer - shorter);
-
-    const int32_t bytes = pm::step_mask_bytes(count);
-    for (int32_t at = 0; at < bytes; at += 4) {
-        const __m256i low_bits = _mm256_cmpeq_epi16(_mm256_max_epu16(low, threshold), low);
-        const __m256i high_bits = _mm256_cmpeq_epi16(_mm256_max_epu16(high, threshold), high);
-        // packs works within 128-bit halves; the permute puts steps back in order.
-        const auto bits = static_cast<uint32_t>(
-            _mm256_movemask_epi8(_mm256_permute4x64_epi64(_mm256_packs_epi16(low_bits, high_bits), 0xD8)));
-        if (bytes - at >= 4) {
-            std::memcpy(mask + at, &bits, 4); // x86 is little-endian: step 0 goes first
-        } else {
-            for (int32_t i = 0; i < bytes - at; ++i)
-                mask[at + i] = static_cast<uint8_t>(bits >> 8 * i);
-        }
-        low = add_mod(low, advance, length);
-        high = add_mod(high, advance, length);
-    }
-    // Bits past the last step are 0; they all lie in the last byte.
-    mask[count / 8] &= static_cast<uint8_t>(~(0xFF >> count % 8));
-}
-
-#endif
-
 } // namespace
-
-namespace pm {
-scaling_fast_paths scaling_fast;
-} // namespace pm
 
 void pm::build_step_mask(int32_t count, int32_t length_a, int32_t length_b, uint8_t *mask)
 {
@@ -151,13 +83,12 @@ void pm::build_step_mask(int32_t count, int32_t length_a, int32_t length_b, uint
         mask[0] = 0x80; // step 0 always takes the first pixel
         return;
     }
-#ifdef PM_X86_VECTORS
-    if (longer <= INT16_MAX && pm::scaling_fast.avx2_masks && pm::cpu_has_avx2()) {
-        build_step_mask_avx2(count, shorter, longer, mask);
-        return;
-    }
-#endif
+    pm::kernels().step_mask(count, shorter, longer, mask);
+}
 
+void pm::step_mask_scalar(int32_t count, int32_t shorter, int32_t longer, uint8_t *mask)
+{
+    const int64_t bytes = pm::step_mask_bytes(count);
     // The mask is built a 64-bit word at a time, step 0 of a word in its top
     // bit, each word starting as whichever bit is more common. The rarer
     // bits, in order, are the ones at floor(k * longer / rare) (k from 0),
@@ -190,7 +121,7 @@ namespace {
 
 // Output columns handled per pass over the rows. Source columns stay below
 // max_mask_steps, so 16 bits hold them.
-constexpr int32_t column_chunk = 2048;
+constexpr int32_t column_chunk = pm::scale_column_chunk;
 static_assert(pm::max_mask_steps <= UINT16_MAX);
 
 // Source positions of an axis from length to new_length pixels, one output
@@ -208,18 +139,7 @@ private:
     quotient_walk walk_;
 };
 
-// Shuffled blocks of one chunk of output columns: full blocks of `block`
-// columns, each gathered by one or two byte shuffles.
-struct shuffle_plan {
-    int32_t block = 0;    // 16 or 8 columns per shuffled block; 0 for none
-    bool two_loads = false;
-    int32_t blocks = 0;   // leading blocks made by shuffles
-#ifdef PM_X86_VECTORS
-    uint16_t base[column_chunk / 8];   // first source column of each block
-    __m128i low[column_chunk / 8];     // shuffle of the 16 bytes at base
-    __m128i high[column_chunk / 8];    // shuffle of the 16 bytes after them
-#endif
-};
+using pm::shuffle_plan;
 
 // How one chunk of output columns is made from a source row.
 struct row_plan {
@@ -227,6 +147,8 @@ struct row_plan {
     int32_t count;                          // output columns in the chunk
     bool copy = false;                      // the columns are a run of the source row
     const shuffle_plan *shuffles = nullptr; // blocks made by shuffles, if any
+    void (*shuffle_blocks)(const uint8_t *, uint8_t *, const shuffle_plan &) = nullptr; // the kernels
+    void (*copy_rows)(const uint8_t *, int64_t, uint8_t *, int64_t, size_t, int64_t) = nullptr;
 };
 
 // Four output bytes in memory order.
@@ -267,14 +189,12 @@ void gather(const uint8_t *const *source_rows, uint8_t *const *outs, const uint1
     }
 }
 
-#ifdef PM_X86_VECTORS
-
 // The widest block whose source columns lie within 32 bytes everywhere in the
 // chunk, and the leading blocks whose loads stay inside a row of width bytes.
 // False when no block fits.
 bool plan_shuffles(shuffle_plan &plan, const uint16_t *columns, int32_t count, int32_t width)
 {
-    if (count < 8 || !pm::cpu_has_ssse3())
+    if (count < 8)
         return false;
     for (const int32_t block : {16, 8}) {
         int32_t span = 0;
@@ -288,38 +208,19 @@ bool plan_shuffles(shuffle_plan &plan, const uint16_t *columns, int32_t count, i
         for (int32_t k = 0; k + block <= count && columns[k] + reach <= width; k += block) {
             const int32_t n = plan.blocks++;
             plan.base[n] = columns[k];
-            alignas(16) uint8_t low[16], high[16];
-            std::memset(low, 0x80, sizeof low); // 0x80 selects a zero byte
-            std::memset(high, 0x80, sizeof high);
+            std::memset(plan.low[n], 0x80, sizeof plan.low[n]); // 0x80 selects a zero byte
+            std::memset(plan.high[n], 0x80, sizeof plan.high[n]);
             for (int32_t i = 0; i < block; ++i) {
                 const int32_t offset = columns[k + i] - plan.base[n];
                 if (offset < 16)
-                    low[i] = static_cast<uint8_t>(offset);
+                    plan.low[n][i] = static_cast<uint8_t>(offset);
                 else
-                    high[i] = static_cast<uint8_t>(offset - 16);
+                    plan.high[n][i] = static_cast<uint8_t>(offset - 16);
             }
-            plan.low[n] = _mm_load_si128(reinterpret_cast<const __m128i *>(low));
-            plan.high[n] = _mm_load_si128(reinterpret_cast<const __m128i *>(high));
         }
         return true;
     }
     return false;
-}
-
-template <int Block, bool TwoLoads>
-__attribute__((target("ssse3"))) void shuffle_blocks(const uint8_t *source_row, uint8_t *out, const shuffle_plan &plan)
-{
-    for (int32_t n = 0; n < plan.blocks; ++n, out += Block) {
-        const uint8_t *in = source_row + plan.base[n];
-        __m128i pixels = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(in)), plan.low[n]);
-        if (TwoLoads)
-            pixels = _mm_or_si128(pixels, _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(in + 16)),
-                                                           plan.high[n]));
-        if (Block == 16)
-            _mm_storeu_si128(reinterpret_cast<__m128i *>(out), pixels);
-        else
-            _mm_storel_epi64(reinterpret_cast<__m128i *>(out), pixels);
-    }
 }
 
 // The chunk's output row from one source row: the shuffled blocks, then the
@@ -327,27 +228,9 @@ __attribute__((target("ssse3"))) void shuffle_blocks(const uint8_t *source_row, 
 void shuffle_row(const uint8_t *source_row, uint8_t *out, const row_plan &plan)
 {
     const shuffle_plan &shuffles = *plan.shuffles;
-    if (shuffles.block == 16 && shuffles.two_loads)
-        shuffle_blocks<16, true>(source_row, out, shuffles);
-    else if (shuffles.block == 16)
-        shuffle_blocks<16, false>(source_row, out, shuffles);
-    else if (shuffles.block == 8 && shuffles.two_loads)
-        shuffle_blocks<8, true>(source_row, out, shuffles);
-    else if (shuffles.block == 8)
-        shuffle_blocks<8, false>(source_row, out, shuffles);
+    plan.shuffle_blocks(source_row, out, shuffles);
     gather<1>(&source_row, &out, plan.columns, shuffles.blocks * shuffles.block, plan.count);
 }
-
-#else
-
-bool plan_shuffles(shuffle_plan &, const uint16_t *, int32_t, int32_t)
-{
-    return false;
-}
-
-void shuffle_row(const uint8_t *, uint8_t *, const row_plan &) {}
-
-#endif
 
 // Distinct source rows made into output rows together, so that a gather
 // reads each column's position once for all of them.
@@ -372,7 +255,9 @@ void make_rows(const uint8_t *const *source_rows, uint8_t *const *outs, int32_t 
 
 // One chunk of output columns, starting at out, over every output row. A row
 // that shows the same source row as the one above is a copy of it; the rows
-// between such copies are made row_batch at a time.
+// between such copies are made row_batch at a time. The copies go through
+// the rectangle copy's kernel, made for rows of a few hundred bytes (a plain
+// memcpy here may become `rep movsq`, slow at these lengths).
 void scale_chunk(const uint8_t *source, int32_t width, int32_t height, uint8_t *out, int32_t new_width,
                  int32_t new_height, const row_plan &plan)
 {
@@ -388,7 +273,7 @@ void scale_chunk(const uint8_t *source, int32_t width, int32_t height, uint8_t *
         if (row == previous) {
             make_rows(batch_sources, batch_outs, waiting, plan);
             waiting = 0;
-            std::memcpy(out, out - out_stride, count);
+            plan.copy_rows(out - out_stride, 0, out, 0, count, 1);
             continue;
         }
         batch_sources[waiting] = source + static_cast<std::ptrdiff_t>(row) * width;
@@ -432,6 +317,8 @@ int32_t pm_scale_image(const uint8_t *source, uint8_t *destination, int32_t widt
     // A block of 8 output columns spans more than 7 * width / new_width
     // source bytes, so when that passes 32 no block is worth planning.
     const bool shuffles = width != new_width && 7 * width <= 32 * new_width;
+    const pm::graphics_kernels &kernels = pm::kernels();
+    const auto shuffle_kernel = kernels.shuffle_blocks;
     axis_walk walk(width, new_width);
     uint16_t columns[column_chunk];
     for (int32_t first = 0; first < new_width; first += column_chunk) {
@@ -440,7 +327,9 @@ int32_t pm_scale_image(const uint8_t *source, uint8_t *destination, int32_t widt
             columns[k] = static_cast<uint16_t>(walk.next());
         row_plan plan{columns, count, width == new_width};
         shuffle_plan shuffled;
-        if (shuffles && plan_shuffles(shuffled, columns, count, width))
+        plan.shuffle_blocks = shuffle_kernel;
+        plan.copy_rows = kernels.copy_rows;
+        if (shuffle_kernel != nullptr && shuffles && plan_shuffles(shuffled, columns, count, width))
             plan.shuffles = &shuffled;
         scale_chunk(source, width, height, destination + first, new_width, new_height, plan);
     }

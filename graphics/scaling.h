@@ -16,12 +16,6 @@ constexpr int32_t step_mask_bytes(int32_t count)
     return (count > 0 ? count / 8 : 0) + 1;
 }
 
-// Fast paths that tests turn off to compare with the portable ones.
-struct scaling_fast_paths {
-    bool avx2_masks = true; // step masks 32 steps at a time, where the processor has AVX2
-};
-extern scaling_fast_paths scaling_fast;
-
 // Builds the step mask of count steps for the lengths length_a and length_b
 // (either order) into mask: bit i (0x80 >> i % 8 of byte i / 8) is 1 when
 // step i takes a new pixel. Writes step_mask_bytes(count) bytes; a count below

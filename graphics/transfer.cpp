@@ -12,10 +12,7 @@
 #include <type_traits>
 
 #include "graphics/internal.h"
-
-#ifdef PM_X86_VECTORS
-#include <immintrin.h>
-#endif
+#include "graphics/kernels.h"
 
 namespace {
 
@@ -297,51 +294,6 @@ copy_range clip_range(int64_t first, int64_t last, int64_t shift, int64_t source
     return {std::max({first, int64_t{0}, -shift}), std::min({last, source_end - 1, destination_end - 1 - shift})};
 }
 
-// Rows of a view-sized rectangle are a few hundred bytes each, where a
-// library call per row costs as much as the copy: with AVX2, such rows are
-// copied by 32-byte loads and stores in line, the last one ending with the
-// row. Longer rows, rows shorter than 32 bytes, and processors without AVX2
-// go to memcpy. False when the rows were left to the caller.
-#ifdef PM_X86_VECTORS
-constexpr std::size_t inline_row_limit = 2048;
-
-__attribute__((target("avx2"))) void copy_rows_avx2(const uint8_t *from, int64_t from_stride, uint8_t *to,
-                                                    int64_t to_stride, std::size_t length, int64_t count)
-{
-    for (int64_t r = 0; r < count; ++r, from += from_stride, to += to_stride) {
-        std::size_t i = 0;
-        for (; i + 64 <= length; i += 64) {
-            const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(from + i));
-            const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(from + i + 32));
-            _mm256_storeu_si256(reinterpret_cast<__m256i *>(to + i), a);
-            _mm256_storeu_si256(reinterpret_cast<__m256i *>(to + i + 32), b);
-        }
-        if (i + 32 <= length) {
-            _mm256_storeu_si256(reinterpret_cast<__m256i *>(to + i),
-                                _mm256_loadu_si256(reinterpret_cast<const __m256i *>(from + i)));
-            i += 32;
-        }
-        if (i < length)
-            _mm256_storeu_si256(reinterpret_cast<__m256i *>(to + length - 32),
-                                _mm256_loadu_si256(reinterpret_cast<const __m256i *>(from + length - 32)));
-    }
-}
-
-bool copy_rows_inline(const uint8_t *from, int64_t from_stride, uint8_t *to, int64_t to_stride, std::size_t length,
-                      int64_t count)
-{
-    if (length > inline_row_limit || length < 32 || !pm::cpu_has_avx2())
-        return false;
-    copy_rows_avx2(from, from_stride, to, to_stride, length, count);
-    return true;
-}
-#else
-bool copy_rows_inline(const uint8_t *, int64_t, uint8_t *, int64_t, std::size_t, int64_t)
-{
-    return false;
-}
-#endif
-
 // count rows of length bytes, each row one stride further than the last on
 // both sides. Within one buffer the rectangles may overlap: each row is then
 // moved as a whole, and the rows are walked in the order that reads every
@@ -359,13 +311,21 @@ void copy_rows(const uint8_t *from, int64_t from_stride, uint8_t *to, int64_t to
         }
         for (int64_t r = 0; r < count; ++r, from += from_stride, to += to_stride)
             std::memmove(to, from, length);
-    } else if (!copy_rows_inline(from, from_stride, to, to_stride, length, count)) {
-        for (int64_t r = 0; r < count; ++r, from += from_stride, to += to_stride)
-            std::memcpy(to, from, length);
+    } else {
+        // Apart, in the order given: the kernel table's row copy.
+        pm::kernels().copy_rows(from, from_stride, to, to_stride, length, count);
     }
 }
 
 } // namespace
+
+// The rectangle copy's scalar reference: a library copy per row.
+void pm::copy_rows_scalar(const uint8_t *from, int64_t from_stride, uint8_t *to, int64_t to_stride, size_t length,
+                          int64_t count)
+{
+    for (int64_t r = 0; r < count; ++r, from += from_stride, to += to_stride)
+        std::memcpy(to, from, length);
+}
 
 int32_t pm_move_cursor(int32_t x, int32_t y)
 {

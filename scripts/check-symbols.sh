@@ -3,7 +3,8 @@
 # functions and pm_state) and C++ names inside the pm namespace, so that a
 # program linking it meets no name of ours it could clash with. Weak copies
 # of the standard library's templates, which every C++ object may carry, are
-# allowed.
+# allowed. Also checks that the files built for one instruction set share no
+# function with the rest.
 #
 #   scripts/check-symbols.sh LIBRARY...
 set -euo pipefail
@@ -38,6 +39,16 @@ for library in "$@"; do
         status=1
     else
         echo "$library: exports only pm_ names and pm::"
+    fi
+    # A kernel file is compiled for one instruction set (..._avx2.cpp and so
+    # on): a weak function in it, such as an inline function of a header,
+    # could be the copy the linker keeps for every other file too.
+    shared=$(nm -A --defined-only "$library" 2>/dev/null |
+        awk '$1 ~ /_(sse2|ssse3|avx2|simd128)\.cpp\.o(bj)?:/ && $2 == "W" { print $3 }' | c++filt | sort -u)
+    if [ -n "$shared" ]; then
+        echo "FAIL: $library: kernel files define weak functions, which other files may end up calling:"
+        echo "$shared" | sed 's/^/  /'
+        status=1
     fi
 done
 exit "$status"

@@ -8,13 +8,19 @@ include(GoogleTest)
 # from its own sources with its platform layer under a name of its own
 # (PIXMORA_PLATFORM_LAYER) so that it links beside the Windows layer. Its files (POSIX) are left out: the reference
 # opens none.
+# Its stretched drawing is several files, and kernels built with their own
+# flags; they ask the processor through the library's platform/cpu.
+file(GLOB PIXMORA_SOFT_STRETCH CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/platform/soft/soft_stretch*.cpp
+  ${PROJECT_SOURCE_DIR}/platform/soft/soft_kernels*.cpp)
+pixmora_kernel_flags(${PIXMORA_SOFT_STRETCH})
 add_library(pixmora_soft_reference STATIC
   ${PROJECT_SOURCE_DIR}/platform/soft/soft_display.cpp
-  ${PROJECT_SOURCE_DIR}/platform/soft/soft_stretch.cpp
+  ${PIXMORA_SOFT_STRETCH}
   platform/win32_reference.cpp)
 target_compile_definitions(pixmora_soft_reference PRIVATE PIXMORA_PLATFORM_LAYER=soft_reference)
 target_include_directories(pixmora_soft_reference PRIVATE $<TARGET_PROPERTY:pixmora,INTERFACE_INCLUDE_DIRECTORIES>)
 target_compile_options(pixmora_soft_reference PRIVATE ${PIXMORA_WARNINGS})
+target_link_libraries(pixmora_soft_reference PRIVATE pixmora)
 
 add_executable(platform_win32_platform_test platform/win32_platform_test.cpp support/initial_state.cpp)
 target_include_directories(platform_win32_platform_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})

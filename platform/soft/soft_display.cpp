@@ -111,7 +111,6 @@ void display_state::release_all()
     failing_dib_sections = 0;
     failing_global_allocs = 0;
     libraries_provided = false;
-    avx2_stretch = true;
 }
 
 void display_state::build_system_palette()
@@ -405,11 +404,6 @@ const call_record &calls()
 void clear_calls()
 {
     state().calls = call_record{};
-}
-
-void allow_avx2_stretch(bool allowed)
-{
-    state().avx2_stretch = allowed;
 }
 
 void fail_next_dib_sections(int32_t n)

@@ -109,10 +109,6 @@ struct call_record {
 const call_record &calls();
 void clear_calls();
 
-// Lets stretched drawing use AVX2 where the processor has it (the default,
-// and again after reset); off, it takes the paths every processor has.
-void allow_avx2_stretch(bool allowed);
-
 // Makes the next n bitmap creations fail (as when memory runs out).
 void fail_next_dib_sections(int32_t n);
 // Makes the next n global allocations fail.

@@ -94,7 +94,6 @@ struct display_state {
     int32_t failing_dib_sections = 0;
     int32_t failing_global_allocs = 0;
     bool libraries_provided = false;
-    bool avx2_stretch = true; // stretches may use AVX2 where the processor has it
 
     // Never reset, so handles from before a reset stay unknown after it.
     uintptr_t next_handle = 0x10000;

@@ -766,31 +766,7 @@ TEST_F(PcxLoad, RandomPicturesStayInsideTheirBuffers)
     }
 }
 
-// ---- Fast paths ------------------------------------------------------------------
-
-// Loads a picture at (x, y) into the active buffer twice, from the same
-// prefilled pixels, with one fast path off and then on; the two buffers must
-// agree byte for byte.
-::testing::AssertionResult fast_path_agrees(bool pm::pcx_fast_paths::*path, const bytes &file, int32_t x, int32_t y)
-{
-    const size_t size = size_t(pm_state.active_stride) * size_t(pm_state.active_height);
-    bytes prefill(size);
-    for (size_t i = 0; i < size; ++i)
-        prefill[i] = uint8_t(i * 31 + 7);
-    bytes results[2];
-    for (bool on : {false, true}) {
-        pm::pcx_fast.*path = on;
-        std::copy(prefill.begin(), prefill.end(), pm_state.active_bits);
-        pm_move_cursor(x, y);
-        pm_set_input_block(file.data(), uint32_t(file.size()));
-        const int32_t result = pm_load_pcx(nullptr, pcx_from_memory | pcx_at_cursor | pcx_keep_palette);
-        if (result != 0)
-            return ::testing::AssertionFailure() << "result " << result;
-        results[on] = buffer_bytes();
-    }
-    pm::pcx_fast = {};
-    return same_bytes(results[0], results[1]);
-}
+// ---- Rows decoded straight into the buffer --------------------------------------
 
 // A seeded picture with areas of one value (long runs, runs crossing
 // scanlines) and noisy stretches (short literals), sometimes cut short.
@@ -814,141 +790,46 @@ bytes random_picture_file(std::mt19937 &random, pcx_format format, int32_t width
     return p.file(data);
 }
 
+// 256-colour pictures placed whole in an 8-bit buffer are decoded straight
+// into its rows; in a 32-bit buffer they go through the scanline and the row
+// converter. With pixel lookup entry i holding blue i, the two buffers must
+// show the same indices, the picture's and those around it (which the
+// decoder writes over in the 8-bit rows and puts back).
 TEST_F(PcxLoad, RowsDecodedStraightIntoTheBufferMatchTheScanlinePath)
 {
     std::mt19937 random(20261208);
     auto pick = [&](int32_t low, int32_t high) { return std::uniform_int_distribution<int32_t>(low, high)(random); };
+    // The buffers' bytes before the load: each pixel's first, by memory row and column.
+    auto prefill = [](size_t row, size_t at) { return uint8_t(row * 131 + at * 31 + 7); };
     for (int32_t round = 0; round < 300; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         const int32_t width = pick(1, 140), height = pick(1, 12);
         // Often exactly as wide as the buffer, so that a row's neighbours
         // are the row above it.
-        const int32_t handle = make_buffer(width + (pick(0, 1) ? 0 : pick(0, 20)), height + pick(0, 6), 8);
+        const int32_t columns = width + (pick(0, 1) ? 0 : pick(0, 20)), rows = height + pick(0, 6);
         const bytes file = random_picture_file(random, pcx_format::indexed8, width, height, pick(0, 1) ? 0 : pick(0, 24));
-        const int32_t x = pick(0, 2) ? pick(0, pm_state.active_width - width) : pick(-3, 3);
-        const int32_t y = pick(-4, pm_state.active_height - height + 4);
-        EXPECT_TRUE(fast_path_agrees(&pm::pcx_fast_paths::direct_rows, file, x, y))
-            << width << " x " << height << " at " << x << ", " << y;
-        pm_buffer_deactivate();
-        pm_buffer_destroy(handle);
-    }
-}
-
-TEST_F(PcxLoad, WideRowConversionMatchesPixelByPixel)
-{
-    std::mt19937 random(20261209);
-    auto pick = [&](int32_t low, int32_t high) { return std::uniform_int_distribution<int32_t>(low, high)(random); };
-    for (int32_t round = 0; round < 200; ++round) {
-        SCOPED_TRACE("round " + std::to_string(round));
-        const pcx_format format = pick(0, 1) ? pcx_format::indexed8 : pcx_format::planar24;
-        const int32_t width = pick(1, 100), height = pick(1, 6);
-        const int32_t handle = make_buffer(pick(1, 100), pick(1, 8), std::array{16, 24, 32, 32}[size_t(pick(0, 3))]);
-        const bytes file = random_picture_file(random, format, width, height, pick(0, 3));
-        const int32_t x = pick(-width, pm_state.active_width), y = pick(-height, pm_state.active_height);
-        EXPECT_TRUE(fast_path_agrees(&pm::pcx_fast_paths::wide_rows, file, x, y))
-            << width << " x " << height << " at " << x << ", " << y;
-        pm_buffer_deactivate();
-        pm_buffer_destroy(handle);
-    }
-}
-
-// A seeded run-length stream of the shapes the token windows must sort out:
-// data bytes, runs of every count and value, runs of none, the short runs
-// of bright values that photographs give, and long stretches of bytes of
-// 0xC0 and over, whose tokens depend on where the stretch began.
-bytes random_token_stream(std::mt19937 &random, size_t size)
-{
-    auto pick = [&](int32_t low, int32_t high) { return std::uniform_int_distribution<int32_t>(low, high)(random); };
-    bytes out;
-    while (out.size() < size) {
-        const int32_t kind = pick(0, 5);
-        for (int32_t n = pick(1, 80); n > 0; --n) {
-            if (kind == 0) {
-                out.push_back(uint8_t(pick(0, 0xBF)));
-            } else if (kind == 1) {
-                out.push_back(uint8_t(0xC0 | pick(0, 63)));
-                out.push_back(uint8_t(pick(0, 255)));
-                n = std::min(n, pick(0, 3));
-            } else if (kind == 2) {
-                out.push_back(uint8_t(0xC0 | pick(0, 3)));
-                out.push_back(uint8_t(pick(0xC0, 0xFF)));
-            } else if (kind == 3) {
-                out.push_back(uint8_t(pick(0xC0, 0xFF)));
-            } else if (kind == 4) {
-                out.push_back(0xC0);
-                out.push_back(uint8_t(pick(0, 255)));
-            } else {
-                out.push_back(uint8_t(pick(0, 2) == 0 ? 0xC0 | pick(0, 63) : pick(0, 255)));
-            }
+        const int32_t x = pick(0, 2) ? pick(0, columns - width) : pick(-3, 3);
+        const int32_t y = pick(-4, rows - height + 4);
+        bytes shown[2]; // the pixels' indices, row after row: 8 bits, then 32 bits
+        for (const int32_t depth : {8, 32}) {
+            const int32_t handle = make_buffer(columns, rows, depth);
+            const auto stride = size_t(pm_state.active_stride);
+            const size_t size = stride * size_t(pm_state.active_height);
+            for (size_t i = 0; i < size; ++i)
+                pm_state.active_bits[i] = depth == 8 ? prefill(i / stride, i % stride)
+                                          : i % 4 == 0 ? prefill(i / stride, i % stride / 4) : 0;
+            for (int32_t i = 0; i < 256; ++i)
+                pm::set_lookup32(i, 0, 0, uint8_t(i));
+            pm_move_cursor(x, y);
+            ASSERT_EQ(load(file, pcx_at_cursor | pcx_keep_palette), 0);
+            for (int32_t row = 0; row < rows; ++row)
+                for (int32_t column = 0; column < pm_state.active_width; ++column)
+                    shown[depth / 32].push_back(*pixel_at(column, row));
+            pm_buffer_deactivate();
+            pm_buffer_destroy(handle);
         }
+        EXPECT_TRUE(same_bytes(shown[1], shown[0])) << width << " x " << height << " at " << x << ", " << y;
     }
-    out.resize(size);
-    return out;
-}
-
-// The token windows (with and without AVX2) against one token at a time, on
-// the same seeded streams cut anywhere: scanline by scanline from memory
-// (carries included), and whole pictures loaded from memory and from a file
-// read in small blocks, at 8 bits straight into the rows and at 32 bits
-// through the scanline.
-TEST_F(PcxLoad, TokenWindowsMatchOneTokenAtATime)
-{
-    std::mt19937 random(20261210);
-    auto pick = [&](int32_t low, int32_t high) { return std::uniform_int_distribution<int32_t>(low, high)(random); };
-    for (int32_t round = 0; round < 300; ++round) {
-        SCOPED_TRACE("round " + std::to_string(round));
-        const bytes stream = random_token_stream(random, size_t(pick(0, 5000)));
-        const int32_t length = pick(0, 3) == 0 ? pick(1, 2500) : pick(1, 300);
-        const int32_t count = int32_t(2 * stream.size()) / length + 2;
-        // Off, then on without and with AVX2.
-        const bool avx2 = pick(0, 1) == 0;
-        auto set_windows = [&](bool on) {
-            pm::pcx_fast.token_windows = on;
-            pm::pcx_fast.avx2 = avx2;
-        };
-        bytes lines[2];
-        std::vector<int32_t> carries[2];
-        for (bool on : {false, true}) {
-            set_windows(on);
-            lines[on] = decode_lines(stream, length, count, &carries[on]);
-        }
-        EXPECT_TRUE(same_bytes(lines[0], lines[1])) << "scanlines of " << length << (avx2 ? ", AVX2" : "");
-        EXPECT_EQ(carries[0], carries[1]) << "scanlines of " << length;
-
-        const bool planar = pick(0, 2) == 0;
-        picture p = make_picture(planar ? pcx_format::planar24 : pcx_format::indexed8, pick(1, planar ? 500 : 1500),
-                                 pick(1, 8));
-        p.trailer = false;
-        const int32_t depth = planar || pick(0, 3) == 0 ? 32 : 8;
-        const int32_t handle = make_buffer(p.width + pick(0, 1) * pick(0, 9), p.height + pick(0, 3), depth);
-        const bytes file = p.file(stream);
-        const std::string path = write_file(file);
-        const auto block = uint32_t(pick(0, 3) == 0 ? pick(1, 700) : pick(80, 200));
-        bytes elsewhere(16), loaded[2][2];
-        for (bool on : {false, true}) {
-            set_windows(on);
-            for (bool from_file : {false, true}) {
-                fill_buffer(0x5A);
-                pm_move_cursor(0, 0);
-                const int32_t flags = pcx_at_cursor | pcx_keep_palette;
-                int32_t result = 0;
-                if (from_file) {
-                    pm_set_input_block(elsewhere.data(), block);
-                    result = pm_load_pcx(path.c_str(), flags);
-                } else {
-                    result = load(file, flags);
-                }
-                ASSERT_EQ(result, 0);
-                loaded[on][from_file] = buffer_bytes();
-            }
-        }
-        EXPECT_TRUE(same_bytes(loaded[0][0], loaded[1][0])) << p.width << " x " << p.height << " from memory";
-        EXPECT_TRUE(same_bytes(loaded[0][1], loaded[1][1]))
-            << p.width << " x " << p.height << " from a file read " << block << " bytes at a time";
-        pm_buffer_deactivate();
-        pm_buffer_destroy(handle);
-    }
-    pm::pcx_fast = {};
 }
 
 } // namespace

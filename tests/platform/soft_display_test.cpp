@@ -16,8 +16,10 @@
 
 #include <sys/stat.h>
 
+#include "platform/cpu/cpu.h"
 #include "platform/platform.h"
 #include "platform/soft/soft_display.h"
+#include "platform/soft/soft_kernels.h"
 
 namespace {
 
@@ -245,16 +247,24 @@ TEST_F(SoftDisplayTest, StretchFollowsTheSamplingRule)
 // when growing, groups of eight columns and pairs when doubling, on 32-byte
 // boundaries where rows share them) and stored into the rows that repeat
 // them: seeded sizes, depths and positions, the rectangles off every edge of
-// the surface and the bitmap.
+// the surface and the bitmap. The rounds take turns, four at a time, at the
+// scalar kernels and at each set of kernels the processor offers.
 TEST_F(SoftDisplayTest, SeededStretchesFollowTheSamplingRule)
 {
+    struct restore_kernels {
+        ~restore_kernels() { pm::soft::kernels_select(pm::cpu::allowed()); }
+    } restore;
+    std::vector<pm::cpu::sets> turns{0};
+    for (pm::cpu::sets set = 1; set <= pm::cpu::every; set <<= 1)
+        if (pm::soft::kernels_select(set) == set)
+            turns.push_back(set);
     std::mt19937 random(1080);
     auto pick = [&random](int32_t lo, int32_t hi) { return std::uniform_int_distribution<int32_t>(lo, hi)(random); };
     const int32_t depths[] = {8, 16, 24, 32};
     for (int round = 0; round < 600; ++round) {
         pm::soft::reset();
-        // Four rounds in eight take the paths of processors without AVX2.
-        pm::soft::allow_avx2_stretch(round % 8 < 4);
+        const pm::cpu::sets set = turns[size_t(round / 4) % turns.size()];
+        pm::soft::kernels_select(set);
         // Small pictures for the edges, wide ones for the vector paths; half
         // the surfaces have rows a whole number of 32-byte blocks long.
         const int32_t most = round % 2 == 0 ? 40 : 160;
@@ -274,7 +284,7 @@ TEST_F(SoftDisplayTest, SeededStretchesFollowTheSamplingRule)
         ASSERT_FALSE(difference) << bits << "-bit " << dib_w << " x " << dib_h << " bitmap, source (" << sx << ", "
                                  << sy << ") " << sw << " x " << sh << " onto (" << dx << ", " << dy << ") " << dw
                                  << " x " << dh << " of " << client_w << " x " << client_h
-                                 << (round % 8 < 4 ? "" : " without AVX2") << ": " << *difference;
+                                 << " with the " << pm::cpu::name(set) << " kernels: " << *difference;
     }
 }
 

@@ -1,0 +1,118 @@
+// The library's WebAssembly SIMD kernels (see kernels.h): PCX token windows,
+// three planes into 32-bit rows, and the scaling's shuffled blocks. They
+// exist where the build targets WebAssembly SIMD (-msimd128); elsewhere
+// this file is empty.
+#include "graphics/kernels.h"
+
+#ifdef __wasm_simd128__
+#include <wasm_simd128.h>
+
+#include "graphics/pcx_windows.h"
+
+namespace pm {
+namespace {
+
+// ---- PCX token windows ------------------------------------------------------
+
+struct simd128_vectors {
+    static uint64_t high_bytes(const uint8_t *in)
+    {
+        uint64_t high = 0;
+        for (int32_t i = 0; i < 4; ++i) {
+            const v128_t bytes = wasm_v128_load(in + 16 * i);
+            const uint32_t bits = wasm_i8x16_bitmask(wasm_v128_and(bytes, wasm_i8x16_add(bytes, bytes)));
+            high |= static_cast<uint64_t>(bits) << (16 * i);
+        }
+        return high;
+    }
+    static void copy(uint8_t *out, const uint8_t *in) { wasm_v128_store(out, wasm_v128_load(in)); }
+    using vector = v128_t;
+    static vector splat(uint8_t value) { return wasm_i8x16_splat(static_cast<int8_t>(value)); }
+    static void store(uint8_t *out, vector v) { wasm_v128_store(out, v); }
+};
+static_assert(sizeof(v128_t) == pcx_window_store);
+
+pcx_window_place pcx_windows_simd128(pcx_window_place place, const uint8_t *end)
+{
+    return pcx_decode_windows<simd128_vectors>(place, end);
+}
+
+// ---- PCX row converters -----------------------------------------------------
+
+// Three planes, sixteen pixels at a time: blue and green interleaved, red and
+// zero interleaved, then those byte pairs interleaved into B, G, R, 0.
+void planar24_to_32_simd128(const uint8_t *scanline, uint8_t *row, int32_t first, int32_t count,
+                            int32_t bytes_per_line, const uint32_t *pixels)
+{
+    const uint8_t *red = scanline + first;
+    const uint8_t *green = red + bytes_per_line;
+    const uint8_t *blue = green + bytes_per_line;
+    const v128_t zero = wasm_i8x16_splat(0);
+    int32_t k = 0;
+    for (; k + 16 <= count; k += 16, row += 64) {
+        const v128_t r = wasm_v128_load(red + k);
+        const v128_t g = wasm_v128_load(green + k);
+        const v128_t b = wasm_v128_load(blue + k);
+        const v128_t bg_low = wasm_i8x16_shuffle(b, g, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23);
+        const v128_t bg_high = wasm_i8x16_shuffle(b, g, 8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15, 31);
+        const v128_t r0_low = wasm_i8x16_shuffle(r, zero, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23);
+        const v128_t r0_high =
+            wasm_i8x16_shuffle(r, zero, 8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15, 31);
+        wasm_v128_store(row, wasm_i16x8_shuffle(bg_low, r0_low, 0, 8, 1, 9, 2, 10, 3, 11));
+        wasm_v128_store(row + 16, wasm_i16x8_shuffle(bg_low, r0_low, 4, 12, 5, 13, 6, 14, 7, 15));
+        wasm_v128_store(row + 32, wasm_i16x8_shuffle(bg_high, r0_high, 0, 8, 1, 9, 2, 10, 3, 11));
+        wasm_v128_store(row + 48, wasm_i16x8_shuffle(bg_high, r0_high, 4, 12, 5, 13, 6, 14, 7, 15));
+    }
+    pcx_planar24_to_32_scalar(scanline, row, first + k, count - k, bytes_per_line, pixels);
+}
+
+// ---- Scaling's shuffled blocks ----------------------------------------------
+
+// A swizzle gives 0 for every index of 16 and over, the plan's 0x80 among them.
+template <int Block, bool TwoLoads>
+void blocks(const uint8_t *source_row, uint8_t *out, const shuffle_plan &plan)
+{
+    for (int32_t n = 0; n < plan.blocks; ++n, out += Block) {
+        const uint8_t *in = source_row + plan.base[n];
+        v128_t pixels = wasm_i8x16_swizzle(wasm_v128_load(in), wasm_v128_load(plan.low[n]));
+        if (TwoLoads)
+            pixels = wasm_v128_or(pixels, wasm_i8x16_swizzle(wasm_v128_load(in + 16), wasm_v128_load(plan.high[n])));
+        if (Block == 16)
+            wasm_v128_store(out, pixels);
+        else
+            wasm_v128_store64_lane(out, pixels, 0);
+    }
+}
+
+void shuffle_blocks_simd128(const uint8_t *source_row, uint8_t *out, const shuffle_plan &plan)
+{
+    if (plan.block == 16 && plan.two_loads)
+        blocks<16, true>(source_row, out, plan);
+    else if (plan.block == 16)
+        blocks<16, false>(source_row, out, plan);
+    else if (plan.two_loads)
+        blocks<8, true>(source_row, out, plan);
+    else
+        blocks<8, false>(source_row, out, plan);
+}
+
+} // namespace
+
+bool kernels_add_simd128(graphics_kernels &table)
+{
+    table.pcx_windows = &pcx_windows_simd128;
+    table.pcx_planar24_to_32 = &planar24_to_32_simd128;
+    table.shuffle_blocks = &shuffle_blocks_simd128;
+    return true;
+}
+
+} // namespace pm
+
+#else
+
+bool pm::kernels_add_simd128(graphics_kernels &)
+{
+    return false;
+}
+
+#endif
