@@ -45,8 +45,10 @@ using pcx_row_converter = void (*)(const uint8_t *scanline, uint8_t *row, int32_
 
 // ---- scaling ----------------------------------------------------------------
 
-// Output columns handled per pass over the rows.
+// Output columns handled per pass over the rows, and distinct source rows
+// made into output rows together.
 constexpr int32_t scale_column_chunk = 2048;
+constexpr int32_t scale_row_batch = 4;
 
 // Blocks of one chunk of output columns that byte shuffles gather: `blocks`
 // full blocks of `block` (8 or 16) output columns, block n taken from the 16
@@ -82,9 +84,11 @@ struct graphics_kernels {
     // The step mask of count >= 2 steps for lengths 1 <= shorter <= longer
     // (see build_step_mask in graphics/scaling.h).
     void (*step_mask)(int32_t count, int32_t shorter, int32_t longer, uint8_t *mask) = nullptr;
-    // The planned blocks of one output row from its source row, in order
-    // from `out`; none: the columns are gathered one by one.
-    void (*shuffle_blocks)(const uint8_t *source_row, uint8_t *out, const shuffle_plan &plan) = nullptr;
+    // The planned blocks of `rows` output rows (at most scale_row_batch),
+    // each from its source row, in order from outs[r]; none: the columns
+    // are gathered one by one.
+    void (*shuffle_blocks)(const uint8_t *const *source_rows, uint8_t *const *outs, int32_t rows,
+                           const shuffle_plan &plan) = nullptr;
 };
 
 // The table, filled on first use from cpu::allowed(). (Inline: the callers

@@ -147,8 +147,7 @@ struct row_plan {
     int32_t count;                          // output columns in the chunk
     bool copy = false;                      // the columns are a run of the source row
     const shuffle_plan *shuffles = nullptr; // blocks made by shuffles, if any
-    void (*shuffle_blocks)(const uint8_t *, uint8_t *, const shuffle_plan &) = nullptr; // the kernels
-    void (*copy_rows)(const uint8_t *, int64_t, uint8_t *, int64_t, size_t, int64_t) = nullptr;
+    decltype(pm::graphics_kernels::shuffle_blocks) shuffle_blocks = nullptr; // and their kernel
 };
 
 // Four output bytes in memory order.
@@ -223,18 +222,17 @@ bool plan_shuffles(shuffle_plan &plan, const uint16_t *columns, int32_t count, i
     return false;
 }
 
-// The chunk's output row from one source row: the shuffled blocks, then the
-// columns after them.
-void shuffle_row(const uint8_t *source_row, uint8_t *out, const row_plan &plan)
+// A row that repeats the one above. Out of line, so that the copy is left
+// to the library's memcpy: inlined, GCC may make it `rep movsq`, which is
+// slow at these lengths.
+[[gnu::noinline]] void copy_row(uint8_t *to, const uint8_t *from, std::size_t count)
 {
-    const shuffle_plan &shuffles = *plan.shuffles;
-    plan.shuffle_blocks(source_row, out, shuffles);
-    gather<1>(&source_row, &out, plan.columns, shuffles.blocks * shuffles.block, plan.count);
+    std::memcpy(to, from, count);
 }
 
 // Distinct source rows made into output rows together, so that a gather
 // reads each column's position once for all of them.
-constexpr int32_t row_batch = 4;
+constexpr int32_t row_batch = pm::scale_row_batch;
 
 // rows (at most row_batch) output rows of the chunk from their source rows.
 void make_rows(const uint8_t *const *source_rows, uint8_t *const *outs, int32_t rows, const row_plan &plan)
@@ -243,8 +241,14 @@ void make_rows(const uint8_t *const *source_rows, uint8_t *const *outs, int32_t 
         for (int32_t r = 0; r < rows; ++r)
             std::memcpy(outs[r], source_rows[r] + plan.columns[0], static_cast<std::size_t>(plan.count));
     } else if (plan.shuffles != nullptr) {
-        for (int32_t r = 0; r < rows; ++r)
-            shuffle_row(source_rows[r], outs[r], plan);
+        // The shuffled blocks of every row, then the columns after them.
+        const int32_t from = plan.shuffles->blocks * plan.shuffles->block;
+        plan.shuffle_blocks(source_rows, outs, rows, *plan.shuffles);
+        if (rows == row_batch)
+            gather<row_batch>(source_rows, outs, plan.columns, from, plan.count);
+        else
+            for (int32_t r = 0; r < rows; ++r)
+                gather<1>(source_rows + r, outs + r, plan.columns, from, plan.count);
     } else if (rows == row_batch) {
         gather<row_batch>(source_rows, outs, plan.columns, 0, plan.count);
     } else {
@@ -255,9 +259,7 @@ void make_rows(const uint8_t *const *source_rows, uint8_t *const *outs, int32_t 
 
 // One chunk of output columns, starting at out, over every output row. A row
 // that shows the same source row as the one above is a copy of it; the rows
-// between such copies are made row_batch at a time. The copies go through
-// the rectangle copy's kernel, made for rows of a few hundred bytes (a plain
-// memcpy here may become `rep movsq`, slow at these lengths).
+// between such copies are made row_batch at a time.
 void scale_chunk(const uint8_t *source, int32_t width, int32_t height, uint8_t *out, int32_t new_width,
                  int32_t new_height, const row_plan &plan)
 {
@@ -273,7 +275,7 @@ void scale_chunk(const uint8_t *source, int32_t width, int32_t height, uint8_t *
         if (row == previous) {
             make_rows(batch_sources, batch_outs, waiting, plan);
             waiting = 0;
-            plan.copy_rows(out - out_stride, 0, out, 0, count, 1);
+            copy_row(out, out - out_stride, count);
             continue;
         }
         batch_sources[waiting] = source + static_cast<std::ptrdiff_t>(row) * width;
@@ -317,8 +319,7 @@ int32_t pm_scale_image(const uint8_t *source, uint8_t *destination, int32_t widt
     // A block of 8 output columns spans more than 7 * width / new_width
     // source bytes, so when that passes 32 no block is worth planning.
     const bool shuffles = width != new_width && 7 * width <= 32 * new_width;
-    const pm::graphics_kernels &kernels = pm::kernels();
-    const auto shuffle_kernel = kernels.shuffle_blocks;
+    const auto shuffle_kernel = pm::kernels().shuffle_blocks;
     axis_walk walk(width, new_width);
     uint16_t columns[column_chunk];
     for (int32_t first = 0; first < new_width; first += column_chunk) {
@@ -328,7 +329,6 @@ int32_t pm_scale_image(const uint8_t *source, uint8_t *destination, int32_t widt
         row_plan plan{columns, count, width == new_width};
         shuffle_plan shuffled;
         plan.shuffle_blocks = shuffle_kernel;
-        plan.copy_rows = kernels.copy_rows;
         if (shuffle_kernel != nullptr && shuffles && plan_shuffles(shuffled, columns, count, width))
             plan.shuffles = &shuffled;
         scale_chunk(source, width, height, destination + first, new_width, new_height, plan);

@@ -178,14 +178,14 @@ TEST_F(GraphicsKernels, EverySetGivesTheScalarReferencesBytes)
             }
 
             // Scaling rows: ratios whose blocks of 8 or 16 columns span up to
-            // 32 bytes, widths that end blocks at a row's end, and output
-            // rows either side of a column chunk.
+            // 32 bytes, widths that end blocks at a row's end, output rows
+            // either side of a column chunk, and rows made in batches and alone.
             {
                 const int32_t width = pick(0, 3) == 0 ? pick(1, 40) : pick(1, 400);
                 const int32_t chunk = pm::scale_column_chunk;
                 const int32_t new_width =
                     pick(0, 5) == 0 ? pick(chunk - 20, chunk + 20) : std::max(1, width * pick(4, 64) / 16);
-                const int32_t height = pick(1, 4), new_height = pick(1, 5);
+                const int32_t height = pick(1, 6), new_height = pick(1, 9);
                 const bytes source = noise(size_t(width * height));
                 const auto scale = [&] {
                     bytes out(size_t(new_width * new_height) + 32, 0xEE);
