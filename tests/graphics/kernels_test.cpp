@@ -20,17 +20,7 @@
 namespace {
 
 using bytes = std::vector<uint8_t>;
-
-::testing::AssertionResult same_bytes(const bytes &expected, const bytes &actual)
-{
-    if (expected.size() != actual.size())
-        return ::testing::AssertionFailure() << "sizes " << expected.size() << " and " << actual.size();
-    for (size_t i = 0; i < expected.size(); ++i)
-        if (expected[i] != actual[i])
-            return ::testing::AssertionFailure() << "first difference at byte " << i << ": expected "
-                                                 << int(expected[i]) << ", got " << int(actual[i]);
-    return ::testing::AssertionSuccess();
-}
+using pixmora_test::same_bytes;
 
 // A seeded run-length stream of the shapes the token windows must sort out:
 // data bytes, runs of every count and value, runs of none, the short runs

@@ -22,6 +22,7 @@
 namespace {
 
 using bytes = std::vector<uint8_t>;
+using pixmora_test::same_bytes;
 using pm::pcx_format;
 using pixmora_test::make_buffer;
 using pixmora_test::pixel_at;
@@ -210,17 +211,6 @@ bytes expected_pixel(const picture &p, int32_t x, int32_t y, const std::function
                 return result;
             }
         }
-    return ::testing::AssertionSuccess();
-}
-
-::testing::AssertionResult same_bytes(const bytes &expected, const bytes &actual)
-{
-    if (expected.size() != actual.size())
-        return ::testing::AssertionFailure() << "sizes " << expected.size() << " and " << actual.size();
-    for (size_t i = 0; i < expected.size(); ++i)
-        if (expected[i] != actual[i])
-            return ::testing::AssertionFailure() << "first difference at byte " << i << ": expected "
-                                                 << int(expected[i]) << ", got " << int(actual[i]);
     return ::testing::AssertionSuccess();
 }
 

@@ -47,4 +47,15 @@ std::string samples_dir()
     return std::filesystem::is_directory(dir) ? dir.string() : std::string();
 }
 
+::testing::AssertionResult same_bytes(const std::vector<uint8_t> &expected, const std::vector<uint8_t> &actual)
+{
+    if (expected.size() != actual.size())
+        return ::testing::AssertionFailure() << "sizes " << expected.size() << " and " << actual.size();
+    for (size_t i = 0; i < expected.size(); ++i)
+        if (expected[i] != actual[i])
+            return ::testing::AssertionFailure() << "first difference at byte " << i << ": expected "
+                                                 << int(expected[i]) << ", got " << int(actual[i]);
+    return ::testing::AssertionSuccess();
+}
+
 } // namespace pixmora_test

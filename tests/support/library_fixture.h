@@ -39,4 +39,7 @@ protected:
     void TearDown() override { reset_library(); }
 };
 
+// Equal byte for byte; otherwise says where the first difference lies.
+::testing::AssertionResult same_bytes(const std::vector<uint8_t> &expected, const std::vector<uint8_t> &actual);
+
 } // namespace pixmora_test

@@ -750,17 +750,24 @@ void print_header(const input_data &input)
                                    format_text(picture.format));
 }
 
+// Reads the input whole; false, said on standard error, when it cannot be read.
+bool read_or_say(const options &opts, input_data *input)
+{
+    std::string why;
+    const int32_t result = read_input(opts.input, input, &why);
+    if (result != PM_PCX_OK)
+        std::fprintf(stderr, "pixmora-convert: cannot read %s: %s (result %d: %s)\n", opts.input.c_str(), why.c_str(),
+                     result, pm_pcx_result_text(result));
+    return result == PM_PCX_OK;
+}
+
 // Prints what the header says and the loader's verdict; 0 when the loader
 // takes the picture, 1 when it refuses it or it cannot be read.
 int show_info(const options &opts)
 {
     input_data input;
-    std::string why;
-    if (const int32_t result = read_input(opts.input, &input, &why); result != PM_PCX_OK) {
-        std::fprintf(stderr, "pixmora-convert: cannot read %s: %s (result %d: %s)\n", opts.input.c_str(), why.c_str(),
-                     result, pm_pcx_result_text(result));
+    if (!read_or_say(opts, &input))
         return exit_bad_input;
-    }
     print_field("File", input.name + ", " + std::to_string(input.size) + " bytes");
     if (input.bytes.size() >= static_cast<size_t>(pm::pcx_header_size))
         print_header(input);
@@ -784,12 +791,8 @@ int show_info(const options &opts)
 int convert(const options &opts)
 {
     input_data input;
-    std::string why;
-    if (const int32_t result = read_input(opts.input, &input, &why); result != PM_PCX_OK) {
-        std::fprintf(stderr, "pixmora-convert: cannot read %s: %s (result %d: %s)\n", opts.input.c_str(), why.c_str(),
-                     result, pm_pcx_result_text(result));
+    if (!read_or_say(opts, &input))
         return exit_bad_input;
-    }
     const tools::image_kind kind = tools::recognise_image(input.bytes.data(), input.bytes.size());
     if (kind == tools::image_kind::unknown) {
         const std::string first = input.bytes.empty() ? std::string("it is empty") : "the first byte is not 0x0A";
