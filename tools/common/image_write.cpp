@@ -56,6 +56,18 @@ std::string lower_extension(const std::string &path)
     return extension;
 }
 
+// libpng's description of an 8-bit RGB picture of the image's size.
+png_image rgb_png(const rgb_image &image)
+{
+    png_image png;
+    std::memset(&png, 0, sizeof png);
+    png.version = PNG_IMAGE_VERSION;
+    png.width = static_cast<png_uint_32>(image.width);
+    png.height = static_cast<png_uint_32>(image.height);
+    png.format = PNG_FORMAT_RGB;
+    return png;
+}
+
 } // namespace
 
 bool write_png(const std::string &path, const rgb_image &image, std::string *error)
@@ -64,12 +76,7 @@ bool write_png(const std::string &path, const rgb_image &image, std::string *err
         set_error(error, "picture has no pixels or a wrong pixel count");
         return false;
     }
-    png_image png;
-    std::memset(&png, 0, sizeof png);
-    png.version = PNG_IMAGE_VERSION;
-    png.width = static_cast<png_uint_32>(image.width);
-    png.height = static_cast<png_uint_32>(image.height);
-    png.format = PNG_FORMAT_RGB;
+    png_image png = rgb_png(image);
     const std::vector<uint8_t> bytes = packed_rgb(image);
     errno = 0;
     if (!png_image_write_to_file(&png, path.c_str(), 0, bytes.data(), 0, nullptr)) {
@@ -131,12 +138,7 @@ bool write_image(std::FILE *stream, image_format format, const rgb_image &image,
     errno = 0;
     bool written = false;
     if (format == image_format::png) {
-        png_image png;
-        std::memset(&png, 0, sizeof png);
-        png.version = PNG_IMAGE_VERSION;
-        png.width = static_cast<png_uint_32>(image.width);
-        png.height = static_cast<png_uint_32>(image.height);
-        png.format = PNG_FORMAT_RGB;
+        png_image png = rgb_png(image);
         written = png_image_write_to_stdio(&png, stream, 0, bytes.data(), 0, nullptr) != 0;
     } else {
         written = std::fprintf(stream, "P6\n%d %d\n255\n", image.width, image.height) > 0 &&
