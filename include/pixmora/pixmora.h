@@ -378,15 +378,16 @@ PM_API int32_t pm_set_input_block(const void *picture, uint32_t size);
  * the buffer are written: a picture is cut at every edge (rows above the top
  * edge are still decoded, so the rest stays in place). Results:
  *   0 done, also when the data ends early (the later rows repeat the last
- *     scanline), when no buffer is active, or when no part of the picture
- *     lies within the buffer (then nothing changes);
+ *     scanline), when no buffer is active, or when no part of a picture the
+ *     loader takes lies within the buffer (then nothing changes);
  *   1 the file cannot be opened;
  *   2 not a readable picture: fewer than 128 bytes (file or memory block), a
  *     first byte other than 0x0A, a window of width or height 0 or less, no
  *     planes, or BytesPerLine 0 or too small for a row of the window's width.
  *     These are checked before placement, so they give 2 wherever the
  *     picture would land;
- *   3 no converter for this format and depth;
+ *   3 no converter for this format and depth, also checked before placement
+ *     (pm_pcx_inspect_file gives the same verdict without loading);
  *   4 out of memory.
  * After 1 to 4 no pixel and no palette entry has changed. A trailer palette
  * is used only when it lies wholly after the 128-byte header. */
