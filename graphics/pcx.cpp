@@ -723,6 +723,8 @@ const char *pm_pcx_result_text(int32_t result)
         return "no converter for this format and depth";
     case PM_PCX_NO_MEMORY:
         return "out of memory";
+    case PM_PCX_WRITE_FAILED:
+        return "the file cannot be written";
     default:
         return "unknown result";
     }

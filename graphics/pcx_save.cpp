@@ -183,7 +183,7 @@ void pcx_build_trailer(uint8_t trailer[pcx_trailer_size])
 // Bytes on their way to the file, gathered into writes of pcx_staging_size.
 constexpr uint32_t pcx_staging_size = 64 * 1024;
 struct pcx_output {
-    pm::platform::file_replacement *file;
+    pm_file_writer *file;
     uint8_t *staging;
     uint32_t used;
 
@@ -191,14 +191,14 @@ struct pcx_output {
     {
         const uint32_t size = used;
         used = 0;
-        return size == 0 || pm::platform::file_replace_write(file, staging, size);
+        return pm_file_replace_write(file, staging, size) == PM_PCX_OK;
     }
     bool put(const uint8_t *bytes, uint32_t size)
     {
         if (size > pcx_staging_size - used && !flush())
             return false;
         if (size >= pcx_staging_size)
-            return pm::platform::file_replace_write(file, bytes, size);
+            return pm_file_replace_write(file, bytes, size) == PM_PCX_OK;
         std::memcpy(staging + used, bytes, size);
         used += size;
         return true;
@@ -242,28 +242,28 @@ bool pcx_write_file(pcx_output &out, const pcx_save_layout &layout, uint8_t *lin
     return out.flush();
 }
 
-// Writes the file whole under a temporary name and only then puts it in
-// place: a file that could not be written completely leaves whatever the
-// name held before as it was.
+// Writes the file through the safe replacement: a file that could not be
+// written completely leaves whatever the name held before as it was.
 int32_t pcx_save_to(const char *name, const pcx_save_layout &layout, uint8_t *line, uint8_t *encoded,
                     uint8_t *staging)
 {
-    pm::platform::file_replacement *file = pm::platform::file_replace_begin(name);
+    int32_t result = PM_PCX_OK;
+    pm_file_writer *file = pm_file_replace_begin(name, &result);
     if (file == nullptr)
-        return PM_PCX_OPEN_FAILED;
+        return result;
     pcx_output out{file, staging, 0};
-    if (!pcx_write_file(out, layout, line, encoded)) {
-        pm::platform::file_replace_cancel(file);
-        return PM_PCX_OPEN_FAILED;
-    }
-    return pm::platform::file_replace_finish(file) ? PM_PCX_OK : PM_PCX_OPEN_FAILED;
+    // A failed write is remembered by the writer: finishing then gives up,
+    // keeps the old file and says so.
+    (void)pcx_write_file(out, layout, line, encoded);
+    return pm_file_replace_finish(file);
 }
 
 } // namespace
 
 // Writes a rectangle of the active buffer as a PCX file. Refuses (2) when no
 // buffer is active or the rectangle is empty or not wholly inside the buffer;
-// 1 when the file cannot be created or written; 4 when memory runs out.
+// 1 when the file may not be written or cannot be created, 5 when a write
+// fails; 4 when memory runs out.
 int32_t pm_save_pcx(const char *name, int32_t min_x, int32_t max_x, int32_t min_y, int32_t max_y)
 {
     pcx_save_layout layout{};
