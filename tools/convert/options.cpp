@@ -1,6 +1,7 @@
 // pixmora-convert's options and its usage text.
 #include <string>
 
+#include "tools/common/image_write.h"
 #include "tools/convert/convert.h"
 
 namespace convert {
@@ -41,32 +42,6 @@ const char usage_text[] =
     "3 the buffer or the output cannot be made.\n";
 
 namespace {
-
-std::string lower(std::string text)
-{
-    for (char &c : text)
-        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    return text;
-}
-
-output_format format_named(const std::string &name)
-{
-    const std::string word = lower(name);
-    return word == "pcx" ? output_format::pcx
-         : word == "png" ? output_format::png
-         : word == "ppm" ? output_format::ppm
-                         : output_format::none;
-}
-
-// The format a file name's extension names; none for any other.
-output_format format_of_path(const std::string &path)
-{
-    const size_t dot = path.find_last_of('.');
-    const size_t slash = path.find_last_of('/');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        return output_format::none;
-    return format_named(path.substr(dot + 1));
-}
 
 bool parse_depth(const std::string &text, int32_t *depth)
 {
@@ -124,8 +99,8 @@ parse_result parse_arguments(int argc, char **argv, options *parsed, std::string
                 *error = "--to needs a value";
                 return parse_result::bad;
             }
-            parsed->to = format_named(value);
-            if (parsed->to == output_format::none) {
+            parsed->to = tools::format_of_word(value);
+            if (parsed->to == tools::named_format::none) {
                 *error = "--to must be pcx, png or ppm, not '" + value + "'";
                 return parse_result::bad;
             }
@@ -140,7 +115,7 @@ parse_result parse_arguments(int argc, char **argv, options *parsed, std::string
         }
     }
     if (parsed->info) {
-        if (positional != 1 || parsed->to != output_format::none) {
+        if (positional != 1 || parsed->to != tools::named_format::none) {
             *error = "--info takes one file, and no output";
             return parse_result::bad;
         }
@@ -150,13 +125,13 @@ parse_result parse_arguments(int argc, char **argv, options *parsed, std::string
         *error = "an input and an output file are needed";
         return parse_result::bad;
     }
-    if (parsed->to == output_format::none) {
+    if (parsed->to == tools::named_format::none) {
         if (parsed->output == "-") {
             *error = "writing to standard output (-) needs --to pcx, png or ppm";
             return parse_result::bad;
         }
-        parsed->to = format_of_path(parsed->output);
-        if (parsed->to == output_format::none) {
+        parsed->to = tools::format_of_extension(parsed->output);
+        if (parsed->to == tools::named_format::none) {
             *error = "the output name must end in .pcx, .png or .ppm, or --to must name the format";
             return parse_result::bad;
         }
