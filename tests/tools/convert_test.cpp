@@ -481,6 +481,28 @@ TEST_F(ConvertTool, WritesPcxOfEveryInputAtEveryDepth)
                 netpbm_file("P7\nWIDTH 11\nHEIGHT 6\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n", rgba, false));
     write_bytes(dir_ / "grey.pam", netpbm_file("P7\nWIDTH 11\nHEIGHT 6\nDEPTH 2\nMAXVAL 15\n"
                                                "TUPLTYPE GRAYSCALE_ALPHA\nENDHDR\n", grey_alpha, false));
+    // The plain forms: numbers between white space and comments, PBM bits
+    // side by side; PBM's 1 is black, and its binary rows are padded to bytes.
+    const auto plain = [](std::string text, const std::vector<uint32_t> &samples) {
+        for (size_t i = 0; i < samples.size(); ++i)
+            text += std::to_string(samples[i]) + (i % 7 == 6 ? "\n# seven\n" : i % 2 ? "\t" : " ");
+        return text;
+    };
+    const tools::rgb_image black_white = picture([&](size_t i) { return levels[i] & 1 ? 0u : 0xFFFFFFu; });
+    std::string plain_bits = "P1\n11 6\n", packed_bits = "P4 11 6\n";
+    for (int32_t y = 0; y < height; ++y)
+        for (int32_t x = 0; x < width; x += 8) {
+            uint8_t byte = 0;
+            for (int32_t bit = 0; bit < 8 && x + bit < width; ++bit)
+                byte |= static_cast<uint8_t>((levels[size_t(y * width + x + bit)] & 1) << (7 - bit));
+            packed_bits += static_cast<char>(byte);
+        }
+    for (size_t i = 0; i < count; ++i)
+        plain_bits += levels[i] & 1 ? "1" : "0";
+    write_bytes(dir_ / "rgb_plain.ppm", plain("P3 # plain\n" + size + "255\n", rgb));
+    write_bytes(dir_ / "grey_plain.pgm", plain("P2\n" + size + "255\n", grey8));
+    write_bytes(dir_ / "plain.pbm", plain_bits);
+    write_bytes(dir_ / "packed.pbm", packed_bits);
     ASSERT_TRUE(write_png_file(dir_ / "rgb.png", width, height, PNG_FORMAT_RGB, rgb8));
     ASSERT_TRUE(write_png_file(dir_ / "rgba.png", width, height, PNG_FORMAT_RGBA, rgba8));
     ASSERT_TRUE(write_png_file(dir_ / "grey.png", width, height, PNG_FORMAT_GRAY, grey_bytes));
@@ -489,6 +511,8 @@ TEST_F(ConvertTool, WritesPcxOfEveryInputAtEveryDepth)
         {"rgb.ppm", coloured, false},  {"wide.ppm", scaled, false}, {"grey.pgm", grey, false},
         {"rgba.pam", coloured, false}, {"grey.pam", grey, false},   {"rgb.png", coloured, false},
         {"rgba.png", coloured, false}, {"grey.png", grey, false},   {"palette.png", coloured, true},
+        {"rgb_plain.ppm", coloured, false}, {"grey_plain.pgm", grey, false},
+        {"plain.pbm", black_white, false},  {"packed.pbm", black_white, false},
     };
     for (const input &in : inputs)
         for (const char *depth : {"", "32", "24", "16", "8"}) {
@@ -525,6 +549,15 @@ TEST_F(ConvertTool, RefusesPicturesItCannotConvert)
         {netpbm_file("P6 40000 1 255\n", std::vector<uint32_t>(120000, 0), false), "", "1..32768"},
         {"P7\nWIDTH 1\nHEIGHT 1\nDEPTH 4\nMAXVAL 255\nTUPLTYPE CMYK\nENDHDR\n\1\2\3\4", "", "TUPLTYPE CMYK"},
         {"P6\n1 1\n0\n\1\2\3", "", "maxval 0"},
+        // netpbm's own rules, refused in netpbm's terms.
+        {"P62 1 255\n\1\2\3\4\5\6", "", "PPM magic number P6 is not followed by white space"},
+        {"P5\n2 1\n10\n\12\13", "", "PGM sample of 11 is over the maxval of 10"},
+        {"P3\n1 1\n255\n1 2", "", "PPM raster is cut short"},
+        {"P3\n2 1\n255\n1 2 3 4 x 6 ", "", "PPM raster is cut short or holds something other than a number"},
+        {"P1\n2 2\n0 1 2 0", "", "PBM raster holds something other than 0 and 1"},
+        {"P4\n9 2\n\1\2\3", "", "PBM raster is cut short"},
+        {"P2 1", "", "PGM header's width, height or maxval is missing"},
+        {"P9\n1 1\n", "", "not a netpbm picture"},
         {png_signature + std::string(30, '\0'), "", "cannot read"},
         {"GIF89a", "", "result 2"},
         {"", "", "empty"},

@@ -12,7 +12,7 @@ image_kind recognise_image(const uint8_t *bytes, size_t size)
 {
     if (size >= 8 && png_sig_cmp(bytes, 0, 8) == 0)
         return image_kind::png;
-    if (size >= 2 && bytes[0] == 'P' && (bytes[1] == '5' || bytes[1] == '6' || bytes[1] == '7'))
+    if (size >= 2 && bytes[0] == 'P' && bytes[1] >= '0' && bytes[1] <= '9')
         return image_kind::netpbm;
     if (size >= 1 && bytes[0] == 0x0A)
         return image_kind::pcx;
@@ -114,19 +114,19 @@ struct text_reader {
     size_t size;
     size_t at;
 
-    bool space(uint8_t c) const { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+    static bool space(uint8_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
     // Skips white space and '#' comments up to the end of their line.
     void skip_space()
     {
         while (at < size && (space(bytes[at]) || bytes[at] == '#')) {
             if (bytes[at] == '#')
-                while (at < size && bytes[at] != '\n')
+                while (at < size && bytes[at] != '\n' && bytes[at] != '\r')
                     ++at;
             else
                 ++at;
         }
     }
-    // A decimal number of at most nine digits.
+    // A decimal number of at most nine digits, after white space and comments.
     bool number(int64_t *value)
     {
         skip_space();
@@ -281,59 +281,120 @@ bool decode_png(const uint8_t *bytes, size_t size, decoded_image *image, std::st
 
 bool decode_netpbm(const uint8_t *bytes, size_t size, decoded_image *image, std::string *error)
 {
-    if (size < 2 || bytes[0] != 'P' || (bytes[1] != '5' && bytes[1] != '6' && bytes[1] != '7')) {
-        *error = "not a binary PGM, PPM or PAM picture";
+    if (size < 2 || bytes[0] != 'P' || bytes[1] < '1' || bytes[1] > '7') {
+        *error = "not a netpbm picture (its magic number is none of P1 to P7)";
+        return false;
+    }
+    const char kind = static_cast<char>(bytes[1]);
+    const std::string magic = std::string("P") + kind;
+    const std::string format = kind == '1' || kind == '4' ? "PBM" : kind == '2' || kind == '5' ? "PGM"
+                             : kind == '7'                ? "PAM"
+                                                          : "PPM";
+    if (size < 3 || !text_reader::space(bytes[2])) {
+        *error = "the " + format + " magic number " + magic + " is not followed by white space";
         return false;
     }
     text_reader in{bytes, size, 2};
     pam_layout layout;
-    int64_t colour_channels = bytes[1] == '5' ? 1 : 3;
-    if (bytes[1] == '7') {
+    int64_t colour_channels = kind == '1' || kind == '2' || kind == '4' || kind == '5' ? 1 : 3;
+    const bool plain = kind <= '3';
+    const bool bits = kind == '1' || kind == '4';
+    if (kind == '7') {
         if (!read_pam_header(in, &layout, error) || !pam_channels(layout, &colour_channels, error))
             return false;
     } else {
         layout.depth = colour_channels;
-        if (!in.number(&layout.width) || !in.number(&layout.height) || !in.number(&layout.maxval)) {
-            *error = "the header's width, height or maxval is missing";
+        layout.maxval = 1;
+        if (!in.number(&layout.width) || !in.number(&layout.height) || (!bits && !in.number(&layout.maxval))) {
+            *error = "the " + format + " header's width, height" + (bits ? "" : " or maxval") +
+                     " is missing or not a number";
             return false;
         }
-        // One white-space byte ends the header.
-        if (in.at >= size || !in.space(bytes[in.at])) {
-            *error = "the header does not end in white space";
-            return false;
+        // In the binary forms one white-space byte ends the header.
+        if (!plain) {
+            if (in.at >= size || !in.space(bytes[in.at])) {
+                *error = "the " + format + " header does not end in white space";
+                return false;
+            }
+            ++in.at;
         }
-        ++in.at;
     }
     if (layout.width < 1 || layout.height < 1 || layout.width * layout.height > max_decoded_pixels) {
-        *error = "the picture is " + std::to_string(layout.width) + " x " + std::to_string(layout.height) +
-                 " pixels; this reader takes 1 to " + std::to_string(max_decoded_pixels) + " pixels";
+        *error = "the " + format + " picture is " + std::to_string(layout.width) + " x " +
+                 std::to_string(layout.height) + " pixels; this reader takes 1 to " +
+                 std::to_string(max_decoded_pixels) + " pixels";
         return false;
     }
     if (layout.maxval < 1 || layout.maxval > 65535) {
-        *error = "maxval " + std::to_string(layout.maxval) + " is not in 1..65535";
+        *error = "the " + format + " maxval " + std::to_string(layout.maxval) + " is not in 1..65535";
         return false;
     }
     const size_t count = static_cast<size_t>(layout.width * layout.height);
-    const size_t sample_bytes = layout.maxval > 255 ? 2 : 1;
     const size_t channels = static_cast<size_t>(layout.depth);
-    if ((size - in.at) / (channels * sample_bytes) < count) {
-        *error = "the picture data is cut short";
+    const size_t samples = count * channels;
+    const size_t left = size - in.at;
+    // What the raster takes at least, checked before anything is allocated:
+    // plain bits one character each, plain samples a digit and a separator
+    // (but the last), binary bits 8 to a byte with each row padded to a byte,
+    // binary samples one or two bytes.
+    const size_t sample_bytes = layout.maxval > 255 ? 2 : 1;
+    const size_t row_bytes = (static_cast<size_t>(layout.width) + 7) / 8;
+    const size_t least = kind == '1'  ? samples
+                       : plain        ? 2 * samples - 1
+                       : kind == '4' ? row_bytes * static_cast<size_t>(layout.height)
+                                      : samples * sample_bytes;
+    if (left < least) {
+        *error = "the " + format + " raster is cut short";
         return false;
     }
-    const uint8_t *data = bytes + in.at;
-    const auto sample = [&](size_t pixel, size_t channel) {
-        const size_t at = (pixel * channels + channel) * sample_bytes;
-        const int64_t value = sample_bytes == 2 ? data[at] << 8 | data[at + 1] : data[at];
-        return static_cast<uint32_t>(std::min<int64_t>(255, (value * 255 + layout.maxval / 2) / layout.maxval));
-    };
     image->width = static_cast<int32_t>(layout.width);
     image->height = static_cast<int32_t>(layout.height);
     image->palette.clear();
     image->indices.clear();
-    image->pixels.resize(count);
+    image->pixels.assign(count, 0);
+    const uint8_t *data = bytes + in.at;
+    // The next sample, as it stands in the file; false when it is missing or
+    // over maxval, with *error saying so.
+    size_t next = 0; // samples read
+    const auto read_sample = [&](uint32_t *value) {
+        const size_t index = next++;
+        int64_t raw = 0;
+        if (kind == '1') {
+            in.skip_space();
+            if (in.at >= size || (bytes[in.at] != '0' && bytes[in.at] != '1')) {
+                *error = "the PBM raster holds something other than 0 and 1 where a pixel should be";
+                return false;
+            }
+            raw = bytes[in.at++] - '0';
+        } else if (plain) {
+            if (!in.number(&raw)) {
+                *error = "the " + format + " raster is cut short or holds something other than a number";
+                return false;
+            }
+        } else if (kind == '4') {
+            const size_t x = index % static_cast<size_t>(layout.width), y = index / static_cast<size_t>(layout.width);
+            raw = data[y * row_bytes + x / 8] >> (7 - x % 8) & 1;
+        } else {
+            const size_t at = index * sample_bytes;
+            raw = sample_bytes == 2 ? data[at] << 8 | data[at + 1] : data[at];
+        }
+        if (raw > layout.maxval) {
+            *error = "a " + format + " sample of " + std::to_string(raw) + " is over the maxval of " +
+                     std::to_string(layout.maxval);
+            return false;
+        }
+        // PBM's 1 is black; every other format's maxval is full intensity.
+        const int64_t level = bits ? 1 - raw : raw;
+        *value = static_cast<uint32_t>((level * 255 + layout.maxval / 2) / layout.maxval);
+        return true;
+    };
     for (size_t i = 0; i < count; ++i) {
-        const uint32_t r = sample(i, 0);
-        image->pixels[i] = colour_channels == 1 ? r << 16 | r << 8 | r : r << 16 | sample(i, 1) << 8 | sample(i, 2);
+        uint32_t channel[4] = {};
+        for (size_t c = 0; c < channels; ++c)
+            if (!read_sample(&channel[std::min<size_t>(c, 3)]))
+                return false;
+        image->pixels[i] = colour_channels == 1 ? channel[0] * 0x010101u
+                                                : channel[0] << 16 | channel[1] << 8 | channel[2];
     }
     return true;
 }

@@ -1,5 +1,5 @@
 // Reading pictures from memory for the tools: PNG (through libpng) and the
-// binary netpbm formats (P5, P6 and P7), keeping a PNG's palette and indices.
+// netpbm formats (P1 to P7), keeping a PNG's palette and indices.
 #pragma once
 
 #include <cstddef>
@@ -12,7 +12,7 @@ namespace tools {
 // What a file's first bytes say it holds.
 enum class image_kind {
     png,     // the 8-byte PNG signature
-    netpbm,  // "P5", "P6" or "P7"
+    netpbm,  // "P" and a digit (P1 to P7 are read)
     pcx,     // the byte 0x0A
     unknown
 };
@@ -52,11 +52,14 @@ constexpr int64_t max_decoded_pixels = int64_t{1} << 28;
 // bytes are no PNG libpng can read.
 bool decode_png(const uint8_t *bytes, size_t size, decoded_image *image, std::string *error);
 
-// A binary netpbm picture, as true colour: P6 (RGB), P5 (grey) or P7 with
-// TUPLTYPE RGB, RGB_ALPHA, GRAYSCALE, GRAYSCALE_ALPHA, BLACKANDWHITE or
-// BLACKANDWHITE_ALPHA (or none, the depth then telling grey from RGB and
-// alpha). Samples of any maxval up to 65535 are scaled to 0..255 with
-// rounding; alpha is dropped.
+// A netpbm picture, as true colour, read as netpbm's own readers read it:
+// PBM (P1 plain, P4 binary; 1 is black), PGM (P2, P5), PPM (P3, P6), or PAM
+// (P7) with TUPLTYPE RGB, RGB_ALPHA, GRAYSCALE, GRAYSCALE_ALPHA, BLACKANDWHITE
+// or BLACKANDWHITE_ALPHA (or none, the depth then telling grey from RGB and
+// alpha). White space must follow the magic number; '#' comments may stand
+// between header fields, and in the plain forms' rasters. Samples of any
+// maxval up to 65535 are scaled to 0..255 with rounding, and a sample over
+// maxval is refused; alpha is dropped. Every refusal names the netpbm format.
 bool decode_netpbm(const uint8_t *bytes, size_t size, decoded_image *image, std::string *error);
 
 } // namespace tools
