@@ -4,9 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <png.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
+
+#include <fcntl.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -14,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -168,6 +173,30 @@ std::string netpbm_file(const std::string &header, const std::vector<uint32_t> &
         bytes += static_cast<char>(sample);
     }
     return bytes;
+}
+
+// A PNG made by hand: its header's fields and its rows as stored (each with
+// its filter byte), compressed as hard as zlib can.
+std::string png_file(uint32_t width, uint32_t height, uint8_t bit_depth, uint8_t colour_type, uint8_t interlace,
+                     const std::string &rows)
+{
+    const auto be32 = [](uint32_t value) {
+        return std::string{static_cast<char>(value >> 24), static_cast<char>(value >> 16), static_cast<char>(value >> 8),
+                           static_cast<char>(value)};
+    };
+    const auto chunk = [&](const std::string &type, const std::string &data) {
+        const std::string covered = type + data;
+        const uLong crc = crc32(0, reinterpret_cast<const Bytef *>(covered.data()), static_cast<uInt>(covered.size()));
+        return be32(static_cast<uint32_t>(data.size())) + covered + be32(static_cast<uint32_t>(crc));
+    };
+    std::string header = be32(width) + be32(height);
+    header += {static_cast<char>(bit_depth), static_cast<char>(colour_type), 0, 0, static_cast<char>(interlace)};
+    std::string packed(compressBound(static_cast<uLong>(rows.size())), '\0');
+    uLongf packed_size = static_cast<uLongf>(packed.size());
+    compress2(reinterpret_cast<Bytef *>(packed.data()), &packed_size, reinterpret_cast<const Bytef *>(rows.data()),
+              static_cast<uLong>(rows.size()), 9);
+    packed.resize(packed_size);
+    return "\x89PNG\r\n\x1a\n" + chunk("IHDR", header) + chunk("IDAT", packed) + chunk("IEND", "");
 }
 
 // Loads a PCX file with the library, in this process, into a buffer of the
@@ -528,6 +557,77 @@ TEST_F(ConvertTool, WritesPcxOfEveryInputAtEveryDepth)
             EXPECT_EQ(pm::pcx_parse_header(reinterpret_cast<const uint8_t *>(file.data())).planes, eight ? 1 : 3);
             EXPECT_EQ(compare(library_colours(pcx), std::string(depth) == "16" ? through_565(in.want) : in.want), "");
         }
+}
+
+// Reading takes memory as the data arrives: a small file that claims a
+// large picture allocates nothing for it, no input of at most 1 KB takes
+// 64 MB, and a real picture takes about two copies of itself (the decoded
+// picture and the library's buffer) beyond the program's own needs. Peak
+// memory is the converter's largest resident size, as the kernel counts it.
+TEST_F(ConvertTool, TakesMemoryInProportionToItsInput)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__has_feature)
+#if defined(__SANITIZE_ADDRESS__) || __has_feature(address_sanitizer)
+    GTEST_SKIP() << "the sanitizers' own memory hides the converter's";
+#endif
+#endif
+    // The converter's exit code and peak resident size in KiB, converting
+    // `input` to a PCX file.
+    const auto peak = [&](const std::string &input, long *kib) {
+        write_bytes(dir_ / "in.dat", input);
+        const std::string in = (dir_ / "in.dat").string(), out = (dir_ / "out.pcx").string();
+        const pid_t child = ::fork();
+        if (child == 0) {
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, STDOUT_FILENO);
+            ::dup2(null, STDERR_FILENO);
+            ::execl(tool_.c_str(), tool_.c_str(), in.c_str(), out.c_str(), static_cast<char *>(nullptr));
+            ::_exit(127);
+        }
+        int status = 0;
+        struct rusage usage {};
+        if (child < 0 || ::wait4(child, &status, 0, &usage) != child || !WIFEXITED(status))
+            return -1;
+        *kib = usage.ru_maxrss;
+        return WEXITSTATUS(status);
+    };
+    const auto rows = [](uint32_t count, size_t bytes, const std::function<char(size_t)> &byte) {
+        std::string stored;
+        for (uint32_t y = 0; y < count; ++y) {
+            stored += '\0';
+            for (size_t x = 0; x < bytes; ++x)
+                stored += byte(y * bytes + x);
+        }
+        return stored;
+    };
+    const auto zero = [](size_t) { return '\0'; };
+    std::mt19937 random(24);
+    const auto noise = [&](size_t) { return static_cast<char>(random()); };
+    const uint32_t side = 2700, width = 1200, height = 800;
+    const struct {
+        const char *what;
+        std::string bytes;
+        int exit_code;
+    } inputs[] = {
+        {"a tiny netpbm file", "P6 1 1 255\n\1\2\3", 0},
+        {"a PNG that claims 16384 x 16384 pixels", png_file(16384, 16384, 8, 2, 0, std::string(100, '\0')), 1},
+        {"the same, interlaced", png_file(16384, 16384, 8, 2, 1, std::string(100, '\0')), 1},
+        {"a netpbm file that claims 16384 x 16384 pixels", "P6 16384 16384 255\n" + std::string(100, '\0'), 1},
+        {"a blank 1-bit PNG as large as 1 KB holds", png_file(side, side, 1, 0, 0, rows(side, side / 8 + 1, zero)), 0},
+        {"a real picture", png_file(width, height, 8, 2, 0, rows(height, 3 * width, noise)), 0},
+    };
+    long baseline = 0;
+    for (const auto &input : inputs) {
+        SCOPED_TRACE(input.what);
+        long kib = 0;
+        ASSERT_EQ(peak(input.bytes, &kib), input.exit_code);
+        if (baseline == 0)
+            baseline = kib;
+        if (input.bytes.size() <= 1024)
+            EXPECT_LT(kib, 64 * 1024) << input.bytes.size() << " bytes";
+        else // the input's bytes and two copies of 4 bytes a pixel, and a quarter more
+            EXPECT_LT(kib - baseline, long(input.bytes.size() + 2 * 4 * width * height) * 5 / 4 / 1024);
+    }
 }
 
 // Pictures that cannot be read, or not at the depth asked for, are refused

@@ -36,9 +36,16 @@ struct png_reading {
     png_infop info = nullptr;
     png_source source{};
     std::string message;
-    std::vector<png_bytep> rows;
-    std::vector<uint8_t> samples;
+    std::vector<uint8_t> row; // a true-colour row as libpng gives it: RGB
 };
+
+// libpng's own limits: sides, and what one ancillary chunk (text, profile)
+// may take, decompressed, and how many of them are kept.
+constexpr png_uint_32 max_png_side = 1u << 20;
+constexpr png_alloc_size_t max_png_chunk = 8u << 20;
+constexpr png_uint_32 max_png_chunks = 1000;
+// Deflate never makes more than 1032 bytes of one byte of its stream.
+constexpr uint64_t max_inflation = 1032;
 
 void read_png_bytes(png_structp png, png_bytep out, png_size_t length)
 {
@@ -57,25 +64,50 @@ void read_png_bytes(png_structp png, png_bytep out, png_size_t length)
 
 void png_warned(png_structp, png_const_charp) {}
 
-// Reads the whole picture into reading.samples, one or three bytes a pixel;
-// false after an error of libpng's (its text in reading.message) or one of
-// ours. Only reading and image are written, never a local of this frame, so
-// that a jump back from libpng leaves no local in doubt.
-bool read_png_samples(png_reading &reading, decoded_image *image)
+// Makes `store` hold at least `needed` of its `total` elements, doubling as
+// rows arrive, so that a file whose data stops early never had the whole
+// picture allocated.
+template <typename T>
+void grow_to(std::vector<T> &store, size_t needed, size_t total)
+{
+    if (store.size() < needed)
+        store.resize(std::min(total, std::max(needed, 2 * store.size())));
+}
+
+// Reads the picture into image: paletted pictures' indices, grey levels or
+// true colours. False after an error of libpng's (its text in
+// reading.message) or one of ours. Only reading and image are written, never
+// a local of this frame, so that a jump back from libpng leaves no local in
+// doubt.
+bool read_png_rows(png_reading &reading, decoded_image *image)
 {
     if (setjmp(png_jmpbuf(reading.png)) != 0)
         return false;
     png_set_read_fn(reading.png, &reading.source, read_png_bytes);
+    png_set_user_limits(reading.png, max_png_side, max_png_side);
+    png_set_chunk_malloc_max(reading.png, max_png_chunk);
+    png_set_chunk_cache_max(reading.png, max_png_chunks);
     png_read_info(reading.png, reading.info);
     const png_uint_32 width = png_get_image_width(reading.png, reading.info);
     const png_uint_32 height = png_get_image_height(reading.png, reading.info);
     if (static_cast<int64_t>(width) * height > max_decoded_pixels)
         png_error(reading.png, "the picture has too many pixels");
+    // The stored rows (a filter byte and the packed samples) cannot be more
+    // than the rest of the file inflates to.
+    const uint64_t stored_row =
+        (uint64_t{width} * png_get_channels(reading.png, reading.info) * png_get_bit_depth(reading.png, reading.info) +
+         7) / 8 + 1;
+    if (stored_row * height > max_inflation * (reading.source.size - reading.source.at) + max_inflation)
+        png_error(reading.png, "the header claims more pixels than the data after it can hold");
     image->width = static_cast<int32_t>(width);
     image->height = static_cast<int32_t>(height);
     image->palette.clear();
+    image->indices.clear();
+    image->levels.clear();
+    image->pixels.clear();
 
     const int colour_type = png_get_color_type(reading.png, reading.info);
+    const bool grey = (colour_type & PNG_COLOR_MASK_COLOR) == 0;
     if (colour_type == PNG_COLOR_TYPE_PALETTE) {
         png_colorp palette = nullptr;
         int count = 0;
@@ -89,21 +121,48 @@ bool read_png_samples(png_reading &reading, decoded_image *image)
         png_set_scale_16(reading.png);
         png_set_expand_gray_1_2_4_to_8(reading.png);
         png_set_strip_alpha(reading.png);
-        if ((colour_type & PNG_COLOR_MASK_COLOR) == 0)
-            png_set_gray_to_rgb(reading.png);
     }
-    png_set_interlace_handling(reading.png);
+    const int passes = png_set_interlace_handling(reading.png);
     png_read_update_info(reading.png, reading.info);
 
-    const size_t pixel_bytes = image->paletted() ? 1 : 3;
+    // Indices and grey levels are one byte a pixel, read in place; true
+    // colour comes as RGB through `row`.
+    const bool bytes = image->paletted() || grey;
     const size_t row_bytes = png_get_rowbytes(reading.png, reading.info);
-    if (row_bytes != pixel_bytes * width)
+    if (row_bytes != (bytes ? 1u : 3u) * width)
         png_error(reading.png, "unexpected row size after conversion");
-    reading.samples.resize(row_bytes * height);
-    reading.rows.resize(height);
-    for (png_uint_32 y = 0; y < height; ++y)
-        reading.rows[y] = reading.samples.data() + row_bytes * y;
-    png_read_image(reading.png, reading.rows.data());
+    std::vector<uint8_t> &one_byte = image->paletted() ? image->indices : image->levels;
+    const size_t total = size_t{width} * height;
+    if (!bytes)
+        reading.row.resize(row_bytes);
+    // An interlaced picture's later passes fill in rows of earlier ones: it
+    // is made whole at once (its size is bounded by the data, as above).
+    if (passes > 1 && bytes)
+        one_byte.resize(total);
+    else if (passes > 1)
+        image->pixels.resize(total);
+    for (int pass = 0; pass < passes; ++pass)
+        for (png_uint_32 y = 0; y < height; ++y) {
+            const size_t first = size_t{y} * width;
+            if (bytes) {
+                grow_to(one_byte, first + width, total);
+                png_read_row(reading.png, one_byte.data() + first, nullptr);
+                continue;
+            }
+            grow_to(image->pixels, first + width, total);
+            uint32_t *pixels = image->pixels.data() + first;
+            uint8_t *rgb = reading.row.data();
+            if (pass > 0)
+                for (png_uint_32 x = 0; x < width; ++x) {
+                    rgb[3 * x] = static_cast<uint8_t>(pixels[x] >> 16);
+                    rgb[3 * x + 1] = static_cast<uint8_t>(pixels[x] >> 8);
+                    rgb[3 * x + 2] = static_cast<uint8_t>(pixels[x]);
+                }
+            png_read_row(reading.png, rgb, nullptr);
+            for (png_uint_32 x = 0; x < width; ++x)
+                pixels[x] = static_cast<uint32_t>(rgb[3 * x]) << 16 | static_cast<uint32_t>(rgb[3 * x + 1]) << 8 |
+                            rgb[3 * x + 2];
+        }
     return true;
 }
 
@@ -259,23 +318,13 @@ bool decode_png(const uint8_t *bytes, size_t size, decoded_image *image, std::st
         *error = "out of memory";
         return false;
     }
-    const bool read = read_png_samples(reading, image);
+    const bool read = read_png_rows(reading, image);
     png_destroy_read_struct(&reading.png, &reading.info, nullptr);
     if (!read) {
         *error = reading.message.empty() ? "not a readable PNG picture" : reading.message;
+        *image = decoded_image{};
         return false;
     }
-    const size_t count = static_cast<size_t>(image->width) * static_cast<size_t>(image->height);
-    if (image->paletted()) {
-        image->indices = std::move(reading.samples);
-        image->pixels.clear();
-        return true;
-    }
-    image->indices.clear();
-    image->pixels.resize(count);
-    const uint8_t *rgb = reading.samples.data();
-    for (size_t i = 0; i < count; ++i, rgb += 3)
-        image->pixels[i] = static_cast<uint32_t>(rgb[0]) << 16 | static_cast<uint32_t>(rgb[1]) << 8 | rgb[2];
     return true;
 }
 
@@ -351,6 +400,7 @@ bool decode_netpbm(const uint8_t *bytes, size_t size, decoded_image *image, std:
     image->height = static_cast<int32_t>(layout.height);
     image->palette.clear();
     image->indices.clear();
+    image->levels.clear();
     image->pixels.assign(count, 0);
     const uint8_t *data = bytes + in.at;
     // The next sample, as it stands in the file; false when it is missing or

@@ -28,16 +28,18 @@ struct decoded_image {
     // Paletted: one index per pixel. An index past the palette's end (which
     // a damaged file may hold) stands for black.
     std::vector<uint8_t> indices;
-    // True colour: one 0x00RRGGBB value per pixel.
+    // True colour: one 0x00RRGGBB value per pixel, or for a grey picture
+    // (which counts as true colour) one level 0..255 per pixel in `levels`.
     std::vector<uint32_t> pixels;
+    std::vector<uint8_t> levels;
 
     bool paletted() const { return !palette.empty(); }
     // The colour of pixel i, whichever form the picture has.
     uint32_t colour(size_t i) const
     {
-        if (!paletted())
-            return pixels[i];
-        return indices[i] < palette.size() ? palette[indices[i]] : 0;
+        if (paletted())
+            return indices[i] < palette.size() ? palette[indices[i]] : 0;
+        return levels.empty() ? pixels[i] : levels[i] * 0x010101u;
     }
 };
 
@@ -46,10 +48,13 @@ struct decoded_image {
 constexpr int64_t max_decoded_pixels = int64_t{1} << 28;
 
 // A PNG: a palette picture keeps its palette and indices (of 1, 2, 4 or 8
-// bits); every other one becomes true colour, 16-bit samples scaled to 8 bits
-// and grey repeated into red, green and blue. Alpha and tRNS transparency are
-// dropped, keeping the stored colours. False, saying why in *error, when the
-// bytes are no PNG libpng can read.
+// bits); a grey one becomes grey levels and every other one true colour,
+// 16-bit samples scaled to 8 bits. Alpha and tRNS transparency are dropped,
+// keeping the stored colours. Rows are decoded straight into the picture,
+// which grows as they arrive (an interlaced picture is made whole at once);
+// a header that claims more pixels than the data after it can inflate to is
+// refused before anything is allocated. False, saying why in *error, when
+// the bytes are no PNG libpng can read.
 bool decode_png(const uint8_t *bytes, size_t size, decoded_image *image, std::string *error);
 
 // A netpbm picture, as true colour, read as netpbm's own readers read it:
