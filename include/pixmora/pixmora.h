@@ -353,6 +353,10 @@ PM_API int32_t pm_buffer_sync_colour_table(void);
 /** Fills the logical palette from the built-in colours around the display's
  * reserved colours and returns a new palette object (owned by the caller). */
 PM_API pm_hpalette pm_create_default_palette(void);
+/** Deletes a palette object that pm_create_default_palette returned, once no
+ * context holds it any more (after pm_shutdown, or once another is realized);
+ * the display's own palette stays whatever is asked. 0; -1 for a null palette. */
+PM_API int32_t pm_delete_palette(pm_hpalette palette);
 /** Selects palette into window_dc as a foreground palette and realizes it. 0. */
 PM_API int32_t pm_realize_palette(pm_hpalette palette);
 /** Sets count entries from first on from count RGB triples and keeps every
@@ -374,15 +378,16 @@ PM_API int32_t pm_set_input_block(const void *picture, uint32_t size);
  * the buffer are written: a picture is cut at every edge (rows above the top
  * edge are still decoded, so the rest stays in place). Results:
  *   0 done, also when the data ends early (the later rows repeat the last
- *     scanline), when no buffer is active, or when no part of the picture
- *     lies within the buffer (then nothing changes);
+ *     scanline), when no buffer is active, or when no part of a picture the
+ *     loader takes lies within the buffer (then nothing changes);
  *   1 the file cannot be opened;
  *   2 not a readable picture: fewer than 128 bytes (file or memory block), a
  *     first byte other than 0x0A, a window of width or height 0 or less, no
  *     planes, or BytesPerLine 0 or too small for a row of the window's width.
  *     These are checked before placement, so they give 2 wherever the
  *     picture would land;
- *   3 no converter for this format and depth;
+ *   3 no converter for this format and depth, also checked before placement
+ *     (pm_pcx_inspect_file gives the same verdict without loading);
  *   4 out of memory.
  * After 1 to 4 no pixel and no palette entry has changed. A trailer palette
  * is used only when it lies wholly after the 128-byte header. */
