@@ -325,14 +325,15 @@ TEST(PcxResults, EveryResultHasItsOwnText)
 {
     const std::string unknown = pm_pcx_result_text(-1);
     std::set<std::string> texts;
-    for (int32_t result : {PM_PCX_OK, PM_PCX_OPEN_FAILED, PM_PCX_INVALID, PM_PCX_UNSUPPORTED, PM_PCX_NO_MEMORY}) {
+    for (int32_t result :
+         {PM_PCX_OK, PM_PCX_OPEN_FAILED, PM_PCX_INVALID, PM_PCX_UNSUPPORTED, PM_PCX_NO_MEMORY, PM_PCX_WRITE_FAILED}) {
         const std::string text = pm_pcx_result_text(result);
         EXPECT_FALSE(text.empty()) << result;
         EXPECT_NE(text, unknown) << result;
         texts.insert(text);
     }
-    EXPECT_EQ(texts.size(), 5u);
-    for (int32_t other : {5, 100, INT32_MIN, INT32_MAX})
+    EXPECT_EQ(texts.size(), 6u);
+    for (int32_t other : {6, 100, INT32_MIN, INT32_MAX})
         EXPECT_EQ(pm_pcx_result_text(other), unknown) << other;
 }
 
