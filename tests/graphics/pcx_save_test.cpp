@@ -269,9 +269,18 @@ TEST_F(PcxSave, AFailedSaveLeavesTheOldFile)
     EXPECT_EQ(decode_pcx(read_file(path_)).x_max, 63);
     EXPECT_EQ(std::filesystem::status(path_).permissions(), permissions);
 
-    // A device is written in place and stays one.
+    // A device is written in place and stays one, and so is an open file
+    // whose name is gone.
     ASSERT_EQ(pm_save_pcx("/dev/null", 0, 63, 0, 63), 0);
     EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
+    const int unnamed = ::open(second_name.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(unnamed, 0);
+    ::unlink(second_name.c_str());
+    ASSERT_EQ(pm_save_pcx(("/proc/self/fd/" + std::to_string(unnamed)).c_str(), 0, 63, 0, 63), 0);
+    uint8_t header[128] = {};
+    EXPECT_EQ(::pread(unnamed, header, sizeof header, 0), 128);
+    EXPECT_EQ(header[0], 0x0A) << "the open file without a name did not get the picture";
+    ::close(unnamed);
 
     // A link to a device that refuses every byte: reported, and the link stays.
     std::filesystem::remove(link);

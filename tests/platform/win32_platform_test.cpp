@@ -278,6 +278,54 @@ TEST_F(Win32PlatformTest, GlobalMemoryAndFiles)
     EXPECT_TRUE(pm::platform::file_replace_finish(replacement));
     EXPECT_EQ(file_bytes(replaced), (std::vector<uint8_t>{'n', 'e', 'w'}));
     EXPECT_EQ(files_in_folder(), 1);
+
+    // What Wine shows of what a replacement keeps: a read-only file is
+    // refused untouched, a finished replacement keeps the old file's
+    // attributes, every name of a hard link shows the new contents, a long
+    // path is followed, and NUL takes the bytes in place.
+    const auto replace_with = [](const std::string &name, const char *text) {
+        pm::platform::file_replacement *file = pm::platform::file_replace_begin(name.c_str());
+        return file != nullptr && pm::platform::file_replace_write(file, text, static_cast<uint32_t>(std::strlen(text))) &&
+               pm::platform::file_replace_finish(file);
+    };
+    ASSERT_TRUE(SetFileAttributesA(replaced.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(pm::platform::file_replace_begin(replaced.c_str()), nullptr) << "a read-only file was not refused";
+    EXPECT_EQ(file_bytes(replaced), (std::vector<uint8_t>{'n', 'e', 'w'}));
+    ASSERT_TRUE(SetFileAttributesA(replaced.c_str(), FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_TRUE(replace_with(replaced, "kept"));
+    EXPECT_EQ(file_bytes(replaced), (std::vector<uint8_t>{'k', 'e', 'p', 't'}));
+    EXPECT_NE(GetFileAttributesA(replaced.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u) << "the attributes were lost";
+    ASSERT_TRUE(SetFileAttributesA(replaced.c_str(), FILE_ATTRIBUTE_NORMAL));
+    const std::string second = folder + "\\second.bin";
+    if (CreateHardLinkA(second.c_str(), replaced.c_str(), nullptr)) {
+        EXPECT_TRUE(replace_with(replaced, "both"));
+        EXPECT_EQ(file_bytes(second), (std::vector<uint8_t>{'b', 'o', 't', 'h'})) << "the second name shows the old file";
+        DeleteFileA(second.c_str());
+    }
+    EXPECT_EQ(files_in_folder(), 1);
+    EXPECT_TRUE(replace_with("NUL", "nothing"));
+    char full[MAX_PATH];
+    ASSERT_GT(GetFullPathNameA(folder.c_str(), MAX_PATH, full, nullptr), 0u);
+    std::string deep = std::string("\\\\?\\") + full;
+    std::vector<std::string> made;
+    while (deep.size() < MAX_PATH + 20) {
+        deep += "\\" + std::string(60, 'd');
+        ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr)) << deep;
+        made.push_back(deep);
+    }
+    const std::string long_name = deep + "\\picture.bin";
+    EXPECT_TRUE(replace_with(long_name, "long"));
+    EXPECT_TRUE(replace_with(long_name, "longer"));
+    HANDLE long_file = CreateFileA(long_name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    char got_long[8] = {};
+    DWORD got_length = 0;
+    EXPECT_TRUE(ReadFile(long_file, got_long, sizeof got_long, &got_length, nullptr));
+    CloseHandle(long_file);
+    EXPECT_EQ(std::string(got_long, got_length), "longer");
+    DeleteFileA(long_name.c_str());
+    for (auto at = made.rbegin(); at != made.rend(); ++at)
+        RemoveDirectoryA(at->c_str());
+
     DeleteFileA(replaced.c_str());
     RemoveDirectoryA(folder.c_str());
     std::remove(path.c_str());
