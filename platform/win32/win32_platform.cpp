@@ -154,7 +154,7 @@ namespace {
 
 enum class replace_route {
     new_file,    // nothing has the name yet: a new file, moved there when complete
-    rename_over, // a new file put in the old one's place by ReplaceFileA
+    rename_over, // a new file put in the old one's place by ReplaceFileW
     in_place,    // a disk file rewritten in place from the staged contents
     stream,      // a device (NUL, CON) or a pipe, written as the bytes come
 };
@@ -203,8 +203,8 @@ struct file_replacement {
     HANDLE old = INVALID_HANDLE_VALUE;  // the file written in place
     bool old_readable = false;          // its old bytes can be read back
     DWORD old_attributes = 0;           // the attributes the new file takes
-    std::string target;                 // the file replaced, at the end of any links
-    std::string temporary;              // the new file beside it
+    std::wstring target;                // the file replaced, at the end of any links
+    std::wstring temporary;             // the new file beside it
     std::vector<uint8_t> staged;        // the new contents of a file written in place
 
     ~file_replacement()
@@ -219,30 +219,43 @@ namespace {
 // Links are followed at most this many times.
 constexpr int max_link_hops = 40;
 
-std::string folder_of(const std::string &path)
+// Paths are handled in UTF-16 from the start, so that the long form
+// (\\?\C:\...) works at any length.
+std::wstring widen(const char *name)
 {
-    const size_t slash = path.find_last_of("\\/");
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+    const int length = MultiByteToWideChar(CP_ACP, 0, name, -1, nullptr, 0);
+    if (length <= 0)
+        return std::wstring();
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, name, -1, wide.data(), length);
+    wide.resize(static_cast<size_t>(length - 1));
+    return wide;
+}
+
+std::wstring folder_of(const std::wstring &path)
+{
+    const size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring(L".") : path.substr(0, slash);
 }
 
 // The one name a new file has while it is not complete, beside the file it
 // replaces. It is held open without sharing until then, so a later save can
 // remove it only when the save that made it is gone.
-std::string temporary_name(const std::string &target)
+std::wstring temporary_name(const std::wstring &target)
 {
-    const size_t slash = target.find_last_of("\\/");
-    const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-    return folder + "." + target.substr(slash == std::string::npos ? 0 : slash + 1, 64) + ".pm-save";
+    const size_t slash = target.find_last_of(L"\\/");
+    const std::wstring folder = slash == std::wstring::npos ? std::wstring() : target.substr(0, slash + 1);
+    return folder + L"." + target.substr(slash == std::wstring::npos ? 0 : slash + 1, 64) + L".pm-save";
 }
 
 // The path of an open file, at the end of any links, in the long form
 // (\\?\C:\...) that every call takes at any length; false when it has none.
-bool path_of_open_file(HANDLE file, std::string *path)
+bool path_of_open_file(HANDLE file, std::wstring *path)
 {
-    std::vector<char> buffer(MAX_PATH);
+    std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {
         const DWORD length =
-            GetFinalPathNameByHandleA(file, buffer.data(), static_cast<DWORD>(buffer.size()), FILE_NAME_NORMALIZED);
+            GetFinalPathNameByHandleW(file, buffer.data(), static_cast<DWORD>(buffer.size()), FILE_NAME_NORMALIZED);
         if (length == 0)
             return false;
         if (length < buffer.size()) {
@@ -269,9 +282,9 @@ struct symbolic_link_data {
 constexpr DWORD symbolic_link_relative = 1;
 
 // Where the symbolic link path leads, one step; false when it is no link.
-bool read_link(const std::string &path, std::string *next)
+bool read_link(const std::wstring &path, std::wstring *next)
 {
-    HANDLE link = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+    HANDLE link = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (link == INVALID_HANDLE_VALUE)
         return false;
@@ -286,21 +299,18 @@ bool read_link(const std::string &path, std::string *next)
         names_at + reparse->print_offset + reparse->print_length > got)
         return false;
     const WCHAR *name = reparse->names + reparse->print_offset / sizeof(WCHAR);
-    const int wide = reparse->print_length / static_cast<int>(sizeof(WCHAR));
-    const int length = WideCharToMultiByte(CP_ACP, 0, name, wide, nullptr, 0, nullptr, nullptr);
-    std::string found(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(CP_ACP, 0, name, wide, found.data(), length, nullptr, nullptr);
-    *next = (reparse->flags & symbolic_link_relative) != 0 ? folder_of(path) + "\\" + found : found;
+    const std::wstring found(name, reparse->print_length / sizeof(WCHAR));
+    *next = (reparse->flags & symbolic_link_relative) != 0 ? folder_of(path) + L"\\" + found : found;
     return true;
 }
 
 // Follows symbolic links from a name that does not lead to a file yet to the
 // path at their end.
-bool follow_links(const char *name, std::string *target)
+bool follow_links(const std::wstring &name, std::wstring *target)
 {
-    std::string path = name;
+    std::wstring path = name;
     for (int hop = 0; hop < max_link_hops; ++hop) {
-        std::string next;
+        std::wstring next;
         if (!read_link(path, &next)) {
             *target = path;
             return true;
@@ -317,11 +327,11 @@ bool create_new_file(file_replacement *file)
 {
     file->temporary = temporary_name(file->target);
     for (int attempt = 0; attempt < 2; ++attempt) {
-        file->file = CreateFileA(file->temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        file->file = CreateFileW(file->temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file->file != INVALID_HANDLE_VALUE)
             return true;
-        if (GetLastError() != ERROR_FILE_EXISTS || !DeleteFileA(file->temporary.c_str()))
+        if (GetLastError() != ERROR_FILE_EXISTS || !DeleteFileW(file->temporary.c_str()))
             break;
     }
     file->temporary.clear();
@@ -329,15 +339,23 @@ bool create_new_file(file_replacement *file)
 }
 
 // Opens an existing file for writing, so that the system checks the user's
-// permission (a read-only file is refused); for reading too where allowed.
-HANDLE open_for_writing(const char *name, bool *readable)
+// permission; for reading too where allowed. A file with the read-only
+// attribute is refused even where the system would let its user write it
+// (Wine run by root).
+HANDLE open_for_writing(const std::wstring &name, bool *readable)
 {
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    HANDLE file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_EXISTING,
+    HANDLE file = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     *readable = file != INVALID_HANDLE_VALUE;
     if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED)
-        file = CreateFileA(name, GENERIC_WRITE, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        file = CreateFileW(name.c_str(), GENERIC_WRITE, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (file != INVALID_HANDLE_VALUE && GetFileType(file) == FILE_TYPE_DISK &&
+        GetFileInformationByHandle(file, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        close_handle(&file);
+        SetLastError(ERROR_ACCESS_DENIED);
+    }
     return file;
 }
 
@@ -350,12 +368,12 @@ HANDLE open_for_writing(const char *name, bool *readable)
 //     attribute, an access list, in use)
 //   a device (NUL, CON) or a pipe                     written in place as the bytes come
 //   a disk file with one name and a path              new file beside it, put in its place by
-//                                                       ReplaceFileA (attributes, access list,
+//                                                       ReplaceFileW (attributes, access list,
 //                                                       streams and identity kept)
 //   a disk file with more than one name (a hard       in place: new contents staged whole, then
 //     link), or none we can find, or a folder the       written over the old ones; the old bytes
 //     user may not write                                are put back when that fails
-bool plan_replacement(const char *name, file_replacement *file)
+bool plan_replacement(const std::wstring &name, file_replacement *file)
 {
     bool readable = false;
     HANDLE old = open_for_writing(name, &readable);
@@ -452,12 +470,12 @@ bool put_in_place(file_replacement *file)
         return false;
     close_handle(&file->file);
     if (file->route == replace_route::new_file)
-        return MoveFileExA(file->temporary.c_str(), file->target.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
-    // ReplaceFileA keeps the old file's attributes, access list, streams and
+        return MoveFileExW(file->temporary.c_str(), file->target.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+    // ReplaceFileW keeps the old file's attributes, access list, streams and
     // identity; the attributes are given to the new file as well, for file
     // systems where it cannot.
-    SetFileAttributesA(file->temporary.c_str(), file->old_attributes == 0 ? FILE_ATTRIBUTE_NORMAL : file->old_attributes);
-    return ReplaceFileA(file->target.c_str(), file->temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+    SetFileAttributesW(file->temporary.c_str(), file->old_attributes == 0 ? FILE_ATTRIBUTE_NORMAL : file->old_attributes);
+    return ReplaceFileW(file->target.c_str(), file->temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
                         nullptr, nullptr) != 0;
 }
 
@@ -475,7 +493,7 @@ file_replacement *file_replace_begin(const char *name)
         errno = ENOMEM;
         return nullptr;
     }
-    if (!plan_replacement(name, file.get())) {
+    if (!plan_replacement(widen(name), file.get())) {
         errno_from_last_error();
         return nullptr;
     }
@@ -519,7 +537,7 @@ bool file_replace_finish(file_replacement *file)
         errno_from_last_error();
         close_handle(&file->file);
         if (!file->temporary.empty())
-            DeleteFileA(file->temporary.c_str());
+            DeleteFileW(file->temporary.c_str());
     }
     return ok;
 }
@@ -528,7 +546,7 @@ void file_replace_cancel(file_replacement *file)
 {
     close_handle(&file->file);
     if (!file->temporary.empty())
-        DeleteFileA(file->temporary.c_str());
+        DeleteFileW(file->temporary.c_str());
     delete file;
 }
 
