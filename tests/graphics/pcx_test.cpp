@@ -370,7 +370,8 @@ TEST_F(PcxLoad, RefusalsChangeNothing)
         {"one plane of 2 bits", patched(3, {2}), 24, 0, 3, false},
         {"one plane of 4 bits at 8", patched(3, {4}), 8, 0, 3, false},
         {"one plane of 4 bits at 16", patched(3, {4}), 16, 0, 3, false},
-        {"no converter but right of the buffer", patched(3, {4, 40, 0, 0, 0, 45, 0}), 32, 0, 0, false},
+        // Judged before placement, as inspection judges it.
+        {"no converter but right of the buffer", patched(3, {4, 40, 0, 0, 0, 45, 0}), 32, 0, 3, false},
         {"below the buffer", with(indexed, [](picture &p) { p.y_min = 16; }), 32, 0, 0, false},
         {"above and left of the buffer", indexed_file, 32, pcx_at_cursor, 0, false},
         {"scanline buffer not allocated", indexed.file(), 16, 0, 4, true},
