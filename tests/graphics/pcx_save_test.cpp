@@ -472,7 +472,7 @@ TEST_F(PcxSave, KeepsWhatTheFileWasForAnotherUser)
     // An access list is carried over to the new file (or the file is
     // written in place).
     if (!have_acl) {
-        std::printf("[  SKIPPED ] the access list case: setfacl and getfacl are missing (package acl)\n");
+        std::printf("Not tried: the access list case, as setfacl and getfacl are missing (package acl)\n");
     } else {
         const std::string folder = top + "/acl";
         std::filesystem::create_directory(folder);
@@ -480,7 +480,7 @@ TEST_F(PcxSave, KeepsWhatTheFileWasForAnotherUser)
         plain("f.pcx", nobody, nobody, 0640)(folder);
         const std::string file = folder + "/f.pcx";
         if (std::system(("setfacl -m u:daemon:rw '" + file + "' 2>/dev/null").c_str()) != 0) {
-            std::printf("[  SKIPPED ] the access list case: this file system has no access lists\n");
+            std::printf("Not tried: the access list case, as this file system has no access lists\n");
         } else {
             EXPECT_EQ(as_nobody(folder, [] { return pm_save_pcx("f.pcx", 0, 49, 0, 39); }), 0);
             EXPECT_TRUE(read_file(file) == picture);
