@@ -269,9 +269,18 @@ TEST_F(PcxSave, AFailedSaveLeavesTheOldFile)
     EXPECT_EQ(decode_pcx(read_file(path_)).x_max, 63);
     EXPECT_EQ(std::filesystem::status(path_).permissions(), permissions);
 
-    // A device is written in place and stays one.
+    // A device is written in place and stays one, and so is an open file
+    // whose name is gone.
     ASSERT_EQ(pm_save_pcx("/dev/null", 0, 63, 0, 63), 0);
     EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
+    const int unnamed = ::open(second_name.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(unnamed, 0);
+    ::unlink(second_name.c_str());
+    ASSERT_EQ(pm_save_pcx(("/proc/self/fd/" + std::to_string(unnamed)).c_str(), 0, 63, 0, 63), 0);
+    uint8_t header[128] = {};
+    EXPECT_EQ(::pread(unnamed, header, sizeof header, 0), 128);
+    EXPECT_EQ(header[0], 0x0A) << "the open file without a name did not get the picture";
+    ::close(unnamed);
 
     // A link to a device that refuses every byte: reported, and the link stays.
     std::filesystem::remove(link);
@@ -463,7 +472,7 @@ TEST_F(PcxSave, KeepsWhatTheFileWasForAnotherUser)
     // An access list is carried over to the new file (or the file is
     // written in place).
     if (!have_acl) {
-        std::printf("[  SKIPPED ] the access list case: setfacl and getfacl are missing (package acl)\n");
+        std::printf("Not tried: the access list case, as setfacl and getfacl are missing (package acl)\n");
     } else {
         const std::string folder = top + "/acl";
         std::filesystem::create_directory(folder);
@@ -471,7 +480,7 @@ TEST_F(PcxSave, KeepsWhatTheFileWasForAnotherUser)
         plain("f.pcx", nobody, nobody, 0640)(folder);
         const std::string file = folder + "/f.pcx";
         if (std::system(("setfacl -m u:daemon:rw '" + file + "' 2>/dev/null").c_str()) != 0) {
-            std::printf("[  SKIPPED ] the access list case: this file system has no access lists\n");
+            std::printf("Not tried: the access list case, as this file system has no access lists\n");
         } else {
             EXPECT_EQ(as_nobody(folder, [] { return pm_save_pcx("f.pcx", 0, 49, 0, 39); }), 0);
             EXPECT_TRUE(read_file(file) == picture);
