@@ -18,6 +18,7 @@
 #include <cstdint>
 
 #include "platform/cpu/cpu.h"
+#include "platform/cpu/kernel_table.h"
 
 namespace pm::soft {
 
@@ -75,18 +76,31 @@ struct present_kernels {
     bool grow_by_picks = false;
 };
 
-// The table, filled on first use from cpu::allowed(). (Inline: the callers
-// pay one test of a flag.)
-present_kernels &kernels_table();
+// The table's filling (platform/cpu/kernel_table.h), in soft_kernels.cpp.
+struct present_kernel_layer {
+    using table = present_kernels;
+    static present_kernels scalar();
+    static const cpu::set_kernels<present_kernels> adders[3];
+};
+
+} // namespace pm::soft
+
+extern template class pm::cpu::kernel_table<pm::soft::present_kernel_layer>;
+
+namespace pm::soft {
+
+// The table, filled on first use from cpu::allowed().
 inline const present_kernels &kernels()
 {
-    static const present_kernels &table = kernels_table();
-    return table;
+    return cpu::kernel_table<present_kernel_layer>::get();
 }
 
 // Fills the table again from the sets in `allowed` that the processor has,
 // and returns the sets whose kernels it took (tests choose sets with it).
-cpu::sets kernels_select(cpu::sets allowed);
+inline cpu::sets kernels_select(cpu::sets allowed)
+{
+    return cpu::kernel_table<present_kernel_layer>::select(allowed);
+}
 
 // The scalar references.
 void convert_indices_scalar(uint32_t *out, const uint8_t *in, size_t count, const uint32_t *colours);
