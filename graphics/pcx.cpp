@@ -17,16 +17,13 @@
 
 #include "graphics/internal.h"
 #include "graphics/kernels.h"
+#include "graphics/pcx_layouts.h"
 #include "graphics/pcx_windows.h"
 #include <pixmora/pixmora.h>
 #include "platform/platform.h"
 
 namespace pm {
 namespace {
-
-// Monochrome and 16-colour pictures in an 8-bit buffer stand clear of the
-// ten low static colours of a palette display.
-constexpr uint8_t pcx_static_colours = 10;
 
 // ---- Header -------------------------------------------------------------------
 
@@ -73,18 +70,80 @@ private:
     pm_hglobal scanline_block_ = nullptr;
 };
 
+// Which picture of the input a load reads: pm_load_pcx's (the input itself,
+// or with pcx_all_layouts the first page of a DCX file), or a page of a DCX
+// file, where a plain picture is page 0.
+struct pcx_page_choice {
+    bool any_container; // a DCX file is read as one
+    int32_t page;
+};
+
+pcx_page_choice pcx_page_of(int32_t flags, int32_t page)
+{
+    if (page < 0)
+        return {(flags & pcx_all_layouts) != 0, 0};
+    return {true, page};
+}
+
+// Reads one file read's worth; the byte count, 0 when the read fails.
+uint32_t pcx_file_read(void *buffer, uint32_t size)
+{
+    uint32_t got = 0;
+    if (!pm::platform::file_read(pm_state.file_handle, buffer, size, &got))
+        got = 0;
+    got = std::min(got, size);
+    pm_state.bytes_read = got;
+    return got;
+}
+
+// The header of a page of the DCX file open in file_handle, whose first
+// `got` bytes stand in pcx_header; sets where the page lies. Returns 0, or
+// the result that ends the load.
+int32_t pcx_open_file_page(int32_t page, uint32_t got, pcx_stream &stream)
+{
+    uint8_t bytes[dcx_directory_size];
+    std::memcpy(bytes, pm_state.pcx_header, got);
+    got += pcx_file_read(bytes + got, static_cast<uint32_t>(dcx_directory_size) - got);
+    const int64_t file_size = pm::platform::file_seek(pm_state.file_handle, 0, pm::platform::seek_origin::end);
+    uint64_t start = 0, end = 0;
+    if (!dcx_page_span(dcx_read_directory(bytes, got), page, static_cast<uint64_t>(std::max<int64_t>(file_size, 0)),
+                       start, end))
+        return PM_PCX_NO_PAGE;
+    if (end - start < static_cast<uint64_t>(pcx_header_size) ||
+        pm::platform::file_seek(pm_state.file_handle, static_cast<int64_t>(start), pm::platform::seek_origin::begin) !=
+            static_cast<int64_t>(start) ||
+        pcx_file_read(pm_state.pcx_header, pcx_header_size) < static_cast<uint32_t>(pcx_header_size))
+        return PM_PCX_INVALID;
+    stream.file_start = static_cast<int64_t>(start);
+    stream.file_end = static_cast<int64_t>(end);
+    stream.file_left = end - start - pcx_header_size;
+    return PM_PCX_OK;
+}
+
 // Reads the header into pcx_header and sets up the stream. Returns 0, or the
 // result that ends the load.
-int32_t pcx_open(const char *name, int32_t flags, pcx_stream &stream, pcx_load_scope &scope)
+int32_t pcx_open(const char *name, int32_t flags, pcx_page_choice choice, pcx_stream &stream,
+                 pcx_load_scope &scope)
 {
     stream = pcx_stream{};
     if ((flags & pcx_from_memory) != 0) {
-        if (pm_state.input_block == nullptr || pm_state.input_block_size < static_cast<uint32_t>(pcx_header_size))
+        const uint8_t *picture = pm_state.input_block;
+        uint64_t size = picture != nullptr ? pm_state.input_block_size : 0;
+        if (choice.any_container && dcx_is_container(picture, size)) {
+            uint64_t start = 0, end = 0;
+            if (!dcx_page_span(dcx_read_directory(picture, size), choice.page, size, start, end))
+                return PM_PCX_NO_PAGE;
+            picture += start;
+            size = end - start;
+        } else if (choice.page != 0) {
+            return PM_PCX_NO_PAGE;
+        }
+        if (size < static_cast<uint64_t>(pcx_header_size))
             return PM_PCX_INVALID;
-        stream.picture = pm_state.input_block;
-        stream.picture_size = pm_state.input_block_size;
+        stream.picture = picture;
+        stream.picture_size = static_cast<uint32_t>(size);
         std::memcpy(pm_state.pcx_header, stream.picture, pcx_header_size);
-        pm_state.input_block += pcx_header_size;
+        pm_state.input_block = const_cast<uint8_t *>(picture) + pcx_header_size;
         stream.position = pm_state.input_block;
         stream.left = stream.picture_size - pcx_header_size;
         return PM_PCX_OK;
@@ -93,12 +152,15 @@ int32_t pcx_open(const char *name, int32_t flags, pcx_stream &stream, pcx_load_s
     pm_state.input_block = pm_state.read_buffer;
     if (!scope.open_file(name))
         return PM_PCX_OPEN_FAILED;
-    uint32_t got = 0;
-    if (!pm::platform::file_read(pm_state.file_handle, pm_state.pcx_header, pcx_header_size, &got))
-        got = 0;
-    pm_state.bytes_read = got;
-    if (got < static_cast<uint32_t>(pcx_header_size))
+    const uint32_t got = pcx_file_read(pm_state.pcx_header, pcx_header_size);
+    if (choice.any_container && dcx_is_container(pm_state.pcx_header, got)) {
+        if (const int32_t opened = pcx_open_file_page(choice.page, got, stream); opened != PM_PCX_OK)
+            return opened;
+    } else if (choice.page != 0) {
+        return PM_PCX_NO_PAGE;
+    } else if (got < static_cast<uint32_t>(pcx_header_size)) {
         return PM_PCX_INVALID;
+    }
     stream.position = pm_state.read_buffer;
     stream.left = 0; // the first decode begins with a refill
     return PM_PCX_OK;
@@ -300,6 +362,7 @@ template <int32_t Bytes> pcx_row_converter pcx_converter_for(pcx_format format)
     case pcx_format::planar16:
         return &pcx_convert_indexed<pcx_planar16_source, Bytes>;
     case pcx_format::planar24:
+    case pcx_format::planar32: // the fourth plane is dropped
         if constexpr (Bytes == 1) {
             return nullptr; // an 8-bit buffer cannot hold 24-bit colours
         } else if constexpr (Bytes == 4) {
@@ -316,6 +379,11 @@ template <int32_t Bytes> pcx_row_converter pcx_converter_for(pcx_format format)
             return &pcx_convert_indexed<pcx_indexed8_source, Bytes>;
     case pcx_format::mono:
         return &pcx_convert_indexed<pcx_mono_source, Bytes>;
+    case pcx_format::packed4:
+    case pcx_format::packed2:
+    case pcx_format::planar4:
+    case pcx_format::planar8:
+        return pcx_layout_converter(format, Bytes);
     case pcx_format::none:
         break;
     }
@@ -419,29 +487,31 @@ bool pcx_read_trailer(const pcx_stream &stream)
         std::memcpy(trailer, stream.picture + (stream.picture_size - pcx_trailer_size), pcx_trailer_size);
         return trailer[0] == pcx_trailer_marker;
     }
-    bool whole = false;
-    if (pm::platform::file_seek(pm_state.file_handle, -pcx_trailer_size, pm::platform::seek_origin::end) >= pcx_header_size) {
-        uint32_t got = 0;
-        if (!pm::platform::file_read(pm_state.file_handle, trailer, pcx_trailer_size, &got))
-            got = 0;
-        pm_state.bytes_read = got;
-        whole = got == static_cast<uint32_t>(pcx_trailer_size);
+    bool at_trailer = false;
+    if (stream.file_end < 0) {
+        at_trailer = pm::platform::file_seek(pm_state.file_handle, -pcx_trailer_size, pm::platform::seek_origin::end) >=
+                     pcx_header_size;
+    } else { // a page, which ends before the file
+        const int64_t at = stream.file_end - pcx_trailer_size;
+        at_trailer = at >= stream.file_start + pcx_header_size &&
+                     pm::platform::file_seek(pm_state.file_handle, at, pm::platform::seek_origin::begin) == at;
     }
+    const bool whole = at_trailer && pcx_file_read(trailer, pcx_trailer_size) == static_cast<uint32_t>(pcx_trailer_size);
     // Back to the data, which the decoder may not have begun to read.
-    pm::platform::file_seek(pm_state.file_handle, pcx_header_size, pm::platform::seek_origin::begin);
+    pm::platform::file_seek(pm_state.file_handle, stream.file_start + pcx_header_size, pm::platform::seek_origin::begin);
     return whole && trailer[0] == pcx_trailer_marker;
 }
 
 // ---- The load -----------------------------------------------------------------
 
-int32_t pcx_load(const char *name, int32_t flags, pcx_load_scope &scope)
+int32_t pcx_load(const char *name, int32_t flags, pcx_page_choice choice, pcx_load_scope &scope)
 {
     pcx_stream stream;
-    if (const int32_t opened = pcx_open(name, flags, stream, scope); opened != PM_PCX_OK)
+    if (const int32_t opened = pcx_open(name, flags, choice, stream, scope); opened != PM_PCX_OK)
         return opened;
     if (pm_state.pcx_header[0] != pcx_manufacturer)
         return PM_PCX_INVALID;
-    const pcx_picture picture = pcx_parse_header(pm_state.pcx_header);
+    const pcx_picture picture = pcx_parse_header(pm_state.pcx_header, (flags & pcx_all_layouts) != 0);
     if (!pcx_readable(picture))
         return PM_PCX_INVALID;
 
@@ -493,15 +563,14 @@ uint32_t pcx_refill_input(pcx_stream &stream)
         return 0;
     }
     // input_block_size may describe a caller's memory block; read_buffer's
-    // own size bounds what one read may bring.
+    // own size bounds what one read may bring, and a page's end what a page
+    // may.
     uint32_t size = pm_state.input_block_size;
     if (size == 0 || size > static_cast<uint32_t>(PM_READ_BUFFER_SIZE))
         size = PM_READ_BUFFER_SIZE;
-    uint32_t got = 0;
-    if (!pm::platform::file_read(pm_state.file_handle, pm_state.read_buffer, size, &got))
-        got = 0;
-    got = std::min(got, size);
-    pm_state.bytes_read = got;
+    size = static_cast<uint32_t>(std::min<uint64_t>(size, stream.file_left));
+    const uint32_t got = size != 0 ? pcx_file_read(pm_state.read_buffer, size) : 0;
+    stream.file_left -= got;
     stream.position = pm_state.read_buffer;
     stream.left = got;
     stream.exhausted = got == 0;
@@ -669,10 +738,20 @@ void pcx_set_palette_run(const uint8_t *rgb, int32_t colours)
 
 void pcx_apply_palette(const pcx_stream &stream, const pcx_picture &picture, int32_t flags)
 {
-    if ((flags & pcx_keep_palette) != 0 || picture.planes == 3)
+    if ((flags & pcx_keep_palette) != 0 || picture.format == pcx_format::planar24 ||
+        picture.format == pcx_format::planar32)
         return;
-    if (picture.version == pcx_version_trailer && pcx_read_trailer(stream)) {
-        uint8_t *rgb = pm_state.scratch_area + 1;
+    uint8_t *rgb = pm_state.scratch_area + 1;
+    bool full = !pcx_header_palette_only(picture.format) && picture.version == pcx_version_trailer &&
+                pcx_read_trailer(stream);
+    // A greyscale picture without a trailer stands for the grey ramp.
+    if (!full && (flags & pcx_all_layouts) != 0 && picture.format == pcx_format::indexed8 &&
+        picture.palette_info == pcx_palette_info_grey) {
+        for (int32_t i = 0; i < 256; ++i)
+            std::memset(rgb + 3 * i, i, 3);
+        full = true;
+    }
+    if (full) {
         if ((flags & pcx_no_reduction) == 0)
             pm_reduce_colours(pcx_static_colours, 236, rgb);
         pcx_set_palette_run(rgb, 256);
@@ -706,7 +785,18 @@ int32_t pm_load_pcx(const char *name, int32_t flags)
     if (pm_state.active_index < 0)
         return 0;
     pm::pcx_load_scope scope;
-    return pm::pcx_load(name, flags, scope);
+    return pm::pcx_load(name, flags, pm::pcx_page_of(flags, -1), scope);
+}
+
+// Loads one page of a DCX file (a plain picture being page 0).
+int32_t pm_load_pcx_page(const char *name, int32_t flags, int32_t page)
+{
+    if (pm_state.active_index < 0)
+        return 0;
+    if (page < 0)
+        return PM_PCX_NO_PAGE;
+    pm::pcx_load_scope scope;
+    return pm::pcx_load(name, flags, pm::pcx_page_of(flags, page), scope);
 }
 
 // A short English text per PCX result; one fixed text for anything else.
@@ -723,6 +813,8 @@ const char *pm_pcx_result_text(int32_t result)
         return "no converter for this format and depth";
     case PM_PCX_NO_MEMORY:
         return "out of memory";
+    case PM_PCX_NO_PAGE:
+        return "the file has no such page";
     default:
         return "unknown result";
     }

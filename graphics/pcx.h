@@ -25,6 +25,11 @@ struct pcx_stream {
     int32_t carry;           // decoded bytes that ran past the end of the last scanline
     bool exhausted;          // a refill found no more bytes: the input has ended
     int32_t long_run_rows = 0; // scanlines still to decode without token windows
+    // File source: where the picture lies in the file. A DCX page ends
+    // before the file does; file_end -1 means the file's end.
+    int64_t file_start = 0;
+    int64_t file_end = -1;
+    uint64_t file_left = UINT64_MAX; // data bytes of the picture not yet read
 };
 
 // Gives the stream its next block of input and returns its length. A file
@@ -48,8 +53,11 @@ int32_t pcx_decode_scanline(pcx_stream &stream, uint8_t *scanline, int32_t lengt
 void pcx_set_palette_run(const uint8_t *rgb, int32_t colours);
 
 // The palette step of a load: the trailer palette of a version-5 picture
-// (reduced first at depth 8 unless pcx_no_reduction), else the 16 header
-// colours. Nothing for pcx_keep_palette or a 24-bit planar picture.
+// (reduced first at depth 8 unless pcx_no_reduction), with pcx_all_layouts
+// the grey ramp for a greyscale picture without one (taken like a trailer),
+// else the 16 header colours. The packed and 2- and 3-plane layouts take
+// the header colours only. Nothing for pcx_keep_palette or a picture of
+// 8-bit colour planes.
 void pcx_apply_palette(const pcx_stream &stream, const pcx_picture &picture, int32_t flags);
 
 } // namespace pm

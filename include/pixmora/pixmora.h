@@ -96,14 +96,16 @@ enum {
     PM_READ_BUFFER_SIZE = 4096 /**< bytes of read_buffer */
 };
 
-/** Results of pm_load_pcx and pm_save_pcx. */
+/** Results of pm_load_pcx, pm_load_pcx_page and pm_save_pcx. */
 enum {
     PM_PCX_OK = 0,          /**< done */
     PM_PCX_OPEN_FAILED = 1, /**< the file cannot be opened (save: created or written) */
     PM_PCX_INVALID = 2,     /**< load: not a readable picture; save: no active buffer or a
                                  rectangle not wholly inside it */
     PM_PCX_UNSUPPORTED = 3, /**< no converter for this format and depth */
-    PM_PCX_NO_MEMORY = 4    /**< out of memory */
+    PM_PCX_NO_MEMORY = 4,   /**< out of memory */
+    PM_PCX_NO_PAGE = 6,     /**< load: the DCX file has no such page */
+    PM_PCX_TOO_MANY_COLOURS = 7 /**< save: the picture has more colours than the layout holds */
 };
 
 /** Failures of pm_buffer_create (a handle 0..255 otherwise). */
@@ -123,7 +125,9 @@ enum {
     pcx_keep_palette = 1, /**< set no palette entry, reduce no colours */
     pcx_at_cursor = 2,    /**< top-left corner at the graphics cursor, not at (Xmin, Ymin) */
     pcx_from_memory = 4,  /**< read the input block (pm_set_input_block), not a file */
-    pcx_no_reduction = 8  /**< apply a trailer palette without colour reduction */
+    pcx_no_reduction = 8, /**< apply a trailer palette without colour reduction */
+    pcx_all_layouts = 16  /**< also read one plane of 2 or 4 bits, 2 or 3 planes of 1 bit, 4 planes of 8
+                               bits (the fourth dropped), greyscale without a trailer, and DCX files */
 };
 
 /** The library's single record. Zero at program load except: active_index -1,
@@ -298,6 +302,13 @@ PM_API int32_t pm_set_input_block(const void *picture, uint32_t size);
  * After 1 to 4 no pixel and no palette entry has changed. A trailer palette
  * is used only when it lies wholly after the 128-byte header. */
 PM_API int32_t pm_load_pcx(const char *name, int32_t flags);
+/** Loads page `page` (0 for the first) of a DCX file, or with pcx_from_memory
+ * of the input block, as pm_load_pcx loads a picture; a PCX picture that is
+ * not in a DCX file has the one page 0. A page runs from its offset to the
+ * nearest offset of another page beyond it, or to the end of the input.
+ * Results as pm_load_pcx's, and PM_PCX_NO_PAGE for a negative page or one
+ * the directory does not list (with nothing changed). */
+PM_API int32_t pm_load_pcx_page(const char *name, int32_t flags, int32_t page);
 /** A short English text for a PCX result (PM_PCX_...); one fixed text for any
  * other value. Never null; the text is static. */
 PM_API const char *pm_pcx_result_text(int32_t result);
