@@ -12,6 +12,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "graphics/internal.h"
@@ -883,6 +884,138 @@ TEST_F(PcxLoad, FileAndMemoryGiveTheSamePictureEveryTime)
     EXPECT_EQ(pm_set_input_block(nullptr, 5), 0);
     EXPECT_EQ(pm_state.input_block, pm_state.read_buffer);
     EXPECT_EQ(pm_state.input_block_size, uint32_t(PM_READ_BUFFER_SIZE));
+}
+
+// ---- DCX pages --------------------------------------------------------------------
+
+void put_le32(bytes &out, size_t at, uint32_t value)
+{
+    for (int32_t i = 0; i < 4; ++i)
+        out[at + size_t(i)] = uint8_t(value >> (8 * i));
+}
+
+// A DCX file whose directory lists the pages in the order given, with the
+// pages themselves stored in the reverse order, so that a page's end is
+// not always the next offset in the directory.
+bytes dcx_file(const std::vector<bytes> &pages)
+{
+    bytes out(4 + 4 * (pages.size() + 1), 0);
+    put_le32(out, 0, 0x3ADE68B1);
+    for (size_t i = pages.size(); i-- > 0;) {
+        put_le32(out, 4 + 4 * i, uint32_t(out.size()));
+        out.insert(out.end(), pages[i].begin(), pages[i].end());
+    }
+    return out;
+}
+
+// Every page, from memory and from a file read in blocks of 4096 and of 7
+// bytes, gives what the page alone gives, trailer palette included (it lies
+// at the page's end, not the file's). pm_load_pcx reads the first page with
+// the flag, and refuses the container as before without it.
+TEST_F(PcxLoad, DcxPagesFromMemoryAndFromFiles)
+{
+    picture packed = make_picture(pcx_format::packed4, 11, 6);
+    packed.trailer = false;
+    const std::vector<bytes> pages = {make_picture(pcx_format::indexed8, 13, 5).file(), packed.file(),
+                                      make_picture(pcx_format::planar24, 9, 7).file()};
+    const bytes container = dcx_file(pages);
+    const std::string path = write_file(container);
+    const std::string plain_path = write_file(pages[0]);
+    const int32_t flags = pcx_all_layouts | pcx_no_reduction;
+    make_buffer(16, 8, 32);
+    for (size_t page = 0; page < pages.size(); ++page) {
+        SCOPED_TRACE("page " + std::to_string(page));
+        fill_buffer(0x33);
+        ASSERT_EQ(load(pages[page], flags), 0);
+        const snapshot alone = snapshot::take();
+        for (const uint32_t refill : {0u, 7u})
+            for (const bool from_file : {false, true}) {
+                SCOPED_TRACE(from_file ? "file, refills of " + std::to_string(refill) : "memory");
+                fill_buffer(0x33);
+                pm_set_input_block(container.data(), uint32_t(container.size()));
+                if (from_file)
+                    pm_set_input_block(pm_state.read_buffer, refill);
+                const int32_t result = from_file ? pm_load_pcx_page(path.c_str(), flags, int32_t(page))
+                                                 : pm_load_pcx_page(nullptr, flags | pcx_from_memory, int32_t(page));
+                ASSERT_EQ(result, 0);
+                EXPECT_TRUE(same_bytes(alone.pixels, snapshot::take().pixels));
+                EXPECT_TRUE(same_bytes(alone.palette, snapshot::take().palette));
+            }
+    }
+    fill_buffer(0x33);
+    ASSERT_EQ(load(pages[0], flags), 0);
+    const bytes first = buffer_bytes();
+    fill_buffer(0x33);
+    EXPECT_EQ(pm_load_pcx(path.c_str(), flags), 0);
+    EXPECT_TRUE(same_bytes(first, buffer_bytes())) << "pm_load_pcx with the flag";
+
+    fill_buffer(0x33);
+    pm_set_input_block(container.data(), uint32_t(container.size()));
+    const snapshot before = snapshot::take();
+    EXPECT_EQ(pm_load_pcx(path.c_str(), pcx_no_reduction), 2);
+    EXPECT_EQ(pm_load_pcx(nullptr, pcx_from_memory | pcx_no_reduction), 2);
+    for (const int32_t page : {3, -1, INT32_MAX}) {
+        EXPECT_EQ(pm_load_pcx_page(path.c_str(), flags, page), PM_PCX_NO_PAGE) << page;
+        EXPECT_EQ(pm_load_pcx_page(nullptr, flags | pcx_from_memory, page), PM_PCX_NO_PAGE) << page;
+    }
+    EXPECT_EQ(pm_load_pcx_page(plain_path.c_str(), flags, 1), PM_PCX_NO_PAGE);
+    EXPECT_TRUE(unchanged(before));
+    EXPECT_EQ(pm_load_pcx_page(plain_path.c_str(), flags, 0), 0);
+    EXPECT_TRUE(same_bytes(first, buffer_bytes())) << "a plain picture as page 0";
+}
+
+// Directories that lie: every one gives the same result from memory and
+// from a file, and reads nothing outside the input.
+TEST_F(PcxLoad, HostileDcxDirectories)
+{
+    const bytes page = make_picture(pcx_format::indexed8, 5, 3).file();
+    auto directory = [](std::initializer_list<uint32_t> offsets, size_t size) {
+        bytes out(size, 0);
+        put_le32(out, 0, 0x3ADE68B1);
+        size_t at = 4;
+        for (uint32_t offset : offsets)
+            put_le32(out, std::exchange(at, at + 4), offset);
+        return out;
+    };
+    auto with_page_at = [&](bytes file, size_t at) {
+        file.resize(std::max(file.size(), at + page.size()));
+        std::copy(page.begin(), page.end(), file.begin() + long(at));
+        return file;
+    };
+    // 1024 offsets and no ending 0: only the first 1023 are pages.
+    bytes full(4 + 4 * 1024, 0);
+    put_le32(full, 0, 0x3ADE68B1);
+    for (size_t i = 0; i < 1024; ++i)
+        put_le32(full, 4 + 4 * i, uint32_t(full.size()));
+    full.insert(full.end(), page.begin(), page.end());
+    const struct {
+        const char *what;
+        bytes file;
+        int32_t page, result;
+    } cases[] = {
+        {"only the magic number", directory({}, 4), 0, PM_PCX_NO_PAGE},
+        {"a directory cut inside an offset", directory({}, 6), 0, PM_PCX_NO_PAGE},
+        {"an offset past the end", directory({5000, 0}, 12), 0, 2},
+        {"an offset at the end", directory({12, 0}, 12), 0, 2},
+        {"a page shorter than a header", with_page_at(directory({12, 100, 0}, 16), 12), 0, 2},
+        {"an offset inside the directory", with_page_at(directory({4, 0}, 12), 12), 0, 2},
+        {"the same offset twice", with_page_at(directory({16, 16, 0}, 16), 16), 1, 0},
+        {"the last of 1023 pages", full, 1022, 0},
+        {"no page 1024", full, 1023, PM_PCX_NO_PAGE},
+    };
+    make_buffer(8, 4, 32);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = write_file(c.file);
+        bytes copy = c.file; // exact size, so that reading past it is caught
+        for (const uint32_t refill : {0u, 7u}) {
+            pm_set_input_block(pm_state.read_buffer, refill);
+            EXPECT_EQ(pm_load_pcx_page(path.c_str(), pcx_all_layouts, c.page), c.result) << "file, refill " << refill;
+        }
+        pm_set_input_block(copy.data(), uint32_t(copy.size()));
+        EXPECT_EQ(pm_load_pcx_page(nullptr, pcx_all_layouts | pcx_from_memory, c.page), c.result) << "memory";
+        EXPECT_EQ(pm_state.input_block, copy.data());
+    }
 }
 
 TEST_F(PcxLoad, ShortFileFindsNoTrailerAndRepeatsItsLastRow)
