@@ -86,6 +86,7 @@ struct pcx_picture {
     int32_t width;  // Xmax - Xmin + 1; 0 or less for a bad window
     int32_t height; // Ymax - Ymin + 1
     int32_t palette_info;
+    bool all_layouts; // read as a load with pcx_all_layouts reads it
     pcx_format format;
 };
 
@@ -138,6 +139,7 @@ inline pcx_picture pcx_parse_header(const uint8_t header[pcx_header_size], bool 
     picture.width = pcx_le16(fields.x_max) - picture.x_min + 1;
     picture.height = pcx_le16(fields.y_max) - picture.y_min + 1;
     picture.palette_info = pcx_le16(fields.palette_info);
+    picture.all_layouts = all_layouts;
     picture.format = pcx_classify(picture.planes, picture.bits_per_pixel, all_layouts);
     return picture;
 }

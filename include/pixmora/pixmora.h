@@ -104,9 +104,80 @@ enum {
                                  rectangle not wholly inside it */
     PM_PCX_UNSUPPORTED = 3, /**< no converter for this format and depth */
     PM_PCX_NO_MEMORY = 4,   /**< out of memory */
+    PM_PCX_WRITE_FAILED = 5, /**< save: the bytes cannot be written (a write or the callback failed) */
     PM_PCX_NO_PAGE = 6,     /**< load: the DCX file has no such page */
     PM_PCX_TOO_MANY_COLOURS = 7 /**< save: the picture has more colours than the layout holds */
 };
+
+/** Why the loader refuses a picture (pm_pcx_info.reason); pm_pcx_reason_text
+ * words each one. */
+enum {
+    PM_PCX_REASON_NONE = 0,           /**< the loader takes the picture */
+    PM_PCX_REASON_SHORT = 1,          /**< fewer than 128 bytes: no whole header */
+    PM_PCX_REASON_MANUFACTURER = 2,   /**< the first byte is not 0x0A */
+    PM_PCX_REASON_WINDOW = 3,         /**< Xmax before Xmin or Ymax before Ymin */
+    PM_PCX_REASON_NO_PLANES = 4,      /**< NPlanes 0 */
+    PM_PCX_REASON_NO_LINE = 5,        /**< BytesPerLine 0 */
+    PM_PCX_REASON_LINE_TOO_SHORT = 6, /**< BytesPerLine too small for a row of the window's width */
+    PM_PCX_REASON_NO_CONVERTER = 7,   /**< no converter reads these bits per pixel and planes */
+    PM_PCX_REASON_DEPTH = 8           /**< the layout has no converter into a buffer of this depth */
+};
+
+/** Where the loader takes a picture's colours from (pm_pcx_info.palette_kind). */
+enum {
+    PM_PCX_PALETTE_NONE = 0,    /**< none: colour in 3 or 4 planes of 8 bits, or no whole header */
+    PM_PCX_PALETTE_HEADER = 1,  /**< the 16 colours of the header */
+    PM_PCX_PALETTE_TRAILER = 2, /**< the 256 colours after the data (a version-5 picture with a trailer) */
+    PM_PCX_PALETTE_GREY = 3     /**< a ramp of 256 greys: greyscale without a trailer, with pcx_all_layouts */
+};
+
+/** What pm_pcx_inspect_file and pm_pcx_inspect_memory tell about a picture
+ * without loading it. Header fields are as stored, in host byte order; they
+ * are 0 when the input holds no whole header. Fields may be added at the end
+ * in later versions; reserved ones are 0. */
+typedef struct pm_pcx_info {
+    uint64_t size;           /**< bytes of the whole file or memory block */
+    int32_t page_count;      /**< pictures the input holds: 1 for a PCX file, the pages of a DCX file */
+    int32_t page;            /**< the picture described, 0 = the first */
+    uint64_t page_offset;    /**< where that picture's header starts in the input */
+    int32_t header_present;  /**< 1 when 128 header bytes were there to read */
+
+    uint8_t manufacturer;    /**< 0x0A for a PCX picture */
+    uint8_t version;         /**< 5: a trailer palette may follow the data */
+    uint8_t encoding;        /**< 1: run-length (the loader decodes run-length whatever it says) */
+    uint8_t bits_per_pixel;  /**< bits per pixel in each plane */
+    uint16_t x_min;          /**< the header window, inclusive */
+    uint16_t y_min;          /**< top edge of the window */
+    uint16_t x_max;          /**< right edge of the window */
+    uint16_t y_max;          /**< bottom edge of the window */
+    uint16_t h_dpi;          /**< horizontal resolution */
+    uint16_t v_dpi;          /**< vertical resolution */
+    uint8_t planes;          /**< NPlanes */
+    uint8_t reserved_byte;   /**< the header's reserved byte */
+    uint16_t bytes_per_line; /**< bytes of one plane of one scanline */
+    uint16_t palette_info;   /**< 1 colour or black and white, 2 greyscale */
+    uint16_t h_screen_size;  /**< the screen size fields */
+    uint16_t v_screen_size;  /**< vertical screen size */
+    uint8_t colormap[48];    /**< the header's 16 RGB triples */
+    uint16_t reserved_pad;   /**< 0 */
+
+    int32_t width;           /**< Xmax - Xmin + 1; 0 or less for a window that ends before it starts */
+    int32_t height;          /**< Ymax - Ymin + 1 */
+    int32_t colours;         /**< colours a pixel can take (2, 4, 8, 16, 256; 16777216 for 24-bit colour); 0
+                                  when no converter reads the layout */
+    int32_t trailer_present; /**< 1 when the picture (a DCX page: the page) ends in a trailer (marker 0x0C and
+                                  768 colour bytes) that lies wholly after the header */
+    int32_t palette_kind;    /**< PM_PCX_PALETTE_...: where a load takes the colours from */
+    int32_t palette_count;   /**< colours in palette: 0, 16 or 256 */
+    uint8_t palette[768];    /**< those colours as RGB triples, as stored in the file (the grey ramp as made) */
+
+    int32_t depth;           /**< the buffer depth the verdict is for */
+    int32_t verdict;         /**< what pm_load_pcx returns for this picture into a buffer of that depth wherever
+                                  it is placed: PM_PCX_OK, PM_PCX_INVALID or PM_PCX_UNSUPPORTED (running out of
+                                  memory cannot be foretold) */
+    int32_t reason;          /**< PM_PCX_REASON_...: why, when the verdict is a refusal */
+    int32_t reserved[9];     /**< 0 */
+} pm_pcx_info;
 
 /** Failures of pm_buffer_create (a handle 0..255 otherwise). */
 enum {
@@ -312,6 +383,25 @@ PM_API int32_t pm_load_pcx_page(const char *name, int32_t flags, int32_t page);
 /** A short English text for a PCX result (PM_PCX_...); one fixed text for any
  * other value. Never null; the text is static. */
 PM_API const char *pm_pcx_result_text(int32_t result);
+/** Describes picture `page` (0 for a PCX file; a page of a DCX file) of a
+ * file without loading it, and gives the loader's verdict for a buffer of
+ * `depth` bits (8, 16, 24 or 32) and load flags `flags` (of which only
+ * pcx_all_layouts matters): the same function decides for both, so a picture
+ * that inspection takes is one pm_load_pcx_page takes, refusals aside that
+ * only a load can meet (memory, a file that changes). Needs no started
+ * library and changes no state. 0 with *info filled (also when the verdict
+ * is a refusal: a file shorter than a header is described by its size); 1
+ * the file cannot be opened; 2 a null name or info, a depth other than 8,
+ * 16, 24 or 32, or a page the file does not hold. */
+PM_API int32_t pm_pcx_inspect_file(const char *name, int32_t flags, int32_t page, int32_t depth, pm_pcx_info *info);
+/** The same for a picture of size bytes in memory, which is only read, never
+ * past size. 0; 2 for a null info, a null picture with size above 0, a bad
+ * depth or page. */
+PM_API int32_t pm_pcx_inspect_memory(const void *picture, uint32_t size, int32_t flags, int32_t page, int32_t depth,
+                                     pm_pcx_info *info);
+/** A short fixed English text for a refusal reason (PM_PCX_REASON_...); one
+ * fixed text for any other value. Never null; the text is static. */
+PM_API const char *pm_pcx_reason_text(int32_t reason);
 /** Writes columns min_x..max_x, rows min_y..max_y of the active buffer as a
  * version-5 PCX file whose header window is 0..width-1, 0..height-1: an 8-bit
  * buffer as 256 colours with the current palette as trailer, a deeper one as

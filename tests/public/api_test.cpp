@@ -7,9 +7,13 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include <pixmora/pixmora.h>
 
@@ -105,6 +109,143 @@ TEST_F(PublicApiTest, APictureSavedByTheLibraryLoadsBackTheSame)
     for (int32_t y = 0; y < 5; ++y)
         for (int32_t x = 0; x < 12; ++x)
             ASSERT_EQ(active_pixel(x, y), static_cast<uint8_t>(x * 21 + y * 7 + 3)) << x << ", " << y;
+}
+
+// A PCX picture: a header with the given fields, the run-length data (one
+// run per 63 bytes of `value`, enough for every scanline) and, when asked,
+// a trailer of 256 colours whose triple i is i, i, 255 - i.
+std::vector<uint8_t> pcx_file(uint8_t version, uint8_t bits, uint8_t planes, uint16_t x_max, uint16_t y_max,
+                              uint16_t bytes_per_line, bool trailer, uint8_t value = 0x21)
+{
+    std::vector<uint8_t> file(128, 0);
+    file[0] = 0x0A, file[1] = version, file[2] = 1, file[3] = bits;
+    file[8] = uint8_t(x_max), file[9] = uint8_t(x_max >> 8), file[10] = uint8_t(y_max), file[11] = uint8_t(y_max >> 8);
+    for (int i = 0; i < 48; ++i)
+        file[size_t(16 + i)] = uint8_t(200 + i);
+    file[65] = planes, file[66] = uint8_t(bytes_per_line), file[67] = uint8_t(bytes_per_line >> 8);
+    for (uint64_t left = uint64_t(planes) * bytes_per_line * (y_max + 1u); left > 0;) {
+        const auto run = uint8_t(left < 63 ? left : 63);
+        file.push_back(uint8_t(0xC0 | run));
+        file.push_back(value);
+        left -= run;
+    }
+    if (trailer) {
+        file.push_back(0x0C);
+        for (int i = 0; i < 256; ++i)
+            file.insert(file.end(), {uint8_t(i), uint8_t(i), uint8_t(255 - i)});
+    }
+    return file;
+}
+
+// Every case at every depth: the inspection's verdict is what a load into a
+// small buffer gives (wherever the picture lands), and a file is described
+// as its bytes in memory are.
+TEST_F(PublicApiTest, InspectionGivesTheLoadersVerdict)
+{
+    const std::vector<uint8_t> paletted = pcx_file(5, 8, 1, 8, 4, 10, true);
+    std::vector<uint8_t> not_pcx = paletted;
+    not_pcx[0] = 0x0B;
+    std::vector<uint8_t> reversed = paletted;
+    reversed[4] = 9; // Xmin 9 > Xmax 8
+    const struct {
+        const char *what;
+        std::vector<uint8_t> bytes;
+        int32_t verdict_8, verdict_32, reason_8, reason_32;
+        int32_t palette_kind, colours;
+    } cases[] = {
+        {"256 colours with a trailer", paletted, 0, 0, 0, 0, PM_PCX_PALETTE_TRAILER, 256},
+        {"256 colours, version 3", pcx_file(3, 8, 1, 8, 4, 10, true), 0, 0, 0, 0, PM_PCX_PALETTE_HEADER, 256},
+        {"24-bit colour", pcx_file(5, 8, 3, 5, 1, 6, false), 3, 0, PM_PCX_REASON_DEPTH, 0, PM_PCX_PALETTE_NONE,
+         1 << 24},
+        {"16 colours in 4 planes", pcx_file(5, 1, 4, 9, 2, 2, false), 0, 0, 0, 0, PM_PCX_PALETTE_HEADER, 16},
+        {"2 colours", pcx_file(5, 1, 1, 9, 2, 2, false), 0, 0, 0, 0, PM_PCX_PALETTE_HEADER, 2},
+        {"one plane of 4 bits", pcx_file(5, 4, 1, 9, 2, 6, false), 3, 3, PM_PCX_REASON_NO_CONVERTER,
+         PM_PCX_REASON_NO_CONVERTER, PM_PCX_PALETTE_HEADER, 0},
+        {"shorter than a header", std::vector<uint8_t>(paletted.begin(), paletted.begin() + 100), 2, 2,
+         PM_PCX_REASON_SHORT, PM_PCX_REASON_SHORT, PM_PCX_PALETTE_NONE, 0},
+        {"first byte 0x0B", not_pcx, 2, 2, PM_PCX_REASON_MANUFACTURER, PM_PCX_REASON_MANUFACTURER,
+         PM_PCX_PALETTE_TRAILER, 256},
+        {"window reversed", reversed, 2, 2, PM_PCX_REASON_WINDOW, PM_PCX_REASON_WINDOW, PM_PCX_PALETTE_TRAILER, 256},
+        {"no planes", pcx_file(5, 8, 0, 8, 4, 10, false), 2, 2, PM_PCX_REASON_NO_PLANES, PM_PCX_REASON_NO_PLANES,
+         PM_PCX_PALETTE_HEADER, 256},
+        {"BytesPerLine 0", pcx_file(5, 8, 1, 8, 4, 0, false), 2, 2, PM_PCX_REASON_NO_LINE, PM_PCX_REASON_NO_LINE,
+         PM_PCX_PALETTE_HEADER, 256},
+        {"BytesPerLine below the width", pcx_file(5, 8, 1, 8, 4, 4, false), 2, 2, PM_PCX_REASON_LINE_TOO_SHORT,
+         PM_PCX_REASON_LINE_TOO_SHORT, PM_PCX_PALETTE_HEADER, 256},
+        // Wider than any converter's limit used to be: the loader takes it,
+        // and so must inspection.
+        {"40000 x 1", pcx_file(5, 8, 1, 39999, 0, 40000, true), 0, 0, 0, 0, PM_PCX_PALETTE_TRAILER, 256},
+    };
+    const std::filesystem::path file = std::filesystem::temp_directory_path() /
+                                       ("pixmora-public-inspect-" + std::to_string(getpid()) + ".pcx");
+    ASSERT_EQ(pm_startup(), 0);
+    std::set<std::string> reason_texts;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        {
+            std::FILE *out = std::fopen(file.c_str(), "wb");
+            ASSERT_NE(out, nullptr);
+            ASSERT_EQ(std::fwrite(c.bytes.data(), 1, c.bytes.size(), out), c.bytes.size());
+            std::fclose(out);
+        }
+        for (const int32_t depth : {8, 16, 24, 32}) {
+            SCOPED_TRACE(depth);
+            pm_pcx_info memory{}, stored{};
+            ASSERT_EQ(pm_pcx_inspect_memory(c.bytes.data(), uint32_t(c.bytes.size()), 0, 0, depth, &memory), PM_PCX_OK);
+            ASSERT_EQ(pm_pcx_inspect_file(file.c_str(), 0, 0, depth, &stored), PM_PCX_OK);
+            EXPECT_EQ(std::memcmp(&memory, &stored, sizeof memory), 0);
+            EXPECT_EQ(memory.size, c.bytes.size());
+            EXPECT_EQ(memory.verdict, depth == 8 ? c.verdict_8 : c.verdict_32);
+            EXPECT_EQ(memory.reason, depth == 8 ? c.reason_8 : c.reason_32);
+            EXPECT_EQ(memory.palette_kind, c.palette_kind);
+            EXPECT_EQ(memory.colours, c.colours);
+            reason_texts.insert(pm_pcx_reason_text(memory.reason));
+            // The load, into a 2 x 2 buffer of that depth with the picture
+            // at its header window and at the cursor.
+            ASSERT_EQ(pm_set_new_buffer_depth(depth), 0);
+            const int32_t handle = pm_buffer_create(2, 2);
+            ASSERT_EQ(pm_buffer_activate(handle), 0);
+            pm_set_input_block(c.bytes.data(), uint32_t(c.bytes.size()));
+            EXPECT_EQ(pm_load_pcx(nullptr, pcx_from_memory), memory.verdict);
+            pm_move_cursor(5, 5);
+            EXPECT_EQ(pm_load_pcx(file.c_str(), pcx_at_cursor), memory.verdict);
+            // With every layout read, the verdict is the load's too.
+            pm_pcx_info all{};
+            ASSERT_EQ(pm_pcx_inspect_file(file.c_str(), pcx_all_layouts, 0, depth, &all), PM_PCX_OK);
+            EXPECT_EQ(pm_load_pcx(file.c_str(), pcx_at_cursor | pcx_all_layouts), all.verdict);
+            EXPECT_EQ(all.colours, std::string(c.what) == "one plane of 4 bits" ? 16 : c.colours);
+            pm_set_input_block(nullptr, 0);
+            pm_buffer_deactivate();
+            pm_buffer_destroy(handle);
+        }
+    }
+    EXPECT_EQ(reason_texts.size(), 9u); // every reason met, each with its own text
+    EXPECT_STREQ(pm_pcx_reason_text(99), pm_pcx_reason_text(-1));
+
+    pm_pcx_info info{};
+    EXPECT_EQ(pm_pcx_inspect_memory(paletted.data(), uint32_t(paletted.size()), 0, 0, 8, &info), PM_PCX_OK);
+    EXPECT_EQ(info.page_count, 1);
+    EXPECT_EQ(info.width, 9);
+    EXPECT_EQ(info.height, 5);
+    EXPECT_EQ(info.bytes_per_line, 10);
+    EXPECT_EQ(info.trailer_present, 1);
+    EXPECT_EQ(info.palette_count, 256);
+    EXPECT_EQ(info.palette[3 * 7 + 2], 248); // trailer triple 7 is 7, 7, 248
+    EXPECT_EQ(info.colormap[0], 200);
+    const struct {
+        const void *picture;
+        uint32_t size;
+        int32_t page, depth;
+        pm_pcx_info *out;
+    } refused[] = {
+        {paletted.data(), 128, 0, 12, &info}, {paletted.data(), 128, 1, 8, &info},
+        {nullptr, 128, 0, 8, &info},          {paletted.data(), 128, 0, 8, nullptr},
+    };
+    for (const auto &r : refused)
+        EXPECT_EQ(pm_pcx_inspect_memory(r.picture, r.size, 0, r.page, r.depth, r.out), PM_PCX_INVALID);
+    std::error_code ignored;
+    std::filesystem::remove(file, ignored);
+    EXPECT_EQ(pm_pcx_inspect_file(file.c_str(), 0, 0, 8, &info), PM_PCX_OPEN_FAILED);
 }
 
 } // namespace
