@@ -362,15 +362,15 @@ TEST(PcxResults, EveryResultHasItsOwnText)
 {
     const std::string unknown = pm_pcx_result_text(-1);
     std::set<std::string> texts;
-    for (int32_t result :
-         {PM_PCX_OK, PM_PCX_OPEN_FAILED, PM_PCX_INVALID, PM_PCX_UNSUPPORTED, PM_PCX_NO_MEMORY, PM_PCX_WRITE_FAILED}) {
+    for (int32_t result : {PM_PCX_OK, PM_PCX_OPEN_FAILED, PM_PCX_INVALID, PM_PCX_UNSUPPORTED, PM_PCX_NO_MEMORY,
+                           PM_PCX_WRITE_FAILED, PM_PCX_NO_PAGE, PM_PCX_TOO_MANY_COLOURS}) {
         const std::string text = pm_pcx_result_text(result);
         EXPECT_FALSE(text.empty()) << result;
         EXPECT_NE(text, unknown) << result;
         texts.insert(text);
     }
-    EXPECT_EQ(texts.size(), 6u);
-    for (int32_t other : {6, 100, INT32_MIN, INT32_MAX})
+    EXPECT_EQ(texts.size(), 8u);
+    for (int32_t other : {8, 100, INT32_MIN, INT32_MAX})
         EXPECT_EQ(pm_pcx_result_text(other), unknown) << other;
 }
 
@@ -515,10 +515,10 @@ TEST_F(PcxLoad, EveryAddedLayoutAtEveryDepthAsImageMagickShowsIt)
                     const int32_t handle = make_buffer(20, 8, depth);
                     pm_move_cursor(-cut, 1);
                     const int32_t result = load(file, pcx_all_layouts | pcx_no_reduction | pcx_at_cursor);
-                    if (cut >= width) {
-                        EXPECT_EQ(result, 0); // nothing lies within the buffer
-                    } else if (depth == 8 && colour_planes(layout.format)) {
+                    if (depth == 8 && colour_planes(layout.format)) {
                         EXPECT_EQ(result, 3);
+                    } else if (cut >= width) {
+                        EXPECT_EQ(result, 0); // nothing lies within the buffer
                     } else {
                         ASSERT_EQ(result, 0);
                         EXPECT_TRUE(pixels_are(0, 1, width - cut, 5, [&](int32_t x, int32_t y) {
@@ -964,6 +964,21 @@ TEST_F(PcxLoad, DcxPagesFromMemoryAndFromFiles)
     EXPECT_TRUE(unchanged(before));
     EXPECT_EQ(pm_load_pcx_page(plain_path.c_str(), flags, 0), 0);
     EXPECT_TRUE(same_bytes(first, buffer_bytes())) << "a plain picture as page 0";
+
+    // Inspection lists the pages and describes the one asked for.
+    pm_pcx_info info{}, from_file{};
+    ASSERT_EQ(pm_pcx_inspect_memory(container.data(), uint32_t(container.size()), flags, 1, 32, &info), 0);
+    ASSERT_EQ(pm_pcx_inspect_file(path.c_str(), flags, 1, 32, &from_file), 0);
+    EXPECT_EQ(std::memcmp(&info, &from_file, sizeof info), 0);
+    EXPECT_EQ(info.page_count, 3);
+    EXPECT_EQ(info.page_offset, container.size() - pages[0].size() - pages[1].size());
+    EXPECT_EQ(info.size, container.size());
+    EXPECT_EQ(info.width, 11);
+    EXPECT_EQ(info.colours, 16);
+    EXPECT_EQ(info.verdict, 0);
+    ASSERT_EQ(pm_pcx_inspect_memory(container.data(), uint32_t(container.size()), 0, 1, 32, &info), 0);
+    EXPECT_EQ(info.verdict, 3) << "one plane of 4 bits without the flag";
+    EXPECT_EQ(pm_pcx_inspect_memory(container.data(), uint32_t(container.size()), flags, 3, 32, &info), 2);
 }
 
 // Directories that lie: every one gives the same result from memory and
