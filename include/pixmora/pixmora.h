@@ -179,6 +179,25 @@ typedef struct pm_pcx_info {
     int32_t reserved[9];     /**< 0 */
 } pm_pcx_info;
 
+/** Receives the bytes of a picture being saved, in order, in pieces of any
+ * size. Returns 0 when it took all of them; anything else stops the save,
+ * which then gives PM_PCX_WRITE_FAILED. */
+typedef int32_t (*pm_write_fn)(void *context, const void *bytes, uint32_t size);
+
+/** How pm_save_pcx_to and pm_save_pcx_memory lay out the picture. */
+enum {
+    pcx_layout_auto = 0 /**< as pm_save_pcx: 8-bit buffer, 256 colours and a trailer palette; deeper, 3 planes
+                             of 8 bits */
+};
+
+/** Row formats of pm_read_row and pm_write_row. */
+enum {
+    PM_ROW_INDEX8 = 1, /**< one palette index per pixel; 8-bit buffers only */
+    PM_ROW_RGB24 = 2   /**< the bytes red, green, blue per pixel: 8-bit pixels through the logical palette (read
+                            only), 16-bit ones widened from 5-6-5 by repeating their top bits (written: their top
+                            bits kept), 24 and 32 bits as stored (written: fill byte 0) */
+};
+
 /** Failures of pm_buffer_create (a handle 0..255 otherwise). */
 enum {
     PM_BUFFER_NO_FREE_SLOT = -1, /**< all slots are in use */
@@ -411,6 +430,21 @@ PM_API const char *pm_pcx_reason_text(int32_t reason);
  * whatever the name held is left as it was; 2 no active buffer, or a rectangle that is empty or not wholly inside the
  * buffer; 4 out of memory. */
 PM_API int32_t pm_save_pcx(const char *name, int32_t min_x, int32_t max_x, int32_t min_y, int32_t max_y);
+/** Saves the same rectangle as pm_save_pcx, in the given layout
+ * (pcx_layout_...), by handing its bytes in order to write(context, ...).
+ * 0 written; 2 no active buffer or a bad rectangle; 3 a layout this version
+ * does not know or cannot write from the active depth; 4 out of memory; 5
+ * (PM_PCX_WRITE_FAILED) write returned non-zero, or is null; the save then
+ * stops at once. */
+PM_API int32_t pm_save_pcx_to(pm_write_fn write, void *context, int32_t layout, int32_t min_x, int32_t max_x,
+                              int32_t min_y, int32_t max_y);
+/** Saves the same picture into memory: its bytes go to buffer, at most
+ * capacity of them, and *size receives the picture's whole length (saturated
+ * at 0xFFFFFFFF). A null buffer asks for the length only.
+ * 0 done (or the length given); 5 the picture is longer than capacity (call
+ * again with *size bytes); 2, 3, 4 as pm_save_pcx_to, and 2 for a null size. */
+PM_API int32_t pm_save_pcx_memory(void *buffer, uint32_t capacity, uint32_t *size, int32_t layout, int32_t min_x,
+                                  int32_t max_x, int32_t min_y, int32_t max_y);
 
 /* ---- Image transfer ----------------------------------------------------- */
 
@@ -433,6 +467,18 @@ PM_API int32_t pm_capture_image(uint8_t *image, int32_t width, int32_t height);
  * Does nothing without an active buffer, for a null image or for width or
  * height below 1. 0. */
 PM_API int32_t pm_paste_image(const uint8_t *image, int32_t width, int32_t height);
+/** Reads columns x..x+width-1 of row y (counted from the top) of the active
+ * buffer into out, in format PM_ROW_INDEX8 (width bytes) or PM_ROW_RGB24
+ * (3 x width bytes). 0; -1, reading nothing, without an active buffer, for
+ * a null out, an unknown format, indices from a buffer deeper than 8 bits, or
+ * a span not wholly inside the buffer (width below 1 included). */
+PM_API int32_t pm_read_row(int32_t x, int32_t y, int32_t width, int32_t format, void *out);
+/** Writes width pixels from in into row y of the active buffer, from column x
+ * on, in the same formats: indices into an 8-bit buffer only, RGB triples into
+ * a 16-, 24- or 32-bit one (an 8-bit buffer holds no colours of its own).
+ * 0; -1, writing nothing, for the same refusals as pm_read_row and for those
+ * pairs. No palette or lookup table changes. */
+PM_API int32_t pm_write_row(int32_t x, int32_t y, int32_t width, int32_t format, const void *in);
 /** Copies a rectangle of raw bytes from one buffer to another (or the same),
  * at the destination's bytes per pixel on both sides; dst_y receives the
  * rectangle's bottom row. Only bytes inside both buffers are copied (the
