@@ -186,8 +186,17 @@ typedef int32_t (*pm_write_fn)(void *context, const void *bytes, uint32_t size);
 
 /** How pm_save_pcx_to and pm_save_pcx_memory lay out the picture. */
 enum {
-    pcx_layout_auto = 0 /**< as pm_save_pcx: 8-bit buffer, 256 colours and a trailer palette; deeper, 3 planes
-                             of 8 bits */
+    pcx_layout_auto = 0,     /**< as pm_save_pcx: 8-bit buffer, 256 colours and a trailer palette; deeper, 3 planes
+                                  of 8 bits */
+    pcx_layout_mono = 1,     /**< one plane of 1 bit: 2 colours, the lighter one (a set bit) the foreground */
+    pcx_layout_cga4 = 2,     /**< one plane of 2 bits: 4 colours */
+    pcx_layout_packed16 = 3, /**< one plane of 4 bits: 16 colours */
+    pcx_layout_vga256 = 4,   /**< one plane of 8 bits and a trailer palette: 256 colours (an 8-bit buffer's
+                                  indices and palette as they are) */
+    pcx_layout_planes4 = 5,  /**< 2 planes of 1 bit: 4 colours */
+    pcx_layout_planes8 = 6,  /**< 3 planes of 1 bit: 8 colours */
+    pcx_layout_ega16 = 7,    /**< 4 planes of 1 bit: 16 colours */
+    pcx_layout_rgb24 = 8     /**< 3 planes of 8 bits: red, green, blue */
 };
 
 /** Row formats of pm_read_row and pm_write_row. */
@@ -432,17 +441,21 @@ PM_API const char *pm_pcx_reason_text(int32_t reason);
 PM_API int32_t pm_save_pcx(const char *name, int32_t min_x, int32_t max_x, int32_t min_y, int32_t max_y);
 /** Saves the same rectangle as pm_save_pcx, in the given layout
  * (pcx_layout_...), by handing its bytes in order to write(context, ...).
+ * A layout of 256 colours or fewer holds the rectangle's distinct colours
+ * (an 8-bit buffer's: those of its indices), in the header or the trailer;
+ * none is ever changed or merged. Every layout's BytesPerLine is even.
  * 0 written; 2 no active buffer or a bad rectangle; 3 a layout this version
- * does not know or cannot write from the active depth; 4 out of memory; 5
- * (PM_PCX_WRITE_FAILED) write returned non-zero, or is null; the save then
- * stops at once. */
+ * does not know; 4 out of memory; 5 (PM_PCX_WRITE_FAILED) write returned
+ * non-zero, or is null; the save then stops at once; 7
+ * (PM_PCX_TOO_MANY_COLOURS) more colours than the layout holds, found
+ * before any byte is handed over. */
 PM_API int32_t pm_save_pcx_to(pm_write_fn write, void *context, int32_t layout, int32_t min_x, int32_t max_x,
                               int32_t min_y, int32_t max_y);
 /** Saves the same picture into memory: its bytes go to buffer, at most
  * capacity of them, and *size receives the picture's whole length (saturated
  * at 0xFFFFFFFF). A null buffer asks for the length only.
  * 0 done (or the length given); 5 the picture is longer than capacity (call
- * again with *size bytes); 2, 3, 4 as pm_save_pcx_to, and 2 for a null size. */
+ * again with *size bytes); 2, 3, 4, 7 as pm_save_pcx_to, and 2 for a null size. */
 PM_API int32_t pm_save_pcx_memory(void *buffer, uint32_t capacity, uint32_t *size, int32_t layout, int32_t min_x,
                                   int32_t max_x, int32_t min_y, int32_t max_y);
 
