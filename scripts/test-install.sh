@@ -300,6 +300,21 @@ done
 for package in libpixmora-dev pixmora-tools scaling-and-scrolling; do
     ! grep -q 'libpixmora\.so\.' "$work/$package.files" 2>/dev/null || fail "$package holds a copy of the shared library"
 done
+# The packaged programs use the shared library, as the library's users do:
+# they depend on libpixmora0, and the loader finds libpixmora.so.0 for them
+# in the unpacked package.
+version=$(dpkg-deb -f "$(ls "$debs"/libpixmora0_*.deb | head -n 1)" Version)
+for program in pixmora-tools:usr/bin/pixmora-convert scaling-and-scrolling:usr/lib/pixmora/scaling-and-scrolling; do
+    package=${program%%:*}
+    path=$debian_root/${program#*:}
+    depends=$(dpkg-deb -f "$(ls "$debs/${package}"_*.deb | head -n 1)" Depends)
+    grep -q "libpixmora0 (>= ${version%%-*})" <<<"$depends" ||
+        fail "$package does not depend on libpixmora0 (>= ${version%%-*}): $depends"
+    linked=$(LD_LIBRARY_PATH="$debian_root/usr/lib/$multiarch" ldd "$path" 2>&1 | grep 'libpixmora' || true)
+    echo "  ldd ${program#*:}: ${linked:-no libpixmora}"
+    grep -q "libpixmora\.so\.0 => $debian_root/usr/lib/$multiarch/libpixmora\.so\.0 " <<<"$linked" ||
+        fail "${program#*:} does not load libpixmora.so.0 from libpixmora0"
+done
 
 # A manual page for every program installed.
 for dir in usr/bin usr/sbin usr/games; do

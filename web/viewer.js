@@ -203,7 +203,7 @@ $('save-pcx').addEventListener('click', () => {
                           Module.UTF8ToString(Module._viewer_result_text(result)) + '.');
         return;
     }
-    const path = Module.UTF8ToString(Module._viewer_saved_path());
-    download(new Blob([Module.FS.readFile(path)], { type: 'image/x-pcx' }), baseName() + '.pcx');
-    Module.FS.unlink(path);
+    // The library wrote the picture into memory; the blob takes a copy.
+    const saved = Module.HEAPU8.slice(Module._viewer_saved(), Module._viewer_saved() + Module._viewer_saved_size());
+    download(new Blob([saved], { type: 'image/x-pcx' }), baseName() + '.pcx');
 });

@@ -367,6 +367,10 @@ PM_API int32_t pm_buffer_sync_colour_table(void);
 /** Fills the logical palette from the built-in colours around the display's
  * reserved colours and returns a new palette object (owned by the caller). */
 PM_API pm_hpalette pm_create_default_palette(void);
+/** Deletes a palette object that pm_create_default_palette returned, once no
+ * context holds it any more (after pm_shutdown, or once another is realized);
+ * the display's own palette stays whatever is asked. 0; -1 for a null palette. */
+PM_API int32_t pm_delete_palette(pm_hpalette palette);
 /** Selects palette into window_dc as a foreground palette and realizes it. 0. */
 PM_API int32_t pm_realize_palette(pm_hpalette palette);
 /** Sets count entries from first on from count RGB triples and keeps every

@@ -47,6 +47,10 @@ PM_API int32_t pm_soft_window_destroy(pm_hdc dc);
  * is not a palette object of the display, or the display's own. */
 PM_API int32_t pm_soft_palette_delete(pm_hpalette palette);
 
+/** Display objects and contexts still alive (bitmaps, palettes, memory
+ * contexts), so that a long-running program can tell whether it leaks. */
+PM_API int32_t pm_soft_live_objects(void);
+
 /**@{*/
 /** The client surface's width and height; 0 when dc is not a window's. */
 PM_API int32_t pm_soft_client_width(pm_hdc dc);

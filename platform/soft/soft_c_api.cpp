@@ -45,6 +45,11 @@ int32_t pm_soft_palette_delete(pm_hpalette palette)
     return pm::soft::palette_entries(palette) == nullptr ? 0 : -1;
 }
 
+int32_t pm_soft_live_objects(void)
+{
+    return pm::soft::live_objects();
+}
+
 int32_t pm_soft_client_width(pm_hdc dc)
 {
     return pm::soft::client_width(dc);

@@ -44,6 +44,7 @@ TEST_F(PublicApiTest, TheProgramAndTheLibrarySeeOneState)
 {
     ASSERT_EQ(pm_startup(), 0);
     EXPECT_EQ(pm_state.started, 1);
+    EXPECT_EQ(pm_delete_palette(nullptr), -1);
     // Written here, read by the library.
     pm_state.new_buffer_depth = 16;
     const int32_t deep = pm_buffer_create(6, 3);

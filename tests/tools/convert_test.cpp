@@ -230,6 +230,22 @@ TEST_F(ConvertTool, ExplainsItselfAndRefusesBadUsage)
                                std::to_string(PIXMORA_VERSION_MINOR) + "." + std::to_string(PIXMORA_VERSION_PATCH) +
                                "\n");
 
+    // Standard output that cannot be written is a failure, said on standard
+    // error, for the answers that only print too.
+    pixmora_test::start_library();
+    pixmora_test::make_buffer(4, 2, 8);
+    ASSERT_EQ(pm_save_pcx((dir_ / "small.pcx").c_str(), 0, 3, 0, 1), PM_PCX_OK);
+    const std::string &tool = tool_;
+    if (fs::exists("/dev/full"))
+        for (const std::string &arguments : {std::string("--help"), std::string("--version"),
+                                             "--info " + quoted((dir_ / "small.pcx").string())}) {
+            const fs::path err = dir_ / "full.txt";
+            const int status =
+                std::system((quoted(tool) + " " + arguments + " >/dev/full 2>" + quoted(err.string())).c_str());
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << arguments;
+            EXPECT_NE(read_text(err).find("write error: No space left on device"), std::string::npos) << arguments;
+        }
+
     const std::string in = quoted((dir_ / "in.pcx").string());
     const std::string out = quoted((dir_ / "out.png").string());
     const std::string jpg = quoted((dir_ / "out.jpg").string());
@@ -557,8 +573,9 @@ TEST_F(ConvertTool, ReadsStandardInputAndWritesStandardOutput)
             const fs::path in = dir_ / input, file = dir_ / (std::string("file.") + format), piped = dir_ / "piped";
             ASSERT_EQ(run(quoted(in.string()) + " " + quoted(file.string())).exit_code, 0);
             const std::string &tool = tool_;
-            const std::string command = "cat " + quoted(in.string()) + " | " + quoted(tool) + " - - --to " + format +
-                                        " | cat >" + quoted(piped.string());
+            // No temporary folder is needed on the way: TMPDIR names none.
+            const std::string command = "cat " + quoted(in.string()) + " | TMPDIR=" + quoted((dir_ / "none").string()) +
+                                        " " + quoted(tool) + " - - --to " + format + " | cat >" + quoted(piped.string());
             ASSERT_EQ(std::system(command.c_str()), 0);
             const std::string want = read_text(file);
             EXPECT_FALSE(want.empty());
@@ -681,6 +698,49 @@ TEST_F(ConvertTool, RoundTripsEverySampleThroughPngAndPcx)
     std::printf("round trip: %zu samples, %d loaded, %d the same after PCX -> PNG -> PCX -> PNG\n", found.size(),
                 loaded, exact);
     EXPECT_EQ(loaded, static_cast<int32_t>(std::size(supported_samples)));
+}
+
+// --info's exit status and conversion's agree, at 8 and 32 bits, on every
+// sample and on edge cases around the loader's and this program's limits.
+TEST_F(ConvertTool, InfoAndConversionAgree)
+{
+    std::vector<fs::path> inputs;
+    if (const std::string samples = pixmora_test::samples_dir(); !samples.empty())
+        for (const auto &entry : fs::directory_iterator(samples))
+            if (entry.path().extension() == ".pcx")
+                inputs.push_back(entry.path());
+    // 256-colour pictures of one run-length encoded colour, w x 1 pixels.
+    const auto one_row = [this, &inputs](const std::string &name, int32_t width, int32_t bytes_per_line, uint8_t planes) {
+        std::string file(pm::pcx_header_size, '\0');
+        file[0] = 0x0A, file[1] = 5, file[2] = 1, file[3] = 8, file[65] = char(planes);
+        file[8] = char((width - 1) & 0xFF), file[9] = char((width - 1) >> 8);
+        file[66] = char(bytes_per_line & 0xFF), file[67] = char(bytes_per_line >> 8);
+        for (int32_t left = bytes_per_line * planes; left > 0; left -= 63)
+            file += {char(0xC0 | std::min(left, 63)), '\x21'};
+        write_bytes(dir_ / name, file);
+        inputs.push_back(dir_ / name);
+    };
+    one_row("wide-40000.pcx", 40000, 40000, 1);
+    one_row("wide-32768.pcx", 32768, 32768, 1);
+    one_row("short-line.pcx", 10, 4, 1);
+    one_row("rgb.pcx", 6, 6, 3);
+    one_row("two-planes.pcx", 6, 6, 2);
+    int32_t refused = 0;
+    for (const fs::path &input : inputs)
+        for (const int32_t depth : {8, 32}) {
+            SCOPED_TRACE(input.filename().string() + " at " + std::to_string(depth));
+            const std::string arguments = quoted(input.string()) + " --depth " + std::to_string(depth);
+            const run_result info = run("--info " + arguments);
+            const run_result converted = run(arguments + " " + quoted((dir_ / "out.png").string()));
+            EXPECT_TRUE(info.exit_code == 0 || info.exit_code == 1) << info.err;
+            EXPECT_EQ(converted.exit_code, info.exit_code) << info.out << converted.err;
+            refused += info.exit_code;
+        }
+    EXPECT_GE(refused, 5); // the generated refusals, at least
+    const run_result wide = run("--info " + quoted((dir_ / "wide-40000.pcx").string()));
+    EXPECT_EQ(info_field(wide.out, "Loader"), "takes it at 32 bits");
+    EXPECT_EQ(info_field(wide.out, "Converter"),
+              "refuses it: the header window is 40000 x 1 pixels; each side must be 1..32768");
 }
 
 } // namespace
