@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include <pixmora/pixmora.h>
+
 namespace pm {
 
 constexpr int32_t pcx_header_size = 128;
@@ -201,7 +203,7 @@ inline bool pcx_readable(const pcx_picture &picture)
 
 // A DCX file starts with this number (little-endian), then the file offsets
 // of up to 1023 pages, each a whole PCX picture, ended by an offset of 0.
-constexpr uint32_t dcx_magic = 0x3ADE68B1;
+constexpr uint32_t dcx_magic = PM_DCX_MAGIC;
 constexpr int32_t dcx_max_pages = 1023;
 constexpr int32_t dcx_directory_size = 4 + 4 * (dcx_max_pages + 1);
 

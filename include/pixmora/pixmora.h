@@ -219,6 +219,9 @@ enum {
     PM_BUFFER_FREE_SLOT = -2   /**< a handle of a free slot */
 };
 
+/** The first four bytes of a DCX file, as a little-endian number. */
+#define PM_DCX_MAGIC 0x3ADE68B1u
+
 /** PCX loader flags (pm_load_pcx); they may be combined. */
 enum {
     pcx_keep_palette = 1, /**< set no palette entry, reduce no colours */

@@ -13,7 +13,7 @@ namespace tools {
 enum class image_kind {
     png,     // the 8-byte PNG signature
     netpbm,  // "P5", "P6" or "P7"
-    pcx,     // the byte 0x0A
+    pcx,     // the byte 0x0A, or a DCX file of PCX pages
     unknown
 };
 image_kind recognise_image(const uint8_t *bytes, size_t size);

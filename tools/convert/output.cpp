@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "tools/common/active_pixels.h"
 #include "tools/common/image_write.h"
@@ -31,6 +32,39 @@ tools::rgb_image capture_picture(int32_t width, int32_t height)
 int32_t write_to_stream(void *context, const void *bytes, uint32_t size)
 {
     return std::fwrite(bytes, 1, size, static_cast<std::FILE *>(context)) == size ? 0 : 1;
+}
+
+int say_pcx_refusal(const std::string &output, int32_t result)
+{
+    const int reason = errno;
+    std::fprintf(stderr, "pixmora-convert: cannot write %s: result %d: %s%s%s\n", output.c_str(), result,
+                 pm_pcx_result_text(result), reason != 0 ? ": " : "", reason != 0 ? std::strerror(reason) : "");
+    return exit_no_output;
+}
+
+// Saves in a chosen layout: into memory first, so that a picture the layout
+// cannot hold is refused before the output is touched.
+int write_pcx_layout(const std::string &output, int32_t layout, int32_t width, int32_t height)
+{
+    errno = 0;
+    uint32_t size = 0;
+    int32_t result = pm_save_pcx_memory(nullptr, 0, &size, layout, 0, width - 1, 0, height - 1);
+    std::vector<uint8_t> picture(size);
+    if (result == PM_PCX_OK)
+        result = pm_save_pcx_memory(picture.data(), size, &size, layout, 0, width - 1, 0, height - 1);
+    if (result == PM_PCX_TOO_MANY_COLOURS) {
+        std::fprintf(stderr, "pixmora-convert: cannot write %s: result %d: %s (choose a layout of more colours)\n",
+                     output.c_str(), result, pm_pcx_result_text(result));
+        return exit_no_output;
+    }
+    if (result != PM_PCX_OK)
+        return say_pcx_refusal(output, result);
+    std::FILE *file = output == "-" ? stdout : std::fopen(output.c_str(), "wb");
+    if (file == nullptr)
+        return say_pcx_refusal(output, PM_PCX_OPEN_FAILED);
+    bool written = std::fwrite(picture.data(), 1, picture.size(), file) == picture.size();
+    written = (file == stdout ? std::fflush(file) == 0 : std::fclose(file) == 0) && written;
+    return written ? exit_ok : say_pcx_refusal(output, PM_PCX_WRITE_FAILED);
 }
 
 // Saves the active buffer's top-left width x height pixels with the library.
@@ -61,6 +95,8 @@ int write_pcx(const std::string &output, int32_t width, int32_t height)
 
 int write_output(const options &opts, int32_t width, int32_t height)
 {
+    if (opts.to == output_format::pcx && opts.layout != pcx_layout_auto)
+        return write_pcx_layout(opts.output, opts.layout, width, height);
     if (opts.to == output_format::pcx)
         return write_pcx(opts.output, width, height);
     const tools::image_format format = opts.to == output_format::png ? tools::image_format::png
