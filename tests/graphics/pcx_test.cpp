@@ -574,11 +574,13 @@ TEST_F(PcxLoad, AddedLayoutsWithoutTheFlagLoadAsBefore)
             EXPECT_TRUE(pixels_are(0, 0, 13, 5, [&](int32_t x, int32_t y) {
                 const uint8_t *scan = &scanlines[size_t(y * length)];
                 auto bit = [&](int32_t plane) { return (scan[plane * bpl + x / 8] >> (7 - x % 8)) & 1; };
-                int32_t index = scan[x];
+                int32_t index = 0;
                 if (old.format == pcx_format::mono)
                     index = bit(0);
                 else if (old.format == pcx_format::planar16)
                     index = bit(0) | bit(1) << 1 | bit(2) << 2 | bit(3) << 3;
+                else
+                    index = scan[x];
                 return colour_pixel(palette_entry(index));
             }));
             for (int32_t i = 0; i < 16; ++i)
