@@ -774,3 +774,126 @@ TEST_P(PcxSaveRoundTrip, GivesBackThePixels)
 INSTANTIATE_TEST_SUITE_P(Depths, PcxSaveRoundTrip, ::testing::Values(8, 16, 24, 32));
 
 } // namespace
+
+namespace {
+
+// A colour per palette slot, all distinct at every depth (their top three
+// bits per channel survive 5-6-5).
+bytes slot_colour(int32_t i)
+{
+    return {uint8_t((i & 7) << 5 | 0x10), uint8_t(((i >> 3) & 7) << 5), uint8_t(((i >> 6) & 7) << 5 | 0x08)};
+}
+
+int32_t collect_bytes(void *context, const void *data, uint32_t size)
+{
+    auto *out = static_cast<bytes *>(context);
+    out->insert(out->end(), static_cast<const uint8_t *>(data), static_cast<const uint8_t *>(data) + size);
+    return 0;
+}
+
+// The active buffer's colours, RGB per pixel, top row first.
+bytes buffer_colours(int32_t width, int32_t height)
+{
+    bytes out(size_t(3 * width * height));
+    for (int32_t y = 0; y < height; ++y)
+        EXPECT_EQ(pm_read_row(0, y, width, PM_ROW_RGB24, &out[size_t(3 * width * y)]), 0);
+    return out;
+}
+
+// ImageMagick's decoding of a picture, RGB per pixel; empty when it fails.
+bytes imagemagick_rgb(const bytes &file, const std::string &stem)
+{
+    const auto dir = std::filesystem::temp_directory_path();
+    const auto in = dir / (stem + ".pcx"), out = dir / (stem + ".rgb");
+    std::ofstream(in, std::ios::binary).write(reinterpret_cast<const char *>(file.data()), std::streamsize(file.size()));
+    const std::string command = "convert '" + in.string() + "' -depth 8 'rgb:" + out.string() + "' 2>/dev/null";
+    bytes shown;
+    if (std::system(command.c_str()) == 0)
+        shown = read_file(out.string());
+    std::filesystem::remove(in);
+    std::filesystem::remove(out);
+    return shown;
+}
+
+} // namespace
+
+// Every layout from every depth: a picture of as many colours as the layout
+// holds is written with the layout's planes, bits and an even BytesPerLine,
+// loads back (with every layout read) to the same colours, and shows them
+// in ImageMagick too (not for one bit, which it shows inverted); one colour
+// more is refused before any byte is handed over.
+TEST_F(PcxSave, EveryLayoutFromEveryDepthReadsBackTheSameColours)
+{
+    const bool have_convert = std::system("command -v convert > /dev/null 2>&1") == 0;
+    const struct {
+        int32_t layout, bits, planes, capacity, version;
+    } layouts[] = {
+        {pcx_layout_mono, 1, 1, 2, 2},      {pcx_layout_cga4, 2, 1, 4, 2},    {pcx_layout_packed16, 4, 1, 16, 2},
+        {pcx_layout_vga256, 8, 1, 256, 5},  {pcx_layout_planes4, 1, 2, 4, 2}, {pcx_layout_planes8, 1, 3, 8, 2},
+        {pcx_layout_ega16, 1, 4, 16, 2},    {pcx_layout_rgb24, 8, 3, 0, 5},
+    };
+    constexpr int32_t width = 37, height = 9; // odd; 333 pixels hold 257 colours
+    for (const auto &l : layouts)
+        for (const int32_t depth : {8, 16, 24, 32})
+            for (const bool one_too_many : {false, true}) {
+                // 256 colours always fit an 8-bit buffer's own trailer.
+                if (one_too_many && (l.capacity == 0 || (l.capacity == 256 && depth == 8)))
+                    continue;
+                SCOPED_TRACE("layout " + std::to_string(l.layout) + " at " + std::to_string(depth) + " bits" +
+                             (one_too_many ? ", one colour too many" : ""));
+                const int32_t colours = one_too_many ? l.capacity + 1 : l.capacity != 0 ? l.capacity : 200;
+                const int32_t source = pixmora_test::make_buffer(width, height, depth);
+                if (depth == 8) { // indices 10 on, as a loaded picture has them
+                    for (int32_t i = 0; i < std::min(colours, 236); ++i)
+                        pm_set_palette_entries(10 + i, 1, slot_colour(i).data());
+                }
+                for (int32_t y = 0; y < height; ++y) {
+                    bytes row;
+                    for (int32_t x = 0; x < width; ++x) {
+                        const int32_t slot = (x + width * y) % colours;
+                        if (depth == 8)
+                            row.push_back(uint8_t(10 + slot % 236));
+                        else
+                            for (uint8_t c : slot_colour(slot))
+                                row.push_back(c);
+                    }
+                    ASSERT_EQ(pm_write_row(0, y, width, depth == 8 ? PM_ROW_INDEX8 : PM_ROW_RGB24, row.data()), 0);
+                }
+                const bytes original = buffer_colours(width, height);
+                bytes file;
+                const int32_t result = pm_save_pcx_to(collect_bytes, &file, l.layout, 0, width - 1, 0, height - 1);
+                if (one_too_many) {
+                    EXPECT_EQ(result, PM_PCX_TOO_MANY_COLOURS);
+                    EXPECT_TRUE(file.empty());
+                    pm_buffer_deactivate();
+                    pm_buffer_destroy(source);
+                    continue;
+                }
+                ASSERT_EQ(result, 0);
+                ASSERT_GE(file.size(), 128u);
+                const int32_t bytes_per_line = file[66] | file[67] << 8;
+                EXPECT_EQ(file[1], l.version);
+                EXPECT_EQ(file[3], l.bits);
+                EXPECT_EQ(file[65], l.planes);
+                EXPECT_EQ(bytes_per_line % 2, 0);
+                EXPECT_EQ(bytes_per_line, ((width * l.bits + 7) / 8 + 1) & ~1);
+
+                // 24-bit colour loads into deeper buffers only.
+                const int32_t target = pixmora_test::make_buffer(width, height, l.planes == 3 && depth == 8 ? 32 : depth);
+                pm_set_input_block(file.data(), uint32_t(file.size()));
+                ASSERT_EQ(pm_load_pcx(nullptr, pcx_from_memory | pcx_all_layouts | pcx_no_reduction), 0);
+                pm_set_input_block(nullptr, 0);
+                const bytes loaded = buffer_colours(width, height);
+                const std::ptrdiff_t at = first_difference(original, loaded);
+                EXPECT_EQ(at, -1) << "first difference at pixel (" << at / 3 % width << ", " << at / 3 / width << ")";
+                if (have_convert && depth == 32 && l.bits * l.planes > 1) {
+                    const bytes shown = imagemagick_rgb(file, "pixmora-layout-" + std::to_string(::getpid()));
+                    const std::ptrdiff_t seen = first_difference(original, shown);
+                    EXPECT_EQ(seen, -1) << "ImageMagick: first difference at pixel (" << seen / 3 % width << ", "
+                                        << seen / 3 / width << ")";
+                }
+                pm_buffer_deactivate();
+                pm_buffer_destroy(target);
+                pm_buffer_destroy(source);
+            }
+}

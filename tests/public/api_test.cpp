@@ -237,8 +237,8 @@ TEST_F(PublicApiTest, InspectionGivesTheLoadersVerdict)
         for (const int32_t depth : {8, 16, 24, 32}) {
             SCOPED_TRACE(depth);
             pm_pcx_info memory{}, stored{};
-            ASSERT_EQ(pm_pcx_inspect_memory(c.bytes.data(), uint32_t(c.bytes.size()), 0, depth, &memory), PM_PCX_OK);
-            ASSERT_EQ(pm_pcx_inspect_file(file.c_str(), 0, depth, &stored), PM_PCX_OK);
+            ASSERT_EQ(pm_pcx_inspect_memory(c.bytes.data(), uint32_t(c.bytes.size()), 0, 0, depth, &memory), PM_PCX_OK);
+            ASSERT_EQ(pm_pcx_inspect_file(file.c_str(), 0, 0, depth, &stored), PM_PCX_OK);
             EXPECT_EQ(std::memcmp(&memory, &stored, sizeof memory), 0);
             EXPECT_EQ(memory.size, c.bytes.size());
             EXPECT_EQ(memory.verdict, depth == 8 ? c.verdict_8 : c.verdict_32);
@@ -255,6 +255,11 @@ TEST_F(PublicApiTest, InspectionGivesTheLoadersVerdict)
             EXPECT_EQ(pm_load_pcx(nullptr, pcx_from_memory), memory.verdict);
             pm_move_cursor(5, 5);
             EXPECT_EQ(pm_load_pcx(file.c_str(), pcx_at_cursor), memory.verdict);
+            // With every layout read, the verdict is the load's too.
+            pm_pcx_info all{};
+            ASSERT_EQ(pm_pcx_inspect_file(file.c_str(), pcx_all_layouts, 0, depth, &all), PM_PCX_OK);
+            EXPECT_EQ(pm_load_pcx(file.c_str(), pcx_at_cursor | pcx_all_layouts), all.verdict);
+            EXPECT_EQ(all.colours, std::string(c.what) == "one plane of 4 bits" ? 16 : c.colours);
             pm_set_input_block(nullptr, 0);
             pm_buffer_deactivate();
             pm_buffer_destroy(handle);
@@ -264,7 +269,7 @@ TEST_F(PublicApiTest, InspectionGivesTheLoadersVerdict)
     EXPECT_STREQ(pm_pcx_reason_text(99), pm_pcx_reason_text(-1));
 
     pm_pcx_info info{};
-    EXPECT_EQ(pm_pcx_inspect_memory(paletted.data(), uint32_t(paletted.size()), 0, 8, &info), PM_PCX_OK);
+    EXPECT_EQ(pm_pcx_inspect_memory(paletted.data(), uint32_t(paletted.size()), 0, 0, 8, &info), PM_PCX_OK);
     EXPECT_EQ(info.page_count, 1);
     EXPECT_EQ(info.width, 9);
     EXPECT_EQ(info.height, 5);
@@ -283,10 +288,10 @@ TEST_F(PublicApiTest, InspectionGivesTheLoadersVerdict)
         {nullptr, 128, 0, 8, &info},          {paletted.data(), 128, 0, 8, nullptr},
     };
     for (const auto &r : refused)
-        EXPECT_EQ(pm_pcx_inspect_memory(r.picture, r.size, r.page, r.depth, r.out), PM_PCX_INVALID);
+        EXPECT_EQ(pm_pcx_inspect_memory(r.picture, r.size, 0, r.page, r.depth, r.out), PM_PCX_INVALID);
     std::error_code ignored;
     std::filesystem::remove(file, ignored);
-    EXPECT_EQ(pm_pcx_inspect_file(file.c_str(), 0, 8, &info), PM_PCX_OPEN_FAILED);
+    EXPECT_EQ(pm_pcx_inspect_file(file.c_str(), 0, 0, 8, &info), PM_PCX_OPEN_FAILED);
 }
 
 // Rows written and read in both formats at every depth, with what each
