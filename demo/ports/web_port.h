@@ -36,7 +36,8 @@ public:
     void frame_presented() override;
 
     // Writes the frames shown and the shell's frame times onto the canvas
-    // (data-frames, data-frame-mean-ms, data-frame-worst-ms) for the page.
+    // (data-frames, data-frame-mean-ms, data-frame-worst-ms, and
+    // data-put-mean-ms of them putting the picture on the canvas) for the page.
     void note_frames() const;
 
 private:
@@ -48,6 +49,7 @@ private:
     int32_t frame_limit_;
     int32_t depth_;
     int32_t frames_ = 0;
+    int64_t put_time_ = 0; // microseconds the frames spent putting the picture on the canvas
     pm_hdc dc_ = nullptr;
     bool gpu_ = false; // the stretch runs on the page's GPU
     bool paint_pending_ = false;

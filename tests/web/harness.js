@@ -185,7 +185,8 @@ async function demoCases(plan, report, size = plan.demoSize, query = '') {
                            path: canvas.dataset.path, box: [box.left, box.top, box.width, box.height],
                            rgb: plan.measure ? '' : base64(rgbOf(endPixels(page, canvas))),
                            frameMeanMs: Number(canvas.dataset.frameMeanMs),
-                           frameWorstMs: Number(canvas.dataset.frameWorstMs), seconds, marked });
+                           frameWorstMs: Number(canvas.dataset.frameWorstMs),
+                           putMeanMs: Number(canvas.dataset.putMeanMs), seconds, marked });
     }
 }
 
