@@ -2,13 +2,16 @@
 // presentation instead of drawing it (a PM_SOFT_RECORDED window) and hands
 // the record here: the view buffer as it is, its colours at 8 bits, and the
 // software display's own column and row maps. Each frame uploads only the
-// buffer (and the 256 colours); the maps go into two small integer textures
-// when they change, and every drawn pixel fetches the buffer pixel its
-// column and row map name, so the picture is the software display's pixel
-// for pixel.
+// buffer (and the 256 colours when they change); the maps go into two small
+// integer textures when they change, and every drawn pixel fetches the
+// buffer pixel its column and row map name, so the picture is the software
+// display's pixel for pixel. Pixels a stretch does not draw are black here
+// (the canvas is cleared for every frame), where the software display keeps
+// what they held; the demo draws every pixel of its window.
 'use strict';
 
-// Returns the stretcher for canvas, or null where WebGL2 is not offered.
+// Returns the stretcher for canvas, or null where WebGL2 is not offered;
+// throws when its shaders are refused.
 function makeGpuStretch(canvas) {
     const gl = canvas.getContext('webgl2', { alpha: false, antialias: false, depth: false, stencil: false,
                                              premultipliedAlpha: false, preserveDrawingBuffer: false });
@@ -64,10 +67,7 @@ function makeGpuStretch(canvas) {
             throw new Error('the stretch shader does not compile: ' + gl.getShaderInfoLog(shader));
         return shader;
     }
-    const programs = {};
     function program(bits) {
-        if (programs[bits])
-            return programs[bits];
         const made = gl.createProgram();
         gl.attachShader(made, compile(gl.VERTEX_SHADER, vertexShader));
         gl.attachShader(made, compile(gl.FRAGMENT_SHADER, fragmentShader(bits)));
@@ -79,10 +79,12 @@ function makeGpuStretch(canvas) {
         gl.uniform1i(gl.getUniformLocation(made, 'columns'), 1);
         gl.uniform1i(gl.getUniformLocation(made, 'rows'), 2);
         gl.uniform1i(gl.getUniformLocation(made, 'colours'), 3);
-        programs[bits] = { program: made, origin: gl.getUniformLocation(made, 'origin'),
-                           surfaceHeight: gl.getUniformLocation(made, 'surfaceHeight') };
-        return programs[bits];
+        return { program: made, origin: gl.getUniformLocation(made, 'origin'),
+                 surfaceHeight: gl.getUniformLocation(made, 'surfaceHeight') };
     }
+    const programs = {};
+    for (const bits of [8, 16, 24, 32])
+        programs[bits] = program(bits);
 
     function texture(unit) {
         const made = gl.createTexture();
@@ -103,6 +105,9 @@ function makeGpuStretch(canvas) {
 
     let sourceShape = '';
     let mapsSerial = -1;
+    let shownProgram = null;
+    let place = '';
+    const colours = new Uint32Array(256); // the colours last uploaded
 
     // A map of count entries at heap byte offset `at` into its texture.
     function uploadMap(unit, heap, at, count) {
@@ -131,8 +136,12 @@ function makeGpuStretch(canvas) {
         // memory `heap`.
         draw(heap, s) {
             const [internal, format, type, unitBytes] = formats[s.bitCount];
-            const shown = program(s.bitCount);
-            gl.useProgram(shown.program);
+            const shown = programs[s.bitCount];
+            if (shown !== shownProgram) {
+                gl.useProgram(shown.program);
+                shownProgram = shown;
+                place = '';
+            }
             gl.activeTexture(gl.TEXTURE0);
             const shape = `${s.bitmapWidth}x${s.bitmapHeight}x${s.bitCount}`;
             if (shape !== sourceShape) {
@@ -145,17 +154,29 @@ function makeGpuStretch(canvas) {
             gl.texSubImage2D(gl.TEXTURE_2D, 0, 0, 0, s.bitmapWidth, s.bitmapHeight, format, type, view,
                              s.bits / unitBytes);
             if (s.bitCount === 8) {
-                gl.activeTexture(gl.TEXTURE3);
-                gl.texSubImage2D(gl.TEXTURE_2D, 0, 0, 0, 256, 1, gl.RGBA, gl.UNSIGNED_BYTE, heap, s.colours);
+                // Uploaded again only when they changed.
+                const now = new Uint32Array(heap.buffer, s.colours, 256);
+                let same = true;
+                for (let i = 0; i < 256 && same; ++i)
+                    same = now[i] === colours[i];
+                if (!same) {
+                    colours.set(now);
+                    gl.activeTexture(gl.TEXTURE3);
+                    gl.texSubImage2D(gl.TEXTURE_2D, 0, 0, 0, 256, 1, gl.RGBA, gl.UNSIGNED_BYTE, heap, s.colours);
+                }
             }
             if (s.mapsSerial !== mapsSerial) {
                 uploadMap(1, heap, s.columns, s.width);
                 uploadMap(2, heap, s.rows, s.height);
                 mapsSerial = s.mapsSerial;
             }
-            gl.uniform2i(shown.origin, s.x, s.y);
-            gl.uniform1i(shown.surfaceHeight, canvas.height);
-            gl.scissor(s.x, canvas.height - s.y - s.height, s.width, s.height);
+            const drawn = `${s.x},${s.y},${s.width},${s.height},${canvas.height}`;
+            if (drawn !== place) {
+                gl.uniform2i(shown.origin, s.x, s.y);
+                gl.uniform1i(shown.surfaceHeight, canvas.height);
+                gl.scissor(s.x, canvas.height - s.y - s.height, s.width, s.height);
+                place = drawn;
+            }
             gl.drawArrays(gl.TRIANGLES, 0, 3);
         },
 

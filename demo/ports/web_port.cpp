@@ -51,11 +51,22 @@ EM_JS(int32_t, canvas_client_height, (), { return Module['canvas'].clientHeight;
 
 // Starts the stretch on the page's GPU (web/stretch.js) unless the page
 // asked for none (?gpu=0); 1 when it runs. The canvas notes the path taken.
+// A canvas whose WebGL2 context turned out unusable is replaced by a fresh
+// one (a canvas keeps the first kind of context it gave).
 EM_JS(int32_t, gpu_start, (), {
-    const canvas = Module['canvas'];
-    const gpu = !Module['noGpu'] && typeof makeGpuStretch === 'function' ? makeGpuStretch(canvas) : null;
+    let gpu = null;
+    if (!Module['noGpu'] && typeof makeGpuStretch === 'function') {
+        try {
+            gpu = makeGpuStretch(Module['canvas']);
+        } catch (error) {
+            console.warn('scaling-and-scrolling: no stretch on the GPU: ' + error.message);
+            const fresh = Module['canvas'].cloneNode(false);
+            Module['canvas'].replaceWith(fresh);
+            Module['canvas'] = fresh;
+        }
+    }
     Module['gpu'] = gpu;
-    canvas.dataset.path = gpu ? 'webgl2' : 'canvas2d';
+    Module['canvas'].dataset.path = gpu ? 'webgl2' : 'canvas2d';
     return gpu ? 1 : 0;
 });
 
