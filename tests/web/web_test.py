@@ -463,8 +463,11 @@ def main():
                 loads = sorted(report['loads'])
                 # Isolated, the page's clock ticks in 5 microseconds; the
                 # median of many loads says more than any one.
-                print('viewer, %s at 32 bits, %d loads: pm_load_pcx mean %.3f ms, median %.3f ms'
-                      % (os.path.basename(load_picture), len(loads), sum(loads) / len(loads), loads[len(loads) // 2]))
+                print('viewer, %s at 32 bits, %d loads: pm_load_pcx mean %.3f ms, fastest %.3f ms, median %.3f ms, '
+                      'nine in ten within %.3f ms; the first five %s ms'
+                      % (os.path.basename(load_picture), len(loads), sum(loads) / len(loads), loads[0],
+                         loads[len(loads) // 2], loads[len(loads) * 9 // 10],
+                         ', '.join('%.3f' % t for t in report['loads'][:5])))
             if report.get('error'):
                 sys.stderr.write('web_test: ' + report['error'] + '\n')
             return 1 if report.get('error') else 0
