@@ -49,7 +49,8 @@ bool window_stretch(pm_hdc dc, pm_soft_stretch *stretch);
 
 int32_t client_width(pm_hdc dc);
 int32_t client_height(pm_hdc dc);
-const uint32_t *client_pixels(pm_hdc dc);             // width x height, top row first, in the window's layout; null if no window
+// width x height, top row first, in the window's layout; null if no window
+const uint32_t *client_pixels(pm_hdc dc);
 uint32_t client_pixel(pm_hdc dc, int32_t x, int32_t y); // 0x00RRGGBB whatever the layout; 0 outside the surface
 void client_fill(pm_hdc dc, uint32_t rgb);            // rgb 0x00RRGGBB
 

@@ -101,8 +101,10 @@ TEST_F(SoftCApiTest, APresentedBufferIsReadBackThroughTheCInterface)
     EXPECT_EQ(std::vector<uint8_t>(stretch.colours + 4 * 40, stretch.colours + 4 * 41),
               (std::vector<uint8_t>{255, 0, 0, 255}));
     EXPECT_EQ(stretch.bits[0] + stretch.bits[stretch.stride + 3], 80); // bottom row first
-    ASSERT_EQ((std::vector<int32_t>{stretch.x, stretch.y, stretch.width, stretch.height}), (std::vector<int32_t>{0, 0, 8, 4}));
-    EXPECT_EQ(std::vector<int32_t>(stretch.columns, stretch.columns + 8), (std::vector<int32_t>{0, 0, 1, 1, 2, 2, 3, 3}));
+    ASSERT_EQ((std::vector<int32_t>{stretch.x, stretch.y, stretch.width, stretch.height}),
+              (std::vector<int32_t>{0, 0, 8, 4}));
+    EXPECT_EQ(std::vector<int32_t>(stretch.columns, stretch.columns + 8),
+              (std::vector<int32_t>{0, 0, 1, 1, 2, 2, 3, 3}));
     EXPECT_EQ(std::vector<int32_t>(stretch.rows, stretch.rows + 4), (std::vector<int32_t>{1, 1, 0, 0}));
     const uint32_t serial = stretch.maps_serial;
     pm_present(0, 3, 0, 1, 0, 7, 0, 3);

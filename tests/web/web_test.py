@@ -366,7 +366,8 @@ def check_sizes(report, tools, work, checks):
                 continue
             checks.expect(case['exitCodes'] == [0, 0] and case['softPath'] == 'canvas2d',
                           '%s: exit codes %s, software path %s' % (label, case['exitCodes'], case['softPath']))
-            checks.expect(case['path'] == 'webgl2', '%s: the page did not stretch on the GPU (%s)' % (label, case['path']))
+            checks.expect(case['path'] == 'webgl2',
+                          '%s: the page did not stretch on the GPU (%s)' % (label, case['path']))
             checks.expect(case['difference'] is None, '%s: the GPU differs from the software display: %s'
                           % (label, case['difference']))
             if depth == 8:
@@ -449,7 +450,8 @@ def main():
         try:
             url = 'http://127.0.0.1:%d/test/harness.html' % server.server_address[1]
             started = time.monotonic()
-            report = run_chromium(url, work, args.timeout or (1800 if args.measure is not None else 300), reports, browser)
+            seconds = args.timeout or (1800 if args.measure is not None else 300)
+            report = run_chromium(url, work, seconds, reports, browser)
             elapsed = time.monotonic() - started
         finally:
             server.shutdown()
