@@ -10,7 +10,7 @@ them, opens the harness in headless Chromium and checks what it reports:
 - a truncated, a malformed and an oversized file are refused with the right
   result in words;
 - saving as PNG and as PCX gives the shown picture back;
-- the demo page at ?frames=N&size=640x400 equals
+- the demo page at ?frames=N&size=640x400, drawn on the GPU, equals
   `demo-snapshot --frames N --size 640x400` pixel for pixel, shows only the
   canvas, unscaled, at the top-left corner, and ends with code 0;
 - without a query the demo follows its page's size, and shows there one of
@@ -23,7 +23,7 @@ them, opens the harness in headless Chromium and checks what it reports:
 Chromium draws WebGL2 here with SwiftShader, on the processor.
 
 usage: web_test.py --site build-web --native build [--samples DIR] [--demo-shot OUT.png]
-       web_test.py --site build-web --native build --measure FRAMES
+       web_test.py --site build-web --native build --measure FRAMES [--load-picture PCX]
 
 --demo-shot writes what the demo page shows after 40 frames (the README's
 screenshot). --measure checks nothing: it runs the demo page for FRAMES frames
