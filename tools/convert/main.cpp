@@ -36,9 +36,9 @@ constexpr int exit_no_output = 3;
 
 // Larger pictures are refused before any buffer is made.
 constexpr int32_t max_side = 32768;
-// Standard input is read whole; the library takes a memory picture of at
-// most 4 GiB - 1, and the tools no more than 2 GiB.
-constexpr size_t max_standard_input = size_t{1} << 31;
+// No input, a file or standard input, may hold more: the library takes a
+// memory picture of at most 4 GiB - 1, and the tools no more than 2 GiB.
+constexpr size_t max_input = size_t{1} << 31;
 
 const char usage_text[] =
     "usage: pixmora-convert [--depth 8|16|24|32] [--to pcx|png|ppm] INPUT OUTPUT\n"
@@ -243,7 +243,7 @@ int32_t read_input(const std::string &name, input_data *input, std::string *why)
 {
     if (name == "-") {
         input->name = "standard input";
-        if (!read_all(STDIN_FILENO, &input->bytes, max_standard_input)) {
+        if (!read_all(STDIN_FILENO, &input->bytes, max_input)) {
             *why = errno == EFBIG ? "it holds more than 2 GiB" : std::strerror(errno);
             return PM_PCX_OPEN_FAILED;
         }
@@ -268,6 +268,11 @@ int32_t read_input(const std::string &name, input_data *input, std::string *why)
         *why = directory ? "it is a directory, not a file" : "it is not a regular file (- reads standard input)";
         return PM_PCX_OPEN_FAILED;
     }
+    if (static_cast<uint64_t>(info.st_size) > max_input) {
+        ::close(file);
+        *why = "it holds more than 2 GiB";
+        return PM_PCX_OPEN_FAILED;
+    }
     // The header tells the format; only a picture that is not PCX is read on.
     input->bytes.resize(pm::pcx_header_size);
     size_t got = 0;
@@ -283,7 +288,8 @@ int32_t read_input(const std::string &name, input_data *input, std::string *why)
     bool read = true;
     input->size = static_cast<uint64_t>(info.st_size);
     if (tools::recognise_image(input->bytes.data(), got) != tools::image_kind::pcx) {
-        read = read_all(file, &input->bytes, SIZE_MAX);
+        input->bytes.reserve(static_cast<size_t>(info.st_size)); // read in one allocation
+        read = read_all(file, &input->bytes, max_input);
     } else if (input->size >= pm::pcx_header_size + pm::pcx_trailer_size) {
         uint8_t marker = 0;
         if (::pread(file, &marker, 1, static_cast<off_t>(input->size - pm::pcx_trailer_size)) == 1)
@@ -292,7 +298,7 @@ int32_t read_input(const std::string &name, input_data *input, std::string *why)
     const int reason = errno;
     ::close(file);
     if (!read) {
-        *why = std::strerror(reason);
+        *why = reason == EFBIG ? "it holds more than 2 GiB" : std::strerror(reason);
         return PM_PCX_OPEN_FAILED;
     }
     return PM_PCX_OK;
@@ -405,10 +411,10 @@ bool index_colours(const tools::decoded_image &image, std::vector<uint8_t> *indi
         return true;
     }
     std::unordered_map<uint32_t, uint8_t> numbers;
-    indices->resize(image.pixels.size());
+    indices->resize(static_cast<size_t>(image.width) * static_cast<size_t>(image.height));
     palette->clear();
-    for (size_t i = 0; i < image.pixels.size(); ++i) {
-        const uint32_t colour = image.pixels[i];
+    for (size_t i = 0; i < indices->size(); ++i) {
+        const uint32_t colour = image.colour(i);
         auto found = numbers.find(colour);
         if (found == numbers.end()) {
             if (palette->size() == 256)
