@@ -448,6 +448,10 @@ TEST_F(PcxSave, KeepsWhatTheFileWasForAnotherUser)
     const std::string top = path_ + ".users";
     std::filesystem::create_directory(top);
     ASSERT_EQ(::chmod(top.c_str(), 0755), 0);
+    if (as_nobody(top, [] { return 0; }) != 0) {
+        std::filesystem::remove_all(top);
+        GTEST_SKIP() << "nobody cannot reach the temporary folder " << top;
+    }
     int index = 0;
     for (const user_case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -502,6 +506,10 @@ TEST_F(PcxSave, AnUnfinishedSaveIsPrivateAndLeavesNothing)
     write_file(folder + "/f.pcx", old);
     ASSERT_EQ(::chmod((folder + "/f.pcx").c_str(), 0666), 0);
     const std::string canonical = std::filesystem::canonical(folder).string();
+    const int probe = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    const bool unnamed_files = probe >= 0; // the file system makes files without a name
+    if (probe >= 0)
+        ::close(probe);
     for (const char *name : {"f.pcx", "g.pcx"}) {
         SCOPED_TRACE(name);
         const std::string path = folder + "/" + name;
@@ -540,8 +548,20 @@ TEST_F(PcxSave, AnUnfinishedSaveIsPrivateAndLeavesNothing)
         EXPECT_EQ(new_files, 1);
         ::kill(child, SIGKILL);
         ::waitpid(child, nullptr, 0);
-        EXPECT_EQ(names_in(folder), std::vector<std::string>{"f.pcx"});
         EXPECT_TRUE(read_file(folder + "/f.pcx") == old);
+        if (unnamed_files) {
+            EXPECT_EQ(names_in(folder), std::vector<std::string>{"f.pcx"});
+            continue;
+        }
+        // Without files that have no name, the killed save leaves its one
+        // recognisable name, which the next save clears.
+        EXPECT_EQ(names_in(folder), (std::vector<std::string>{"." + std::string(name) + ".pm-save", "f.pcx"}));
+        pm_file_writer *next = pm_file_replace_begin(path.c_str(), nullptr);
+        ASSERT_NE(next, nullptr);
+        EXPECT_EQ(pm_file_replace_finish(next), 0);
+        std::filesystem::remove(folder + "/g.pcx");
+        write_file(folder + "/f.pcx", old);
+        EXPECT_EQ(names_in(folder), std::vector<std::string>{"f.pcx"});
     }
     std::filesystem::remove_all(folder);
 }

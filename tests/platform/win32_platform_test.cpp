@@ -309,6 +309,15 @@ TEST_F(Win32PlatformTest, GlobalMemoryAndFiles)
     }
     EXPECT_EQ(files_in_folder(), 1);
     EXPECT_TRUE(replace_with("NUL", "nothing"));
+    const char pipe_name[] = "\\\\.\\pipe\\pixmora-file-replace";
+    HANDLE pipe = CreateNamedPipeA(pipe_name, PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr);
+    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(replace_with(pipe_name, "piped"));
+    char piped[8] = {};
+    DWORD piped_length = 0;
+    EXPECT_TRUE(ReadFile(pipe, piped, sizeof piped, &piped_length, nullptr));
+    EXPECT_EQ(std::string(piped, piped_length), "piped") << "a pipe is written in place";
+    CloseHandle(pipe);
     // A long path (in the long form) and, where the system makes symbolic
     // links, a dangling one that leads there, relative to its folder.
     char full[MAX_PATH];
