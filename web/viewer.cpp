@@ -48,6 +48,7 @@ const char *palette_text(int32_t kind)
     switch (kind) {
     case PM_PCX_PALETTE_HEADER: return "16 colours in the header";
     case PM_PCX_PALETTE_TRAILER: return "256 colours after the data";
+    case PM_PCX_PALETTE_GREY: return "256 greys (greyscale, no trailer)";
     default: return "none: 24-bit colour";
     }
 }
@@ -74,10 +75,11 @@ std::string describe_header(const pm_pcx_info &info)
     std::snprintf(text, sizeof text,
                   "{\"manufacturer\":%d,\"version\":%d,\"encoding\":%d,\"bitsPerPixel\":%d,\"planes\":%d,"
                   "\"xMin\":%d,\"yMin\":%d,\"xMax\":%d,\"yMax\":%d,\"width\":%d,\"height\":%d,"
-                  "\"bytesPerLine\":%d,\"paletteInfo\":%d,\"dpi\":[%d,%d],\"paletteKind\":\"%s\",",
+                  "\"bytesPerLine\":%d,\"paletteInfo\":%d,\"dpi\":[%d,%d],\"paletteKind\":\"%s\","
+                  "\"pageCount\":%d,\"page\":%d,",
                   info.manufacturer, info.version, info.encoding, info.bits_per_pixel, info.planes, info.x_min,
                   info.y_min, info.x_max, info.y_max, info.width, info.height, info.bytes_per_line, info.palette_info,
-                  info.h_dpi, info.v_dpi, palette_text(info.palette_kind));
+                  info.h_dpi, info.v_dpi, palette_text(info.palette_kind), info.page_count, info.page);
     std::string json = text;
     // A two-colour picture shows the two header colours it uses.
     const bool two_colours = info.palette_kind == PM_PCX_PALETTE_HEADER && info.bits_per_pixel == 1 && info.planes == 1;
@@ -103,14 +105,19 @@ void keep_pixels()
     }
 }
 
-int32_t open_picture(int32_t depth)
+int32_t open_picture(int32_t depth, int32_t page)
 {
     viewer.library.reset();
     viewer.rgba.clear();
     viewer.width = 0;
     viewer.height = 0;
     pm_pcx_info info{};
-    pm_pcx_inspect_memory(viewer.input.data(), static_cast<uint32_t>(viewer.input.size()), 0, depth, &info);
+    if (pm_pcx_inspect_memory(viewer.input.data(), static_cast<uint32_t>(viewer.input.size()), pcx_all_layouts, page,
+                              depth, &info) != PM_PCX_OK) {
+        viewer.header_json = "null";
+        viewer.message = pm_pcx_result_text(PM_PCX_NO_PAGE);
+        return PM_PCX_NO_PAGE;
+    }
     viewer.header_json = describe_header(info);
 
     // A picture the loader refuses goes into a 1 x 1 buffer, so that the
@@ -137,11 +144,12 @@ int32_t open_picture(int32_t depth)
     pm_buffer_activate(viewer.library->buffer);
     pm_move_cursor(0, 0);
     pm_set_input_block(viewer.input.data(), static_cast<uint32_t>(viewer.input.size()));
-    // At 8 bits the file's indices are kept, showing the picture's own
-    // trailer colours rather than a reduced palette.
-    const int32_t flags = pcx_from_memory | pcx_at_cursor | (depth == 8 ? pcx_no_reduction : 0);
+    // Every layout is read, and a DCX file's pages. At 8 bits the file's
+    // indices are kept, showing the picture's own trailer colours rather
+    // than a reduced palette.
+    const int32_t flags = pcx_from_memory | pcx_at_cursor | pcx_all_layouts | (depth == 8 ? pcx_no_reduction : 0);
     const double started = emscripten_get_now();
-    const int32_t result = pm_load_pcx("", flags);
+    const int32_t result = pm_load_pcx_page("", flags, page);
     viewer.load_ms = emscripten_get_now() - started;
     pm_set_input_block(nullptr, 0);
     viewer.message = pm_pcx_result_text(result);
@@ -165,14 +173,15 @@ EMSCRIPTEN_KEEPALIVE uint8_t *viewer_input(uint32_t size)
     return viewer.input.data();
 }
 
-// Decodes the input into a buffer of depth 8, 16, 24 or 32 bits: the
-// loader's result (0 shown), -1 a picture too large for the viewer, -2 no
-// buffer of that size and depth.
-EMSCRIPTEN_KEEPALIVE int32_t viewer_open(int32_t depth)
+// Decodes page `page` of the input (0 for a PCX file; a page of a DCX file)
+// into a buffer of depth 8, 16, 24 or 32 bits: the loader's result (0
+// shown), -1 a picture too large for the viewer, -2 no buffer of that size
+// and depth.
+EMSCRIPTEN_KEEPALIVE int32_t viewer_open(int32_t depth, int32_t page)
 {
     if (depth != 8 && depth != 16 && depth != 24 && depth != 32)
         depth = 32;
-    return open_picture(depth);
+    return open_picture(depth, page < 0 ? 0 : page);
 }
 
 EMSCRIPTEN_KEEPALIVE const char *viewer_message() { return viewer.message.c_str(); }

@@ -251,7 +251,8 @@ TEST_F(ConvertTool, ExplainsItselfAndRefusesBadUsage)
     const run_result help = run("--help");
     EXPECT_EQ(help.exit_code, 0);
     EXPECT_NE(help.out.find("usage: pixmora-convert"), std::string::npos) << help.out;
-    for (const char *option : {"--depth", "--to", "--info", "--version"})
+    for (const char *option : {"--depth", "--to", "--info", "--version", "--page", "--layout", "mono", "cga4",
+                               "planes4", "planes8", "ega16", "packed16", "vga256", "rgb24"})
         EXPECT_NE(help.out.find(option), std::string::npos) << option << " in " << help.out;
     const run_result version = run("--version");
     EXPECT_EQ(version.exit_code, 0);
@@ -281,7 +282,9 @@ TEST_F(ConvertTool, ExplainsItselfAndRefusesBadUsage)
     const std::string bad[] = {"", in, "--depth 32", "--depth", "--frobnicate", in + " " + out + " --depth 12",
                                in + " " + out + " --depth", in + " " + out + " extra", in + " " + jpg,
                                in + " -", in + " " + out + " --to gif", in + " " + out + " --to", "--info",
-                               "--info " + in + " " + out, "--info " + in + " --to png"};
+                               "--info " + in + " " + out, "--info " + in + " --to png", in + " " + out + " --page x",
+                               in + " " + out + " --page 1023", in + " " + out + " --layout fancy",
+                               in + " " + out + " --layout mono", "--info " + in + " --layout ega16"};
     for (const std::string &arguments : bad) {
         const run_result result = run(arguments);
         EXPECT_EQ(result.exit_code, 2) << "arguments: " << arguments;
@@ -897,3 +900,125 @@ TEST_F(ConvertTool, InfoAndConversionAgree)
 }
 
 } // namespace
+
+namespace {
+
+// A header field of a PCX file: a byte, or a little-endian 16-bit number.
+int pcx_byte(const std::string &file, size_t at) { return static_cast<uint8_t>(file[at]); }
+int pcx_word(const std::string &file, size_t at) { return pcx_byte(file, at) | pcx_byte(file, at + 1) << 8; }
+
+// ImageMagick's decoding of a picture file; false when it fails.
+bool imagemagick_decode(const fs::path &picture, const fs::path &dir, tools::rgb_image *image)
+{
+    const fs::path ppm = dir / "imagemagick.ppm";
+    const std::string command = "convert " + quoted(picture.string()) + " -depth 8 " + quoted("ppm:" + ppm.string()) +
+                                " 2>/dev/null";
+    std::string error;
+    return std::system(command.c_str()) == 0 && tools::read_image(ppm.string(), image, &error);
+}
+
+} // namespace
+
+// A paletted PNG of 12 colours written in every layout: the layouts that
+// hold 12 colours give their planes, bits and an even BytesPerLine, and
+// ImageMagick reads the same pixels back; the smaller ones refuse it and
+// leave the output as it was.
+TEST_F(ConvertTool, WritesEveryLayoutOrRefusesOneTooSmall)
+{
+    if (std::system("command -v convert >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "ImageMagick's convert is not installed";
+    const int32_t width = 13, height = 7, colours = 12;
+    std::vector<uint8_t> palette(3 * colours), indices(width * height);
+    for (size_t i = 0; i < palette.size(); ++i)
+        palette[i] = static_cast<uint8_t>(i * 53 + 7);
+    for (size_t i = 0; i < indices.size(); ++i)
+        indices[i] = static_cast<uint8_t>((i * 5 + i / width) % colours);
+    const fs::path png = dir_ / "in.png", pcx = dir_ / "out.pcx";
+    ASSERT_TRUE(write_png_file(png, width, height, PNG_FORMAT_RGB_COLORMAP, indices, palette));
+    tools::rgb_image source;
+    ASSERT_TRUE(imagemagick_decode(png, dir_, &source));
+    const struct {
+        const char *name;
+        int bits, planes;
+        bool holds;
+    } layouts[] = {
+        {"packed16", 4, 1, true}, {"ega16", 1, 4, true},    {"vga256", 8, 1, true},   {"rgb24", 8, 3, true},
+        {"mono", 1, 1, false},    {"cga4", 2, 1, false},    {"planes4", 1, 2, false}, {"planes8", 1, 3, false},
+    };
+    for (const auto &l : layouts) {
+        SCOPED_TRACE(l.name);
+        write_bytes(pcx, "kept");
+        const run_result result = run("--layout " + std::string(l.name) + " " + quoted(png.string()) + " " +
+                                      quoted(pcx.string()));
+        const std::string file = read_text(pcx);
+        if (!l.holds) {
+            EXPECT_EQ(result.exit_code, 3);
+            EXPECT_NE(result.err.find("more colours than the layout holds"), std::string::npos) << result.err;
+            EXPECT_EQ(file, "kept");
+            continue;
+        }
+        ASSERT_EQ(result.exit_code, 0) << result.err;
+        ASSERT_GE(file.size(), 128u);
+        EXPECT_EQ(pcx_byte(file, 3), l.bits);
+        EXPECT_EQ(pcx_byte(file, 65), l.planes);
+        EXPECT_EQ(pcx_word(file, 66), ((width * l.bits + 7) / 8 + 1) & ~1); // even BytesPerLine
+        tools::rgb_image shown;
+        ASSERT_TRUE(imagemagick_decode(pcx, dir_, &shown));
+        EXPECT_EQ(compare(shown, source), "");
+    }
+}
+
+// A DCX file of two pages: --info counts them and describes the page asked
+// for, --page converts it, and a page it lacks is refused.
+TEST_F(ConvertTool, ReadsThePagesOfADcxFile)
+{
+    pixmora_test::start_library();
+    std::string pages[2];
+    for (int32_t page = 0; page < 2; ++page) {
+        const int32_t width = 5 + 4 * page;
+        pixmora_test::make_buffer(width, 3, 32);
+        for (int32_t y = 0; y < 3; ++y) {
+            std::vector<uint8_t> rgb(3 * static_cast<size_t>(width));
+            for (size_t i = 0; i < rgb.size(); ++i)
+                rgb[i] = static_cast<uint8_t>(i * 31 + y * 70 + page * 100);
+            ASSERT_EQ(pm_write_row(0, y, width, PM_ROW_RGB24, rgb.data()), 0);
+        }
+        const fs::path one = dir_ / ("page" + std::to_string(page) + ".pcx");
+        ASSERT_EQ(pm_save_pcx(one.c_str(), 0, width - 1, 0, 2), PM_PCX_OK);
+        pages[page] = read_text(one);
+        pm_buffer_deactivate();
+    }
+    std::string dcx(16, '\0');
+    const uint32_t offsets[4] = {0x3ADE68B1u, 16, static_cast<uint32_t>(16 + pages[0].size()), 0};
+    for (size_t i = 0; i < 16; ++i)
+        dcx[i] = static_cast<char>(offsets[i / 4] >> (8 * (i % 4)));
+    dcx += pages[0] + pages[1];
+    const fs::path file = dir_ / "two.dcx";
+    write_bytes(file, dcx);
+
+    const run_result info = run("--info --page 1 " + quoted(file.string()));
+    ASSERT_EQ(info.exit_code, 0) << info.err;
+    EXPECT_EQ(info_field(info.out, "Pages"), "2 (DCX); page 1 at byte " + std::to_string(16 + pages[0].size()));
+    EXPECT_EQ(info_field(info.out, "Window"), "0, 0 .. 8, 2 (9 x 3)");
+    for (int32_t page = 0; page < 2; ++page) {
+        const fs::path png = dir_ / "page.png", alone = dir_ / "alone.png";
+        ASSERT_EQ(run("--page " + std::to_string(page) + " " + quoted(file.string()) + " " + quoted(png.string()))
+                      .exit_code,
+                  0);
+        ASSERT_EQ(run(quoted((dir_ / ("page" + std::to_string(page) + ".pcx")).string()) + " " +
+                      quoted(alone.string()))
+                      .exit_code,
+                  0);
+        tools::rgb_image got, want;
+        std::string error;
+        ASSERT_TRUE(tools::read_image(png.string(), &got, &error)) << error;
+        ASSERT_TRUE(tools::read_image(alone.string(), &want, &error)) << error;
+        EXPECT_EQ(compare(got, want), "") << "page " << page;
+    }
+    const run_result missing = run("--page 2 " + quoted(file.string()) + " " + quoted((dir_ / "x.png").string()));
+    EXPECT_EQ(missing.exit_code, 1);
+    EXPECT_NE(missing.err.find("no page 2"), std::string::npos) << missing.err;
+    const run_result not_pcx =
+        run("--page 1 " + quoted((dir_ / "alone.png").string()) + " " + quoted((dir_ / "x.png").string()));
+    EXPECT_EQ(not_pcx.exit_code, 2) << not_pcx.err;
+}

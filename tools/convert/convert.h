@@ -32,7 +32,14 @@ struct options {
     int32_t depth = 0; // 0: by the input
     tools::named_format to = tools::named_format::none;
     bool info = false; // describe the input, a PCX file, instead
+    int32_t page = 0;  // the page of a DCX file
+    int32_t layout = pcx_layout_auto; // of a PCX output
+    bool layout_given = false;
 };
+
+// PCX pictures are read in every layout the library knows, and DCX files
+// are pages of them.
+constexpr int32_t pcx_flags = pcx_all_layouts;
 
 enum class parse_result { run, help, version, bad };
 
@@ -66,7 +73,7 @@ struct pcx_judgement {
     std::string why;            // a refusal in the header's terms; empty when taken
     bool too_large = false;     // refused by the program's size limit, not by the library
 };
-pcx_judgement judge_pcx(const input_data &input, int32_t depth);
+pcx_judgement judge_pcx(const input_data &input, int32_t depth, int32_t page);
 
 // The picture's layout in words, from the colours a pixel can take and its
 // planes: "256 colours", "16 colours in 4 planes", "24-bit colour in 3 planes".
@@ -74,8 +81,8 @@ std::string layout_text(const pm_pcx_info &info);
 
 // Loads a PCX input into a new buffer of the given depth. Returns an exit
 // status, having said what went wrong.
-int load_pcx(const input_data &input, int32_t depth, tools::headless_session &session, int32_t *width,
-             int32_t *height);
+int load_pcx(const input_data &input, int32_t depth, int32_t page, tools::headless_session &session,
+             int32_t *width, int32_t *height);
 
 // Decodes a PNG or netpbm input and puts it into a new buffer: of the given
 // depth, or by default 8 bits for a paletted picture and 32 for any other.

@@ -46,11 +46,13 @@ void print_header(const input_data &input, const pm_pcx_info &info)
                                                                                      : ""));
     print_field("Palette", info.palette_kind == PM_PCX_PALETTE_TRAILER  ? "256 colours after the data"
                            : info.palette_kind == PM_PCX_PALETTE_HEADER ? "16 colours in the header"
+                           : info.palette_kind == PM_PCX_PALETTE_GREY   ? "256 greys (greyscale, no trailer)"
                                                                         : "none: 24-bit colour");
     print_field("Trailer palette", !info.trailer_present                           ? "absent"
                                    : info.palette_kind == PM_PCX_PALETTE_TRAILER ? "present"
                                    : info.palette_kind == PM_PCX_PALETTE_NONE    ? "present, not used by a 24-bit picture"
-                                                                                 : "present, not used before version 5");
+                                   : info.version == 5 ? "present, not used by a layout of header colours"
+                                                       : "present, not used before version 5");
     if (info.width < 1 || info.height < 1)
         print_field("Picture", "none: the window ends before it starts");
     else
@@ -65,14 +67,18 @@ int show_info(const options &opts)
     if (!read_or_say(opts, &input))
         return exit_bad_input;
     const int32_t depth = opts.depth == 0 ? 32 : opts.depth;
-    const pcx_judgement judgement = judge_pcx(input, depth);
-    if (judgement.result == PM_PCX_OPEN_FAILED) {
+    const pcx_judgement judgement = judge_pcx(input, depth, opts.page);
+    if (judgement.result == PM_PCX_OPEN_FAILED || judgement.result == PM_PCX_NO_PAGE) {
         std::fprintf(stderr, "pixmora-convert: cannot read %s: %s (result %d: %s)\n", opts.input.c_str(),
                      judgement.why.c_str(), judgement.result, pm_pcx_result_text(judgement.result));
         return exit_bad_input;
     }
     const pm_pcx_info &info = judgement.info;
     print_field("File", input.name + ", " + number(static_cast<int64_t>(info.size)) + " bytes");
+    print_field("Pages", number(info.page_count) + (info.page_count > 1 || info.page_offset != 0
+                                                        ? " (DCX); page " + number(info.page) + " at byte " +
+                                                              number(static_cast<int64_t>(info.page_offset))
+                                                        : ""));
     if (info.header_present)
         print_header(input, info);
     else

@@ -52,18 +52,26 @@ std::string layout_text(const pm_pcx_info &info)
         return "24-bit colour in " + planes;
     if (info.colours == 0)
         return "a format no converter reads";
+    if (info.planes == 1 && info.bits_per_pixel > 1 && info.bits_per_pixel < 8)
+        return std::to_string(info.colours) + " colours in one plane of " + std::to_string(info.bits_per_pixel) +
+               " bits";
     return std::to_string(info.colours) + " colours" + (info.planes > 1 ? " in " + planes : "");
 }
 
-pcx_judgement judge_pcx(const input_data &input, int32_t depth)
+pcx_judgement judge_pcx(const input_data &input, int32_t depth, int32_t page)
 {
     pcx_judgement judgement;
     int32_t inspected = PM_PCX_OK;
     if (!input.path.empty())
-        inspected = pm_pcx_inspect_file(input.path.c_str(), 0, depth, &judgement.info);
+        inspected = pm_pcx_inspect_file(input.path.c_str(), pcx_flags, page, depth, &judgement.info);
     else
-        inspected = pm_pcx_inspect_memory(input.bytes.data(), static_cast<uint32_t>(input.bytes.size()), 0, depth,
-                                          &judgement.info);
+        inspected = pm_pcx_inspect_memory(input.bytes.data(), static_cast<uint32_t>(input.bytes.size()), pcx_flags,
+                                          page, depth, &judgement.info);
+    if (inspected == PM_PCX_INVALID) { // the arguments are right: the page is not there
+        judgement.result = PM_PCX_NO_PAGE;
+        judgement.why = "it has no page " + std::to_string(page);
+        return judgement;
+    }
     if (inspected != PM_PCX_OK) {
         judgement.result = inspected;
         judgement.why = "it cannot be opened";
@@ -84,10 +92,10 @@ pcx_judgement judge_pcx(const input_data &input, int32_t depth)
     return judgement;
 }
 
-int load_pcx(const input_data &input, int32_t depth, tools::headless_session &session, int32_t *width,
-             int32_t *height)
+int load_pcx(const input_data &input, int32_t depth, int32_t page, tools::headless_session &session,
+             int32_t *width, int32_t *height)
 {
-    const pcx_judgement judgement = judge_pcx(input, depth);
+    const pcx_judgement judgement = judge_pcx(input, depth, page);
     if (judgement.result != PM_PCX_OK) {
         std::fprintf(stderr, "pixmora-convert: cannot read %s at %d bits: %s (result %d: %s)\n", input.name.c_str(),
                      depth, judgement.why.c_str(), judgement.result, pm_pcx_result_text(judgement.result));
@@ -100,14 +108,14 @@ int load_pcx(const input_data &input, int32_t depth, tools::headless_session &se
     pm_move_cursor(0, 0);
     // At 8 bits the file's indices are kept as they are, so that they show
     // the picture's own trailer colours rather than a reduced palette.
-    const int32_t flags = depth == 8 ? pcx_at_cursor | pcx_no_reduction : pcx_at_cursor;
+    const int32_t flags = pcx_flags | (depth == 8 ? pcx_at_cursor | pcx_no_reduction : pcx_at_cursor);
     int32_t result = 0;
     if (input.path.empty()) {
         pm_set_input_block(input.bytes.data(), static_cast<uint32_t>(input.bytes.size()));
-        result = pm_load_pcx("", flags | pcx_from_memory);
+        result = pm_load_pcx_page("", flags | pcx_from_memory, page);
         pm_set_input_block(nullptr, 0);
     } else {
-        result = pm_load_pcx(input.path.c_str(), flags);
+        result = pm_load_pcx_page(input.path.c_str(), flags, page);
     }
     if (result != PM_PCX_OK) {
         std::fprintf(stderr, "pixmora-convert: cannot load %s at %d bits: result %d: %s\n", input.name.c_str(), depth,

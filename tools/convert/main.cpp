@@ -36,7 +36,11 @@ int convert_picture(const options &opts)
     int status = exit_ok;
     if (kind == tools::image_kind::pcx) {
         depth = depth == 0 ? 32 : depth;
-        status = load_pcx(input, depth, session, &width, &height);
+        status = load_pcx(input, depth, opts.page, session, &width, &height);
+    } else if (opts.page != 0) {
+        std::fprintf(stderr, "pixmora-convert: %s has no pages: --page is for PCX and DCX files (see --help)\n",
+                     input.name.c_str());
+        return exit_usage;
     } else {
         status = put_picture(input, kind, &depth, session, &width, &height);
     }

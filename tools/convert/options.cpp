@@ -7,8 +7,8 @@
 namespace convert {
 
 const char usage_text[] =
-    "usage: pixmora-convert [--depth 8|16|24|32] [--to pcx|png|ppm] INPUT OUTPUT\n"
-    "       pixmora-convert --info [--depth 8|16|24|32] FILE\n"
+    "usage: pixmora-convert [--depth 8|16|24|32] [--page N] [--to pcx|png|ppm] [--layout NAME] INPUT OUTPUT\n"
+    "       pixmora-convert --info [--depth 8|16|24|32] [--page N] FILE\n"
     "       pixmora-convert --help | --version\n"
     "\n"
     "Converts a PCX, PNG, PPM, PGM or PAM picture into a PCX, PNG or PPM one.\n"
@@ -30,18 +30,70 @@ const char usage_text[] =
     "    is refused (nothing reduces colours);\n"
     "  - depth 16 keeps 5-6-5 bits of every colour; 24 and 32 keep 8 bits a\n"
     "    channel. Transparency is dropped.\n"
+    "PCX input is read in every layout: one plane of 1, 2, 4 or 8 bits, 1 to 4\n"
+    "planes of 1 bit, 3 or 4 planes of 8 bits (a fourth, alpha, is dropped).\n"
+    "A DCX file holds pages of PCX pictures: --page N picks one (0, the first,\n"
+    "by default).\n"
+    "\n"
     "An 8-bit buffer is saved as a 256-colour PCX with its palette after the\n"
     "data, a deeper one as a 24-bit PCX; PNG and PPM output is true colour.\n"
+    "--layout saves a PCX in the layout named instead, refusing a picture with\n"
+    "more colours than it holds (nothing is reduced):\n"
+    "  mono      one plane of 1 bit, 2 colours (the lighter one is the set bit)\n"
+    "  cga4      one plane of 2 bits, 4 colours\n"
+    "  planes4   2 planes of 1 bit, 4 colours\n"
+    "  planes8   3 planes of 1 bit, 8 colours\n"
+    "  ega16     4 planes of 1 bit, 16 colours\n"
+    "  packed16  one plane of 4 bits, 16 colours\n"
+    "  vga256    one plane of 8 bits and a palette after the data, 256 colours\n"
+    "  rgb24     3 planes of 8 bits, true colour\n"
     "\n"
     "--info prints the fields of a PCX file's header, what palette it carries,\n"
     "and whether the library's loader takes it into a buffer of the given depth\n"
-    "(default 32), or why it refuses it ('-' reads standard input).\n"
+    "(default 32), or why it refuses it ('-' reads standard input); for a DCX\n"
+    "file, how many pages it has and those fields of the page chosen.\n"
     "\n"
     "Exit status: 0 written (--info: the picture would be converted); 1 the\n"
     "input cannot be read, or the library or this program refuses it; 2 bad usage;\n"
     "3 the buffer or the output cannot be made.\n";
 
 namespace {
+
+std::string lower(std::string text)
+{
+    for (char &c : text)
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return text;
+}
+
+struct layout_name {
+    const char *name;
+    int32_t layout;
+};
+constexpr layout_name layout_names[] = {
+    {"mono", pcx_layout_mono},       {"cga4", pcx_layout_cga4},         {"planes4", pcx_layout_planes4},
+    {"planes8", pcx_layout_planes8}, {"ega16", pcx_layout_ega16},       {"packed16", pcx_layout_packed16},
+    {"vga256", pcx_layout_vga256},   {"rgb24", pcx_layout_rgb24},
+};
+
+bool parse_layout(const std::string &text, int32_t *layout)
+{
+    for (const layout_name &known : layout_names)
+        if (lower(text) == known.name) {
+            *layout = known.layout;
+            return true;
+        }
+    return false;
+}
+
+// A page number: digits only, 0 to 1022 (a DCX file has at most 1023 pages).
+bool parse_page(const std::string &text, int32_t *page)
+{
+    if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    *page = static_cast<int32_t>(std::stoi(text));
+    return *page <= 1022;
+}
 
 bool parse_depth(const std::string &text, int32_t *depth)
 {
@@ -93,6 +145,28 @@ parse_result parse_arguments(int argc, char **argv, options *parsed, std::string
                 *error = "depth must be 8, 16, 24 or 32, not '" + value + "'";
                 return parse_result::bad;
             }
+        } else if (is_option("--page")) {
+            std::string value;
+            if (!option_value(argc, argv, &i, "--page", &value)) {
+                *error = "--page needs a value";
+                return parse_result::bad;
+            }
+            if (!parse_page(value, &parsed->page)) {
+                *error = "page must be a number from 0 to 1022, not '" + value + "'";
+                return parse_result::bad;
+            }
+        } else if (is_option("--layout")) {
+            std::string value;
+            if (!option_value(argc, argv, &i, "--layout", &value)) {
+                *error = "--layout needs a value";
+                return parse_result::bad;
+            }
+            if (!parse_layout(value, &parsed->layout)) {
+                *error = "layout must be mono, cga4, planes4, planes8, ega16, packed16, vga256 or rgb24, not '" +
+                         value + "'";
+                return parse_result::bad;
+            }
+            parsed->layout_given = true;
         } else if (is_option("--to")) {
             std::string value;
             if (!option_value(argc, argv, &i, "--to", &value)) {
@@ -115,8 +189,8 @@ parse_result parse_arguments(int argc, char **argv, options *parsed, std::string
         }
     }
     if (parsed->info) {
-        if (positional != 1 || parsed->to != tools::named_format::none) {
-            *error = "--info takes one file, and no output";
+        if (positional != 1 || parsed->to != tools::named_format::none || parsed->layout_given) {
+            *error = "--info takes one file, and no output or layout";
             return parse_result::bad;
         }
         return parse_result::run;
@@ -135,6 +209,10 @@ parse_result parse_arguments(int argc, char **argv, options *parsed, std::string
             *error = "the output name must end in .pcx, .png or .ppm, or --to must name the format";
             return parse_result::bad;
         }
+    }
+    if (parsed->layout_given && parsed->to != tools::named_format::pcx) {
+        *error = "--layout is for PCX output";
+        return parse_result::bad;
     }
     return parse_result::run;
 }
