@@ -95,10 +95,30 @@ static Window find_window(Display *display, Window parent, const char *title)
     return found;
 }
 
+/* Waits, at most until deadline, for the window to take the input focus.
+ * With no window manager (as under a bare virtual X server) SDL gives a
+ * window the focus itself right after it is mapped, and that request fails,
+ * ending the program through Xlib's error handler, when the window has been
+ * unmapped in between: a window manager's desktop never meets it, so the
+ * test lets the window settle first. */
+static void wait_for_focus(Display *display, Window window, double deadline)
+{
+    struct timespec pause = {0, 5 * 1000 * 1000};
+    for (;;) {
+        Window focus = None;
+        int revert = 0;
+        XGetInputFocus(display, &focus, &revert);
+        if (focus == window || now() > deadline)
+            return;
+        nanosleep(&pause, NULL);
+    }
+}
+
 /* Unmaps the window, then wakes its program with property changes and
  * sends it SIGTERM right after them. */
 static void unmap_and_signal(Display *display, Window window, pid_t pid, long events, long microseconds)
 {
+    wait_for_focus(display, window, now() + 2.0);
     XUnmapWindow(display, window);
     XSync(display, False);
     struct timespec settle = {0, 100 * 1000 * 1000};
