@@ -123,7 +123,6 @@ void present(benchmark::State &state, extent target)
     }
     pm_attach_dc(library_dc);
     pm::soft::window_destroy(window);
-    pm::soft::clear_calls(); // the display records every stretch
     bench::set_pixels(state, int64_t{target.width} * target.height);
 }
 

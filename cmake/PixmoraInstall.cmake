@@ -22,8 +22,16 @@ install(FILES ${PIXMORA_PUBLIC_HEADERS} ${PIXMORA_GENERATED_INCLUDE}/pixmora/ver
 install(EXPORT PixmoraTargets NAMESPACE Pixmora:: DESTINATION ${PIXMORA_CMAKE_DIR})
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/PixmoraConfig.cmake.in
   ${PROJECT_BINARY_DIR}/PixmoraConfig.cmake INSTALL_DESTINATION ${PIXMORA_CMAKE_DIR})
+# While the major version is 0 each minor version may change the library's
+# interface (pm_state's layout among it), so only the same minor version
+# satisfies a request.
+if(PROJECT_VERSION_MAJOR EQUAL 0)
+  set(PIXMORA_COMPATIBILITY SameMinorVersion)
+else()
+  set(PIXMORA_COMPATIBILITY SameMajorVersion)
+endif()
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/PixmoraConfigVersion.cmake
-  COMPATIBILITY SameMajorVersion)
+  COMPATIBILITY ${PIXMORA_COMPATIBILITY})
 install(FILES ${PROJECT_BINARY_DIR}/PixmoraConfig.cmake ${PROJECT_BINARY_DIR}/PixmoraConfigVersion.cmake
   DESTINATION ${PIXMORA_CMAKE_DIR})
 

@@ -9,7 +9,12 @@
 #                     reach the library's internals and the software
 #                     display's C++ side, which a shared library does not
 #                     export: the static library itself, or in a shared build
-#                     an archive of the same objects.
+#                     an archive of the same objects;
+#   pixmora_soft_testing  the test build of the software display: its call
+#                     record and injected failures (platform/soft/testing),
+#                     linked beside pixmora_internal by the tests, the
+#                     fuzzers and the benchmarks. The library carries none of
+#                     it.
 include(GNUInstallDirs)
 
 set(PIXMORA_GENERATED_INCLUDE ${PROJECT_BINARY_DIR}/include)
@@ -99,3 +104,10 @@ else()
   add_library(pixmora_internal ALIAS pixmora)
 endif()
 add_library(Pixmora::pixmora ALIAS pixmora)
+
+if(PIXMORA_PLATFORM STREQUAL "soft")
+  add_library(pixmora_soft_testing STATIC EXCLUDE_FROM_ALL ${PROJECT_SOURCE_DIR}/platform/soft/testing/soft_testing.cpp)
+  target_include_directories(pixmora_soft_testing PRIVATE ${PROJECT_SOURCE_DIR})
+  target_compile_options(pixmora_soft_testing PRIVATE ${PIXMORA_WARNINGS})
+  target_link_libraries(pixmora_soft_testing PUBLIC pixmora_internal)
+endif()

@@ -27,6 +27,7 @@
 #include <pixmora/pixmora.h>
 #include "platform/platform.h"
 #include "platform/soft/soft_display.h"
+#include "platform/soft/testing/soft_testing.h"
 #include "fuzz/memory_file.h"
 
 namespace calls_fuzz {

@@ -353,18 +353,16 @@ int32_t pcx_write_memory(void *context, const void *bytes, uint32_t size)
 
 int32_t pcx_write_replacement(void *context, const void *bytes, uint32_t size)
 {
-    return pm::platform::file_replace_write(static_cast<pm::platform::file_replacement *>(context), bytes, size) ? 0
-                                                                                                                 : 1;
+    return pm_file_replace_write(static_cast<pm_file_writer *>(context), bytes, size);
 }
 
 } // namespace
 
-// Writes a rectangle of the active buffer as a PCX file, whole under a
-// temporary name and only then put in place: a file that could not be
-// written completely leaves whatever the name held before as it was. Refuses
-// (2) when no buffer is active or the rectangle is empty or not wholly inside
-// the buffer; 1 when the file cannot be created or written; 4 when memory
-// runs out.
+// Writes a rectangle of the active buffer as a PCX file through the safe
+// replacement: a save that fails leaves whatever the name held before as it
+// was. Refuses (2) when no buffer is active or the rectangle is empty or not
+// wholly inside the buffer; 1 when the file may not be written or cannot be
+// created, 5 when a write fails; 4 when memory runs out.
 int32_t pm_save_pcx(const char *name, int32_t min_x, int32_t max_x, int32_t min_y, int32_t max_y)
 {
     pcx_save_layout plan{};
@@ -374,15 +372,17 @@ int32_t pm_save_pcx(const char *name, int32_t min_x, int32_t max_x, int32_t min_
         return checked;
     if (name == nullptr)
         return PM_PCX_OPEN_FAILED;
-    pm::platform::file_replacement *file = pm::platform::file_replace_begin(name);
+    int32_t result = PM_PCX_OK;
+    pm_file_writer *file = pm_file_replace_begin(name, &result);
     if (file == nullptr)
-        return PM_PCX_OPEN_FAILED;
-    const int32_t result = pcx_save_through(pcx_write_replacement, file, plan);
-    if (result != PM_PCX_OK) {
-        pm::platform::file_replace_cancel(file);
-        return result == PM_PCX_WRITE_FAILED ? PM_PCX_OPEN_FAILED : result;
-    }
-    return pm::platform::file_replace_finish(file) ? PM_PCX_OK : PM_PCX_OPEN_FAILED;
+        return result;
+    result = pcx_save_through(pcx_write_replacement, file, plan);
+    // The writer remembers a failed write: finishing then keeps the old file,
+    // says so and leaves errno as the write set it.
+    if (result == PM_PCX_OK || result == PM_PCX_WRITE_FAILED)
+        return pm_file_replace_finish(file);
+    pm_file_replace_cancel(file);
+    return result;
 }
 
 // Hands a rectangle of the active buffer, as a PCX picture, to a write callback.

@@ -3,7 +3,8 @@
 # functions and pm_state) and C++ names inside the pm namespace, so that a
 # program linking it meets no name of ours it could clash with. Weak copies
 # of the standard library's templates, which every C++ object may carry, are
-# allowed. Also checks that the files built for one instruction set share no
+# allowed. Also checks that it defines none of the software display's test
+# instrumentation, and that the files built for one instruction set share no
 # function with the rest.
 #
 #   scripts/check-symbols.sh LIBRARY...
@@ -39,6 +40,18 @@ for library in "$@"; do
         status=1
     else
         echo "$library: exports only pm_ names and pm::"
+    fi
+    # The call record and the injected failures belong to the test build of
+    # the software display (platform/soft/testing) alone: the library defines
+    # none of them, not even as a local name.
+    hooks=$({ nm --defined-only "$library" 2>/dev/null; nm -D --defined-only "$library" 2>/dev/null; } |
+        awk 'NF == 3 { print $3 }' | c++filt |
+        grep -E '^pm::soft::((calls|clear_calls|fail_next_[a-z_]+|provide_libraries)\(|call_list<|call_record|.*test_hooks)' |
+        sort -u || true)
+    if [ -n "$hooks" ]; then
+        echo "FAIL: $library defines test instrumentation:"
+        echo "$hooks" | sed 's/^/  /'
+        status=1
     fi
     # A kernel file is compiled for one instruction set (..._avx2.cpp and so
     # on): a weak function in it, such as an inline function of a header,

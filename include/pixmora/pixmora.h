@@ -96,15 +96,15 @@ enum {
     PM_READ_BUFFER_SIZE = 4096 /**< bytes of read_buffer */
 };
 
-/** Results of pm_load_pcx, pm_load_pcx_page and pm_save_pcx. */
+/** Results of pm_load_pcx, pm_load_pcx_page, pm_save_pcx and the pm_file_replace_ calls. */
 enum {
     PM_PCX_OK = 0,          /**< done */
-    PM_PCX_OPEN_FAILED = 1, /**< the file cannot be opened (save: created or written) */
+    PM_PCX_OPEN_FAILED = 1, /**< the file cannot be opened (save: created, or it may not be written) */
     PM_PCX_INVALID = 2,     /**< load: not a readable picture; save: no active buffer or a
                                  rectangle not wholly inside it */
     PM_PCX_UNSUPPORTED = 3, /**< no converter for this format and depth */
     PM_PCX_NO_MEMORY = 4,   /**< out of memory */
-    PM_PCX_WRITE_FAILED = 5, /**< save: the bytes cannot be written (a write or the callback failed) */
+    PM_PCX_WRITE_FAILED = 5, /**< save: the bytes cannot be written (a write or the callback failed); a file is left as it was */
     PM_PCX_NO_PAGE = 6,     /**< load: the DCX file has no such page */
     PM_PCX_TOO_MANY_COLOURS = 7 /**< save: the picture has more colours than the layout holds */
 };
@@ -440,11 +440,12 @@ PM_API const char *pm_pcx_reason_text(int32_t reason);
 /** Writes columns min_x..max_x, rows min_y..max_y of the active buffer as a
  * version-5 PCX file whose header window is 0..width-1, 0..height-1: an 8-bit
  * buffer as 256 colours with the current palette as trailer, a deeper one as
- * three planes of 8 bits. The file is written whole under a temporary name
- * beside it and then renamed over the name (through any symbolic link to the
- * file it leads to). 0 written; 1 the file cannot be created or written, and
- * whatever the name held is left as it was; 2 no active buffer, or a rectangle that is empty or not wholly inside the
- * buffer; 4 out of memory. */
+ * three planes of 8 bits. The file is replaced safely, as by
+ * pm_file_replace_begin. 0 written; 1 the file may not be written (a
+ * read-only file, say) or cannot be created; 2 no active buffer, or a
+ * rectangle that is empty or not wholly inside the buffer; 4 out of memory;
+ * 5 a write failed (a full disk, say). After 1, 4 and 5 whatever the name
+ * held is left as it was, and errno says why. */
 PM_API int32_t pm_save_pcx(const char *name, int32_t min_x, int32_t max_x, int32_t min_y, int32_t max_y);
 /** Saves the same rectangle as pm_save_pcx, in the given layout
  * (pcx_layout_...), by handing its bytes in order to write(context, ...).
@@ -465,6 +466,34 @@ PM_API int32_t pm_save_pcx_to(pm_write_fn write, void *context, int32_t layout, 
  * again with *size bytes); 2, 3, 4, 7 as pm_save_pcx_to, and 2 for a null size. */
 PM_API int32_t pm_save_pcx_memory(void *buffer, uint32_t capacity, uint32_t *size, int32_t layout, int32_t min_x,
                                   int32_t max_x, int32_t min_y, int32_t max_y);
+
+/* ---- Safe file replacement ---------------------------------------------- */
+
+/** A file being written by pm_file_replace_begin; opaque. */
+typedef struct pm_file_writer pm_file_writer;
+
+/** Starts replacing the file name (through any symbolic links, dangling ones
+ * too) so that a write that fails midway leaves the old file as it was. The
+ * file is opened for writing first, so a file the user may not write is
+ * refused untouched. Where a new file can take its place unseen (a regular
+ * file with one name, whose owner, group, mode and access lists carry over),
+ * the bytes go to a private new file beside it that takes the name once
+ * complete and flushed; otherwise the file is rewritten in place from the
+ * whole new contents, and its old bytes put back if that fails. A device or
+ * a pipe is written in place as the bytes come. Null, with *result (when
+ * result is not null) set to 1 (refused or cannot be created; errno says
+ * why) or 4 (out of memory). */
+PM_API pm_file_writer *pm_file_replace_begin(const char *name, int32_t *result);
+/** Writes size bytes to the file begun. 0 when all were taken, else 5; after
+ * a failure every later write fails too and finishing keeps the old file. */
+PM_API int32_t pm_file_replace_write(pm_file_writer *file, const void *bytes, uint32_t size);
+/** Flushes and puts the new contents in place, and frees file. 0 done; 5 when
+ * a write or the flush failed, and then the old file is left as it was and
+ * errno says why. */
+PM_API int32_t pm_file_replace_finish(pm_file_writer *file);
+/** Gives up writing file, leaving the old file as it was, and frees file;
+ * null is ignored. */
+PM_API void pm_file_replace_cancel(pm_file_writer *file);
 
 /* ---- Image transfer ----------------------------------------------------- */
 

@@ -107,10 +107,8 @@ void display_state::release_all()
     libraries.clear();
     stock.fill(nullptr);
     stock_bitmap = nullptr;
-    calls = call_record{};
-    failing_dib_sections = 0;
-    failing_global_allocs = 0;
-    libraries_provided = false;
+    if (hooks != nullptr)
+        hooks->display_reset();
 }
 
 void display_state::build_system_palette()
@@ -396,31 +394,6 @@ int32_t open_files()
     return static_cast<int32_t>(state().files.size());
 }
 
-const call_record &calls()
-{
-    return state().calls;
-}
-
-void clear_calls()
-{
-    state().calls = call_record{};
-}
-
-void fail_next_dib_sections(int32_t n)
-{
-    state().failing_dib_sections = std::max(n, 0);
-}
-
-void fail_next_global_allocs(int32_t n)
-{
-    state().failing_global_allocs = std::max(n, 0);
-}
-
-void provide_libraries(bool provided)
-{
-    state().libraries_provided = provided;
-}
-
 int32_t live_libraries()
 {
     return static_cast<int32_t>(state().libraries.size());
@@ -613,7 +586,7 @@ pm_hpalette palette_create(const pm_logpalette *palette)
 }
 
 // Selects a palette into a context and returns the previous one; null (and no
-// change) for an unknown context or palette. Every call is recorded.
+// change) for an unknown context or palette. Every call goes to the hooks.
 pm_hpalette palette_select(pm_hdc dc, pm_hpalette palette, int32_t background)
 {
     display_state &s = state();
@@ -621,17 +594,20 @@ pm_hpalette palette_select(pm_hdc dc, pm_hpalette palette, int32_t background)
     pm_hpalette previous = nullptr;
     if (context != nullptr && s.find_palette(palette) != nullptr)
         previous = swap(context->palette, palette);
-    s.calls.palette_selects.push_back({dc, palette, previous, background});
+    if (s.hooks != nullptr)
+        s.hooks->palette_selected({dc, palette, previous, background});
     return previous;
 }
 
-// Records the realization. Returns the number of entries a palette display
-// maps (the selected palette's size; 0 for the stock palette, whose colours
-// are the static ones), 0 on other displays or for an unknown context.
+// Shows the realization to the hooks. Returns the number of entries a
+// palette display maps (the selected palette's size; 0 for the stock
+// palette, whose colours are the static ones), 0 on other displays or for an
+// unknown context.
 uint32_t palette_realize(pm_hdc dc)
 {
     display_state &s = state();
-    s.calls.palette_realizations.push_back(dc);
+    if (s.hooks != nullptr)
+        s.hooks->palette_realized(dc);
     const dc_object *context = s.find_dc(dc);
     if (context == nullptr || !is_palette_depth(s.depth))
         return 0;
@@ -642,11 +618,12 @@ uint32_t palette_realize(pm_hdc dc)
 // Replaces the colours of the entries first.. first+count-1 (cut at the
 // palette's size) whose current flags carry PC_RESERVED; the flags stay.
 // Returns 1, or 0 for an unknown palette or null entries. Every call is
-// recorded.
+// shown to the hooks.
 int32_t palette_animate(pm_hpalette palette, uint32_t first, uint32_t count, const pm_paletteentry *entries)
 {
     display_state &s = state();
-    s.calls.palette_animations.push_back({palette, first, count});
+    if (s.hooks != nullptr)
+        s.hooks->palette_animated({palette, first, count});
     palette_object *object = s.find_palette(palette);
     if (object == nullptr || entries == nullptr)
         return 0;

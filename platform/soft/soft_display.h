@@ -15,8 +15,9 @@
 namespace pm::soft {
 
 // Puts the display back into its initial state: 32 bits per pixel, no
-// windows, no objects, an empty call record. Everything created before is
-// released, so handles from before the reset mean nothing afterwards.
+// windows, no objects, and in a test build an empty call record. Everything
+// created before is released, so handles from before the reset mean nothing
+// afterwards.
 void reset();
 
 // Bits per pixel of the display: 1, 4, 8, 15, 16, 24 or 32 (default 32).
@@ -56,67 +57,8 @@ int32_t live_memory_dcs();
 int32_t live_global_blocks(); // global memory blocks not yet freed
 int32_t open_files();
 
-// The record of the calls that tests need to see, oldest first: of each
-// kind at least the latest call_list_limit / 2, at most call_list_limit.
-struct stretch_call {
-    pm_hdc dc;
-    int32_t dst_x, dst_y, dst_width, dst_height;
-    int32_t src_x, src_y, src_width, src_height;
-    const void *bits;
-    const void *header;
-    int32_t usage;
-    uint32_t rop;
-};
-struct palette_select_call {
-    pm_hdc dc;
-    pm_hpalette palette;
-    pm_hpalette previous;
-    int32_t background;
-};
-struct palette_animate_call {
-    pm_hpalette palette;
-    uint32_t first;
-    uint32_t count;
-};
-struct dib_create_call {
-    pm_hdc dc;
-    int32_t usage;
-    int32_t width, height, bit_count;
-};
-// One kind of recorded call. It keeps only the latest calls, so that a
-// program that runs for days (presenting every frame) uses flat memory: when
-// it is full, the older half is dropped. Reads as a std::vector.
-constexpr size_t call_list_limit = 4096;
-template <typename T>
-struct call_list : std::vector<T> {
-    void push_back(const T &call)
-    {
-        if (this->size() >= call_list_limit)
-            this->erase(this->begin(), this->begin() + call_list_limit / 2);
-        std::vector<T>::push_back(call);
-    }
-};
-struct call_record {
-    call_list<stretch_call> stretches;
-    call_list<palette_select_call> palette_selects;
-    call_list<palette_animate_call> palette_animations;
-    call_list<dib_create_call> dib_creations;
-    call_list<pm_hdc> palette_realizations;
-    int32_t keyboard_state_sets = 0;
-    int32_t library_loads = 0;
-    int32_t library_frees = 0; // every call, stale handles included
-};
-const call_record &calls();
-void clear_calls();
-
-// Makes the next n bitmap creations fail (as when memory runs out).
-void fail_next_dib_sections(int32_t n);
-// Makes the next n global allocations fail.
-void fail_next_global_allocs(int32_t n);
-
-// Lets library loads succeed, whatever the name; off (the default, and again
-// after reset) every load fails. A loaded library finds every entry point.
-void provide_libraries(bool provided);
+// Libraries loaded and not yet freed. A load fails unless a test build of
+// the display (platform/soft/testing) provides libraries.
 int32_t live_libraries(); // loaded and not yet freed
 
 } // namespace pm::soft

@@ -13,6 +13,7 @@
 
 #include "platform/platform.h"
 #include "platform/soft/soft_display.h"
+#include "platform/soft/soft_hooks.h"
 
 namespace pm::soft::detail {
 
@@ -90,10 +91,8 @@ struct display_state {
     std::array<pm_hgdiobj, 20> stock{}; // by stock index; null where none
     pm_hgdiobj stock_bitmap = nullptr;
 
-    call_record calls;
-    int32_t failing_dib_sections = 0;
-    int32_t failing_global_allocs = 0;
-    bool libraries_provided = false;
+    // A test build's record and injected failures; null in the library.
+    display_hooks *hooks = nullptr;
 
     // Never reset, so handles from before a reset stay unknown after it.
     uintptr_t next_handle = 0x10000;

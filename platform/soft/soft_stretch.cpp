@@ -313,11 +313,8 @@ pm_hbitmap dib_section_create(pm_hdc dc, const void *header, int32_t usage, uint
         call.height = info.biHeight;
         call.bit_count = info.biBitCount;
     }
-    s.calls.dib_creations.push_back(call);
-    if (s.failing_dib_sections > 0) {
-        --s.failing_dib_sections;
+    if (s.hooks != nullptr && !s.hooks->dib_section_may_be_created(call))
         return nullptr;
-    }
     std::optional<dib_format> format = read_header(header, usage);
     if (!format || (usage == dib_pal_colors && s.find_dc(dc) == nullptr))
         return nullptr;
@@ -339,7 +336,7 @@ pm_hbitmap dib_section_create(pm_hdc dc, const void *header, int32_t usage, uint
 
 // Draws the source rectangle of a bottom-up bitmap scaled into the
 // destination rectangle of a window's surface (other contexts have no
-// surface and only record). Every call is recorded. Returns the source
+// surface). Every call goes to the hooks. Returns the source
 // height, or 0 for an unknown context, a refused header, null bits, an
 // operation other than a plain copy, or an extent below 1 (nothing drawn).
 int32_t stretch_dib(pm_hdc dc, int32_t dst_x, int32_t dst_y, int32_t dst_width, int32_t dst_height, int32_t src_x,
@@ -347,8 +344,9 @@ int32_t stretch_dib(pm_hdc dc, int32_t dst_x, int32_t dst_y, int32_t dst_width, 
                     int32_t usage, uint32_t rop)
 {
     display_state &s = state();
-    s.calls.stretches.push_back(
-        {dc, dst_x, dst_y, dst_width, dst_height, src_x, src_y, src_width, src_height, bits, header, usage, rop});
+    if (s.hooks != nullptr)
+        s.hooks->stretched(
+            {dc, dst_x, dst_y, dst_width, dst_height, src_x, src_y, src_width, src_height, bits, header, usage, rop});
     dc_object *context = s.find_dc(dc);
     std::optional<dib_format> format = read_header(header, usage);
     if (context == nullptr || !format || bits == nullptr || rop != rop_src_copy || dst_width <= 0 ||

@@ -49,11 +49,12 @@ int *find_file(pm_hfile file)
 
 } // namespace
 
-// Counts the call; the key state itself goes nowhere.
+// Shows the call to a test build; the key state itself goes nowhere.
 void keyboard_state_set(const uint8_t state[256])
 {
     (void)state;
-    ++pm::soft::detail::state().calls.keyboard_state_sets;
+    if (pm::soft::display_hooks *hooks = pm::soft::detail::state().hooks)
+        hooks->keyboard_state_set();
 }
 
 // Version 6.1 of the NT family (bit 31 clear), build 7601.
@@ -65,13 +66,12 @@ uint32_t version()
     return (build << 16) | (minor << 8) | major;
 }
 
-// Counts the call; a new handle while libraries are provided, else null.
+// A new handle when a test build provides libraries, else null.
 pm_hmodule library_load(const char *name)
 {
     (void)name;
     display_state &s = state();
-    ++s.calls.library_loads;
-    if (!s.libraries_provided)
+    if (s.hooks == nullptr || !s.hooks->library_may_be_loaded())
         return nullptr;
     void *module = s.new_handle();
     s.libraries.insert(key(module));
@@ -86,25 +86,24 @@ void *library_symbol(pm_hmodule module, const char *name)
     return state().libraries.contains(key(module)) ? &entry_point : nullptr;
 }
 
-// Counts the call, so that a handle freed twice shows.
+// Shows every call to a test build, so that a handle freed twice shows.
 void library_free(pm_hmodule module)
 {
     display_state &s = state();
-    ++s.calls.library_frees;
+    if (s.hooks != nullptr)
+        s.hooks->library_freed();
     s.libraries.erase(key(module));
 }
 
 // A block of size bytes, zero-filled with GMEM_ZEROINIT. A movable block gets
 // a handle of its own; a fixed one's handle is its address, as on Windows.
-// Null for sizes over 1 GiB, when failures are injected, or when memory runs
-// out.
+// Null for sizes over 1 GiB, when a test build injects a failure, or when
+// memory runs out.
 pm_hglobal global_alloc(uint32_t flags, uint64_t size)
 {
     display_state &s = state();
-    if (s.failing_global_allocs > 0) {
-        --s.failing_global_allocs;
+    if (s.hooks != nullptr && !s.hooks->global_block_may_be_allocated())
         return nullptr;
-    }
     if (size > global_alloc_limit)
         return nullptr;
     const auto bytes = static_cast<size_t>(std::max<uint64_t>(size, 1));

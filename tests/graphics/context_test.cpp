@@ -166,6 +166,7 @@ TEST_F(ContextTest, ShutdownSelectsTheFirstPreviousPaletteBack)
 
     pm_shutdown();
     EXPECT_EQ(pm::soft::selected_palette(dc), original);
+    EXPECT_EQ(pm::soft::calls().palette_selects.back().background, 0) << "put back as a foreground palette";
     pm::platform::object_delete(ours);
 }
 

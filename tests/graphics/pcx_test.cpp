@@ -1047,6 +1047,22 @@ TEST_F(PcxLoad, ShortFileFindsNoTrailerAndRepeatsItsLastRow)
     EXPECT_TRUE(pixels_are(0, 0, 4, 4, [&](int32_t x, int32_t y) {
         return colour_pixel(header_colour(y == 0 || x >= 2 ? 9 : 6));
     }));
+    // A refill in the middle of row 13, then zero-count runs (each a word
+    // store that decodes nothing; at least 80 bytes of them, which the token
+    // windows take) up to the end: the rest of that row, and the row after
+    // it, show the row before, not what the runs stored.
+    picture q = make_picture(pcx_format::indexed8, 300, 15);
+    q.trailer = false;
+    bytes data;
+    for (int32_t i = 0; i < 4000; ++i)
+        data.push_back(uint8_t((i % 300 + i / 300) % 15));
+    while (data.size() < 4096 + 80)
+        data.insert(data.end(), {0xC0, 15});
+    make_buffer(300, 15, 32);
+    ASSERT_EQ(pm_load_pcx(write_file(q.file(data)).c_str(), 0), 0);
+    EXPECT_TRUE(pixels_are(0, 0, 300, 15, [&](int32_t x, int32_t y) {
+        return colour_pixel(header_colour((x + (y < 13 ? y : x < 100 ? 13 : 12)) % 15));
+    }));
 }
 
 // Seeded random headers and data: every load ends with a documented result,

@@ -19,6 +19,7 @@
 #include "platform/cpu/cpu.h"
 #include "platform/platform.h"
 #include "platform/soft/soft_display.h"
+#include "platform/soft/testing/soft_testing.h"
 #include "platform/soft/soft_kernels.h"
 
 namespace {

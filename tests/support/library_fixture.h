@@ -10,6 +10,7 @@
 
 #include <pixmora/pixmora.h>
 #include "platform/soft/soft_display.h"
+#include "platform/soft/testing/soft_testing.h"
 
 namespace pixmora_test {
 

@@ -4,9 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <png.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
+
+#include <fcntl.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -14,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -168,6 +173,30 @@ std::string netpbm_file(const std::string &header, const std::vector<uint32_t> &
         bytes += static_cast<char>(sample);
     }
     return bytes;
+}
+
+// A PNG made by hand: its header's fields and its rows as stored (each with
+// its filter byte), compressed as hard as zlib can.
+std::string png_file(uint32_t width, uint32_t height, uint8_t bit_depth, uint8_t colour_type, uint8_t interlace,
+                     const std::string &rows)
+{
+    const auto be32 = [](uint32_t value) {
+        return std::string{static_cast<char>(value >> 24), static_cast<char>(value >> 16), static_cast<char>(value >> 8),
+                           static_cast<char>(value)};
+    };
+    const auto chunk = [&](const std::string &type, const std::string &data) {
+        const std::string covered = type + data;
+        const uLong crc = crc32(0, reinterpret_cast<const Bytef *>(covered.data()), static_cast<uInt>(covered.size()));
+        return be32(static_cast<uint32_t>(data.size())) + covered + be32(static_cast<uint32_t>(crc));
+    };
+    std::string header = be32(width) + be32(height);
+    header += {static_cast<char>(bit_depth), static_cast<char>(colour_type), 0, 0, static_cast<char>(interlace)};
+    std::string packed(compressBound(static_cast<uLong>(rows.size())), '\0');
+    uLongf packed_size = static_cast<uLongf>(packed.size());
+    compress2(reinterpret_cast<Bytef *>(packed.data()), &packed_size, reinterpret_cast<const Bytef *>(rows.data()),
+              static_cast<uLong>(rows.size()), 9);
+    packed.resize(packed_size);
+    return "\x89PNG\r\n\x1a\n" + chunk("IHDR", header) + chunk("IDAT", packed) + chunk("IEND", "");
 }
 
 // Loads a PCX file with the library, in this process, into a buffer of the
@@ -343,6 +372,26 @@ TEST_F(ConvertTool, FailedWriteSaysWhy)
         EXPECT_EQ(result.exit_code, 3) << name;
         EXPECT_NE(result.err.find(std::strerror(ENOENT)), std::string::npos) << name << ": " << result.err;
     }
+    // A write that fails midway, here at a file size limit of a few
+    // kilobytes, leaves an existing output as it was, whatever its format.
+    pixmora_test::make_buffer(200, 200, 32);
+    std::mt19937 random(5);
+    for (int32_t i = 0; i < 200 * 200 * 4; ++i)
+        pm_state.active_bits[i] = static_cast<uint8_t>(random());
+    const fs::path noise = dir_ / "noise.pcx";
+    ASSERT_EQ(pm_save_pcx(noise.string().c_str(), 0, 199, 0, 199), 0);
+    const std::string &tool = tool_;
+    for (const char *name : {"keep.png", "keep.ppm", "keep.pcx"}) {
+        const fs::path kept = dir_ / name;
+        write_bytes(kept, "the old picture");
+        const std::string command = "ulimit -f 8 && exec " + quoted(tool) + " " + quoted(noise.string()) + " " +
+                                    quoted(kept.string()) + " 2>" + quoted((dir_ / "stderr.txt").string());
+        const int status = std::system(command.c_str());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << name << ": status " << status;
+        EXPECT_NE(read_text(dir_ / "stderr.txt").find(std::strerror(EFBIG)), std::string::npos)
+            << name << ": " << read_text(dir_ / "stderr.txt");
+        EXPECT_EQ(read_text(kept), "the old picture") << name;
+    }
 }
 
 TEST_F(ConvertTool, MatchesPcxtoppmOnEverySupportedSample)
@@ -500,6 +549,28 @@ TEST_F(ConvertTool, WritesPcxOfEveryInputAtEveryDepth)
                 netpbm_file("P7\nWIDTH 11\nHEIGHT 6\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n", rgba, false));
     write_bytes(dir_ / "grey.pam", netpbm_file("P7\nWIDTH 11\nHEIGHT 6\nDEPTH 2\nMAXVAL 15\n"
                                                "TUPLTYPE GRAYSCALE_ALPHA\nENDHDR\n", grey_alpha, false));
+    // The plain forms: numbers between white space and comments, PBM bits
+    // side by side; PBM's 1 is black, and its binary rows are padded to bytes.
+    const auto plain = [](std::string text, const std::vector<uint32_t> &samples) {
+        for (size_t i = 0; i < samples.size(); ++i)
+            text += std::to_string(samples[i]) + (i % 7 == 6 ? "\n# seven\n" : i % 2 ? "\t" : " ");
+        return text;
+    };
+    const tools::rgb_image black_white = picture([&](size_t i) { return levels[i] & 1 ? 0u : 0xFFFFFFu; });
+    std::string plain_bits = "P1\n11 6\n", packed_bits = "P4 11 6\n";
+    for (int32_t y = 0; y < height; ++y)
+        for (int32_t x = 0; x < width; x += 8) {
+            uint8_t byte = 0;
+            for (int32_t bit = 0; bit < 8 && x + bit < width; ++bit)
+                byte |= static_cast<uint8_t>((levels[size_t(y * width + x + bit)] & 1) << (7 - bit));
+            packed_bits += static_cast<char>(byte);
+        }
+    for (size_t i = 0; i < count; ++i)
+        plain_bits += levels[i] & 1 ? "1" : "0";
+    write_bytes(dir_ / "rgb_plain.ppm", plain("P3 # plain\n" + size + "255\n", rgb));
+    write_bytes(dir_ / "grey_plain.pgm", plain("P2\n" + size + "255\n", grey8));
+    write_bytes(dir_ / "plain.pbm", plain_bits);
+    write_bytes(dir_ / "packed.pbm", packed_bits);
     ASSERT_TRUE(write_png_file(dir_ / "rgb.png", width, height, PNG_FORMAT_RGB, rgb8));
     ASSERT_TRUE(write_png_file(dir_ / "rgba.png", width, height, PNG_FORMAT_RGBA, rgba8));
     ASSERT_TRUE(write_png_file(dir_ / "grey.png", width, height, PNG_FORMAT_GRAY, grey_bytes));
@@ -508,6 +579,8 @@ TEST_F(ConvertTool, WritesPcxOfEveryInputAtEveryDepth)
         {"rgb.ppm", coloured, false},  {"wide.ppm", scaled, false}, {"grey.pgm", grey, false},
         {"rgba.pam", coloured, false}, {"grey.pam", grey, false},   {"rgb.png", coloured, false},
         {"rgba.png", coloured, false}, {"grey.png", grey, false},   {"palette.png", coloured, true},
+        {"rgb_plain.ppm", coloured, false}, {"grey_plain.pgm", grey, false},
+        {"plain.pbm", black_white, false},  {"packed.pbm", black_white, false},
     };
     for (const input &in : inputs)
         for (const char *depth : {"", "32", "24", "16", "8"}) {
@@ -523,6 +596,77 @@ TEST_F(ConvertTool, WritesPcxOfEveryInputAtEveryDepth)
             EXPECT_EQ(pm::pcx_parse_header(reinterpret_cast<const uint8_t *>(file.data())).planes, eight ? 1 : 3);
             EXPECT_EQ(compare(library_colours(pcx), std::string(depth) == "16" ? through_565(in.want) : in.want), "");
         }
+}
+
+// Reading takes memory as the data arrives: a small file that claims a
+// large picture allocates nothing for it, no input of at most 1 KB takes
+// 64 MB, and a real picture takes about two copies of itself (the decoded
+// picture and the library's buffer) beyond the program's own needs. Peak
+// memory is the converter's largest resident size, as the kernel counts it.
+TEST_F(ConvertTool, TakesMemoryInProportionToItsInput)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__has_feature)
+#if defined(__SANITIZE_ADDRESS__) || __has_feature(address_sanitizer)
+    GTEST_SKIP() << "the sanitizers' own memory hides the converter's";
+#endif
+#endif
+    // The converter's exit code and peak resident size in KiB, converting
+    // `input` to a PCX file.
+    const auto peak = [&](const std::string &input, long *kib) {
+        write_bytes(dir_ / "in.dat", input);
+        const std::string in = (dir_ / "in.dat").string(), out = (dir_ / "out.pcx").string();
+        const pid_t child = ::fork();
+        if (child == 0) {
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, STDOUT_FILENO);
+            ::dup2(null, STDERR_FILENO);
+            ::execl(tool_.c_str(), tool_.c_str(), in.c_str(), out.c_str(), static_cast<char *>(nullptr));
+            ::_exit(127);
+        }
+        int status = 0;
+        struct rusage usage {};
+        if (child < 0 || ::wait4(child, &status, 0, &usage) != child || !WIFEXITED(status))
+            return -1;
+        *kib = usage.ru_maxrss;
+        return WEXITSTATUS(status);
+    };
+    const auto rows = [](uint32_t count, size_t bytes, const std::function<char(size_t)> &byte) {
+        std::string stored;
+        for (uint32_t y = 0; y < count; ++y) {
+            stored += '\0';
+            for (size_t x = 0; x < bytes; ++x)
+                stored += byte(y * bytes + x);
+        }
+        return stored;
+    };
+    const auto zero = [](size_t) { return '\0'; };
+    std::mt19937 random(24);
+    const auto noise = [&](size_t) { return static_cast<char>(random()); };
+    const uint32_t side = 2700, width = 1200, height = 800;
+    const struct {
+        const char *what;
+        std::string bytes;
+        int exit_code;
+    } inputs[] = {
+        {"a tiny netpbm file", "P6 1 1 255\n\1\2\3", 0},
+        {"a PNG that claims 16384 x 16384 pixels", png_file(16384, 16384, 8, 2, 0, std::string(100, '\0')), 1},
+        {"the same, interlaced", png_file(16384, 16384, 8, 2, 1, std::string(100, '\0')), 1},
+        {"a netpbm file that claims 16384 x 16384 pixels", "P6 16384 16384 255\n" + std::string(100, '\0'), 1},
+        {"a blank 1-bit PNG as large as 1 KB holds", png_file(side, side, 1, 0, 0, rows(side, side / 8 + 1, zero)), 0},
+        {"a real picture", png_file(width, height, 8, 2, 0, rows(height, 3 * width, noise)), 0},
+    };
+    long baseline = 0;
+    for (const auto &input : inputs) {
+        SCOPED_TRACE(input.what);
+        long kib = 0;
+        ASSERT_EQ(peak(input.bytes, &kib), input.exit_code);
+        if (baseline == 0)
+            baseline = kib;
+        if (input.bytes.size() <= 1024)
+            EXPECT_LT(kib, 64 * 1024) << input.bytes.size() << " bytes";
+        else // the input's bytes and two copies of 4 bytes a pixel, and a quarter more
+            EXPECT_LT(kib - baseline, long(input.bytes.size() + 2 * 4 * width * height) * 5 / 4 / 1024);
+    }
 }
 
 // Pictures that cannot be read, or not at the depth asked for, are refused
@@ -544,6 +688,15 @@ TEST_F(ConvertTool, RefusesPicturesItCannotConvert)
         {netpbm_file("P6 40000 1 255\n", std::vector<uint32_t>(120000, 0), false), "", "1..32768"},
         {"P7\nWIDTH 1\nHEIGHT 1\nDEPTH 4\nMAXVAL 255\nTUPLTYPE CMYK\nENDHDR\n\1\2\3\4", "", "TUPLTYPE CMYK"},
         {"P6\n1 1\n0\n\1\2\3", "", "maxval 0"},
+        // netpbm's own rules, refused in netpbm's terms.
+        {"P62 1 255\n\1\2\3\4\5\6", "", "PPM magic number P6 is not followed by white space"},
+        {"P5\n2 1\n10\n\12\13", "", "PGM sample of 11 is over the maxval of 10"},
+        {"P3\n1 1\n255\n1 2", "", "PPM raster is cut short"},
+        {"P3\n2 1\n255\n1 2 3 4 x 6 ", "", "PPM raster is cut short or holds something other than a number"},
+        {"P1\n2 2\n0 1 2 0", "", "PBM raster holds something other than 0 and 1"},
+        {"P4\n9 2\n\1\2\3", "", "PBM raster is cut short"},
+        {"P2 1", "", "PGM header's width, height or maxval is missing"},
+        {"P9\n1 1\n", "", "not a netpbm picture"},
         {png_signature + std::string(30, '\0'), "", "cannot read"},
         {"GIF89a", "", "result 2"},
         {"", "", "empty"},

@@ -14,7 +14,7 @@ image_kind recognise_image(const uint8_t *bytes, size_t size)
 {
     if (size >= 8 && png_sig_cmp(bytes, 0, 8) == 0)
         return image_kind::png;
-    if (size >= 2 && bytes[0] == 'P' && (bytes[1] == '5' || bytes[1] == '6' || bytes[1] == '7'))
+    if (size >= 2 && bytes[0] == 'P' && bytes[1] >= '0' && bytes[1] <= '9')
         return image_kind::netpbm;
     if (size >= 1 && bytes[0] == 0x0A)
         return image_kind::pcx;
@@ -46,9 +46,16 @@ struct png_reading {
     png_infop info = nullptr;
     png_source source{};
     std::string message;
-    std::vector<png_bytep> rows;
-    std::vector<uint8_t> samples;
+    std::vector<uint8_t> row; // a true-colour row as libpng gives it: RGB
 };
+
+// libpng's own limits: sides, and what one ancillary chunk (text, profile)
+// may take, decompressed, and how many of them are kept.
+constexpr png_uint_32 max_png_side = 1u << 20;
+constexpr png_alloc_size_t max_png_chunk = 8u << 20;
+constexpr png_uint_32 max_png_chunks = 1000;
+// Deflate never makes more than 1032 bytes of one byte of its stream.
+constexpr uint64_t max_inflation = 1032;
 
 void read_png_bytes(png_structp png, png_bytep out, png_size_t length)
 {
@@ -67,25 +74,50 @@ void read_png_bytes(png_structp png, png_bytep out, png_size_t length)
 
 void png_warned(png_structp, png_const_charp) {}
 
-// Reads the whole picture into reading.samples, one or three bytes a pixel;
-// false after an error of libpng's (its text in reading.message) or one of
-// ours. Only reading and image are written, never a local of this frame, so
-// that a jump back from libpng leaves no local in doubt.
-bool read_png_samples(png_reading &reading, decoded_image *image)
+// Makes `store` hold at least `needed` of its `total` elements, doubling as
+// rows arrive, so that a file whose data stops early never had the whole
+// picture allocated.
+template <typename T>
+void grow_to(std::vector<T> &store, size_t needed, size_t total)
+{
+    if (store.size() < needed)
+        store.resize(std::min(total, std::max(needed, 2 * store.size())));
+}
+
+// Reads the picture into image: paletted pictures' indices, grey levels or
+// true colours. False after an error of libpng's (its text in
+// reading.message) or one of ours. Only reading and image are written, never
+// a local of this frame, so that a jump back from libpng leaves no local in
+// doubt.
+bool read_png_rows(png_reading &reading, decoded_image *image)
 {
     if (setjmp(png_jmpbuf(reading.png)) != 0)
         return false;
     png_set_read_fn(reading.png, &reading.source, read_png_bytes);
+    png_set_user_limits(reading.png, max_png_side, max_png_side);
+    png_set_chunk_malloc_max(reading.png, max_png_chunk);
+    png_set_chunk_cache_max(reading.png, max_png_chunks);
     png_read_info(reading.png, reading.info);
     const png_uint_32 width = png_get_image_width(reading.png, reading.info);
     const png_uint_32 height = png_get_image_height(reading.png, reading.info);
     if (static_cast<int64_t>(width) * height > max_decoded_pixels)
         png_error(reading.png, "the picture has too many pixels");
+    // The stored rows (a filter byte and the packed samples) cannot be more
+    // than the rest of the file inflates to.
+    const uint64_t stored_row =
+        (uint64_t{width} * png_get_channels(reading.png, reading.info) * png_get_bit_depth(reading.png, reading.info) +
+         7) / 8 + 1;
+    if (stored_row * height > max_inflation * (reading.source.size - reading.source.at) + max_inflation)
+        png_error(reading.png, "the header claims more pixels than the data after it can hold");
     image->width = static_cast<int32_t>(width);
     image->height = static_cast<int32_t>(height);
     image->palette.clear();
+    image->indices.clear();
+    image->levels.clear();
+    image->pixels.clear();
 
     const int colour_type = png_get_color_type(reading.png, reading.info);
+    const bool grey = (colour_type & PNG_COLOR_MASK_COLOR) == 0;
     if (colour_type == PNG_COLOR_TYPE_PALETTE) {
         png_colorp palette = nullptr;
         int count = 0;
@@ -99,21 +131,48 @@ bool read_png_samples(png_reading &reading, decoded_image *image)
         png_set_scale_16(reading.png);
         png_set_expand_gray_1_2_4_to_8(reading.png);
         png_set_strip_alpha(reading.png);
-        if ((colour_type & PNG_COLOR_MASK_COLOR) == 0)
-            png_set_gray_to_rgb(reading.png);
     }
-    png_set_interlace_handling(reading.png);
+    const int passes = png_set_interlace_handling(reading.png);
     png_read_update_info(reading.png, reading.info);
 
-    const size_t pixel_bytes = image->paletted() ? 1 : 3;
+    // Indices and grey levels are one byte a pixel, read in place; true
+    // colour comes as RGB through `row`.
+    const bool bytes = image->paletted() || grey;
     const size_t row_bytes = png_get_rowbytes(reading.png, reading.info);
-    if (row_bytes != pixel_bytes * width)
+    if (row_bytes != (bytes ? 1u : 3u) * width)
         png_error(reading.png, "unexpected row size after conversion");
-    reading.samples.resize(row_bytes * height);
-    reading.rows.resize(height);
-    for (png_uint_32 y = 0; y < height; ++y)
-        reading.rows[y] = reading.samples.data() + row_bytes * y;
-    png_read_image(reading.png, reading.rows.data());
+    std::vector<uint8_t> &one_byte = image->paletted() ? image->indices : image->levels;
+    const size_t total = size_t{width} * height;
+    if (!bytes)
+        reading.row.resize(row_bytes);
+    // An interlaced picture's later passes fill in rows of earlier ones: it
+    // is made whole at once (its size is bounded by the data, as above).
+    if (passes > 1 && bytes)
+        one_byte.resize(total);
+    else if (passes > 1)
+        image->pixels.resize(total);
+    for (int pass = 0; pass < passes; ++pass)
+        for (png_uint_32 y = 0; y < height; ++y) {
+            const size_t first = size_t{y} * width;
+            if (bytes) {
+                grow_to(one_byte, first + width, total);
+                png_read_row(reading.png, one_byte.data() + first, nullptr);
+                continue;
+            }
+            grow_to(image->pixels, first + width, total);
+            uint32_t *pixels = image->pixels.data() + first;
+            uint8_t *rgb = reading.row.data();
+            if (pass > 0)
+                for (png_uint_32 x = 0; x < width; ++x) {
+                    rgb[3 * x] = static_cast<uint8_t>(pixels[x] >> 16);
+                    rgb[3 * x + 1] = static_cast<uint8_t>(pixels[x] >> 8);
+                    rgb[3 * x + 2] = static_cast<uint8_t>(pixels[x]);
+                }
+            png_read_row(reading.png, rgb, nullptr);
+            for (png_uint_32 x = 0; x < width; ++x)
+                pixels[x] = static_cast<uint32_t>(rgb[3 * x]) << 16 | static_cast<uint32_t>(rgb[3 * x + 1]) << 8 |
+                            rgb[3 * x + 2];
+        }
     return true;
 }
 
@@ -124,19 +183,19 @@ struct text_reader {
     size_t size;
     size_t at;
 
-    bool space(uint8_t c) const { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+    static bool space(uint8_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
     // Skips white space and '#' comments up to the end of their line.
     void skip_space()
     {
         while (at < size && (space(bytes[at]) || bytes[at] == '#')) {
             if (bytes[at] == '#')
-                while (at < size && bytes[at] != '\n')
+                while (at < size && bytes[at] != '\n' && bytes[at] != '\r')
                     ++at;
             else
                 ++at;
         }
     }
-    // A decimal number of at most nine digits.
+    // A decimal number of at most nine digits, after white space and comments.
     bool number(int64_t *value)
     {
         skip_space();
@@ -269,81 +328,133 @@ bool decode_png(const uint8_t *bytes, size_t size, decoded_image *image, std::st
         *error = "out of memory";
         return false;
     }
-    const bool read = read_png_samples(reading, image);
+    const bool read = read_png_rows(reading, image);
     png_destroy_read_struct(&reading.png, &reading.info, nullptr);
     if (!read) {
         *error = reading.message.empty() ? "not a readable PNG picture" : reading.message;
+        *image = decoded_image{};
         return false;
     }
-    const size_t count = static_cast<size_t>(image->width) * static_cast<size_t>(image->height);
-    if (image->paletted()) {
-        image->indices = std::move(reading.samples);
-        image->pixels.clear();
-        return true;
-    }
-    image->indices.clear();
-    image->pixels.resize(count);
-    const uint8_t *rgb = reading.samples.data();
-    for (size_t i = 0; i < count; ++i, rgb += 3)
-        image->pixels[i] = static_cast<uint32_t>(rgb[0]) << 16 | static_cast<uint32_t>(rgb[1]) << 8 | rgb[2];
     return true;
 }
 
 bool decode_netpbm(const uint8_t *bytes, size_t size, decoded_image *image, std::string *error)
 {
-    if (size < 2 || bytes[0] != 'P' || (bytes[1] != '5' && bytes[1] != '6' && bytes[1] != '7')) {
-        *error = "not a binary PGM, PPM or PAM picture";
+    if (size < 2 || bytes[0] != 'P' || bytes[1] < '1' || bytes[1] > '7') {
+        *error = "not a netpbm picture (its magic number is none of P1 to P7)";
+        return false;
+    }
+    const char kind = static_cast<char>(bytes[1]);
+    const std::string magic = std::string("P") + kind;
+    const std::string format = kind == '1' || kind == '4' ? "PBM" : kind == '2' || kind == '5' ? "PGM"
+                             : kind == '7'                ? "PAM"
+                                                          : "PPM";
+    if (size < 3 || !text_reader::space(bytes[2])) {
+        *error = "the " + format + " magic number " + magic + " is not followed by white space";
         return false;
     }
     text_reader in{bytes, size, 2};
     pam_layout layout;
-    int64_t colour_channels = bytes[1] == '5' ? 1 : 3;
-    if (bytes[1] == '7') {
+    int64_t colour_channels = kind == '1' || kind == '2' || kind == '4' || kind == '5' ? 1 : 3;
+    const bool plain = kind <= '3';
+    const bool bits = kind == '1' || kind == '4';
+    if (kind == '7') {
         if (!read_pam_header(in, &layout, error) || !pam_channels(layout, &colour_channels, error))
             return false;
     } else {
         layout.depth = colour_channels;
-        if (!in.number(&layout.width) || !in.number(&layout.height) || !in.number(&layout.maxval)) {
-            *error = "the header's width, height or maxval is missing";
+        layout.maxval = 1;
+        if (!in.number(&layout.width) || !in.number(&layout.height) || (!bits && !in.number(&layout.maxval))) {
+            *error = "the " + format + " header's width, height" + (bits ? "" : " or maxval") +
+                     " is missing or not a number";
             return false;
         }
-        // One white-space byte ends the header.
-        if (in.at >= size || !in.space(bytes[in.at])) {
-            *error = "the header does not end in white space";
-            return false;
+        // In the binary forms one white-space byte ends the header.
+        if (!plain) {
+            if (in.at >= size || !in.space(bytes[in.at])) {
+                *error = "the " + format + " header does not end in white space";
+                return false;
+            }
+            ++in.at;
         }
-        ++in.at;
     }
     if (layout.width < 1 || layout.height < 1 || layout.width * layout.height > max_decoded_pixels) {
-        *error = "the picture is " + std::to_string(layout.width) + " x " + std::to_string(layout.height) +
-                 " pixels; this reader takes 1 to " + std::to_string(max_decoded_pixels) + " pixels";
+        *error = "the " + format + " picture is " + std::to_string(layout.width) + " x " +
+                 std::to_string(layout.height) + " pixels; this reader takes 1 to " +
+                 std::to_string(max_decoded_pixels) + " pixels";
         return false;
     }
     if (layout.maxval < 1 || layout.maxval > 65535) {
-        *error = "maxval " + std::to_string(layout.maxval) + " is not in 1..65535";
+        *error = "the " + format + " maxval " + std::to_string(layout.maxval) + " is not in 1..65535";
         return false;
     }
     const size_t count = static_cast<size_t>(layout.width * layout.height);
-    const size_t sample_bytes = layout.maxval > 255 ? 2 : 1;
     const size_t channels = static_cast<size_t>(layout.depth);
-    if ((size - in.at) / (channels * sample_bytes) < count) {
-        *error = "the picture data is cut short";
+    const size_t samples = count * channels;
+    const size_t left = size - in.at;
+    // What the raster takes at least, checked before anything is allocated:
+    // plain bits one character each, plain samples a digit and a separator
+    // (but the last), binary bits 8 to a byte with each row padded to a byte,
+    // binary samples one or two bytes.
+    const size_t sample_bytes = layout.maxval > 255 ? 2 : 1;
+    const size_t row_bytes = (static_cast<size_t>(layout.width) + 7) / 8;
+    const size_t least = kind == '1'  ? samples
+                       : plain        ? 2 * samples - 1
+                       : kind == '4' ? row_bytes * static_cast<size_t>(layout.height)
+                                      : samples * sample_bytes;
+    if (left < least) {
+        *error = "the " + format + " raster is cut short";
         return false;
     }
-    const uint8_t *data = bytes + in.at;
-    const auto sample = [&](size_t pixel, size_t channel) {
-        const size_t at = (pixel * channels + channel) * sample_bytes;
-        const int64_t value = sample_bytes == 2 ? data[at] << 8 | data[at + 1] : data[at];
-        return static_cast<uint32_t>(std::min<int64_t>(255, (value * 255 + layout.maxval / 2) / layout.maxval));
-    };
     image->width = static_cast<int32_t>(layout.width);
     image->height = static_cast<int32_t>(layout.height);
     image->palette.clear();
     image->indices.clear();
-    image->pixels.resize(count);
+    image->levels.clear();
+    image->pixels.assign(count, 0);
+    const uint8_t *data = bytes + in.at;
+    // The next sample, as it stands in the file; false when it is missing or
+    // over maxval, with *error saying so.
+    size_t next = 0; // samples read
+    const auto read_sample = [&](uint32_t *value) {
+        const size_t index = next++;
+        int64_t raw = 0;
+        if (kind == '1') {
+            in.skip_space();
+            if (in.at >= size || (bytes[in.at] != '0' && bytes[in.at] != '1')) {
+                *error = "the PBM raster holds something other than 0 and 1 where a pixel should be";
+                return false;
+            }
+            raw = bytes[in.at++] - '0';
+        } else if (plain) {
+            if (!in.number(&raw)) {
+                *error = "the " + format + " raster is cut short or holds something other than a number";
+                return false;
+            }
+        } else if (kind == '4') {
+            const size_t x = index % static_cast<size_t>(layout.width), y = index / static_cast<size_t>(layout.width);
+            raw = data[y * row_bytes + x / 8] >> (7 - x % 8) & 1;
+        } else {
+            const size_t at = index * sample_bytes;
+            raw = sample_bytes == 2 ? data[at] << 8 | data[at + 1] : data[at];
+        }
+        if (raw > layout.maxval) {
+            *error = "a " + format + " sample of " + std::to_string(raw) + " is over the maxval of " +
+                     std::to_string(layout.maxval);
+            return false;
+        }
+        // PBM's 1 is black; every other format's maxval is full intensity.
+        const int64_t level = bits ? 1 - raw : raw;
+        *value = static_cast<uint32_t>((level * 255 + layout.maxval / 2) / layout.maxval);
+        return true;
+    };
     for (size_t i = 0; i < count; ++i) {
-        const uint32_t r = sample(i, 0);
-        image->pixels[i] = colour_channels == 1 ? r << 16 | r << 8 | r : r << 16 | sample(i, 1) << 8 | sample(i, 2);
+        uint32_t channel[4] = {};
+        for (size_t c = 0; c < channels; ++c)
+            if (!read_sample(&channel[std::min<size_t>(c, 3)]))
+                return false;
+        image->pixels[i] = colour_channels == 1 ? channel[0] * 0x010101u
+                                                : channel[0] << 16 | channel[1] << 8 | channel[2];
     }
     return true;
 }

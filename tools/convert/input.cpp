@@ -16,9 +16,9 @@
 namespace convert {
 namespace {
 
-// Standard input is read whole; the library takes a memory picture of at
-// most 4 GiB - 1, and the tools no more than 2 GiB.
-constexpr size_t max_standard_input = size_t{1} << 31;
+// No input, a file or standard input, may hold more: the library takes a
+// memory picture of at most 4 GiB - 1, and the tools no more than 2 GiB.
+constexpr size_t max_input = size_t{1} << 31;
 // Bytes that tell any input's format (a PCX header's length).
 constexpr size_t first_bytes = 128;
 
@@ -46,7 +46,7 @@ int32_t read_input(const std::string &name, input_data *input, std::string *why)
 {
     if (name == "-") {
         input->name = "standard input";
-        if (!read_all(STDIN_FILENO, &input->bytes, max_standard_input)) {
+        if (!read_all(STDIN_FILENO, &input->bytes, max_input)) {
             *why = errno == EFBIG ? "it holds more than 2 GiB" : std::strerror(errno);
             return PM_PCX_OPEN_FAILED;
         }
@@ -69,6 +69,11 @@ int32_t read_input(const std::string &name, input_data *input, std::string *why)
         *why = directory ? "it is a directory, not a file" : "it is not a regular file (- reads standard input)";
         return PM_PCX_OPEN_FAILED;
     }
+    if (static_cast<uint64_t>(info.st_size) > max_input) {
+        ::close(file);
+        *why = "it holds more than 2 GiB";
+        return PM_PCX_OPEN_FAILED;
+    }
     // The first bytes tell the format; only a picture that is not PCX is read on.
     input->bytes.resize(first_bytes);
     size_t got = 0;
@@ -83,12 +88,14 @@ int32_t read_input(const std::string &name, input_data *input, std::string *why)
     input->bytes.resize(got);
     bool read = true;
     input->size = static_cast<uint64_t>(info.st_size);
-    if (tools::recognise_image(input->bytes.data(), got) != tools::image_kind::pcx)
-        read = read_all(file, &input->bytes, SIZE_MAX);
+    if (tools::recognise_image(input->bytes.data(), got) != tools::image_kind::pcx) {
+        input->bytes.reserve(static_cast<size_t>(info.st_size)); // read in one allocation
+        read = read_all(file, &input->bytes, max_input);
+    }
     const int reason = errno;
     ::close(file);
     if (!read) {
-        *why = std::strerror(reason);
+        *why = reason == EFBIG ? "it holds more than 2 GiB" : std::strerror(reason);
         return PM_PCX_OPEN_FAILED;
     }
     return PM_PCX_OK;

@@ -22,10 +22,10 @@ bool index_colours(const tools::decoded_image &image, std::vector<uint8_t> *indi
         return true;
     }
     std::unordered_map<uint32_t, uint8_t> numbers;
-    indices->resize(image.pixels.size());
+    indices->resize(static_cast<size_t>(image.width) * static_cast<size_t>(image.height));
     palette->clear();
-    for (size_t i = 0; i < image.pixels.size(); ++i) {
-        const uint32_t colour = image.pixels[i];
+    for (size_t i = 0; i < indices->size(); ++i) {
+        const uint32_t colour = image.colour(i);
         auto found = numbers.find(colour);
         if (found == numbers.end()) {
             if (palette->size() == 256)

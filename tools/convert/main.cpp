@@ -86,6 +86,9 @@ int run(int argc, char **argv)
     // rather than end the program without a word.
     if (opts.output == "-")
         std::signal(SIGPIPE, SIG_IGN);
+    // A file size limit (ulimit -f) makes writes fail (EFBIG) rather than end
+    // the program, so that the failure is reported.
+    std::signal(SIGXFSZ, SIG_IGN);
     return convert_picture(opts);
 }
 

@@ -43,7 +43,8 @@ int say_pcx_refusal(const std::string &output, int32_t result)
 }
 
 // Saves in a chosen layout: into memory first, so that a picture the layout
-// cannot hold is refused before the output is touched.
+// cannot hold is refused before the output is touched, then through the
+// library's safe replacement of the file.
 int write_pcx_layout(const std::string &output, int32_t layout, int32_t width, int32_t height)
 {
     errno = 0;
@@ -59,12 +60,20 @@ int write_pcx_layout(const std::string &output, int32_t layout, int32_t width, i
     }
     if (result != PM_PCX_OK)
         return say_pcx_refusal(output, result);
-    std::FILE *file = output == "-" ? stdout : std::fopen(output.c_str(), "wb");
+    if (output == "-") {
+        const bool written = std::fwrite(picture.data(), 1, picture.size(), stdout) == picture.size();
+        return written && std::fflush(stdout) == 0 ? exit_ok : say_pcx_refusal(output, PM_PCX_WRITE_FAILED);
+    }
+    pm_file_writer *file = pm_file_replace_begin(output.c_str(), &result);
     if (file == nullptr)
-        return say_pcx_refusal(output, PM_PCX_OPEN_FAILED);
-    bool written = std::fwrite(picture.data(), 1, picture.size(), file) == picture.size();
-    written = (file == stdout ? std::fflush(file) == 0 : std::fclose(file) == 0) && written;
-    return written ? exit_ok : say_pcx_refusal(output, PM_PCX_WRITE_FAILED);
+        return say_pcx_refusal(output, result);
+    result = pm_file_replace_write(file, picture.data(), static_cast<uint32_t>(picture.size()));
+    if (result != PM_PCX_OK) {
+        pm_file_replace_cancel(file);
+        return say_pcx_refusal(output, result);
+    }
+    result = pm_file_replace_finish(file);
+    return result == PM_PCX_OK ? exit_ok : say_pcx_refusal(output, result);
 }
 
 // Saves the active buffer's top-left width x height pixels with the library.
