@@ -119,6 +119,9 @@ inline bool load_result_known(int32_t result)
 struct load_outcome {
     int32_t result = -1;  // pm_load_pcx's (or pm_load_pcx_page's) result; -1 when no load was made
     bool input_block_restored = true;
+    // Inspection of the same bytes gave the load's result, as it must for
+    // every result but a file that cannot be opened and running out of memory.
+    bool inspection_agrees = true;
 };
 
 // Loads the input into a fresh buffer as setup says, then destroys the
@@ -159,6 +162,14 @@ inline load_outcome load(const session &s, const uint8_t *data, size_t size, con
     pm_set_input_block(nullptr, 0);
     pm_buffer_deactivate();
     pm_buffer_destroy(buffer);
+    pm_pcx_info info;
+    // Inspection describes a page as pm_load_pcx_page loads it, and has no
+    // verdict for a page the input lacks.
+    if (pm_pcx_inspect_memory(data, static_cast<uint32_t>(size), setup.flags, std::max(setup.page, 0), setup.depth,
+                              &info) != PM_PCX_OK)
+        outcome.inspection_agrees = outcome.result == PM_PCX_NO_PAGE;
+    else if (outcome.result >= 0 && outcome.result != PM_PCX_OPEN_FAILED && outcome.result != PM_PCX_NO_MEMORY)
+        outcome.inspection_agrees = info.verdict == outcome.result;
     return outcome;
 }
 

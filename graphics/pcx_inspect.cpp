@@ -86,13 +86,14 @@ struct pcx_source {
     }
 };
 
-// Narrows the source to page `page` of a DCX file and counts the pages;
-// false when the input has no such page.
-bool pcx_choose_page(pcx_source &source, int32_t page, pm_pcx_info *info)
+// Narrows the source to page `page` of a DCX file (read as one with
+// pcx_all_layouts only, as a load reads it) and counts the pages; false
+// when the input has no such page.
+bool pcx_choose_page(pcx_source &source, int32_t flags, int32_t page, pm_pcx_info *info)
 {
     uint8_t head[dcx_directory_size];
     const auto available = static_cast<uint32_t>(std::min<uint64_t>(source.size, dcx_directory_size));
-    if (!source.read(0, head, available) || !dcx_is_container(head, available))
+    if ((flags & pcx_all_layouts) == 0 || !source.read(0, head, available) || !dcx_is_container(head, available))
         return page == 0;
     const dcx_directory directory = dcx_read_directory(head, available);
     uint64_t start = 0, end = 0;
@@ -112,7 +113,7 @@ int32_t pcx_inspect(pcx_source source, int32_t flags, int32_t page, int32_t dept
     info->page_count = 1;
     info->page = page;
     info->depth = depth;
-    if (!pcx_choose_page(source, page, info))
+    if (!pcx_choose_page(source, flags, page, info))
         return PM_PCX_INVALID;
     const bool all_layouts = (flags & pcx_all_layouts) != 0;
     uint8_t header[pcx_header_size] = {};

@@ -87,12 +87,13 @@ check_install() {
         expect_file "$f" "$demo"
     done
     # Started through the link, with SDL2's window-less video driver, the demo
-    # finds its pictures; it runs until stopped.
+    # finds its pictures; it runs until stopped. The unpacked packages' programs
+    # find libpixmora.so.0 in their own root, as the system's loader would.
     local demo_log="$work/demo-$kind.log"
-    SDL_VIDEODRIVER=dummy timeout 2 "$prefix/bin/scaling-and-scrolling" 2>"$demo_log" || true
+    LD_LIBRARY_PATH="$libdir" SDL_VIDEODRIVER=dummy timeout 2 "$prefix/bin/scaling-and-scrolling" 2>"$demo_log" || true
     [ ! -s "$demo_log" ] || fail "the installed demo complains: $(head -c 300 "$demo_log")"
     # The installed converter decodes as netpbm does.
-    "$prefix/bin/pixmora-convert" "$demo/Logo1.pcx" "$work/convert-$kind.ppm" &&
+    LD_LIBRARY_PATH="$libdir" "$prefix/bin/pixmora-convert" "$demo/Logo1.pcx" "$work/convert-$kind.ppm" &&
         cmp -s "$work/convert-$kind.ppm" <(pcxtoppm "$demo/Logo1.pcx") ||
         fail "the installed pixmora-convert does not write what pcxtoppm does"
     # The header, the CMake package and pkg-config agree on the version.

@@ -59,6 +59,7 @@ std::vector<int32_t> replay(const std::vector<uint8_t> &data, int32_t flags = 0)
     for (const pcx_fuzz::load_setup &setup : setups) {
         const pcx_fuzz::load_outcome outcome = pcx_fuzz::load(session, copy.data(), copy.size(), setup);
         EXPECT_TRUE(outcome.input_block_restored) << "depth " << setup.depth << (setup.from_file ? " file" : " memory");
+        EXPECT_TRUE(outcome.inspection_agrees) << "depth " << setup.depth << (setup.from_file ? " file" : " memory");
         EXPECT_EQ(pm_state.input_block, pm_state.read_buffer);
         results.push_back(outcome.result);
     }

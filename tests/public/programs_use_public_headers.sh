@@ -1,9 +1,9 @@
 #!/bin/sh
 # Compiles the library's own programs (the converter, demo-snapshot, the
-# demo and its SDL2 and software ports, the web viewer, the examples) with
-# only the public headers, the build's generated headers and the programs'
-# own headers on the include path, so that none of them can reach into
-# graphics/ or platform/. The programs' own headers are copied into a tree
+# picture generator, the demo and its SDL2 and software ports, the web
+# viewer, the examples) with only the public headers, the build's generated
+# headers and the programs' own headers on the include path, so that none of
+# them can reach into graphics/ or platform/. The programs' own headers are copied into a tree
 # of their own; the web viewer's <emscripten.h> is given as the two names it
 # uses. Only syntax is checked: nothing is built or linked.
 #
@@ -18,7 +18,7 @@ work="$binary/public-headers-only"
 rm -rf "$work"
 mkdir -p "$work/own"
 cd "$source"
-for header in demo/*.h demo/ports/sdl2_port.h demo/ports/soft_port.h tools/common/*.h tools/convert/*.h \
+for header in demo/*.h demo/ports/sdl2_port.h demo/ports/soft_port.h tools/common/*.h tools/convert/*.h tools/make_pictures/*.h \
     examples/*.h; do
     mkdir -p "$work/own/$(dirname "$header")"
     cp "$header" "$work/own/$header"
@@ -40,7 +40,7 @@ check() {
         failed=1
     fi
 }
-for file in tools/convert/*.cpp tools/snapshot/snapshot.cpp tools/common/*.cpp demo/animation.cpp \
+for file in tools/convert/*.cpp tools/snapshot/snapshot.cpp tools/common/*.cpp tools/make_pictures/*.cpp demo/animation.cpp \
     demo/buffer_object.cpp demo/frame_clock.cpp demo/program_path.cpp demo/shell.cpp demo/main_sdl2.cpp \
     demo/ports/sdl2_port.cpp demo/ports/soft_port.cpp web/viewer.cpp; do
     check "$cxx" -std=c++20 "$file" "$@"

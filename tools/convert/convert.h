@@ -12,6 +12,7 @@
 #include <pixmora/pixmora.h>
 #include "tools/common/headless_session.h"
 #include "tools/common/image_read.h"
+#include "tools/common/image_write.h"
 
 namespace convert {
 
@@ -25,13 +26,11 @@ constexpr int32_t max_side = 32768;
 
 // ---- Options ------------------------------------------------------------------
 
-enum class output_format { none, pcx, png, ppm };
-
 struct options {
     std::string input;
     std::string output;
     int32_t depth = 0; // 0: by the input
-    output_format to = output_format::none;
+    tools::named_format to = tools::named_format::none;
     bool info = false; // describe the input, a PCX file, instead
     int32_t page = 0;  // the page of a DCX file
     int32_t layout = pcx_layout_auto; // of a PCX output

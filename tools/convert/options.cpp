@@ -1,6 +1,7 @@
 // pixmora-convert's options and its usage text.
 #include <string>
 
+#include "tools/common/image_write.h"
 #include "tools/convert/convert.h"
 
 namespace convert {
@@ -58,32 +59,6 @@ const char usage_text[] =
 
 namespace {
 
-std::string lower(std::string text)
-{
-    for (char &c : text)
-        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    return text;
-}
-
-output_format format_named(const std::string &name)
-{
-    const std::string word = lower(name);
-    return word == "pcx" ? output_format::pcx
-         : word == "png" ? output_format::png
-         : word == "ppm" ? output_format::ppm
-                         : output_format::none;
-}
-
-// The format a file name's extension names; none for any other.
-output_format format_of_path(const std::string &path)
-{
-    const size_t dot = path.find_last_of('.');
-    const size_t slash = path.find_last_of('/');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        return output_format::none;
-    return format_named(path.substr(dot + 1));
-}
-
 struct layout_name {
     const char *name;
     int32_t layout;
@@ -96,8 +71,11 @@ constexpr layout_name layout_names[] = {
 
 bool parse_layout(const std::string &text, int32_t *layout)
 {
+    std::string lowered = text;
+    for (char &c : lowered)
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
     for (const layout_name &known : layout_names)
-        if (lower(text) == known.name) {
+        if (lowered == known.name) {
             *layout = known.layout;
             return true;
         }
@@ -191,8 +169,8 @@ parse_result parse_arguments(int argc, char **argv, options *parsed, std::string
                 *error = "--to needs a value";
                 return parse_result::bad;
             }
-            parsed->to = format_named(value);
-            if (parsed->to == output_format::none) {
+            parsed->to = tools::format_of_word(value);
+            if (parsed->to == tools::named_format::none) {
                 *error = "--to must be pcx, png or ppm, not '" + value + "'";
                 return parse_result::bad;
             }
@@ -207,7 +185,7 @@ parse_result parse_arguments(int argc, char **argv, options *parsed, std::string
         }
     }
     if (parsed->info) {
-        if (positional != 1 || parsed->to != output_format::none || parsed->layout_given) {
+        if (positional != 1 || parsed->to != tools::named_format::none || parsed->layout_given) {
             *error = "--info takes one file, and no output or layout";
             return parse_result::bad;
         }
@@ -217,18 +195,18 @@ parse_result parse_arguments(int argc, char **argv, options *parsed, std::string
         *error = "an input and an output file are needed";
         return parse_result::bad;
     }
-    if (parsed->to == output_format::none) {
+    if (parsed->to == tools::named_format::none) {
         if (parsed->output == "-") {
             *error = "writing to standard output (-) needs --to pcx, png or ppm";
             return parse_result::bad;
         }
-        parsed->to = format_of_path(parsed->output);
-        if (parsed->to == output_format::none) {
+        parsed->to = tools::format_of_extension(parsed->output);
+        if (parsed->to == tools::named_format::none) {
             *error = "the output name must end in .pcx, .png or .ppm, or --to must name the format";
             return parse_result::bad;
         }
     }
-    if (parsed->layout_given && parsed->to != output_format::pcx) {
+    if (parsed->layout_given && parsed->to != tools::named_format::pcx) {
         *error = "--layout is for PCX output";
         return parse_result::bad;
     }

@@ -104,11 +104,11 @@ int write_pcx(const std::string &output, int32_t width, int32_t height)
 
 int write_output(const options &opts, int32_t width, int32_t height)
 {
-    if (opts.to == output_format::pcx && opts.layout != pcx_layout_auto)
+    if (opts.to == tools::named_format::pcx && opts.layout != pcx_layout_auto)
         return write_pcx_layout(opts.output, opts.layout, width, height);
-    if (opts.to == output_format::pcx)
+    if (opts.to == tools::named_format::pcx)
         return write_pcx(opts.output, width, height);
-    const tools::image_format format = opts.to == output_format::png ? tools::image_format::png
+    const tools::image_format format = opts.to == tools::named_format::png ? tools::image_format::png
                                                                      : tools::image_format::ppm;
     const tools::rgb_image picture = capture_picture(width, height);
     std::string error;
