@@ -75,11 +75,14 @@ test-asan: test-deps
 # Installs the static library into a temporary prefix, and unpacks the
 # Debian packages (the shared library) into a temporary root; builds and runs
 # the examples against each; checks the packages with lintian and their
-# desktop entry and AppStream file; writes the reference without a warning.
+# desktop entry and AppStream file; compares the shared library's interface
+# with the one kept in abi/ (abidiff: additions pass, removals and changes
+# fail); writes the reference without a warning.
 test-install: package
 	cmake -S . -B $(BUILD) -DPIXMORA_WERROR=$(WERROR) -DPIXMORA_TESTS=ON $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j$(JOBS) --target pixmora pixmora-convert scaling-and-scrolling
-	scripts/check-symbols.sh $(BUILD)/libpixmora.a
+	scripts/check-symbols.sh $(BUILD)/libpixmora.a $(PACKAGE_BUILD)/unstripped/libpixmora.so.0
+	scripts/check-abi.sh $(PACKAGE_BUILD)/unstripped/libpixmora.so.0
 	JOBS=$(JOBS) scripts/test-install.sh $(BUILD) $(PACKAGE_BUILD)/debs
 	DOCS_BUILD=$(DOCS_BUILD) scripts/docs.sh
 

@@ -20,6 +20,7 @@
 #include <cstdint>
 
 #include "platform/cpu/cpu.h"
+#include "platform/cpu/kernel_table.h"
 
 namespace pm {
 
@@ -91,19 +92,27 @@ struct graphics_kernels {
                            const shuffle_plan &plan) = nullptr;
 };
 
-// The table, filled on first use from cpu::allowed(). (Inline: the callers
-// pay one test of a flag.)
-graphics_kernels &kernels_table();
+// The table's filling (platform/cpu/kernel_table.h), in kernels.cpp.
+struct graphics_kernel_layer {
+    using table = graphics_kernels;
+    static graphics_kernels scalar();
+    static const cpu::set_kernels<graphics_kernels> adders[4];
+};
+extern template class cpu::kernel_table<graphics_kernel_layer>;
+
+// The table, filled on first use from cpu::allowed().
 inline const graphics_kernels &kernels()
 {
-    static const graphics_kernels &table = kernels_table();
-    return table;
+    return cpu::kernel_table<graphics_kernel_layer>::get();
 }
 
 // Fills the table again from the sets in `allowed` that the processor has,
 // and returns the sets whose kernels it took. Tests choose sets with it; the
 // first fill is the same filling from cpu::allowed().
-cpu::sets kernels_select(cpu::sets allowed);
+inline cpu::sets kernels_select(cpu::sets allowed)
+{
+    return cpu::kernel_table<graphics_kernel_layer>::select(allowed);
+}
 
 // The scalar references, beside the code that calls them.
 void pcx_indexed8_to_32_scalar(const uint8_t *scanline, uint8_t *row, int32_t first, int32_t count,

@@ -60,9 +60,9 @@ private:
     pm_hglobal scanline_block_ = nullptr;
 };
 
-// Which picture of the input a load reads: a page of a DCX file, which is
-// read as one with pcx_all_layouts only, or the input itself, a PCX file's
-// one page 0.
+// Which picture of the input a load reads: pm_load_pcx's (the input itself,
+// or with pcx_all_layouts the first page of a DCX file), or a page of a DCX
+// file, where a plain picture is page 0.
 struct pcx_page_choice {
     bool any_container; // a DCX file is read as one
     int32_t page;
@@ -70,7 +70,9 @@ struct pcx_page_choice {
 
 pcx_page_choice pcx_page_of(int32_t flags, int32_t page)
 {
-    return {(flags & pcx_all_layouts) != 0, page};
+    if (page < 0)
+        return {(flags & pcx_all_layouts) != 0, 0};
+    return {true, page};
 }
 
 // One read of the file open in file_handle; the byte count, 0 when the
@@ -232,7 +234,7 @@ int32_t pm_load_pcx(const char *name, int32_t flags)
     if (pm_state.active_index < 0)
         return 0;
     pm::pcx_load_scope scope;
-    return pm::pcx_load(name, flags, pm::pcx_page_of(flags, 0), scope);
+    return pm::pcx_load(name, flags, pm::pcx_page_of(flags, -1), scope);
 }
 
 // Loads one page of a DCX file (a plain picture being page 0).

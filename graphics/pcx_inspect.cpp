@@ -86,14 +86,15 @@ struct pcx_source {
     }
 };
 
-// Narrows the source to page `page` of a DCX file (read as one with
-// pcx_all_layouts only, as a load reads it) and counts the pages; false
-// when the input has no such page.
-bool pcx_choose_page(pcx_source &source, int32_t flags, int32_t page, pm_pcx_info *info)
+// Narrows the source to page `page` of a DCX file and counts the pages;
+// false when the input has no such page. Without `containers` a DCX file is
+// not opened, and is judged as the picture it is not, as pm_load_pcx without
+// pcx_all_layouts judges it.
+bool pcx_choose_page(pcx_source &source, int32_t page, bool containers, pm_pcx_info *info)
 {
     uint8_t head[dcx_directory_size];
     const auto available = static_cast<uint32_t>(std::min<uint64_t>(source.size, dcx_directory_size));
-    if ((flags & pcx_all_layouts) == 0 || !source.read(0, head, available) || !dcx_is_container(head, available))
+    if (!containers || !source.read(0, head, available) || !dcx_is_container(head, available))
         return page == 0;
     const dcx_directory directory = dcx_read_directory(head, available);
     uint64_t start = 0, end = 0;
@@ -111,9 +112,13 @@ int32_t pcx_inspect(pcx_source source, int32_t flags, int32_t page, int32_t dept
     *info = pm_pcx_info{};
     info->size = source.size;
     info->page_count = 1;
+    // Page -1 is the picture that pm_load_pcx reads: a DCX file's first page
+    // only with pcx_all_layouts.
+    const bool containers = page >= 0 || (flags & pcx_all_layouts) != 0;
+    page = page < 0 ? 0 : page;
     info->page = page;
     info->depth = depth;
-    if (!pcx_choose_page(source, flags, page, info))
+    if (!pcx_choose_page(source, page, containers, info))
         return PM_PCX_INVALID;
     const bool all_layouts = (flags & pcx_all_layouts) != 0;
     uint8_t header[pcx_header_size] = {};
@@ -180,7 +185,7 @@ int32_t pcx_inspect(pcx_source source, int32_t flags, int32_t page, int32_t dept
 
 bool pcx_inspection_arguments(int32_t page, int32_t depth, const pm_pcx_info *info)
 {
-    return info != nullptr && page >= 0 && (depth == 8 || depth == 16 || depth == 24 || depth == 32);
+    return info != nullptr && page >= -1 && (depth == 8 || depth == 16 || depth == 24 || depth == 32);
 }
 
 } // namespace

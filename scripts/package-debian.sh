@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian packages (libpixmora0, libpixmora-dev, pixmora-tools,
 # scaling-and-scrolling) with dpkg-buildpackage from debian/, and leaves the
-# .deb files with their .changes and .buildinfo in PACKAGE_BUILD/debs.
+# .deb files with their .changes and .buildinfo in PACKAGE_BUILD/debs, and
+# the shared library unstripped in PACKAGE_BUILD/unstripped.
 #
 #   scripts/package-debian.sh
 #
@@ -44,5 +45,9 @@ fi
     dpkg-buildpackage -us -uc -b)
 
 mv "$source_dir"/*.deb "$source_dir"/*.changes "$source_dir"/*.buildinfo "$out/debs/"
+# The shared library as built, before the packages stripped it: its debug
+# information describes the interface for the ABI check (scripts/check-abi.sh).
+mkdir -p "$out/unstripped"
+cp "$(ls "$tree"/obj-*/libpixmora.so.0.* | head -n 1)" "$out/unstripped/libpixmora.so.0"
 echo "Debian packages in $out/debs:"
 (cd "$out/debs" && ls -1 ./*.deb | sed 's|^\./|  |')

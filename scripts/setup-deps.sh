@@ -33,8 +33,9 @@ for group in "$@"; do
       packages+=(xvfb xauth x11-utils imagemagick xdotool twm) ;;
     --package)
       # The Debian packages' build (its dependencies in debian/control) and
-      # checks, and the reference documentation.
-      packages+=(debhelper dpkg-dev fakeroot libgtest-dev lintian desktop-file-utils appstream doxygen) ;;
+      # checks, the shared library's interface check (abidiff), and the
+      # reference documentation.
+      packages+=(debhelper dpkg-dev fakeroot libgtest-dev lintian desktop-file-utils appstream abigail-tools doxygen) ;;
     --bench)
       packages+=(libbenchmark-dev liballegro5-dev liballegro-image5-dev liballegro4-dev libpixman-1-dev
                  libsdl2-image-dev python3-pil python3-matplotlib) ;;

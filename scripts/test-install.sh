@@ -104,6 +104,14 @@ check_install() {
     pc_version=$(PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --modversion pixmora)
     [ "$header_version" = "$package_version" ] && [ "$header_version" = "$pc_version" ] ||
         fail "versions differ: version.h $header_version, CMake $package_version, pkg-config $pc_version"
+    # The CMake package answers a request for its own minor version, and while
+    # the major version is 0 for no other (a 0.2 may change what a 0.1 had).
+    local major minor request
+    IFS=. read -r major minor _ <<<"$header_version"
+    package_takes "$libdir" "$major.$minor" || fail "the CMake package refuses a request for $major.$minor"
+    for request in "$major.$((minor + 1))" $([ "$major" = 0 ] && [ "$minor" -gt 0 ] && echo "0.$((minor - 1))"); do
+        ! package_takes "$libdir" "$request" || fail "the CMake package $header_version takes a request for $request"
+    done
     if [ "$kind" = static ]; then
         expect_file libpixmora.a "$libdir"
         expect_file share/doc/pixmora/LICENSE "$prefix"
@@ -125,6 +133,24 @@ check_install() {
     for name in $declared; do
         grep -qx "$name" <<<"$exported" || fail "libpixmora.so does not export $name"
     done
+}
+
+# Whether the CMake package under library folder $1 answers find_package's
+# request for version $2 (major.minor).
+package_takes() {
+    cat >"$work/version-request.cmake" <<'EOF_CMAKE'
+string(REPLACE "." ";" parts "${PACKAGE_FIND_VERSION}")
+list(GET parts 0 PACKAGE_FIND_VERSION_MAJOR)
+list(GET parts 1 PACKAGE_FIND_VERSION_MINOR)
+set(PACKAGE_FIND_VERSION_PATCH 0)
+set(PACKAGE_FIND_VERSION_COUNT 2)
+include("${VERSION_FILE}")
+if(NOT PACKAGE_VERSION_COMPATIBLE)
+  message(FATAL_ERROR "not taken")
+endif()
+EOF_CMAKE
+    cmake -DPACKAGE_FIND_VERSION="$2" -DVERSION_FILE="$1/cmake/Pixmora/PixmoraConfigVersion.cmake" \
+        -P "$work/version-request.cmake" >/dev/null 2>&1
 }
 
 # Whether every pixel (x, y) of picture $2 is one of the pixels of the f x f

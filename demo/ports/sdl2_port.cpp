@@ -3,6 +3,8 @@
 #include <SDL.h>
 #include <SDL_syswm.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <csignal>
@@ -67,6 +69,34 @@ extern "C" void ask_for_report(int)
     report_asked = 1;
 }
 
+// The signals that end the demo or ask for its figures: SDL's handlers for
+// SIGTERM and SIGINT, and ours for SIGHUP and SIGUSR1, only note them for the
+// next pump of events to act on.
+sigset_t noted_signals()
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGUSR1})
+        sigaddset(&signals, signal);
+    return signals;
+}
+
+// Holds the noted signals back in this thread while it lives; `unblocked`
+// is the mask from before, which a wait puts in place while it waits.
+class signals_held {
+public:
+    signals_held()
+    {
+        const sigset_t signals = noted_signals();
+        pthread_sigmask(SIG_BLOCK, &signals, &unblocked);
+    }
+    ~signals_held() { pthread_sigmask(SIG_SETMASK, &unblocked, nullptr); }
+    signals_held(const signals_held &) = delete;
+    signals_held &operator=(const signals_held &) = delete;
+
+    sigset_t unblocked;
+};
+
 // Like SDL with SIGTERM, catches signal only when nobody else has chosen
 // what it does (nohup ignores SIGHUP, for one). True when caught; previous
 // then holds what to put back.
@@ -119,6 +149,10 @@ bool drawn_by_the_processor(SDL_Renderer *renderer)
 
 bool sdl2_port::open()
 {
+    // Threads that SDL and the drivers start inherit this mask: held back
+    // there, the noted signals always reach this thread, whose wait they cut
+    // short.
+    const signals_held held;
     if (!choose_driver()) {
         error_ = "no display (neither DISPLAY nor WAYLAND_DISPLAY is set)";
         return false;
@@ -235,6 +269,11 @@ void sdl2_port::wait_for_event(int64_t timeout)
 void sdl2_port::wait_on_connection(int milliseconds)
 {
 #if defined(SDL_VIDEO_DRIVER_X11)
+    // A signal that arrived after the pump looked for one would otherwise
+    // wait for the next X event, which a hidden window may never get: the
+    // signals are held back from before the pump until the wait, which lets
+    // them in as it starts.
+    const signals_held held;
     // Reads all the connection holds and sends what is buffered for it.
     SDL_PumpEvents();
     if (SDL_PeepEvents(waiting_.get(), 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) > 0) {
@@ -246,7 +285,8 @@ void sdl2_port::wait_on_connection(int milliseconds)
         return; // read from the connection but not yet taken by SDL
     // A signal cuts the wait short; the next pump turns it into a quit.
     pollfd connection{ConnectionNumber(display), POLLIN, 0};
-    poll(&connection, 1, milliseconds);
+    const timespec limit{milliseconds / 1000, static_cast<long>(milliseconds % 1000) * 1000000};
+    ppoll(&connection, 1, milliseconds < 0 ? nullptr : &limit, &held.unblocked);
 #else
     (void)milliseconds;
 #endif

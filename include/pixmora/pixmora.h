@@ -410,22 +410,22 @@ PM_API int32_t pm_set_input_block(const void *picture, uint32_t size);
  * is used only when it lies wholly after the 128-byte header. */
 PM_API int32_t pm_load_pcx(const char *name, int32_t flags);
 /** Loads page `page` (0 for the first) of a DCX file, or with pcx_from_memory
- * of the input block, as pm_load_pcx loads a picture. A DCX file is read as
- * one with pcx_all_layouts only; without it, and for a PCX picture, the input
- * is the one page 0. A page runs from its offset to the nearest offset of
- * another page beyond it, or to the end of the input. Results as
- * pm_load_pcx's (which loads page 0), and PM_PCX_NO_PAGE for a negative page
- * or one the input does not hold (with nothing changed). */
+ * of the input block, as pm_load_pcx loads a picture; a PCX picture that is
+ * not in a DCX file has the one page 0. A page runs from its offset to the
+ * nearest offset of another page beyond it, or to the end of the input.
+ * Results as pm_load_pcx's, and PM_PCX_NO_PAGE for a negative page or one
+ * the directory does not list (with nothing changed). */
 PM_API int32_t pm_load_pcx_page(const char *name, int32_t flags, int32_t page);
 /** A short English text for a PCX result (PM_PCX_...); one fixed text for any
  * other value. Never null; the text is static. */
 PM_API const char *pm_pcx_result_text(int32_t result);
-/** Describes picture `page` (0 for a PCX file; a page of a DCX file, read as
- * one with pcx_all_layouts) of a file without loading it, and gives the
- * loader's verdict for a buffer of `depth` bits (8, 16, 24 or 32) and load
- * flags `flags` (of which only pcx_all_layouts matters): the same function
- * decides for both, so a picture that inspection takes is one
- * pm_load_pcx_page takes with those flags, refusals aside that
+/** Describes picture `page` (0 for a PCX file; a page of a DCX file; -1 the
+ * picture pm_load_pcx reads, a DCX file's first page only with
+ * pcx_all_layouts) of a file without loading it, and gives the loader's
+ * verdict for a buffer of `depth` bits (8, 16, 24 or 32) and load flags
+ * `flags` (of which only pcx_all_layouts matters): the same function decides
+ * for both, so a picture that inspection takes is one pm_load_pcx_page (page
+ * -1: pm_load_pcx) takes, refusals aside that
  * only a load can meet (memory, a file that changes). Needs no started
  * library and changes no state. 0 with *info filled (also when the verdict
  * is a refusal: a file shorter than a header is described by its size); 1

@@ -1,5 +1,6 @@
-// The software display's kernel table: its scalar references, and its
-// filling from them and each allowed set's kernels.
+// The software display's kernel table: its scalar references, and each
+// set's kernels in the order they go over them
+// (platform/cpu/kernel_table.h).
 #include "platform/soft/soft_kernels.h"
 
 #include <cstring>
@@ -52,9 +53,7 @@ void pick_groups_scalar(row_block block, const uint32_t *colours, const uint32_t
     }
 }
 
-namespace {
-
-present_kernels fill(cpu::sets allowed)
+present_kernels present_kernel_layer::scalar()
 {
     present_kernels table;
     table.convert_indices = &convert_indices_scalar;
@@ -62,29 +61,15 @@ present_kernels fill(cpu::sets allowed)
     table.double_colours = &double_colours_scalar;
     table.fill_runs = &fill_runs_scalar;
     table.pick_groups = &pick_groups_scalar;
-    constexpr struct {
-        cpu::sets set;
-        bool (*add)(present_kernels &);
-    } adders[] = {{cpu::sse2, &kernels_add_sse2}, {cpu::avx2, &kernels_add_avx2}, {cpu::simd128, &kernels_add_simd128}};
-    for (const auto &adder : adders) {
-        if ((allowed & adder.set) != 0 && adder.add(table))
-            table.sets |= adder.set;
-    }
     return table;
 }
 
-} // namespace
-
-present_kernels &kernels_table()
-{
-    static present_kernels filled = fill(cpu::allowed());
-    return filled;
-}
-
-cpu::sets kernels_select(cpu::sets allowed)
-{
-    kernels_table() = fill(allowed & cpu::detected());
-    return kernels_table().sets;
-}
+const cpu::set_kernels<present_kernels> present_kernel_layer::adders[3] = {
+    {cpu::sse2, &kernels_add_sse2},
+    {cpu::avx2, &kernels_add_avx2},
+    {cpu::simd128, &kernels_add_simd128},
+};
 
 } // namespace pm::soft
+
+template class pm::cpu::kernel_table<pm::soft::present_kernel_layer>;

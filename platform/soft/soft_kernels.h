@@ -1,5 +1,6 @@
 // The software display's kernel table: the row makers of stretched drawing
-// (soft_stretch*.cpp), which write 32-bit surface pixels 0x00RRGGBB, one
+// (soft_stretch*.cpp), which write 32-bit surface pixels in either of the
+// surface orders below (they move whole pixels, whatever their order), one
 // entry each, filled once from what the processor offers and
 // PIXMORA_DISABLE allows (platform/cpu).
 //
@@ -14,12 +15,33 @@
 // no inline function of another header.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
 #include "platform/cpu/cpu.h"
+#include "platform/cpu/kernel_table.h"
 
 namespace pm::soft {
+
+// The two orders a window's surface pixels come in: 32-bit words
+// 0x00RRGGBB, or bytes R, G, B, 255 in memory (a canvas's own order, on any
+// machine's byte order). pack makes one pixel of the order.
+struct order_xrgb {
+    static constexpr uint32_t pack(uint32_t red, uint32_t green, uint32_t blue)
+    {
+        return (red << 16) | (green << 8) | blue;
+    }
+};
+struct order_rgba {
+    static constexpr uint32_t pack(uint32_t red, uint32_t green, uint32_t blue)
+    {
+        if constexpr (std::endian::native == std::endian::little)
+            return red | (green << 8) | (blue << 16) | 0xFF000000u;
+        else
+            return (red << 24) | (green << 16) | (blue << 8) | 0xFFu;
+    }
+};
 
 // Output rows that show the same source row: count rows from first on,
 // stride pixels apart.
@@ -75,18 +97,31 @@ struct present_kernels {
     bool grow_by_picks = false;
 };
 
-// The table, filled on first use from cpu::allowed(). (Inline: the callers
-// pay one test of a flag.)
-present_kernels &kernels_table();
+// The table's filling (platform/cpu/kernel_table.h), in soft_kernels.cpp.
+struct present_kernel_layer {
+    using table = present_kernels;
+    static present_kernels scalar();
+    static const cpu::set_kernels<present_kernels> adders[3];
+};
+
+} // namespace pm::soft
+
+extern template class pm::cpu::kernel_table<pm::soft::present_kernel_layer>;
+
+namespace pm::soft {
+
+// The table, filled on first use from cpu::allowed().
 inline const present_kernels &kernels()
 {
-    static const present_kernels &table = kernels_table();
-    return table;
+    return cpu::kernel_table<present_kernel_layer>::get();
 }
 
 // Fills the table again from the sets in `allowed` that the processor has,
 // and returns the sets whose kernels it took (tests choose sets with it).
-cpu::sets kernels_select(cpu::sets allowed);
+inline cpu::sets kernels_select(cpu::sets allowed)
+{
+    return cpu::kernel_table<present_kernel_layer>::select(allowed);
+}
 
 // The scalar references.
 void convert_indices_scalar(uint32_t *out, const uint8_t *in, size_t count, const uint32_t *colours);

@@ -5,12 +5,24 @@
  *
  *   close-window TITLE [SECONDS]
  *
- * Exit 0 when the message was sent, 1 when no such window showed up, 2 on
- * bad arguments or no display. */
+ * Or ends its program by a signal while the window is unmapped: unmaps the
+ * window, lets its program settle, sends the window EVENTS property changes
+ * (each one wakes the program, which then waits again), waits MICROSECONDS
+ * and sends SIGTERM to PID, so that the signal meets the program anywhere
+ * between taking an event and waiting for the next.
+ *
+ *   close-window --signal PID EVENTS MICROSECONDS TITLE [SECONDS]
+ *
+ * Exit 0 when the message or the signal was sent, 1 when no such window
+ * showed up, 2 on bad arguments or no display. */
 #define _POSIX_C_SOURCE 200809L
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+
+#include <signal.h>
+#include <sys/types.h>
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -83,13 +95,37 @@ static Window find_window(Display *display, Window parent, const char *title)
     return found;
 }
 
+/* Unmaps the window, then wakes its program with property changes and
+ * sends it SIGTERM right after them. */
+static void unmap_and_signal(Display *display, Window window, pid_t pid, long events, long microseconds)
+{
+    XUnmapWindow(display, window);
+    XSync(display, False);
+    struct timespec settle = {0, 100 * 1000 * 1000};
+    nanosleep(&settle, NULL);
+    Atom nudge = XInternAtom(display, "PIXMORA_TEST_NUDGE", False);
+    for (long i = 0; i < events; ++i) {
+        XChangeProperty(display, window, nudge, XA_INTEGER, 32, PropModeReplace, (unsigned char *)&i, 1);
+        XFlush(display);
+    }
+    XSync(display, False);
+    double until = now() + (double)microseconds / 1e6;
+    while (now() < until) {
+    }
+    kill(pid, SIGTERM);
+}
+
 int main(int argc, char **argv)
 {
-    if (argc < 2 || argc > 3) {
-        fprintf(stderr, "usage: close-window TITLE [SECONDS]\n");
+    int signal_mode = argc >= 2 && strcmp(argv[1], "--signal") == 0;
+    int first = signal_mode ? 5 : 1;
+    if (argc < first + 1 || argc > first + 2) {
+        fprintf(stderr, "usage: close-window TITLE [SECONDS]\n"
+                        "       close-window --signal PID EVENTS MICROSECONDS TITLE [SECONDS]\n");
         return 2;
     }
-    double seconds = argc == 3 ? atof(argv[2]) : 10.0;
+    const char *title = argv[first];
+    double seconds = argc == first + 2 ? atof(argv[first + 1]) : 10.0;
     Display *display = XOpenDisplay(NULL);
     if (display == NULL) {
         fprintf(stderr, "close-window: cannot open the display\n");
@@ -103,7 +139,7 @@ int main(int argc, char **argv)
     double deadline = now() + seconds;
     Window window = None;
     for (;;) {
-        window = find_window(display, DefaultRootWindow(display), argv[1]);
+        window = find_window(display, DefaultRootWindow(display), title);
         if (window != None && (!shown(display, window) || !takes_delete(display, window, delete_window)))
             window = None;
         if (window != None || now() > deadline)
@@ -111,11 +147,16 @@ int main(int argc, char **argv)
         nanosleep(&pause, NULL);
     }
     if (window == None) {
-        fprintf(stderr, "close-window: no window titled \"%s\"\n", argv[1]);
+        fprintf(stderr, "close-window: no window titled \"%s\"\n", title);
         XCloseDisplay(display);
         return 1;
     }
 
+    if (signal_mode) {
+        unmap_and_signal(display, window, (pid_t)atol(argv[2]), atol(argv[3]), atol(argv[4]));
+        XCloseDisplay(display);
+        return 0;
+    }
     XEvent event;
     memset(&event, 0, sizeof event);
     event.xclient.type = ClientMessage;

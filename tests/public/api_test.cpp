@@ -11,6 +11,8 @@
 #include <cstring>
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <set>
 #include <string>
 #include <system_error>
@@ -111,6 +113,48 @@ TEST_F(PublicApiTest, APictureSavedByTheLibraryLoadsBackTheSame)
     for (int32_t y = 0; y < 5; ++y)
         for (int32_t x = 0; x < 12; ++x)
             ASSERT_EQ(active_pixel(x, y), static_cast<uint8_t>(x * 21 + y * 7 + 3)) << x << ", " << y;
+}
+
+std::string file_text(const std::filesystem::path &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The safe file replacement: the new contents appear only when finished, a
+// cancelled or failed replacement leaves the old file, and a failed write
+// is remembered until the end.
+TEST_F(PublicApiTest, AReplacedFileChangesOnlyWhenFinished)
+{
+    const std::filesystem::path file = std::filesystem::temp_directory_path() /
+                                       ("pixmora-public-replace-" + std::to_string(getpid()) + ".bin");
+    std::ofstream(file, std::ios::binary) << "old";
+    int32_t result = -1;
+    for (const bool finish : {false, true}) {
+        pm_file_writer *writer = pm_file_replace_begin(file.c_str(), &result);
+        ASSERT_NE(writer, nullptr);
+        EXPECT_EQ(result, PM_PCX_OK);
+        EXPECT_EQ(pm_file_replace_write(writer, "new", 3), PM_PCX_OK);
+        EXPECT_EQ(file_text(file), "old");
+        if (finish)
+            EXPECT_EQ(pm_file_replace_finish(writer), PM_PCX_OK);
+        else
+            pm_file_replace_cancel(writer);
+        EXPECT_EQ(file_text(file), finish ? "new" : "old");
+    }
+    std::filesystem::remove(file);
+
+    const std::string missing = file.string() + ".missing/picture.bin";
+    EXPECT_EQ(pm_file_replace_begin(missing.c_str(), &result), nullptr);
+    EXPECT_EQ(result, PM_PCX_OPEN_FAILED);
+    EXPECT_EQ(pm_file_replace_begin(nullptr, nullptr), nullptr);
+
+    pm_file_writer *full = pm_file_replace_begin("/dev/full", &result);
+    ASSERT_NE(full, nullptr);
+    EXPECT_EQ(pm_file_replace_write(full, "x", 1), PM_PCX_WRITE_FAILED);
+    EXPECT_EQ(pm_file_replace_write(full, "", 0), PM_PCX_WRITE_FAILED) << "a failed write is forgotten";
+    EXPECT_EQ(pm_file_replace_finish(full), PM_PCX_WRITE_FAILED);
+    EXPECT_STRNE(pm_pcx_result_text(PM_PCX_WRITE_FAILED), pm_pcx_result_text(PM_PCX_OPEN_FAILED));
 }
 
 // A PCX picture: a header with the given fields, the run-length data (one

@@ -59,6 +59,13 @@ const char usage_text[] =
 
 namespace {
 
+std::string lower(std::string text)
+{
+    for (char &c : text)
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return text;
+}
+
 struct layout_name {
     const char *name;
     int32_t layout;
@@ -71,11 +78,8 @@ constexpr layout_name layout_names[] = {
 
 bool parse_layout(const std::string &text, int32_t *layout)
 {
-    std::string lowered = text;
-    for (char &c : lowered)
-        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
     for (const layout_name &known : layout_names)
-        if (lowered == known.name) {
+        if (lower(text) == known.name) {
             *layout = known.layout;
             return true;
         }

@@ -34,69 +34,44 @@ int32_t write_to_stream(void *context, const void *bytes, uint32_t size)
     return std::fwrite(bytes, 1, size, static_cast<std::FILE *>(context)) == size ? 0 : 1;
 }
 
-int say_pcx_refusal(const std::string &output, int32_t result)
+// The library's write callback onto a file being replaced.
+int32_t write_to_replacement(void *context, const void *bytes, uint32_t size)
 {
-    const int reason = errno;
-    std::fprintf(stderr, "pixmora-convert: cannot write %s: result %d: %s%s%s\n", output.c_str(), result,
-                 pm_pcx_result_text(result), reason != 0 ? ": " : "", reason != 0 ? std::strerror(reason) : "");
-    return exit_no_output;
+    return pm_file_replace_write(static_cast<pm_file_writer *>(context), bytes, size);
 }
 
-// Saves in a chosen layout: into memory first, so that a picture the layout
-// cannot hold is refused before the output is touched, then through the
-// library's safe replacement of the file.
-int write_pcx_layout(const std::string &output, int32_t layout, int32_t width, int32_t height)
+// Saves the active buffer's top-left width x height pixels with the library,
+// in the chosen layout: a file through the library's safe replacement, so
+// that a failed save or a picture the layout cannot hold leaves what the file
+// held; standard output straight through the callback.
+int write_pcx(const std::string &output, int32_t layout, int32_t width, int32_t height)
 {
     errno = 0;
-    uint32_t size = 0;
-    int32_t result = pm_save_pcx_memory(nullptr, 0, &size, layout, 0, width - 1, 0, height - 1);
-    std::vector<uint8_t> picture(size);
-    if (result == PM_PCX_OK)
-        result = pm_save_pcx_memory(picture.data(), size, &size, layout, 0, width - 1, 0, height - 1);
-    if (result == PM_PCX_TOO_MANY_COLOURS) {
-        std::fprintf(stderr, "pixmora-convert: cannot write %s: result %d: %s (choose a layout of more colours)\n",
-                     output.c_str(), result, pm_pcx_result_text(result));
-        return exit_no_output;
-    }
-    if (result != PM_PCX_OK)
-        return say_pcx_refusal(output, result);
+    int32_t result = PM_PCX_OK;
     if (output == "-") {
-        const bool written = std::fwrite(picture.data(), 1, picture.size(), stdout) == picture.size();
-        return written && std::fflush(stdout) == 0 ? exit_ok : say_pcx_refusal(output, PM_PCX_WRITE_FAILED);
+        result = pm_save_pcx_to(write_to_stream, stdout, layout, 0, width - 1, 0, height - 1);
+        if (result == PM_PCX_OK && std::fflush(stdout) != 0)
+            result = PM_PCX_WRITE_FAILED;
+    } else if (layout == pcx_layout_auto) {
+        result = pm_save_pcx(output.c_str(), 0, width - 1, 0, height - 1);
+    } else if (pm_file_writer *file = pm_file_replace_begin(output.c_str(), &result); file != nullptr) {
+        result = pm_save_pcx_to(write_to_replacement, file, layout, 0, width - 1, 0, height - 1);
+        if (result == PM_PCX_OK || result == PM_PCX_WRITE_FAILED) {
+            result = pm_file_replace_finish(file);
+        } else {
+            const int reason = errno;
+            pm_file_replace_cancel(file);
+            errno = reason;
+        }
     }
-    pm_file_writer *file = pm_file_replace_begin(output.c_str(), &result);
-    if (file == nullptr)
-        return say_pcx_refusal(output, result);
-    result = pm_file_replace_write(file, picture.data(), static_cast<uint32_t>(picture.size()));
-    if (result != PM_PCX_OK) {
-        pm_file_replace_cancel(file);
-        return say_pcx_refusal(output, result);
-    }
-    result = pm_file_replace_finish(file);
-    return result == PM_PCX_OK ? exit_ok : say_pcx_refusal(output, result);
-}
-
-// Saves the active buffer's top-left width x height pixels with the library.
-int write_pcx(const std::string &output, int32_t width, int32_t height)
-{
-    errno = 0;
-    if (output != "-") {
-        const int32_t result = pm_save_pcx(output.c_str(), 0, width - 1, 0, height - 1);
-        if (result == PM_PCX_OK)
-            return exit_ok;
-        const int reason = errno;
-        std::fprintf(stderr, "pixmora-convert: cannot write %s: result %d: %s%s%s\n", output.c_str(), result,
-                     pm_pcx_result_text(result), reason != 0 ? ": " : "", reason != 0 ? std::strerror(reason) : "");
-        return exit_no_output;
-    }
-    int32_t result = pm_save_pcx_to(write_to_stream, stdout, pcx_layout_auto, 0, width - 1, 0, height - 1);
-    if (result == PM_PCX_OK && std::fflush(stdout) != 0)
-        result = PM_PCX_WRITE_FAILED;
     if (result == PM_PCX_OK)
         return exit_ok;
     const int reason = errno;
-    std::fprintf(stderr, "pixmora-convert: cannot write to standard output: result %d: %s%s%s\n", result,
-                 pm_pcx_result_text(result), reason != 0 ? ": " : "", reason != 0 ? std::strerror(reason) : "");
+    const std::string target = output == "-" ? "to standard output" : output;
+    std::fprintf(stderr, "pixmora-convert: cannot write %s: result %d: %s%s%s%s\n", target.c_str(), result,
+                 pm_pcx_result_text(result), result == PM_PCX_TOO_MANY_COLOURS ? " (choose a layout of more colours)" : "",
+                 reason != 0 && result != PM_PCX_TOO_MANY_COLOURS ? ": " : "",
+                 reason != 0 && result != PM_PCX_TOO_MANY_COLOURS ? std::strerror(reason) : "");
     return exit_no_output;
 }
 
@@ -104,10 +79,8 @@ int write_pcx(const std::string &output, int32_t width, int32_t height)
 
 int write_output(const options &opts, int32_t width, int32_t height)
 {
-    if (opts.to == tools::named_format::pcx && opts.layout != pcx_layout_auto)
-        return write_pcx_layout(opts.output, opts.layout, width, height);
     if (opts.to == tools::named_format::pcx)
-        return write_pcx(opts.output, width, height);
+        return write_pcx(opts.output, opts.layout, width, height);
     const tools::image_format format = opts.to == tools::named_format::png ? tools::image_format::png
                                                                      : tools::image_format::ppm;
     const tools::rgb_image picture = capture_picture(width, height);
