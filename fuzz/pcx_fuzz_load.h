@@ -163,10 +163,12 @@ inline load_outcome load(const session &s, const uint8_t *data, size_t size, con
     pm_buffer_deactivate();
     pm_buffer_destroy(buffer);
     pm_pcx_info info;
+    // Inspection has no verdict for a page the input lacks, which a load
+    // refuses as PM_PCX_NO_PAGE.
     const int32_t inspected = pm_pcx_inspect_memory(data, static_cast<uint32_t>(size), setup.flags, setup.page,
                                                     setup.depth, &info);
     if (inspected != PM_PCX_OK)
-        outcome.inspection_agrees = inspected == outcome.result;
+        outcome.inspection_agrees = outcome.result == PM_PCX_NO_PAGE;
     else if (outcome.result >= 0 && outcome.result != PM_PCX_OPEN_FAILED && outcome.result != PM_PCX_NO_MEMORY)
         outcome.inspection_agrees = info.verdict == outcome.result;
     return outcome;

@@ -978,8 +978,13 @@ TEST_F(PcxLoad, DcxPagesFromMemoryAndFromFiles)
     EXPECT_EQ(info.width, 11);
     EXPECT_EQ(info.colours, 16);
     EXPECT_EQ(info.verdict, 0);
+    // Pages need no flag, the layouts on them do; page -1 is what
+    // pm_load_pcx reads, which without the flag is no picture.
     ASSERT_EQ(pm_pcx_inspect_memory(container.data(), uint32_t(container.size()), 0, 1, 32, &info), 0);
     EXPECT_EQ(info.verdict, 3) << "one plane of 4 bits without the flag";
+    EXPECT_EQ(pm_load_pcx_page(path.c_str(), pcx_no_reduction, 1), 3);
+    ASSERT_EQ(pm_pcx_inspect_memory(container.data(), uint32_t(container.size()), 0, -1, 32, &info), 0);
+    EXPECT_EQ(info.reason, PM_PCX_REASON_MANUFACTURER);
     EXPECT_EQ(pm_pcx_inspect_memory(container.data(), uint32_t(container.size()), flags, 3, 32, &info), 2);
 }
 
