@@ -33,6 +33,23 @@ constexpr uint16_t rgb565(uint8_t r, uint8_t g, uint8_t b)
     return static_cast<uint16_t>(((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3));
 }
 
+// The three 8-bit channels of a 5-6-5 value, each widened by repeating its
+// top bits into the low ones, so that full intensity stays 255 and narrowing
+// the result with rgb565 gives the value back.
+struct rgb8 {
+    uint8_t r;
+    uint8_t g;
+    uint8_t b;
+};
+constexpr rgb8 widen565(uint16_t value)
+{
+    const uint32_t r = value >> 11;
+    const uint32_t g = (value >> 5) & 0x3F;
+    const uint32_t b = value & 0x1F;
+    return rgb8{static_cast<uint8_t>(r << 3 | r >> 2), static_cast<uint8_t>(g << 2 | g >> 4),
+                static_cast<uint8_t>(b << 3 | b >> 2)};
+}
+
 // pixel_lookup in its 16-bit form (depth 16): entry i at byte 2 i, little-
 // endian like the pixels of 16-bit buffers, so that its two bytes are the
 // pixel on every processor.

@@ -1,46 +1,104 @@
-// PCX loader internals, shared with the tests: the input stream with its
-// run-length decoder and the palette step. The format itself is in
-// pcx_format.h; the decoder's token windows are in pcx_windows.h.
+// The PCX loader's stages, shared between its files and with the tests. The
+// road of one picture: read the header and judge it (pcx_judge, which
+// inspection uses too), place it and cut it against the buffer
+// (pcx_place.cpp), decode its scanlines (pcx_decode.cpp, contract in
+// pcx_decode.h) and convert each into a buffer row with the converter picked
+// once (pcx_convert.cpp), then the palette step (pcx_palette.cpp). The load
+// itself and its C entries are in pcx.cpp; the format is in pcx_format.h.
 #pragma once
 
 #include <cstdint>
 
+#include "graphics/kernels.h"
+#include "graphics/pcx_decode.h"
 #include "graphics/pcx_format.h"
 #include <pixmora/pixmora.h>
 
 namespace pm {
 
-// Bytes after a scanline that take the end of a run crossing it (at most 62)
-// and the 8 bytes beyond that the decoder reads to keep track of what its
-// word stores cover.
-constexpr int32_t pcx_scanline_spare = 80;
-static_assert(pcx_scanline_spare >= (pcx_max_run - 1) + 8);
+// Monochrome and 16-colour pictures in an 8-bit buffer stand clear of the
+// ten low static colours of a palette display.
+constexpr uint8_t pcx_static_colours = 10;
 
-// Where a load takes its bytes from, and how far the decoder has come.
-struct pcx_stream {
-    const uint8_t *picture;  // memory source: the picture's first byte; null for a file
-    uint32_t picture_size;   // memory source: the picture's length, header and trailer included
-    const uint8_t *position; // next input byte
-    uint32_t left;           // input bytes left at position
-    int32_t carry;           // decoded bytes that ran past the end of the last scanline
-    bool exhausted;          // a refill found no more bytes: the input has ended
-    int32_t long_run_rows = 0; // scanlines still to decode without token windows
+// ---- Verdict ------------------------------------------------------------------
+
+// What the loader decides from a picture's header, before placement: the
+// result (PM_PCX_OK, PM_PCX_INVALID or PM_PCX_UNSUPPORTED), the reason
+// (PM_PCX_REASON_...), and for a picture it takes, the converter.
+struct pcx_verdict {
+    int32_t result;
+    int32_t reason;
+    pcx_picture picture; // meaningful from a whole header on
+    pcx_row_converter convert;
 };
 
-// Gives the stream its next block of input and returns its length. A file
-// (pm_state.file_handle) is read into read_buffer, at most
-// min(input_block_size, 4096) bytes at a time; a memory picture is decoded in
-// place and never refills. 0 marks the end of the input for good.
-uint32_t pcx_refill_input(pcx_stream &stream);
+// The one decision of the loader and of inspection: `available` header bytes
+// (fewer than 128 when the input is that short) of a picture to be loaded into
+// a buffer of `depth` bits.
+pcx_verdict pcx_judge(const uint8_t *header, uint32_t available, int32_t depth);
 
-// Decodes the next scanline of `length` bytes into `scanline`, which has
-// pcx_scanline_spare bytes beyond it. The stream's carried bytes already
-// stand at its start; a run that crosses the end leaves its excess at
-// scanline[length ..] and in stream.carry, for the caller to move to the
-// start after the row is used. When the input ends, the rest of the
-// scanline keeps what the buffer held. Returns the bytes of this scanline
-// that the input gave: `length` unless the input ended.
-int32_t pcx_decode_scanline(pcx_stream &stream, uint8_t *scanline, int32_t length);
+// ---- Row converters -------------------------------------------------------------
+
+// Bytes per pixel of the destination: 1, 2, 3, and 4 for any other depth.
+int32_t pcx_destination_bytes(int32_t depth);
+
+// The one choice of converter per load; null when the pair has none.
+pcx_row_converter pcx_choose_converter(pcx_format format, int32_t depth);
+
+// The converter of a 256-colour picture into an 8-bit buffer: a plain copy,
+// which rows decoded straight into the buffer stand in for.
+void pcx_copy_indexed8(const uint8_t *scanline, uint8_t *row, int32_t first, int32_t count, int32_t bytes_per_line,
+                       const uint32_t *pixels);
+
+// The pixel of every palette index in the buffer's byte order, from
+// pixel_lookup (after the palette step), for converters of `bytes` per pixel.
+void pcx_load_pixels(uint32_t (&pixels)[256], int32_t bytes);
+
+// ---- Placement and rows ------------------------------------------------------------
+
+// The part of the picture that lies inside the buffer.
+struct pcx_placement {
+    int32_t left;         // buffer column of the first pixel drawn
+    int32_t top;          // buffer row (from the top) of the first row drawn
+    int32_t first_column; // picture columns left of the buffer: decoded, not drawn
+    int32_t columns;      // pixels drawn per row
+    int32_t first_row;    // picture rows above the buffer: decoded, not drawn
+    int32_t rows;         // rows drawn
+};
+
+// Places the picture at its header window or, with pcx_at_cursor, at the
+// cursor. False when no pixel of it lies within the active buffer.
+bool pcx_place(const pcx_picture &picture, int32_t flags, pcx_placement &place);
+
+// Decodes the picture's rows down to the last one drawn and converts those
+// inside the buffer; `scanline` has the picture's planes x BytesPerLine bytes
+// and the spare bytes after them.
+void pcx_draw_rows(pcx_stream &stream, const pcx_picture &picture, const pcx_placement &place,
+                   pcx_row_converter convert, uint8_t *scanline, const uint32_t *pixels);
+
+// ---- Trailer and palette -----------------------------------------------------------
+
+// True when an input of `size` bytes is long enough to end in a trailer that
+// lies wholly after the header; only then is one looked for.
+constexpr bool pcx_trailer_fits(uint64_t size)
+{
+    return size >= static_cast<uint64_t>(pcx_header_size + pcx_trailer_size);
+}
+
+// Where a load takes the picture's colours from: none for 24-bit planes; the
+// trailer for a version-5 picture that has one (`has_trailer` is asked only
+// then, so that a load reads the end of a file only when it matters); else
+// the header's 16 colours.
+enum class pcx_palette_source { none, header, trailer };
+template <typename HasTrailer>
+pcx_palette_source pcx_choose_palette(const pcx_picture &picture, HasTrailer has_trailer)
+{
+    if (picture.planes == 3)
+        return pcx_palette_source::none;
+    if (picture.version == pcx_version_trailer && has_trailer())
+        return pcx_palette_source::trailer;
+    return pcx_palette_source::header;
+}
 
 // Sets the palette entries that a picture's colours belong to: at depth 8
 // clear of the static colours (256 colours: entries 10..245 from triples

@@ -1,7 +1,9 @@
 // Writing a rectangle of the active buffer as a PCX picture (version 5,
 // run-length encoded). An 8-bit buffer becomes a 256-colour picture with the
 // current palette as its trailer; a deeper buffer becomes three planes of
-// 8 bits (red, green, blue).
+// 8 bits (red, green, blue). Every save hands its bytes to a write callback:
+// the caller's, one that fills memory, or one that writes a file through the
+// safe replacement.
 #include <cstdint>
 #include <cstring>
 
@@ -62,22 +64,18 @@ template <> void pcx_split_row<8>(const uint8_t *source, uint8_t *line, int32_t 
     std::memcpy(line, source, static_cast<size_t>(width));
 }
 
-// 16-bit pixels are widened from 5-6-5 by bit replication (the top bits
-// repeated into the low ones), so that full intensity stays 255 and loading
-// the picture into a 16-bit buffer gives back the same pixels.
+// 16-bit pixels are widened from 5-6-5 by repeating their top bits, so that
+// loading the picture into a 16-bit buffer gives back the same pixels.
 template <> void pcx_split_row<16>(const uint8_t *source, uint8_t *line, int32_t width, int32_t bytes_per_line)
 {
     uint8_t *red = line;
     uint8_t *green = line + bytes_per_line;
     uint8_t *blue = line + 2 * bytes_per_line;
     for (int32_t k = 0; k < width; ++k) {
-        const uint32_t value = static_cast<uint32_t>(source[2 * k]) | static_cast<uint32_t>(source[2 * k + 1]) << 8;
-        const uint32_t r = value >> 11;
-        const uint32_t g = (value >> 5) & 0x3F;
-        const uint32_t b = value & 0x1F;
-        red[k] = static_cast<uint8_t>(r << 3 | r >> 2);
-        green[k] = static_cast<uint8_t>(g << 2 | g >> 4);
-        blue[k] = static_cast<uint8_t>(b << 3 | b >> 2);
+        const rgb8 colour = widen565(static_cast<uint16_t>(source[2 * k] | source[2 * k + 1] << 8));
+        red[k] = colour.r;
+        green[k] = colour.g;
+        blue[k] = colour.b;
     }
 }
 
@@ -180,25 +178,28 @@ void pcx_build_trailer(uint8_t trailer[pcx_trailer_size])
     }
 }
 
-// Bytes on their way to the file, gathered into writes of pcx_staging_size.
+// Bytes on their way to the callback, gathered into calls of at most
+// pcx_staging_size; a larger piece is handed over as it is.
 constexpr uint32_t pcx_staging_size = 64 * 1024;
 struct pcx_output {
-    pm::platform::file_replacement *file;
+    pm_write_fn write;
+    void *context;
     uint8_t *staging;
     uint32_t used;
 
+    bool hand_over(const uint8_t *bytes, uint32_t size) { return write(context, bytes, size) == 0; }
     bool flush()
     {
         const uint32_t size = used;
         used = 0;
-        return size == 0 || pm::platform::file_replace_write(file, staging, size);
+        return size == 0 || hand_over(staging, size);
     }
     bool put(const uint8_t *bytes, uint32_t size)
     {
         if (size > pcx_staging_size - used && !flush())
             return false;
         if (size >= pcx_staging_size)
-            return pm::platform::file_replace_write(file, bytes, size);
+            return hand_over(bytes, size);
         std::memcpy(staging + used, bytes, size);
         used += size;
         return true;
@@ -242,35 +243,10 @@ bool pcx_write_file(pcx_output &out, const pcx_save_layout &layout, uint8_t *lin
     return out.flush();
 }
 
-// Writes the file whole under a temporary name and only then puts it in
-// place: a file that could not be written completely leaves whatever the
-// name held before as it was.
-int32_t pcx_save_to(const char *name, const pcx_save_layout &layout, uint8_t *line, uint8_t *encoded,
-                    uint8_t *staging)
+// Saves the planned rectangle through write: PM_PCX_OK, PM_PCX_NO_MEMORY, or
+// PM_PCX_WRITE_FAILED once write refuses bytes.
+int32_t pcx_save_through(pm_write_fn write, void *context, const pcx_save_layout &layout)
 {
-    pm::platform::file_replacement *file = pm::platform::file_replace_begin(name);
-    if (file == nullptr)
-        return PM_PCX_OPEN_FAILED;
-    pcx_output out{file, staging, 0};
-    if (!pcx_write_file(out, layout, line, encoded)) {
-        pm::platform::file_replace_cancel(file);
-        return PM_PCX_OPEN_FAILED;
-    }
-    return pm::platform::file_replace_finish(file) ? PM_PCX_OK : PM_PCX_OPEN_FAILED;
-}
-
-} // namespace
-
-// Writes a rectangle of the active buffer as a PCX file. Refuses (2) when no
-// buffer is active or the rectangle is empty or not wholly inside the buffer;
-// 1 when the file cannot be created or written; 4 when memory runs out.
-int32_t pm_save_pcx(const char *name, int32_t min_x, int32_t max_x, int32_t min_y, int32_t max_y)
-{
-    pcx_save_layout layout{};
-    if (!pcx_plan_save(min_x, max_x, min_y, max_y, &layout))
-        return PM_PCX_INVALID;
-    if (name == nullptr)
-        return PM_PCX_OPEN_FAILED;
     // One block: the split scanline, room for its encoding, which is at most
     // twice as long (every byte a run of 1), and the bytes gathered for the
     // next write.
@@ -279,9 +255,107 @@ int32_t pm_save_pcx(const char *name, int32_t min_x, int32_t max_x, int32_t min_
     if (block == nullptr)
         return PM_PCX_NO_MEMORY;
     auto *line = static_cast<uint8_t *>(pm::platform::global_lock(block));
-    const int32_t result = line == nullptr ? PM_PCX_NO_MEMORY
-                                           : pcx_save_to(name, layout, line, line + line_size, line + 3 * line_size);
+    int32_t result = PM_PCX_NO_MEMORY;
+    if (line != nullptr) {
+        pcx_output out{write, context, line + 3 * line_size, 0};
+        result = pcx_write_file(out, layout, line, line + line_size) ? PM_PCX_OK : PM_PCX_WRITE_FAILED;
+    }
     pm::platform::global_unlock(block);
     pm::platform::global_free(block);
     return result;
+}
+
+// The checks every save makes first: 0, or its result.
+int32_t pcx_check_save(int32_t layout, int32_t min_x, int32_t max_x, int32_t min_y, int32_t max_y,
+                       pcx_save_layout *plan)
+{
+    if (!pcx_plan_save(min_x, max_x, min_y, max_y, plan))
+        return PM_PCX_INVALID;
+    if (layout != pcx_layout_auto)
+        return PM_PCX_UNSUPPORTED;
+    return PM_PCX_OK;
+}
+
+// A memory save: the bytes that fit, and the count of them all.
+struct pcx_memory_sink {
+    uint8_t *buffer;
+    uint32_t capacity;
+    uint64_t total;
+};
+
+int32_t pcx_write_memory(void *context, const void *bytes, uint32_t size)
+{
+    auto *sink = static_cast<pcx_memory_sink *>(context);
+    if (sink->total < sink->capacity) {
+        const uint64_t room = sink->capacity - sink->total;
+        std::memcpy(sink->buffer + sink->total, bytes, static_cast<size_t>(size < room ? size : room));
+    }
+    sink->total += size;
+    return 0;
+}
+
+int32_t pcx_write_replacement(void *context, const void *bytes, uint32_t size)
+{
+    return pm_file_replace_write(static_cast<pm_file_writer *>(context), bytes, size);
+}
+
+} // namespace
+
+// Writes a rectangle of the active buffer as a PCX file through the safe
+// replacement: a save that fails leaves whatever the name held before as it
+// was. Refuses (2) when no buffer is active or the rectangle is empty or not
+// wholly inside the buffer; 1 when the file may not be written or cannot be
+// created, 5 when a write fails; 4 when memory runs out.
+int32_t pm_save_pcx(const char *name, int32_t min_x, int32_t max_x, int32_t min_y, int32_t max_y)
+{
+    pcx_save_layout plan{};
+    if (const int32_t checked = pcx_check_save(pcx_layout_auto, min_x, max_x, min_y, max_y, &plan);
+        checked != PM_PCX_OK)
+        return checked;
+    if (name == nullptr)
+        return PM_PCX_OPEN_FAILED;
+    int32_t result = PM_PCX_OK;
+    pm_file_writer *file = pm_file_replace_begin(name, &result);
+    if (file == nullptr)
+        return result;
+    result = pcx_save_through(pcx_write_replacement, file, plan);
+    // The writer remembers a failed write: finishing then keeps the old file,
+    // says so and leaves errno as the write set it.
+    if (result == PM_PCX_OK || result == PM_PCX_WRITE_FAILED)
+        return pm_file_replace_finish(file);
+    pm_file_replace_cancel(file);
+    return result;
+}
+
+// Hands a rectangle of the active buffer, as a PCX picture, to a write callback.
+int32_t pm_save_pcx_to(pm_write_fn write, void *context, int32_t layout, int32_t min_x, int32_t max_x, int32_t min_y,
+                       int32_t max_y)
+{
+    pcx_save_layout plan{};
+    if (const int32_t checked = pcx_check_save(layout, min_x, max_x, min_y, max_y, &plan); checked != PM_PCX_OK)
+        return checked;
+    if (write == nullptr)
+        return PM_PCX_WRITE_FAILED;
+    return pcx_save_through(write, context, plan);
+}
+
+// Saves a rectangle of the active buffer as a PCX picture into memory, or
+// gives its length.
+int32_t pm_save_pcx_memory(void *buffer, uint32_t capacity, uint32_t *size, int32_t layout, int32_t min_x,
+                           int32_t max_x, int32_t min_y, int32_t max_y)
+{
+    pcx_save_layout plan{};
+    if (size == nullptr)
+        return PM_PCX_INVALID;
+    if (const int32_t checked = pcx_check_save(layout, min_x, max_x, min_y, max_y, &plan); checked != PM_PCX_OK)
+        return checked;
+    if (buffer == nullptr)
+        capacity = 0;
+    pcx_memory_sink sink{static_cast<uint8_t *>(buffer), capacity, 0};
+    const int32_t result = pcx_save_through(pcx_write_memory, &sink, plan);
+    *size = sink.total > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(sink.total);
+    if (result != PM_PCX_OK)
+        return result;
+    const bool asked_length = buffer == nullptr && capacity == 0;
+    return asked_length || sink.total <= capacity ? PM_PCX_OK : PM_PCX_WRITE_FAILED;
 }

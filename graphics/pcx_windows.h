@@ -16,7 +16,7 @@
 #include <cstdint>
 
 #include "graphics/kernels.h"
-#include "graphics/pcx.h"
+#include "graphics/pcx_decode.h"
 
 namespace pm {
 
@@ -27,10 +27,8 @@ constexpr int32_t pcx_window_store = 16;
 // load that copies its last data bytes, which starts at most at byte 64.
 constexpr uint32_t pcx_window_input = 80;
 static_assert(pcx_window_input >= pcx_window_bytes + pcx_window_store);
-// How far past the decoded bytes a window's stores may reach: a stretch of
-// data bytes or a run is stored in whole 16-byte words, and a run of none
-// still stores one.
-constexpr int32_t pcx_window_overshoot = 16;
+// A window's stores reach pcx_window_overshoot bytes past what it decodes
+// (graphics/pcx_decode.h).
 static_assert(pcx_window_overshoot >= pcx_window_store);
 // The most bytes decoded by windows between two checks of what they store
 // over, and the fewest worth starting for: every token fits in 128 bytes,
@@ -38,9 +36,6 @@ static_assert(pcx_window_overshoot >= pcx_window_store);
 constexpr int32_t pcx_window_piece = 1024;
 constexpr int32_t pcx_window_least = 128;
 static_assert(pcx_window_least >= 2 * pcx_window_bytes);
-// A piece ends at most at the end of its scanline; what windows store past
-// it must stay within the scanline's spare bytes.
-static_assert(pcx_window_overshoot <= pcx_scanline_spare);
 
 // One piece of a scanline, at most pcx_window_piece bytes, decoded by
 // `windows` from `place` on, with `need` bytes of the scanline still to

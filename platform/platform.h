@@ -124,21 +124,28 @@ bool file_read(pm_hfile file, void *buffer, uint32_t size, uint32_t *got);
 int64_t file_seek(pm_hfile file, int64_t offset, seek_origin origin);
 void file_close(pm_hfile file); // CloseHandle
 
-// A file written whole under a temporary name in the folder of the file it
-// replaces, then renamed over it (MoveFileExA with MOVEFILE_REPLACE_EXISTING),
-// so that a write that fails midway leaves the old file as it was. A
-// symbolic link is followed: the file it leads to is replaced and the link
-// stays. A device, a pipe, or an open file with no path of its own (one of
-// /proc/self/fd) is written in place, since it cannot be replaced.
+// A file replaced safely, so that a save that fails midway leaves the old
+// file as it was. The file named is opened for writing first (a file the
+// user may not write is refused, untouched) and symbolic links are followed,
+// dangling ones too. Where a new file can take the old one's place without
+// changing what others see (its other names, owner, group, mode, access
+// lists), the bytes go to a private new file in the same folder that takes
+// the name once complete and flushed (Windows: ReplaceFileA). Otherwise the
+// file is written in place from contents prepared whole, its old bytes put
+// back when that fails. A device, a pipe, or an open file with no path of its
+// own (one of /proc/self/fd) is written in place as the bytes come.
 struct file_replacement;
-// Null when the temporary file cannot be created.
+// Null, with the system's reason (errno; GetLastError), when the file may
+// not be written or nothing can be created.
 file_replacement *file_replace_begin(const char *name);
-// False when the bytes could not all be written.
+// False when the bytes could not all be written (or staged).
 bool file_replace_write(file_replacement *file, const void *data, uint32_t size);
-// Flushes, closes and renames; false, with the temporary file removed and the
-// old file untouched, when any of that fails. Frees the replacement.
+// Flushes and puts the new contents in place; false, with the old file
+// untouched and nothing left behind, when any of that fails. Frees the
+// replacement.
 bool file_replace_finish(file_replacement *file);
-// Closes and removes the temporary file; frees the replacement.
+// Gives up: the old file stays as it was, nothing is left behind. Frees the
+// replacement.
 void file_replace_cancel(file_replacement *file);
 
 } // namespace pm::platform::inline PIXMORA_PLATFORM_LAYER

@@ -11,10 +11,11 @@ for group in "$@"; do
   case "$group" in
     --test)
       # The native tests, the sanitizer build (clang with libc++), the
-      # install check, the fuzzers and the demo in a virtual X server.
+      # install check, the fuzzers, the demo in a virtual X server, and
+      # access lists on saved files (acl).
       packages+=(git dpkg-dev file libgtest-dev libgmock-dev
                  clang-14 libc++-14-dev libc++abi-14-dev libclang-rt-14-dev libfuzzer-14-dev
-                 netpbm xvfb xauth x11-utils imagemagick) ;;
+                 netpbm xvfb xauth x11-utils imagemagick acl) ;;
     --windows)
       # The cross compiler, GoogleTest's sources to build for it, and Wine.
       # wine64 only recommends wine, which holds the wine, wineboot and

@@ -96,14 +96,103 @@ enum {
     PM_READ_BUFFER_SIZE = 4096 /**< bytes of read_buffer */
 };
 
-/** Results of pm_load_pcx and pm_save_pcx. */
+/** Results of pm_load_pcx, pm_save_pcx and the pm_file_replace_ calls. */
 enum {
     PM_PCX_OK = 0,          /**< done */
-    PM_PCX_OPEN_FAILED = 1, /**< the file cannot be opened (save: created or written) */
+    PM_PCX_OPEN_FAILED = 1, /**< the file cannot be opened (save: created, or it may not be written) */
     PM_PCX_INVALID = 2,     /**< load: not a readable picture; save: no active buffer or a
                                  rectangle not wholly inside it */
     PM_PCX_UNSUPPORTED = 3, /**< no converter for this format and depth */
-    PM_PCX_NO_MEMORY = 4    /**< out of memory */
+    PM_PCX_NO_MEMORY = 4,   /**< out of memory */
+    PM_PCX_WRITE_FAILED = 5 /**< save: the bytes cannot be written (a write or the callback failed); a file is left as it was */
+};
+
+/** Why the loader refuses a picture (pm_pcx_info.reason); pm_pcx_reason_text
+ * words each one. */
+enum {
+    PM_PCX_REASON_NONE = 0,           /**< the loader takes the picture */
+    PM_PCX_REASON_SHORT = 1,          /**< fewer than 128 bytes: no whole header */
+    PM_PCX_REASON_MANUFACTURER = 2,   /**< the first byte is not 0x0A */
+    PM_PCX_REASON_WINDOW = 3,         /**< Xmax before Xmin or Ymax before Ymin */
+    PM_PCX_REASON_NO_PLANES = 4,      /**< NPlanes 0 */
+    PM_PCX_REASON_NO_LINE = 5,        /**< BytesPerLine 0 */
+    PM_PCX_REASON_LINE_TOO_SHORT = 6, /**< BytesPerLine too small for a row of the window's width */
+    PM_PCX_REASON_NO_CONVERTER = 7,   /**< no converter reads these bits per pixel and planes */
+    PM_PCX_REASON_DEPTH = 8           /**< the layout has no converter into a buffer of this depth */
+};
+
+/** Where the loader takes a picture's colours from (pm_pcx_info.palette_kind). */
+enum {
+    PM_PCX_PALETTE_NONE = 0,    /**< none: 24-bit colour in 3 planes, or no whole header */
+    PM_PCX_PALETTE_HEADER = 1,  /**< the 16 colours of the header */
+    PM_PCX_PALETTE_TRAILER = 2  /**< the 256 colours after the data (a version-5 picture with a trailer) */
+};
+
+/** What pm_pcx_inspect_file and pm_pcx_inspect_memory tell about a picture
+ * without loading it. Header fields are as stored, in host byte order; they
+ * are 0 when the input holds no whole header. Fields may be added at the end
+ * in later versions; reserved ones are 0. */
+typedef struct pm_pcx_info {
+    uint64_t size;           /**< bytes of the whole file or memory block */
+    int32_t page_count;      /**< pictures the input holds: 1 for a PCX file */
+    int32_t page;            /**< the picture described, 0 = the first */
+    uint64_t page_offset;    /**< where that picture's header starts in the input */
+    int32_t header_present;  /**< 1 when 128 header bytes were there to read */
+
+    uint8_t manufacturer;    /**< 0x0A for a PCX picture */
+    uint8_t version;         /**< 5: a trailer palette may follow the data */
+    uint8_t encoding;        /**< 1: run-length (the loader decodes run-length whatever it says) */
+    uint8_t bits_per_pixel;  /**< bits per pixel in each plane */
+    uint16_t x_min;          /**< the header window, inclusive */
+    uint16_t y_min;          /**< top edge of the window */
+    uint16_t x_max;          /**< right edge of the window */
+    uint16_t y_max;          /**< bottom edge of the window */
+    uint16_t h_dpi;          /**< horizontal resolution */
+    uint16_t v_dpi;          /**< vertical resolution */
+    uint8_t planes;          /**< NPlanes */
+    uint8_t reserved_byte;   /**< the header's reserved byte */
+    uint16_t bytes_per_line; /**< bytes of one plane of one scanline */
+    uint16_t palette_info;   /**< 1 colour or black and white, 2 greyscale */
+    uint16_t h_screen_size;  /**< the screen size fields */
+    uint16_t v_screen_size;  /**< vertical screen size */
+    uint8_t colormap[48];    /**< the header's 16 RGB triples */
+    uint16_t reserved_pad;   /**< 0 */
+
+    int32_t width;           /**< Xmax - Xmin + 1; 0 or less for a window that ends before it starts */
+    int32_t height;          /**< Ymax - Ymin + 1 */
+    int32_t colours;         /**< colours a pixel can take (2, 16, 256; 16777216 for 24-bit colour); 0 when no
+                                  converter reads the layout */
+    int32_t trailer_present; /**< 1 when the input ends in a trailer (marker 0x0C and 768 colour bytes) that lies
+                                  wholly after the header */
+    int32_t palette_kind;    /**< PM_PCX_PALETTE_...: where a load takes the colours from */
+    int32_t palette_count;   /**< colours in palette: 0, 16 or 256 */
+    uint8_t palette[768];    /**< those colours as RGB triples, as stored in the file */
+
+    int32_t depth;           /**< the buffer depth the verdict is for */
+    int32_t verdict;         /**< what pm_load_pcx returns for this picture into a buffer of that depth wherever
+                                  it is placed: PM_PCX_OK, PM_PCX_INVALID or PM_PCX_UNSUPPORTED (running out of
+                                  memory cannot be foretold) */
+    int32_t reason;          /**< PM_PCX_REASON_...: why, when the verdict is a refusal */
+    int32_t reserved[9];     /**< 0 */
+} pm_pcx_info;
+
+/** Receives the bytes of a picture being saved, in order, in pieces of any
+ * size. Returns 0 when it took all of them; anything else stops the save,
+ * which then gives PM_PCX_WRITE_FAILED. */
+typedef int32_t (*pm_write_fn)(void *context, const void *bytes, uint32_t size);
+
+/** How pm_save_pcx_to and pm_save_pcx_memory lay out the picture. */
+enum {
+    pcx_layout_auto = 0 /**< as pm_save_pcx: 8-bit buffer, 256 colours and a trailer palette; deeper, 3 planes
+                             of 8 bits */
+};
+
+/** Row formats of pm_read_row and pm_write_row. */
+enum {
+    PM_ROW_INDEX8 = 1, /**< one palette index per pixel; 8-bit buffers only */
+    PM_ROW_RGB24 = 2   /**< the bytes red, green, blue per pixel: 8-bit pixels through the logical palette (read
+                            only), 16-bit ones widened from 5-6-5 by repeating their top bits (written: their top
+                            bits kept), 24 and 32 bits as stored (written: fill byte 0) */
 };
 
 /** Failures of pm_buffer_create (a handle 0..255 otherwise). */
@@ -301,15 +390,77 @@ PM_API int32_t pm_load_pcx(const char *name, int32_t flags);
 /** A short English text for a PCX result (PM_PCX_...); one fixed text for any
  * other value. Never null; the text is static. */
 PM_API const char *pm_pcx_result_text(int32_t result);
+/** Describes picture `page` (0 for a PCX file) of a PCX file without loading
+ * it, and gives the loader's verdict for a buffer of `depth` bits (8, 16, 24
+ * or 32): the same function decides for both, so a picture that inspection
+ * takes is one pm_load_pcx takes, refusals aside that only a load can meet
+ * (memory, a file that changes). Needs no started library and changes no
+ * state. 0 with *info filled (also when the verdict is a refusal: a file
+ * shorter than a header is described by its size); 1 the file cannot be
+ * opened; 2 a null name or info, a depth other than 8, 16, 24 or 32, or a
+ * page the file does not hold. */
+PM_API int32_t pm_pcx_inspect_file(const char *name, int32_t page, int32_t depth, pm_pcx_info *info);
+/** The same for a picture of size bytes in memory, which is only read, never
+ * past size. 0; 2 for a null info, a null picture with size above 0, a bad
+ * depth or page. */
+PM_API int32_t pm_pcx_inspect_memory(const void *picture, uint32_t size, int32_t page, int32_t depth,
+                                     pm_pcx_info *info);
+/** A short fixed English text for a refusal reason (PM_PCX_REASON_...); one
+ * fixed text for any other value. Never null; the text is static. */
+PM_API const char *pm_pcx_reason_text(int32_t reason);
 /** Writes columns min_x..max_x, rows min_y..max_y of the active buffer as a
  * version-5 PCX file whose header window is 0..width-1, 0..height-1: an 8-bit
  * buffer as 256 colours with the current palette as trailer, a deeper one as
- * three planes of 8 bits. The file is written whole under a temporary name
- * beside it and then renamed over the name (through any symbolic link to the
- * file it leads to). 0 written; 1 the file cannot be created or written, and
- * whatever the name held is left as it was; 2 no active buffer, or a rectangle that is empty or not wholly inside the
- * buffer; 4 out of memory. */
+ * three planes of 8 bits. The file is replaced safely, as by
+ * pm_file_replace_begin. 0 written; 1 the file may not be written (a
+ * read-only file, say) or cannot be created; 2 no active buffer, or a
+ * rectangle that is empty or not wholly inside the buffer; 4 out of memory;
+ * 5 a write failed (a full disk, say). After 1, 4 and 5 whatever the name
+ * held is left as it was, and errno says why. */
 PM_API int32_t pm_save_pcx(const char *name, int32_t min_x, int32_t max_x, int32_t min_y, int32_t max_y);
+/** Saves the same rectangle as pm_save_pcx, in the given layout
+ * (pcx_layout_...), by handing its bytes in order to write(context, ...).
+ * 0 written; 2 no active buffer or a bad rectangle; 3 a layout this version
+ * does not know or cannot write from the active depth; 4 out of memory; 5
+ * (PM_PCX_WRITE_FAILED) write returned non-zero, or is null; the save then
+ * stops at once. */
+PM_API int32_t pm_save_pcx_to(pm_write_fn write, void *context, int32_t layout, int32_t min_x, int32_t max_x,
+                              int32_t min_y, int32_t max_y);
+/** Saves the same picture into memory: its bytes go to buffer, at most
+ * capacity of them, and *size receives the picture's whole length (saturated
+ * at 0xFFFFFFFF). A null buffer asks for the length only.
+ * 0 done (or the length given); 5 the picture is longer than capacity (call
+ * again with *size bytes); 2, 3, 4 as pm_save_pcx_to, and 2 for a null size. */
+PM_API int32_t pm_save_pcx_memory(void *buffer, uint32_t capacity, uint32_t *size, int32_t layout, int32_t min_x,
+                                  int32_t max_x, int32_t min_y, int32_t max_y);
+
+/* ---- Safe file replacement ---------------------------------------------- */
+
+/** A file being written by pm_file_replace_begin; opaque. */
+typedef struct pm_file_writer pm_file_writer;
+
+/** Starts replacing the file name (through any symbolic links, dangling ones
+ * too) so that a write that fails midway leaves the old file as it was. The
+ * file is opened for writing first, so a file the user may not write is
+ * refused untouched. Where a new file can take its place unseen (a regular
+ * file with one name, whose owner, group, mode and access lists carry over),
+ * the bytes go to a private new file beside it that takes the name once
+ * complete and flushed; otherwise the file is rewritten in place from the
+ * whole new contents, and its old bytes put back if that fails. A device or
+ * a pipe is written in place as the bytes come. Null, with *result (when
+ * result is not null) set to 1 (refused or cannot be created; errno says
+ * why) or 4 (out of memory). */
+PM_API pm_file_writer *pm_file_replace_begin(const char *name, int32_t *result);
+/** Writes size bytes to the file begun. 0 when all were taken, else 5; after
+ * a failure every later write fails too and finishing keeps the old file. */
+PM_API int32_t pm_file_replace_write(pm_file_writer *file, const void *bytes, uint32_t size);
+/** Flushes and puts the new contents in place, and frees file. 0 done; 5 when
+ * a write or the flush failed, and then the old file is left as it was and
+ * errno says why. */
+PM_API int32_t pm_file_replace_finish(pm_file_writer *file);
+/** Gives up writing file, leaving the old file as it was, and frees file;
+ * null is ignored. */
+PM_API void pm_file_replace_cancel(pm_file_writer *file);
 
 /* ---- Image transfer ----------------------------------------------------- */
 
@@ -332,6 +483,18 @@ PM_API int32_t pm_capture_image(uint8_t *image, int32_t width, int32_t height);
  * Does nothing without an active buffer, for a null image or for width or
  * height below 1. 0. */
 PM_API int32_t pm_paste_image(const uint8_t *image, int32_t width, int32_t height);
+/** Reads columns x..x+width-1 of row y (counted from the top) of the active
+ * buffer into out, in format PM_ROW_INDEX8 (width bytes) or PM_ROW_RGB24
+ * (3 x width bytes). 0; -1, reading nothing, without an active buffer, for
+ * a null out, an unknown format, indices from a buffer deeper than 8 bits, or
+ * a span not wholly inside the buffer (width below 1 included). */
+PM_API int32_t pm_read_row(int32_t x, int32_t y, int32_t width, int32_t format, void *out);
+/** Writes width pixels from in into row y of the active buffer, from column x
+ * on, in the same formats: indices into an 8-bit buffer only, RGB triples into
+ * a 16-, 24- or 32-bit one (an 8-bit buffer holds no colours of its own).
+ * 0; -1, writing nothing, for the same refusals as pm_read_row and for those
+ * pairs. No palette or lookup table changes. */
+PM_API int32_t pm_write_row(int32_t x, int32_t y, int32_t width, int32_t format, const void *in);
 /** Copies a rectangle of raw bytes from one buffer to another (or the same),
  * at the destination's bytes per pixel on both sides; dst_y receives the
  * rectangle's bottom row. Only bytes inside both buffers are copied (the

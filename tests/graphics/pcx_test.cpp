@@ -325,14 +325,15 @@ TEST(PcxResults, EveryResultHasItsOwnText)
 {
     const std::string unknown = pm_pcx_result_text(-1);
     std::set<std::string> texts;
-    for (int32_t result : {PM_PCX_OK, PM_PCX_OPEN_FAILED, PM_PCX_INVALID, PM_PCX_UNSUPPORTED, PM_PCX_NO_MEMORY}) {
+    for (int32_t result :
+         {PM_PCX_OK, PM_PCX_OPEN_FAILED, PM_PCX_INVALID, PM_PCX_UNSUPPORTED, PM_PCX_NO_MEMORY, PM_PCX_WRITE_FAILED}) {
         const std::string text = pm_pcx_result_text(result);
         EXPECT_FALSE(text.empty()) << result;
         EXPECT_NE(text, unknown) << result;
         texts.insert(text);
     }
-    EXPECT_EQ(texts.size(), 5u);
-    for (int32_t other : {5, 100, INT32_MIN, INT32_MAX})
+    EXPECT_EQ(texts.size(), 6u);
+    for (int32_t other : {6, 100, INT32_MIN, INT32_MAX})
         EXPECT_EQ(pm_pcx_result_text(other), unknown) << other;
 }
 
@@ -369,7 +370,8 @@ TEST_F(PcxLoad, RefusalsChangeNothing)
         {"one plane of 2 bits", patched(3, {2}), 24, 0, 3, false},
         {"one plane of 4 bits at 8", patched(3, {4}), 8, 0, 3, false},
         {"one plane of 4 bits at 16", patched(3, {4}), 16, 0, 3, false},
-        {"no converter but right of the buffer", patched(3, {4, 40, 0, 0, 0, 45, 0}), 32, 0, 0, false},
+        // Judged before placement, as inspection judges it.
+        {"no converter but right of the buffer", patched(3, {4, 40, 0, 0, 0, 45, 0}), 32, 0, 3, false},
         {"below the buffer", with(indexed, [](picture &p) { p.y_min = 16; }), 32, 0, 0, false},
         {"above and left of the buffer", indexed_file, 32, pcx_at_cursor, 0, false},
         {"scanline buffer not allocated", indexed.file(), 16, 0, 4, true},

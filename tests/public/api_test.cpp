@@ -7,9 +7,14 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <algorithm>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include <pixmora/pixmora.h>
 
@@ -105,6 +110,317 @@ TEST_F(PublicApiTest, APictureSavedByTheLibraryLoadsBackTheSame)
     for (int32_t y = 0; y < 5; ++y)
         for (int32_t x = 0; x < 12; ++x)
             ASSERT_EQ(active_pixel(x, y), static_cast<uint8_t>(x * 21 + y * 7 + 3)) << x << ", " << y;
+}
+
+// A PCX picture: a header with the given fields, the run-length data (one
+// run per 63 bytes of `value`, enough for every scanline) and, when asked,
+// a trailer of 256 colours whose triple i is i, i, 255 - i.
+std::vector<uint8_t> pcx_file(uint8_t version, uint8_t bits, uint8_t planes, uint16_t x_max, uint16_t y_max,
+                              uint16_t bytes_per_line, bool trailer, uint8_t value = 0x21)
+{
+    std::vector<uint8_t> file(128, 0);
+    file[0] = 0x0A, file[1] = version, file[2] = 1, file[3] = bits;
+    file[8] = uint8_t(x_max), file[9] = uint8_t(x_max >> 8), file[10] = uint8_t(y_max), file[11] = uint8_t(y_max >> 8);
+    for (int i = 0; i < 48; ++i)
+        file[size_t(16 + i)] = uint8_t(200 + i);
+    file[65] = planes, file[66] = uint8_t(bytes_per_line), file[67] = uint8_t(bytes_per_line >> 8);
+    for (uint64_t left = uint64_t(planes) * bytes_per_line * (y_max + 1u); left > 0;) {
+        const auto run = uint8_t(left < 63 ? left : 63);
+        file.push_back(uint8_t(0xC0 | run));
+        file.push_back(value);
+        left -= run;
+    }
+    if (trailer) {
+        file.push_back(0x0C);
+        for (int i = 0; i < 256; ++i)
+            file.insert(file.end(), {uint8_t(i), uint8_t(i), uint8_t(255 - i)});
+    }
+    return file;
+}
+
+// Every case at every depth: the inspection's verdict is what a load into a
+// small buffer gives (wherever the picture lands), and a file is described
+// as its bytes in memory are.
+TEST_F(PublicApiTest, InspectionGivesTheLoadersVerdict)
+{
+    const std::vector<uint8_t> paletted = pcx_file(5, 8, 1, 8, 4, 10, true);
+    std::vector<uint8_t> not_pcx = paletted;
+    not_pcx[0] = 0x0B;
+    std::vector<uint8_t> reversed = paletted;
+    reversed[4] = 9; // Xmin 9 > Xmax 8
+    const struct {
+        const char *what;
+        std::vector<uint8_t> bytes;
+        int32_t verdict_8, verdict_32, reason_8, reason_32;
+        int32_t palette_kind, colours;
+    } cases[] = {
+        {"256 colours with a trailer", paletted, 0, 0, 0, 0, PM_PCX_PALETTE_TRAILER, 256},
+        {"256 colours, version 3", pcx_file(3, 8, 1, 8, 4, 10, true), 0, 0, 0, 0, PM_PCX_PALETTE_HEADER, 256},
+        {"24-bit colour", pcx_file(5, 8, 3, 5, 1, 6, false), 3, 0, PM_PCX_REASON_DEPTH, 0, PM_PCX_PALETTE_NONE,
+         1 << 24},
+        {"16 colours in 4 planes", pcx_file(5, 1, 4, 9, 2, 2, false), 0, 0, 0, 0, PM_PCX_PALETTE_HEADER, 16},
+        {"2 colours", pcx_file(5, 1, 1, 9, 2, 2, false), 0, 0, 0, 0, PM_PCX_PALETTE_HEADER, 2},
+        {"one plane of 4 bits", pcx_file(5, 4, 1, 9, 2, 6, false), 3, 3, PM_PCX_REASON_NO_CONVERTER,
+         PM_PCX_REASON_NO_CONVERTER, PM_PCX_PALETTE_HEADER, 0},
+        {"shorter than a header", std::vector<uint8_t>(paletted.begin(), paletted.begin() + 100), 2, 2,
+         PM_PCX_REASON_SHORT, PM_PCX_REASON_SHORT, PM_PCX_PALETTE_NONE, 0},
+        {"first byte 0x0B", not_pcx, 2, 2, PM_PCX_REASON_MANUFACTURER, PM_PCX_REASON_MANUFACTURER,
+         PM_PCX_PALETTE_TRAILER, 256},
+        {"window reversed", reversed, 2, 2, PM_PCX_REASON_WINDOW, PM_PCX_REASON_WINDOW, PM_PCX_PALETTE_TRAILER, 256},
+        {"no planes", pcx_file(5, 8, 0, 8, 4, 10, false), 2, 2, PM_PCX_REASON_NO_PLANES, PM_PCX_REASON_NO_PLANES,
+         PM_PCX_PALETTE_HEADER, 256},
+        {"BytesPerLine 0", pcx_file(5, 8, 1, 8, 4, 0, false), 2, 2, PM_PCX_REASON_NO_LINE, PM_PCX_REASON_NO_LINE,
+         PM_PCX_PALETTE_HEADER, 256},
+        {"BytesPerLine below the width", pcx_file(5, 8, 1, 8, 4, 4, false), 2, 2, PM_PCX_REASON_LINE_TOO_SHORT,
+         PM_PCX_REASON_LINE_TOO_SHORT, PM_PCX_PALETTE_HEADER, 256},
+        // Wider than any converter's limit used to be: the loader takes it,
+        // and so must inspection.
+        {"40000 x 1", pcx_file(5, 8, 1, 39999, 0, 40000, true), 0, 0, 0, 0, PM_PCX_PALETTE_TRAILER, 256},
+    };
+    const std::filesystem::path file = std::filesystem::temp_directory_path() /
+                                       ("pixmora-public-inspect-" + std::to_string(getpid()) + ".pcx");
+    ASSERT_EQ(pm_startup(), 0);
+    std::set<std::string> reason_texts;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        {
+            std::FILE *out = std::fopen(file.c_str(), "wb");
+            ASSERT_NE(out, nullptr);
+            ASSERT_EQ(std::fwrite(c.bytes.data(), 1, c.bytes.size(), out), c.bytes.size());
+            std::fclose(out);
+        }
+        for (const int32_t depth : {8, 16, 24, 32}) {
+            SCOPED_TRACE(depth);
+            pm_pcx_info memory{}, stored{};
+            ASSERT_EQ(pm_pcx_inspect_memory(c.bytes.data(), uint32_t(c.bytes.size()), 0, depth, &memory), PM_PCX_OK);
+            ASSERT_EQ(pm_pcx_inspect_file(file.c_str(), 0, depth, &stored), PM_PCX_OK);
+            EXPECT_EQ(std::memcmp(&memory, &stored, sizeof memory), 0);
+            EXPECT_EQ(memory.size, c.bytes.size());
+            EXPECT_EQ(memory.verdict, depth == 8 ? c.verdict_8 : c.verdict_32);
+            EXPECT_EQ(memory.reason, depth == 8 ? c.reason_8 : c.reason_32);
+            EXPECT_EQ(memory.palette_kind, c.palette_kind);
+            EXPECT_EQ(memory.colours, c.colours);
+            reason_texts.insert(pm_pcx_reason_text(memory.reason));
+            // The load, into a 2 x 2 buffer of that depth with the picture
+            // at its header window and at the cursor.
+            ASSERT_EQ(pm_set_new_buffer_depth(depth), 0);
+            const int32_t handle = pm_buffer_create(2, 2);
+            ASSERT_EQ(pm_buffer_activate(handle), 0);
+            pm_set_input_block(c.bytes.data(), uint32_t(c.bytes.size()));
+            EXPECT_EQ(pm_load_pcx(nullptr, pcx_from_memory), memory.verdict);
+            pm_move_cursor(5, 5);
+            EXPECT_EQ(pm_load_pcx(file.c_str(), pcx_at_cursor), memory.verdict);
+            pm_set_input_block(nullptr, 0);
+            pm_buffer_deactivate();
+            pm_buffer_destroy(handle);
+        }
+    }
+    EXPECT_EQ(reason_texts.size(), 9u); // every reason met, each with its own text
+    EXPECT_STREQ(pm_pcx_reason_text(99), pm_pcx_reason_text(-1));
+
+    pm_pcx_info info{};
+    EXPECT_EQ(pm_pcx_inspect_memory(paletted.data(), uint32_t(paletted.size()), 0, 8, &info), PM_PCX_OK);
+    EXPECT_EQ(info.page_count, 1);
+    EXPECT_EQ(info.width, 9);
+    EXPECT_EQ(info.height, 5);
+    EXPECT_EQ(info.bytes_per_line, 10);
+    EXPECT_EQ(info.trailer_present, 1);
+    EXPECT_EQ(info.palette_count, 256);
+    EXPECT_EQ(info.palette[3 * 7 + 2], 248); // trailer triple 7 is 7, 7, 248
+    EXPECT_EQ(info.colormap[0], 200);
+    const struct {
+        const void *picture;
+        uint32_t size;
+        int32_t page, depth;
+        pm_pcx_info *out;
+    } refused[] = {
+        {paletted.data(), 128, 0, 12, &info}, {paletted.data(), 128, 1, 8, &info},
+        {nullptr, 128, 0, 8, &info},          {paletted.data(), 128, 0, 8, nullptr},
+    };
+    for (const auto &r : refused)
+        EXPECT_EQ(pm_pcx_inspect_memory(r.picture, r.size, r.page, r.depth, r.out), PM_PCX_INVALID);
+    std::error_code ignored;
+    std::filesystem::remove(file, ignored);
+    EXPECT_EQ(pm_pcx_inspect_file(file.c_str(), 0, 8, &info), PM_PCX_OPEN_FAILED);
+}
+
+// Rows written and read in both formats at every depth, with what each
+// depth refuses: indices only in and out of 8 bits, colours only into deeper
+// buffers, spans only wholly inside.
+TEST_F(PublicApiTest, RowsInStatedFormats)
+{
+    ASSERT_EQ(pm_startup(), 0);
+    const uint8_t colours[] = {255, 130, 8, 100, 100, 100, 0, 1, 2};
+    const struct {
+        int32_t depth;
+        std::vector<uint8_t> read_back; // the colours above as the buffer gives them back
+    } depths[] = {
+        {16, {255, 130, 8, 99, 101, 99, 0, 0, 0}}, // 5-6-5 keeps the top bits, widened by repeating them
+        {24, {255, 130, 8, 100, 100, 100, 0, 1, 2}},
+        {32, {255, 130, 8, 100, 100, 100, 0, 1, 2}},
+    };
+    for (const auto &d : depths) {
+        SCOPED_TRACE(d.depth);
+        ASSERT_EQ(pm_set_new_buffer_depth(d.depth), 0);
+        const int32_t handle = pm_buffer_create(5, 3);
+        ASSERT_EQ(pm_buffer_activate(handle), 0);
+        ASSERT_EQ(pm_write_row(2, 1, 3, PM_ROW_RGB24, colours), 0);
+        uint8_t row[15] = {};
+        ASSERT_EQ(pm_read_row(0, 1, 5, PM_ROW_RGB24, row), 0);
+        EXPECT_EQ(std::vector<uint8_t>(row + 6, row + 15), d.read_back);
+        EXPECT_EQ(std::vector<uint8_t>(row, row + 6), std::vector<uint8_t>(6, 0)); // left of the span: untouched
+        EXPECT_EQ(pm_read_row(0, 1, 5, PM_ROW_INDEX8, row), -1);
+        EXPECT_EQ(pm_write_row(0, 1, 5, PM_ROW_INDEX8, row), -1);
+        pm_buffer_deactivate();
+        pm_buffer_destroy(handle);
+    }
+
+    ASSERT_EQ(pm_set_new_buffer_depth(8), 0);
+    const int32_t handle = pm_buffer_create(5, 3);
+    ASSERT_EQ(pm_buffer_activate(handle), 0);
+    const uint8_t entry[] = {11, 22, 33};
+    pm_set_palette_entries(40, 1, entry);
+    const uint8_t indices[] = {40, 7, 40};
+    ASSERT_EQ(pm_write_row(1, 2, 3, PM_ROW_INDEX8, indices), 0);
+    EXPECT_EQ(active_pixel(1, 2), 40);
+    EXPECT_EQ(active_pixel(2, 2), 7);
+    uint8_t back[3] = {}, rgb[3] = {};
+    ASSERT_EQ(pm_read_row(1, 2, 3, PM_ROW_INDEX8, back), 0);
+    EXPECT_EQ(std::vector<uint8_t>(back, back + 3), std::vector<uint8_t>(indices, indices + 3));
+    ASSERT_EQ(pm_read_row(3, 2, 1, PM_ROW_RGB24, rgb), 0);
+    EXPECT_EQ(std::vector<uint8_t>(rgb, rgb + 3), std::vector<uint8_t>(entry, entry + 3));
+    EXPECT_EQ(pm_write_row(0, 0, 1, PM_ROW_RGB24, entry), -1); // an 8-bit buffer holds no colours of its own
+    const struct {
+        int32_t x, y, width, format;
+        bool null;
+    } refused[] = {
+        {-1, 0, 2, PM_ROW_INDEX8, false}, {7, 0, 2, PM_ROW_INDEX8, false}, {0, 3, 1, PM_ROW_INDEX8, false},
+        {0, -1, 1, PM_ROW_INDEX8, false}, {0, 0, 0, PM_ROW_INDEX8, false}, {0, 0, 1, 0, false}, // (5 is 8 wide)
+        {0, 0, 1, 3, false},              {0, 0, 1, PM_ROW_INDEX8, true},
+    };
+    uint8_t scratch[16] = {};
+    for (const auto &r : refused) {
+        EXPECT_EQ(pm_read_row(r.x, r.y, r.width, r.format, r.null ? nullptr : scratch), -1) << r.x << ", " << r.y;
+        EXPECT_EQ(pm_write_row(r.x, r.y, r.width, r.format, r.null ? nullptr : scratch), -1) << r.x << ", " << r.y;
+    }
+    pm_buffer_deactivate();
+    EXPECT_EQ(pm_read_row(0, 0, 1, PM_ROW_INDEX8, scratch), -1);
+    EXPECT_EQ(pm_write_row(0, 0, 1, PM_ROW_INDEX8, scratch), -1);
+}
+
+// Collects what a save hands over; refuses from the call numbered fail_at on.
+struct collector {
+    std::vector<uint8_t> bytes;
+    int32_t calls = 0;
+    int32_t fail_at = -1;
+};
+
+int32_t collect(void *context, const void *bytes, uint32_t size)
+{
+    auto *into = static_cast<collector *>(context);
+    if (into->calls++ == into->fail_at)
+        return 1;
+    const auto *first = static_cast<const uint8_t *>(bytes);
+    into->bytes.insert(into->bytes.end(), first, first + size);
+    return 0;
+}
+
+// A picture saved through a callback, into memory and into a file is the
+// same at every depth, loads back as it was, and a callback that refuses or a
+// buffer that is too small ends the save with PM_PCX_WRITE_FAILED.
+TEST_F(PublicApiTest, SavesThroughACallbackAndIntoMemory)
+{
+    const std::filesystem::path file = std::filesystem::temp_directory_path() /
+                                       ("pixmora-public-save-" + std::to_string(getpid()) + ".pcx");
+    ASSERT_EQ(pm_startup(), 0);
+    constexpr int32_t width = 400, height = 200; // noise: longer than one 64 KiB hand-over at every depth
+    for (const int32_t depth : {8, 16, 24, 32}) {
+        SCOPED_TRACE(depth);
+        ASSERT_EQ(pm_set_new_buffer_depth(depth), 0);
+        const int32_t source = pm_buffer_create(width, height), copy = pm_buffer_create(width, height);
+        ASSERT_EQ(pm_buffer_activate(source), 0);
+        const int32_t format = depth == 8 ? PM_ROW_INDEX8 : PM_ROW_RGB24;
+        const int32_t row_bytes = depth == 8 ? width : 3 * width;
+        std::vector<uint8_t> row(static_cast<size_t>(row_bytes)), rows;
+        for (int32_t y = 0; y < height; ++y) {
+            for (int32_t i = 0; i < row_bytes; ++i)
+                row[size_t(i)] = i % 50 < 10 ? 0x33 : uint8_t((uint32_t(i) * 2654435761u + uint32_t(y) * 40503u) >> 13);
+            ASSERT_EQ(pm_write_row(0, y, width, format, row.data()), 0);
+            ASSERT_EQ(pm_read_row(0, y, width, format, row.data()), 0);
+            rows.insert(rows.end(), row.begin(), row.end());
+        }
+        ASSERT_EQ(pm_save_pcx(file.c_str(), 0, width - 1, 0, height - 1), PM_PCX_OK);
+        std::vector<uint8_t> stored(size_t(std::filesystem::file_size(file)));
+        std::FILE *in = std::fopen(file.c_str(), "rb");
+        ASSERT_NE(in, nullptr);
+        ASSERT_EQ(std::fread(stored.data(), 1, stored.size(), in), stored.size());
+        std::fclose(in);
+
+        collector through;
+        ASSERT_EQ(pm_save_pcx_to(collect, &through, pcx_layout_auto, 0, width - 1, 0, height - 1), PM_PCX_OK);
+        EXPECT_TRUE(through.bytes == stored);
+        EXPECT_GE(through.calls, 2);
+        EXPECT_GT(stored.size(), size_t(128));
+        uint32_t size = 0;
+        ASSERT_EQ(pm_save_pcx_memory(nullptr, 0, &size, pcx_layout_auto, 0, width - 1, 0, height - 1), PM_PCX_OK);
+        ASSERT_EQ(size, stored.size());
+        std::vector<uint8_t> memory(size + 5, 0xEE);
+        ASSERT_EQ(pm_save_pcx_memory(memory.data(), uint32_t(memory.size()), &size, pcx_layout_auto, 0, width - 1, 0,
+                                     height - 1),
+                  PM_PCX_OK);
+        EXPECT_TRUE(std::vector<uint8_t>(memory.begin(), memory.begin() + size) == stored);
+        EXPECT_EQ(memory[size], 0xEE);
+        // Too small: the bytes that fit, and the length needed.
+        std::vector<uint8_t> small(100, 0xEE);
+        size = 0;
+        EXPECT_EQ(pm_save_pcx_memory(small.data(), 99, &size, pcx_layout_auto, 0, width - 1, 0, height - 1),
+                  PM_PCX_WRITE_FAILED);
+        EXPECT_EQ(size, stored.size());
+        EXPECT_TRUE(std::equal(small.begin(), small.begin() + 99, stored.begin()));
+        EXPECT_EQ(small[99], 0xEE);
+        // A callback that refuses its first or second piece: nothing is handed over after it.
+        for (const int32_t fail_at : {0, 1}) {
+            collector refusing;
+            refusing.fail_at = fail_at;
+            EXPECT_EQ(pm_save_pcx_to(collect, &refusing, pcx_layout_auto, 0, width - 1, 0, height - 1),
+                      PM_PCX_WRITE_FAILED);
+            EXPECT_EQ(refusing.calls, fail_at + 1);
+        }
+
+        // Loaded back from memory, the rows are as they were.
+        ASSERT_EQ(pm_buffer_activate(copy), 0);
+        pm_set_input_block(memory.data(), size);
+        ASSERT_EQ(pm_load_pcx(nullptr, pcx_from_memory | pcx_no_reduction | (depth == 8 ? pcx_keep_palette : 0)),
+                  PM_PCX_OK);
+        pm_set_input_block(nullptr, 0);
+        std::vector<uint8_t> loaded;
+        for (int32_t y = 0; y < height; ++y) {
+            ASSERT_EQ(pm_read_row(0, y, width, format, row.data()), 0);
+            loaded.insert(loaded.end(), row.begin(), row.end());
+        }
+        EXPECT_TRUE(loaded == rows);
+        pm_buffer_deactivate();
+        pm_buffer_destroy(copy);
+        pm_buffer_destroy(source);
+    }
+
+    // Refusals, checked in this order: the rectangle, then the layout, then the receiver.
+    ASSERT_EQ(pm_set_new_buffer_depth(8), 0);
+    const int32_t handle = pm_buffer_create(8, 8);
+    collector unused;
+    uint32_t size = 0;
+    EXPECT_EQ(pm_save_pcx_to(collect, &unused, pcx_layout_auto, 0, 3, 0, 3), PM_PCX_INVALID); // no active buffer
+    ASSERT_EQ(pm_buffer_activate(handle), 0);
+    EXPECT_EQ(pm_save_pcx_to(collect, &unused, pcx_layout_auto, 0, 8, 0, 3), PM_PCX_INVALID);
+    EXPECT_EQ(pm_save_pcx_to(collect, &unused, 1000, 0, 8, 0, 3), PM_PCX_INVALID);
+    EXPECT_EQ(pm_save_pcx_to(collect, &unused, 1000, 0, 3, 0, 3), PM_PCX_UNSUPPORTED);
+    EXPECT_EQ(pm_save_pcx_to(collect, &unused, -1, 0, 3, 0, 3), PM_PCX_UNSUPPORTED);
+    EXPECT_EQ(pm_save_pcx_to(nullptr, &unused, pcx_layout_auto, 0, 3, 0, 3), PM_PCX_WRITE_FAILED);
+    EXPECT_EQ(pm_save_pcx_memory(nullptr, 0, nullptr, pcx_layout_auto, 0, 3, 0, 3), PM_PCX_INVALID);
+    EXPECT_EQ(pm_save_pcx_memory(nullptr, 0, &size, 1000, 0, 3, 0, 3), PM_PCX_UNSUPPORTED);
+    EXPECT_EQ(unused.calls, 0);
+    std::error_code ignored;
+    std::filesystem::remove(file, ignored);
 }
 
 } // namespace

@@ -2,6 +2,9 @@
 #include <pixmora/pixmora.h>
 #include <pixmora/pixmora_soft.h>
 
+/* Exported records keep one size in C and C++. */
+_Static_assert(sizeof(pm_pcx_info) == 944, "pm_pcx_info is laid out without padding");
+
 int32_t pixmora_c_header_check(void);
 
 int32_t pixmora_c_header_check(void)

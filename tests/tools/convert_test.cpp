@@ -362,6 +362,26 @@ TEST_F(ConvertTool, FailedWriteSaysWhy)
         EXPECT_EQ(result.exit_code, 3) << name;
         EXPECT_NE(result.err.find(std::strerror(ENOENT)), std::string::npos) << name << ": " << result.err;
     }
+    // A write that fails midway, here at a file size limit of a few
+    // kilobytes, leaves an existing output as it was, whatever its format.
+    pixmora_test::make_buffer(200, 200, 32);
+    std::mt19937 random(5);
+    for (int32_t i = 0; i < 200 * 200 * 4; ++i)
+        pm_state.active_bits[i] = static_cast<uint8_t>(random());
+    const fs::path noise = dir_ / "noise.pcx";
+    ASSERT_EQ(pm_save_pcx(noise.string().c_str(), 0, 199, 0, 199), 0);
+    const std::string &tool = tool_;
+    for (const char *name : {"keep.png", "keep.ppm", "keep.pcx"}) {
+        const fs::path kept = dir_ / name;
+        write_bytes(kept, "the old picture");
+        const std::string command = "ulimit -f 8 && exec " + quoted(tool) + " " + quoted(noise.string()) + " " +
+                                    quoted(kept.string()) + " 2>" + quoted((dir_ / "stderr.txt").string());
+        const int status = std::system(command.c_str());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << name << ": status " << status;
+        EXPECT_NE(read_text(dir_ / "stderr.txt").find(std::strerror(EFBIG)), std::string::npos)
+            << name << ": " << read_text(dir_ / "stderr.txt");
+        EXPECT_EQ(read_text(kept), "the old picture") << name;
+    }
 }
 
 TEST_F(ConvertTool, MatchesPcxtoppmOnEverySupportedSample)

@@ -5,10 +5,12 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
+#include <pixmora/pixmora.h>
 #include "tools/common/image_read.h"
 
 namespace tools {
@@ -31,17 +33,15 @@ bool valid_geometry(const rgb_image &image)
            static_cast<int64_t>(image.width) * image.height == static_cast<int64_t>(image.pixels.size());
 }
 
-// The pixels as packed bytes R, G, B, top row first.
-std::vector<uint8_t> packed_rgb(const rgb_image &image)
+// One row of pixels as packed bytes R, G, B.
+void pack_row(const rgb_image &image, int32_t y, uint8_t *bytes)
 {
-    std::vector<uint8_t> bytes(image.pixels.size() * 3);
-    for (size_t i = 0; i < image.pixels.size(); ++i) {
-        const uint32_t pixel = image.pixels[i];
-        bytes[3 * i] = static_cast<uint8_t>(pixel >> 16);
-        bytes[3 * i + 1] = static_cast<uint8_t>(pixel >> 8);
-        bytes[3 * i + 2] = static_cast<uint8_t>(pixel);
+    const uint32_t *pixels = image.pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(image.width);
+    for (int32_t x = 0; x < image.width; ++x) {
+        bytes[3 * x] = static_cast<uint8_t>(pixels[x] >> 16);
+        bytes[3 * x + 1] = static_cast<uint8_t>(pixels[x] >> 8);
+        bytes[3 * x + 2] = static_cast<uint8_t>(pixels[x]);
     }
-    return bytes;
 }
 
 std::string lower_extension(const std::string &path)
@@ -56,65 +56,175 @@ std::string lower_extension(const std::string &path)
     return extension;
 }
 
-// libpng's description of an 8-bit RGB picture of the image's size.
-png_image rgb_png(const rgb_image &image)
+// Where encoded bytes go, gathered into large writes: a function of the
+// library's write-callback shape (0 when every byte was taken) and its
+// context. The first failure is kept, with the system's reason.
+class byte_output {
+public:
+    using sink = int32_t (*)(void *context, const void *bytes, uint32_t size);
+    byte_output(sink write, void *context) : write_(write), context_(context) { gathered_.reserve(capacity); }
+
+    bool put(const uint8_t *bytes, size_t size)
+    {
+        while (ok_ && size > 0) {
+            const size_t room = capacity - gathered_.size();
+            const size_t part = size < room ? size : room;
+            gathered_.insert(gathered_.end(), bytes, bytes + part);
+            bytes += part;
+            size -= part;
+            if (gathered_.size() == capacity)
+                flush();
+        }
+        return ok_;
+    }
+    bool flush()
+    {
+        if (ok_ && !gathered_.empty()) {
+            errno = 0;
+            ok_ = write_(context_, gathered_.data(), static_cast<uint32_t>(gathered_.size())) == 0;
+            reason_ = ok_ ? 0 : errno;
+        }
+        gathered_.clear();
+        return ok_;
+    }
+    // The system's reason for the failed write; 0 when it gave none.
+    int reason() const { return reason_; }
+
+private:
+    static constexpr size_t capacity = 64 * 1024;
+    sink write_;
+    void *context_;
+    std::vector<uint8_t> gathered_;
+    bool ok_ = true;
+    int reason_ = 0;
+};
+
+void png_put(png_structp png, png_bytep data, size_t length)
 {
-    png_image png;
-    std::memset(&png, 0, sizeof png);
-    png.version = PNG_IMAGE_VERSION;
-    png.width = static_cast<png_uint_32>(image.width);
-    png.height = static_cast<png_uint_32>(image.height);
-    png.format = PNG_FORMAT_RGB;
-    return png;
+    if (!static_cast<byte_output *>(png_get_io_ptr(png))->put(data, length))
+        png_error(png, "write failed");
+}
+
+void png_flush_nothing(png_structp) {}
+
+void png_fail(png_structp png, png_const_charp message)
+{
+    *static_cast<std::string *>(png_get_error_ptr(png)) = message;
+    png_longjmp(png, 1);
+}
+
+void png_warn(png_structp, png_const_charp) {}
+
+// Encodes the picture as an 8-bit RGB PNG, row by row; false, saying why,
+// when libpng fails (a failed write included).
+bool encode_png(const rgb_image &image, byte_output &out, std::string *why)
+{
+    std::vector<uint8_t> row(static_cast<size_t>(image.width) * 3);
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, why, png_fail, png_warn);
+    png_infop info = png == nullptr ? nullptr : png_create_info_struct(png);
+    if (info == nullptr) {
+        png_destroy_write_struct(&png, nullptr);
+        *why = "out of memory";
+        return false;
+    }
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    png_set_write_fn(png, &out, png_put, png_flush_nothing);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(image.width), static_cast<png_uint_32>(image.height), 8,
+                 PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (int32_t y = 0; y < image.height; ++y) {
+        pack_row(image, y, row.data());
+        png_write_row(png, row.data());
+    }
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return out.flush();
+}
+
+// Encodes the picture as a binary PPM (P6, maxval 255).
+bool encode_ppm(const rgb_image &image, byte_output &out)
+{
+    const std::string header = "P6\n" + std::to_string(image.width) + " " + std::to_string(image.height) + "\n255\n";
+    bool ok = out.put(reinterpret_cast<const uint8_t *>(header.data()), header.size());
+    std::vector<uint8_t> row(static_cast<size_t>(image.width) * 3);
+    for (int32_t y = 0; ok && y < image.height; ++y) {
+        pack_row(image, y, row.data());
+        ok = out.put(row.data(), row.size());
+    }
+    return ok && out.flush();
+}
+
+bool encode(image_format format, const rgb_image &image, byte_output &out, std::string *why)
+{
+    return format == image_format::png ? encode_png(image, out, why) : encode_ppm(image, out);
+}
+
+// The reason a write failed, as the system words it.
+std::string reason_text(const byte_output &out, const std::string &why)
+{
+    if (out.reason() != 0)
+        return std::strerror(out.reason());
+    return why.empty() ? "write failed" : why;
+}
+
+int32_t stream_write(void *context, const void *bytes, uint32_t size)
+{
+    auto *stream = static_cast<std::FILE *>(context);
+    return std::fwrite(bytes, 1, size, stream) == size ? 0 : 1;
+}
+
+int32_t file_write(void *context, const void *bytes, uint32_t size)
+{
+    return pm_file_replace_write(static_cast<pm_file_writer *>(context), bytes, size);
+}
+
+// Writes the picture to the file path through the library's safe
+// replacement, so that a write that fails leaves whatever the name held.
+bool write_to_path(const std::string &path, image_format format, const rgb_image &image, std::string *error)
+{
+    if (!valid_geometry(image)) {
+        set_error(error, "picture has no pixels or a wrong pixel count");
+        return false;
+    }
+    int32_t result = PM_PCX_OK;
+    pm_file_writer *file = pm_file_replace_begin(path.c_str(), &result);
+    if (file == nullptr) {
+        set_error(error, "cannot create " + path + ": " + std::strerror(errno));
+        return false;
+    }
+    byte_output out(file_write, file);
+    std::string why;
+    if (!encode(format, image, out, &why)) {
+        // The encoder may have stopped without a failed write: giving up
+        // keeps the old file either way.
+        const int reason = errno;
+        pm_file_replace_cancel(file);
+        errno = reason;
+        set_error(error, "cannot write " + path + ": " + reason_text(out, why));
+        return false;
+    }
+    errno = 0;
+    if (pm_file_replace_finish(file) != PM_PCX_OK) {
+        const int reason = errno;
+        set_error(error, "cannot write " + path + ": " + (reason != 0 ? std::strerror(reason) : "write failed"));
+        return false;
+    }
+    return true;
 }
 
 } // namespace
 
 bool write_png(const std::string &path, const rgb_image &image, std::string *error)
 {
-    if (!valid_geometry(image)) {
-        set_error(error, "picture has no pixels or a wrong pixel count");
-        return false;
-    }
-    png_image png = rgb_png(image);
-    const std::vector<uint8_t> bytes = packed_rgb(image);
-    errno = 0;
-    if (!png_image_write_to_file(&png, path.c_str(), 0, bytes.data(), 0, nullptr)) {
-        // The writer's message may already be the system's reason; when it
-        // is not, errno adds it.
-        const std::string message = png.message;
-        const std::string reason = errno != 0 ? std::strerror(errno) : "";
-        const bool says_why = reason.empty() || message.find(reason) != std::string::npos;
-        set_error(error, "cannot write " + path + ": " + message + (says_why ? "" : " (" + reason + ")"));
-        std::remove(path.c_str());
-        return false;
-    }
-    return true;
+    return write_to_path(path, image_format::png, image, error);
 }
 
 bool write_ppm(const std::string &path, const rgb_image &image, std::string *error)
 {
-    if (!valid_geometry(image)) {
-        set_error(error, "picture has no pixels or a wrong pixel count");
-        return false;
-    }
-    file_ptr file(std::fopen(path.c_str(), "wb"));
-    if (!file) {
-        set_error(error, "cannot create " + path + ": " + std::strerror(errno));
-        return false;
-    }
-    const std::vector<uint8_t> bytes = packed_rgb(image);
-    errno = 0;
-    const bool written = std::fprintf(file.get(), "P6\n%d %d\n255\n", image.width, image.height) > 0 &&
-                         std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
-    const bool closed = std::fclose(file.release()) == 0;
-    if (!written || !closed) {
-        const int reason = errno;
-        set_error(error, "cannot write " + path + ": " + (reason != 0 ? std::strerror(reason) : "write failed"));
-        std::remove(path.c_str());
-        return false;
-    }
-    return true;
+    return write_to_path(path, image_format::ppm, image, error);
 }
 
 bool write_image(const std::string &path, const rgb_image &image, std::string *error)
@@ -134,22 +244,16 @@ bool write_image(std::FILE *stream, image_format format, const rgb_image &image,
         set_error(error, "picture has no pixels or a wrong pixel count");
         return false;
     }
-    const std::vector<uint8_t> bytes = packed_rgb(image);
+    byte_output out(stream_write, stream);
+    std::string why;
+    bool written = encode(format, image, out, &why);
     errno = 0;
-    bool written = false;
-    if (format == image_format::png) {
-        png_image png = rgb_png(image);
-        written = png_image_write_to_stdio(&png, stream, 0, bytes.data(), 0, nullptr) != 0;
-    } else {
-        written = std::fprintf(stream, "P6\n%d %d\n255\n", image.width, image.height) > 0 &&
-                  std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
-    }
-    if (std::fflush(stream) != 0 || std::ferror(stream) != 0)
+    if (written && (std::fflush(stream) != 0 || std::ferror(stream) != 0)) {
         written = false;
+        why = errno != 0 ? std::strerror(errno) : "write failed";
+    }
     if (!written) {
-        const int reason = errno;
-        set_error(error,
-                  std::string("cannot write the picture: ") + (reason != 0 ? std::strerror(reason) : "write failed"));
+        set_error(error, "cannot write the picture: " + reason_text(out, why));
         return false;
     }
     return true;

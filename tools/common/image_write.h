@@ -17,9 +17,11 @@ struct rgb_image {
 
 enum class image_format { png, ppm };
 
-// Writes the picture as PNG (8-bit RGB). On failure returns false and says why in *error.
+// Writes the picture as PNG (8-bit RGB), replacing the file through the
+// library's safe replacement (pm_file_replace_begin): on failure whatever the
+// name held is left as it was, and false is returned with the reason in *error.
 bool write_png(const std::string &path, const rgb_image &image, std::string *error);
-// Writes the picture as binary PPM (P6, maxval 255).
+// Writes the picture as binary PPM (P6, maxval 255), in the same way.
 bool write_ppm(const std::string &path, const rgb_image &image, std::string *error);
 // Writes by the file name's extension: ".png" or ".ppm" (case-insensitive).
 bool write_image(const std::string &path, const rgb_image &image, std::string *error);

@@ -848,5 +848,8 @@ int main(int argc, char **argv)
     // program, so that a temporary file is still removed.
     if (opts.output == "-")
         std::signal(SIGPIPE, SIG_IGN);
+    // A file size limit (ulimit -f) makes writes fail (EFBIG) rather than end
+    // the program, so that the failure is reported.
+    std::signal(SIGXFSZ, SIG_IGN);
     return opts.info ? show_info(opts) : convert(opts);
 }
