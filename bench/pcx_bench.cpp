@@ -51,11 +51,17 @@ std::string first_difference(const active_buffer &buffer, const bench::pcx_expec
 }
 
 // The picture in memory, at the cursor (0, 0), with the trailer palette taken
-// as it is: what an application does to show a picture it holds.
-void decode(benchmark::State &state, const std::string &name, int32_t depth)
+// as it is: what an application does to show a picture it holds. A page of
+// 0 or more is loaded from a DCX file.
+void decode(benchmark::State &state, const std::string &name, int32_t depth, int32_t page = -1)
 {
     const std::vector<uint8_t> &bytes = bench::pcx_bytes(name);
-    const extent size = bench::pcx_extent(bytes);
+    extent size = bench::pcx_extent(bytes);
+    if (pm_pcx_info info{}; page >= 0) // the page's own window
+        size = pm_pcx_inspect_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), pcx_all_layouts, page, 32,
+                                     &info) == 0
+                   ? extent{info.width, info.height}
+                   : extent{0, 0};
     if (size.width < 1 || size.height < 1) {
         state.SkipWithError("picture unavailable");
         return;
@@ -67,9 +73,10 @@ void decode(benchmark::State &state, const std::string &name, int32_t depth)
     }
     pm_set_input_block(bytes.data(), static_cast<uint32_t>(bytes.size()));
     pm_move_cursor(0, 0);
-    const int32_t flags = pcx_from_memory | pcx_at_cursor | pcx_no_reduction;
+    const int32_t flags = pcx_from_memory | pcx_at_cursor | pcx_no_reduction | pcx_all_layouts;
+    auto load = [&] { return page < 0 ? pm_load_pcx(nullptr, flags) : pm_load_pcx_page(nullptr, flags, page); };
     // A wrong picture would make the time meaningless: check the first load.
-    const std::string difference = pm_load_pcx(nullptr, flags) == 0
+    const std::string difference = load() == 0
                                        ? first_difference(buffer, bench::pcx_expected_pixels(name), size, depth)
                                        : "pm_load_pcx refused the picture";
     if (!difference.empty()) {
@@ -78,7 +85,7 @@ void decode(benchmark::State &state, const std::string &name, int32_t depth)
         return;
     }
     for (auto _ : state) {
-        if (pm_load_pcx(nullptr, flags) != 0) {
+        if (load() != 0) {
             state.SkipWithError("pm_load_pcx refused the picture");
             break;
         }
@@ -128,6 +135,15 @@ const bool registered = [] {
         benchmark::RegisterBenchmark(("pcx_" + name + "_32/pixmora").c_str(),
                                      [name](benchmark::State &state) { decode(state, name, 32); });
     }
+    // 16 colours in the layout every load reads and in one plane of 4 bits,
+    // and the last page of a DCX file.
+    for (const char *name : {"sky16planes", "sky16packed"})
+        for (const int32_t depth : {8, 32})
+            benchmark::RegisterBenchmark(("pcx_" + std::string(name) + "_" + std::to_string(depth) + "/pixmora").c_str(),
+                                         [name, depth](benchmark::State &state) { decode(state, name, depth); });
+    benchmark::RegisterBenchmark("dcx_sky16pages_last_32/pixmora", [](benchmark::State &state) {
+        decode(state, "sky16pages", 32, bench::dcx_pages - 1);
+    });
     for (const extent target : bench::present_sizes)
         benchmark::RegisterBenchmark((bench::present_name(target) + "/pixmora").c_str(),
                                      [target](benchmark::State &state) { present(state, target); });

@@ -124,12 +124,80 @@ made_picture make_sky24()
     return made;
 }
 
+// 16 colours (entries 10..25, as a loaded 16-colour picture has them),
+// saved in a layout of 16 colours: four planes of one bit, or one plane of
+// 4 bits.
+made_picture make_sky16(int32_t layout)
+{
+    active_buffer buffer(sky_size, 8);
+    if (!buffer.ok())
+        return {};
+    made_picture made;
+    uint8_t rgb[48];
+    for (int32_t i = 0; i < 16; ++i) {
+        rgb[3 * i] = static_cast<uint8_t>(40 + i * 11);
+        rgb[3 * i + 1] = static_cast<uint8_t>(80 + i * 10);
+        rgb[3 * i + 2] = static_cast<uint8_t>(180 + i * 5);
+    }
+    pm_set_palette_entries(10, 16, rgb);
+    std::mt19937 grain(3);
+    for (int32_t y = 0; y < sky_size.height; ++y) {
+        uint8_t *row = buffer.row(y);
+        for (int32_t x = 0; x < sky_size.width; ++x) {
+            // Every colour shows, first in the top row, so that the saved
+            // palette keeps the entries' order.
+            const int32_t level = sky_level(x, y, grain) / 16;
+            const int32_t colour = y == 0 && x < 16 ? x : level;
+            row[x] = static_cast<uint8_t>(10 + colour);
+            made.expected.indices.push_back(row[x]);
+            const uint8_t *c = rgb + 3 * colour;
+            made.expected.colours.push_back(uint32_t{c[0]} << 16 | uint32_t{c[1]} << 8 | c[2]);
+        }
+    }
+    uint32_t size = 0;
+    const int32_t right = sky_size.width - 1, bottom = sky_size.height - 1;
+    if (pm_save_pcx_memory(nullptr, 0, &size, layout, 0, right, 0, bottom) != 0)
+        return {};
+    made.bytes.resize(size);
+    if (pm_save_pcx_memory(made.bytes.data(), size, &size, layout, 0, right, 0, bottom) != 0)
+        made.bytes.clear();
+    return made;
+}
+
+// A DCX file of dcx_pages copies of the 4-bit picture.
+made_picture make_sky16_pages()
+{
+    made_picture page = make_sky16(pcx_layout_packed16);
+    if (page.bytes.empty())
+        return {};
+    made_picture made;
+    made.expected = page.expected;
+    const uint32_t directory = 4 * (dcx_pages + 2);
+    auto put = [&made](uint32_t value) {
+        for (int32_t i = 0; i < 4; ++i)
+            made.bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    };
+    put(0x3ADE68B1);
+    for (int32_t i = 0; i < dcx_pages; ++i)
+        put(directory + static_cast<uint32_t>(i * page.bytes.size()));
+    put(0);
+    for (int32_t i = 0; i < dcx_pages; ++i)
+        made.bytes.insert(made.bytes.end(), page.bytes.begin(), page.bytes.end());
+    return made;
+}
+
 made_picture make(const std::string &name)
 {
     if (name == "sky256")
         return make_sky256();
     if (name == "sky24")
         return make_sky24();
+    if (name == "sky16planes")
+        return make_sky16(pcx_layout_ega16);
+    if (name == "sky16packed")
+        return make_sky16(pcx_layout_packed16);
+    if (name == "sky16pages")
+        return make_sky16_pages();
     for (const sample &s : samples)
         if (name == s.name)
             return {read_file(samples_dir() / s.file), {}};

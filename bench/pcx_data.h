@@ -21,6 +21,12 @@ struct pcx_picture {
 // when their files exist. Cheap: nothing is generated or read here.
 std::vector<pcx_picture> pcx_pictures();
 
+// Pictures in layouts only we read, made on first use like the others and
+// found by the same names, but not listed above: "sky16planes" (four planes
+// of one bit, the 16-colour layout every load reads), "sky16packed" (one
+// plane of 4 bits) and "sky16pages" (a DCX file of dcx_pages copies of it).
+constexpr int32_t dcx_pages = 8;
+
 // The operations a peer's decoding of the picture is listed under, one per
 // depth of our buffer: "pcx_sky256_8" and "pcx_sky256_32"; "pcx_sky24_32".
 std::vector<std::string> pcx_operations(const pcx_picture &picture);

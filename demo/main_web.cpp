@@ -1,7 +1,8 @@
 // Browser entry: the demo on the page's canvas. The page passes its query as
 // arguments: --frames N closes the window after N frames, --size WxH keeps
-// the client area at that size instead of following the canvas, and the
-// shell's own options (--fps N, --stats) are read as on the other systems.
+// the client area at that size instead of following the canvas, --depth N
+// makes the buffers 8, 16, 24 or 32 bits deep, and the shell's own options
+// (--fps N, --stats) are read as on the other systems.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -50,12 +51,16 @@ int main(int argc, char **argv)
     int32_t frames = 0;
     int32_t width = 0;
     int32_t height = 0;
+    int32_t depth = 0;
     std::vector<const char *> shell_arguments{argv[0]};
     for (int i = 1; i < argc; ++i) {
         const bool has_value = i + 1 < argc;
         if (has_value && std::strcmp(argv[i], "--frames") == 0 && parse_count(argv[i + 1], 1, 1000000, &frames))
             ++i;
         else if (has_value && std::strcmp(argv[i], "--size") == 0 && demo::parse_client_size(argv[i + 1], &width, &height))
+            ++i;
+        else if (has_value && std::strcmp(argv[i], "--depth") == 0 && parse_count(argv[i + 1], 8, 32, &depth) &&
+                 depth % 8 == 0)
             ++i;
         else
             shell_arguments.push_back(argv[i]);
@@ -74,7 +79,7 @@ int main(int argc, char **argv)
     }
 
     demo::shell.program_file = packed_program_file;
-    demo::web_port port(width, height, frames);
+    demo::web_port port(width, height, frames, depth);
     int code = demo::run(port);
     if (code < 0)
         std::fprintf(stderr, "scaling-and-scrolling: the canvas cannot be used\n");

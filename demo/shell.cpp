@@ -9,7 +9,6 @@
 
 #include "demo/animation.h"
 #include "demo/buffer_object.h"
-#include "platform/platform.h"
 
 namespace demo {
 
@@ -141,7 +140,7 @@ void on_create()
 
 void on_destroy()
 {
-    pm::platform::object_delete(shell.palette);
+    pm_delete_palette(shell.palette);
     shell.port->release_dc(shell.window_dc_handle);
     shell.quit_posted = true;
     shell.quit_code = 0;

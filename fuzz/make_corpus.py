@@ -4,12 +4,14 @@ format the loader reads. Run it from anywhere; it replaces the files in
 fuzz/corpus/pcx/ beside this script.
 
 Header byte 64 (Reserved) carries the load flags the fuzz target uses and the
-last two filler bytes its graphics cursor, so some seeds set them.
+last two filler bytes its graphics cursor, so some seeds set them. The seeds
+named all-layouts-* are read only with the flag that reads every layout,
+which they set; one of them is a DCX file of two pages.
 """
 import os
 import struct
 
-KEEP_PALETTE, AT_CURSOR, NO_REDUCTION = 1, 2, 8
+KEEP_PALETTE, AT_CURSOR, NO_REDUCTION, ALL_LAYOUTS = 1, 2, 8, 16
 HERE = os.path.dirname(os.path.abspath(__file__))
 OUT = os.path.join(HERE, "corpus", "pcx")
 
@@ -96,6 +98,48 @@ def cut_short():
     return header(width, height, 8, 1, bpl) + encode_rows(rows)
 
 
+def packed(bits):
+    width, height = 13, 4
+    per_byte = 8 // bits
+    bpl = (width + per_byte - 1) // per_byte
+    bpl += bpl & 1
+    def line(y):
+        out = bytearray(bpl)
+        for x in range(width):
+            out[x // per_byte] |= ((x + y) % (1 << bits)) << (8 - bits * (x % per_byte + 1))
+        return bytes(out)
+    rows = [[line(y)] for y in range(height)]
+    return header(width, height, bits, 1, bpl, flags=ALL_LAYOUTS) + encode_rows(rows)
+
+
+def bit_planes(planes):
+    width, height, bpl = 11, 3, 2
+    rows = [[bytes([0xA5 >> p ^ y * 17, 0xC0 >> p]) for p in range(planes)] for y in range(height)]
+    return header(width, height, 1, planes, bpl, flags=ALL_LAYOUTS | AT_CURSOR, cursor=(-2, 3)) + \
+        encode_rows(rows)
+
+
+def colour_and_alpha():
+    width, height, bpl = 5, 3, 6
+    rows = [[bytes((x * 50 + p * 60 + y) & 0xFF for x in range(bpl)) for p in range(4)]
+            for y in range(height)]
+    return header(width, height, 8, 4, bpl, flags=ALL_LAYOUTS) + encode_rows(rows)
+
+
+def greyscale():
+    width, height, bpl = 6, 4, 6
+    rows = [[bytes((x * 40 + y * 9) & 0xFF for x in range(width))] for y in range(height)]
+    head = bytearray(header(width, height, 8, 1, bpl, flags=ALL_LAYOUTS))
+    head[68] = 2  # PaletteInfo: greyscale, and no trailer
+    return bytes(head) + encode_rows(rows)
+
+
+def two_pages():
+    first, second = packed(4), bit_planes(3)
+    directory = struct.pack("<IIII", 0x3ADE68B1, 16, 16 + len(first), 0)
+    return directory + first + second
+
+
 SEEDS = {
     "mono.pcx": mono,
     "planar16.pcx": planar16,
@@ -104,6 +148,13 @@ SEEDS = {
     "runs-across-scanlines.pcx": runs_across_scanlines,
     "placed-and-cut.pcx": placed_and_cut,
     "cut-short.pcx": cut_short,
+    "all-layouts-packed4.pcx": lambda: packed(4),
+    "all-layouts-packed2.pcx": lambda: packed(2),
+    "all-layouts-planes2.pcx": lambda: bit_planes(2),
+    "all-layouts-planes3.pcx": lambda: bit_planes(3),
+    "all-layouts-planes4x8.pcx": colour_and_alpha,
+    "all-layouts-grey.pcx": greyscale,
+    "all-layouts-pages.dcx": two_pages,
 }
 
 

@@ -1,10 +1,11 @@
 // What the PCX fuzz target does with one input, shared with the regression
 // test that replays the corpus and every past finding.
 //
-// An input is a PCX file. Bytes of its header that the loader never reads
-// choose how it is loaded: the buffer's depth and size, the load flags, the
-// graphics cursor, and the source (memory, or a file read in refills of a
-// chosen size).
+// An input is a PCX file (or a DCX file of them). Bytes of its header that
+// the loader never reads choose how it is loaded: the buffer's depth and
+// size, the load flags (pcx_all_layouts among them), the graphics cursor,
+// the source (memory, or a file read in refills of a chosen size), and
+// whether a page is asked for.
 #pragma once
 
 #include <unistd.h>
@@ -33,6 +34,7 @@ constexpr size_t width_offset = 117;
 constexpr size_t height_offset = 118;
 constexpr size_t source_offset = 119;
 constexpr size_t refill_offset = 120; // two bytes, little-endian
+constexpr size_t page_offset = 125;
 constexpr size_t cursor_x_offset = 126;
 constexpr size_t cursor_y_offset = 127;
 
@@ -42,7 +44,7 @@ struct load_setup {
     int32_t height = 16;
     bool from_file = false;
     uint32_t refill = 0; // bytes per file read; 0 and sizes over 4096 mean 4096
-    int32_t flags = 0;   // pcx_keep_palette, pcx_at_cursor, pcx_no_reduction
+    int32_t flags = 0;   // pcx_keep_palette, pcx_at_cursor, pcx_no_reduction, pcx_all_layouts
     int32_t cursor_x = 0;
     int32_t cursor_y = 0;
     // False: BytesPerLine is cut to at most 255 before the load. A scanline
@@ -50,6 +52,7 @@ struct load_setup {
     // decode per row, which would slow the fuzzer to a crawl if every input
     // could ask for it; only the inputs that set this ask for it.
     bool whole_line_length = true;
+    int32_t page = -1; // pm_load_pcx_page's page; -1: pm_load_pcx
 };
 
 inline uint8_t byte_at(const uint8_t *data, size_t size, size_t offset)
@@ -68,7 +71,10 @@ inline load_setup setup_of(const uint8_t *data, size_t size)
     setup.from_file = (byte_at(data, size, source_offset) & 2) != 0;
     setup.whole_line_length = (byte_at(data, size, source_offset) & 0x1C) == 0x1C;
     setup.refill = (byte_at(data, size, refill_offset) | uint32_t{byte_at(data, size, refill_offset + 1)} << 8) & 0x1FFF;
-    setup.flags = byte_at(data, size, flags_offset) & (pcx_keep_palette | pcx_at_cursor | pcx_no_reduction);
+    setup.flags = byte_at(data, size, flags_offset) &
+                  (pcx_keep_palette | pcx_at_cursor | pcx_no_reduction | pcx_all_layouts);
+    if ((byte_at(data, size, source_offset) & 0x20) != 0)
+        setup.page = byte_at(data, size, page_offset) & 3;
     setup.cursor_x = static_cast<int8_t>(byte_at(data, size, cursor_x_offset)) % 48;
     setup.cursor_y = static_cast<int8_t>(byte_at(data, size, cursor_y_offset)) % 48;
     if (setup.whole_line_length) { // every row decoded may be that long: few of them
@@ -103,10 +109,19 @@ inline void end_session(session &s)
     s.file = -1;
 }
 
+// True for every result a load may give.
+inline bool load_result_known(int32_t result)
+{
+    return (result >= PM_PCX_OK && result <= PM_PCX_NO_MEMORY) || result == PM_PCX_NO_PAGE;
+}
+
 // What one load gave, and whether it kept the rules every load keeps.
 struct load_outcome {
-    int32_t result = -1;  // pm_load_pcx's result; -1 when no load was made
+    int32_t result = -1;  // pm_load_pcx's (or pm_load_pcx_page's) result; -1 when no load was made
     bool input_block_restored = true;
+    // Inspection of the same bytes gave the load's result, as it must for
+    // every result but a file that cannot be opened and running out of memory.
+    bool inspection_agrees = true;
 };
 
 // Loads the input into a fresh buffer as setup says, then destroys the
@@ -133,18 +148,27 @@ inline load_outcome load(const session &s, const uint8_t *data, size_t size, con
     pm_move_cursor(setup.cursor_x, setup.cursor_y);
     if (setup.from_file) {
         pm_set_input_block(pm_state.read_buffer, setup.refill);
-        outcome.result = pm_load_pcx(s.file_name.c_str(), setup.flags);
+        outcome.result = setup.page < 0 ? pm_load_pcx(s.file_name.c_str(), setup.flags)
+                                        : pm_load_pcx_page(s.file_name.c_str(), setup.flags, setup.page);
         outcome.input_block_restored =
             pm_state.input_block == pm_state.read_buffer && pm_state.input_block_size == setup.refill;
     } else {
         pm_set_input_block(data, static_cast<uint32_t>(size));
-        outcome.result = pm_load_pcx(nullptr, setup.flags | pcx_from_memory);
+        outcome.result = setup.page < 0 ? pm_load_pcx(nullptr, setup.flags | pcx_from_memory)
+                                        : pm_load_pcx_page(nullptr, setup.flags | pcx_from_memory, setup.page);
         outcome.input_block_restored =
             pm_state.input_block == data && pm_state.input_block_size == static_cast<uint32_t>(size);
     }
     pm_set_input_block(nullptr, 0);
     pm_buffer_deactivate();
     pm_buffer_destroy(buffer);
+    pm_pcx_info info;
+    const int32_t inspected = pm_pcx_inspect_memory(data, static_cast<uint32_t>(size), setup.flags, setup.page,
+                                                    setup.depth, &info);
+    if (inspected != PM_PCX_OK)
+        outcome.inspection_agrees = inspected == outcome.result;
+    else if (outcome.result >= 0 && outcome.result != PM_PCX_OPEN_FAILED && outcome.result != PM_PCX_NO_MEMORY)
+        outcome.inspection_agrees = info.verdict == outcome.result;
     return outcome;
 }
 

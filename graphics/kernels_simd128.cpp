@@ -1,10 +1,13 @@
 // The library's WebAssembly SIMD kernels (see kernels.h): PCX token windows,
-// three planes into 32-bit rows, and the scaling's shuffled blocks. They
+// 256 colours and three planes into 32-bit rows, and the scaling's shuffled
+// blocks. They
 // exist where the build targets WebAssembly SIMD (-msimd128); elsewhere
 // this file is empty.
 #include "graphics/kernels.h"
 
 #ifdef __wasm_simd128__
+#include <cstring>
+
 #include <wasm_simd128.h>
 
 #include "graphics/pcx_windows.h"
@@ -39,6 +42,35 @@ pcx_window_place pcx_windows_simd128(pcx_window_place place, const uint8_t *end)
 }
 
 // ---- PCX row converters -----------------------------------------------------
+
+int32_t lane(uint32_t pixel)
+{
+    return static_cast<int32_t>(pixel);
+}
+
+// 256 colours, eight pixels at a time: pictures with areas of one colour
+// give groups of eight equal indices, which take one table read.
+void indexed8_to_32_simd128(const uint8_t *scanline, uint8_t *row, int32_t first, int32_t count,
+                            int32_t bytes_per_line, const uint32_t *pixels)
+{
+    const uint8_t *index = scanline + first;
+    int32_t k = 0;
+    for (; k + 8 <= count; k += 8, row += 32) {
+        uint64_t group;
+        std::memcpy(&group, index + k, 8);
+        v128_t low, high;
+        if (group == 0x0101010101010101u * (group & 0xFF)) {
+            low = high = wasm_i32x4_splat(lane(pixels[group & 0xFF]));
+        } else {
+            const uint8_t *at = index + k;
+            low = wasm_i32x4_make(lane(pixels[at[0]]), lane(pixels[at[1]]), lane(pixels[at[2]]), lane(pixels[at[3]]));
+            high = wasm_i32x4_make(lane(pixels[at[4]]), lane(pixels[at[5]]), lane(pixels[at[6]]), lane(pixels[at[7]]));
+        }
+        wasm_v128_store(row, low);
+        wasm_v128_store(row + 16, high);
+    }
+    pcx_indexed8_to_32_scalar(scanline, row, first + k, count - k, bytes_per_line, pixels);
+}
 
 // Three planes, sixteen pixels at a time: blue and green interleaved, red and
 // zero interleaved, then those byte pairs interleaved into B, G, R, 0.
@@ -86,6 +118,7 @@ struct simd128_shuffles {
 bool kernels_add_simd128(graphics_kernels &table)
 {
     table.pcx_windows = &pcx_windows_simd128;
+    table.pcx_indexed8_to_32 = &indexed8_to_32_simd128;
     table.pcx_planar24_to_32 = &planar24_to_32_simd128;
     table.shuffle_blocks = &shuffle_planned_blocks<simd128_shuffles>;
     return true;

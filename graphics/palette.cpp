@@ -164,6 +164,15 @@ pm_hpalette pm_create_default_palette(void)
     return pm::platform::palette_create(&pm_state.logical_palette);
 }
 
+// Deletes a palette object the caller owns. 0; -1 for a null palette.
+int32_t pm_delete_palette(pm_hpalette palette)
+{
+    if (palette == nullptr)
+        return -1;
+    pm::platform::object_delete(palette);
+    return 0;
+}
+
 // Selects palette into window_dc as a foreground palette and realizes it;
 // remembers what the context held before the very first realization, so that
 // shut-down can put it back. Always 0.

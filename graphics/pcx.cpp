@@ -6,6 +6,7 @@
 // buffers (colour reduction must see the pixels).
 #include "graphics/pcx.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include <pixmora/pixmora.h>
@@ -59,23 +60,97 @@ private:
     pm_hglobal scanline_block_ = nullptr;
 };
 
+// Which picture of the input a load reads: pm_load_pcx's (the input itself,
+// or with pcx_all_layouts the first page of a DCX file), or a page of a DCX
+// file, where a plain picture is page 0.
+struct pcx_page_choice {
+    bool any_container; // a DCX file is read as one
+    int32_t page;
+};
+
+pcx_page_choice pcx_page_of(int32_t flags, int32_t page)
+{
+    if (page < 0)
+        return {(flags & pcx_all_layouts) != 0, 0};
+    return {true, page};
+}
+
+// One read of the file open in file_handle; the byte count, 0 when the
+// read fails.
+uint32_t pcx_file_read(void *buffer, uint32_t size)
+{
+    uint32_t got = 0;
+    if (!pm::platform::file_read(pm_state.file_handle, buffer, size, &got))
+        got = 0;
+    got = std::min(got, size);
+    pm_state.bytes_read = got;
+    return got;
+}
+
+// The memory picture of a load: the input block, or the chosen page of the
+// DCX file it holds. Returns 0, or the result that ends the load.
+int32_t pcx_memory_page(pcx_page_choice choice, const uint8_t *&picture, uint64_t &size)
+{
+    picture = pm_state.input_block;
+    size = picture != nullptr ? pm_state.input_block_size : 0;
+    if (choice.any_container && dcx_is_container(picture, size)) {
+        uint64_t start = 0, end = 0;
+        if (!dcx_page_span(dcx_read_directory(picture, size), choice.page, size, start, end))
+            return PM_PCX_NO_PAGE;
+        picture += start;
+        size = end - start;
+    } else if (choice.page != 0) {
+        return PM_PCX_NO_PAGE;
+    }
+    return PM_PCX_OK;
+}
+
+// Reads the header of a page of the DCX file open in file_handle, whose first
+// `got` bytes stand in pcx_header, and sets where the page lies. Returns 0
+// with the header bytes there were, or the result that ends the load.
+int32_t pcx_file_page(int32_t page, uint32_t got, pcx_stream &stream, uint32_t &header_bytes)
+{
+    uint8_t head[dcx_directory_size];
+    std::memcpy(head, pm_state.pcx_header, got);
+    got += pcx_file_read(head + got, static_cast<uint32_t>(dcx_directory_size) - got);
+    const int64_t file_size = pm::platform::file_seek(pm_state.file_handle, 0, pm::platform::seek_origin::end);
+    uint64_t start = 0, end = 0;
+    if (!dcx_page_span(dcx_read_directory(head, got), page, static_cast<uint64_t>(std::max<int64_t>(file_size, 0)),
+                       start, end))
+        return PM_PCX_NO_PAGE;
+    header_bytes = 0;
+    if (pm::platform::file_seek(pm_state.file_handle, static_cast<int64_t>(start), pm::platform::seek_origin::begin) ==
+        static_cast<int64_t>(start))
+        header_bytes = pcx_file_read(pm_state.pcx_header,
+                                     static_cast<uint32_t>(std::min<uint64_t>(end - start, pcx_header_size)));
+    stream.file_start = static_cast<int64_t>(start);
+    stream.file_end = static_cast<int64_t>(end);
+    stream.file_left = end - start - header_bytes;
+    return PM_PCX_OK;
+}
+
 // Reads the header into pcx_header and sets up the stream. Returns 0 with the
 // header bytes there were (fewer than 128 when the input is that short), or
 // the result that ends the load.
-int32_t pcx_open(const char *name, int32_t flags, pcx_stream &stream, pcx_load_scope &scope, uint32_t &header_bytes)
+int32_t pcx_open(const char *name, int32_t flags, pcx_page_choice choice, pcx_stream &stream, pcx_load_scope &scope,
+                 uint32_t &header_bytes)
 {
     stream = pcx_stream{};
     header_bytes = 0;
     if ((flags & pcx_from_memory) != 0) {
-        if (pm_state.input_block == nullptr || pm_state.input_block_size < static_cast<uint32_t>(pcx_header_size)) {
-            header_bytes = pm_state.input_block == nullptr ? 0 : pm_state.input_block_size;
+        const uint8_t *picture = nullptr;
+        uint64_t size = 0;
+        if (const int32_t chosen = pcx_memory_page(choice, picture, size); chosen != PM_PCX_OK)
+            return chosen;
+        if (size < static_cast<uint64_t>(pcx_header_size)) {
+            header_bytes = static_cast<uint32_t>(size);
             return PM_PCX_OK;
         }
-        stream.picture = pm_state.input_block;
-        stream.picture_size = pm_state.input_block_size;
+        stream.picture = picture;
+        stream.picture_size = static_cast<uint32_t>(size);
         std::memcpy(pm_state.pcx_header, stream.picture, pcx_header_size);
         header_bytes = pcx_header_size;
-        pm_state.input_block += pcx_header_size;
+        pm_state.input_block = const_cast<uint8_t *>(picture) + pcx_header_size;
         stream.position = pm_state.input_block;
         stream.left = stream.picture_size - pcx_header_size;
         return PM_PCX_OK;
@@ -84,11 +159,14 @@ int32_t pcx_open(const char *name, int32_t flags, pcx_stream &stream, pcx_load_s
     pm_state.input_block = pm_state.read_buffer;
     if (!scope.open_file(name))
         return PM_PCX_OPEN_FAILED;
-    uint32_t got = 0;
-    if (!pm::platform::file_read(pm_state.file_handle, pm_state.pcx_header, pcx_header_size, &got))
-        got = 0;
-    pm_state.bytes_read = got;
-    header_bytes = got;
+    header_bytes = pcx_file_read(pm_state.pcx_header, pcx_header_size);
+    if (choice.any_container && dcx_is_container(pm_state.pcx_header, header_bytes)) {
+        if (const int32_t chosen = pcx_file_page(choice.page, header_bytes, stream, header_bytes);
+            chosen != PM_PCX_OK)
+            return chosen;
+    } else if (choice.page != 0) {
+        return PM_PCX_NO_PAGE;
+    }
     stream.position = pm_state.read_buffer;
     stream.left = 0; // the first decode begins with a refill
     return PM_PCX_OK;
@@ -96,15 +174,16 @@ int32_t pcx_open(const char *name, int32_t flags, pcx_stream &stream, pcx_load_s
 
 // ---- The load -----------------------------------------------------------------
 
-int32_t pcx_load(const char *name, int32_t flags, pcx_load_scope &scope)
+int32_t pcx_load(const char *name, int32_t flags, pcx_page_choice choice, pcx_load_scope &scope)
 {
     pcx_stream stream;
     uint32_t header_bytes = 0;
-    if (const int32_t opened = pcx_open(name, flags, stream, scope, header_bytes); opened != PM_PCX_OK)
+    if (const int32_t opened = pcx_open(name, flags, choice, stream, scope, header_bytes); opened != PM_PCX_OK)
         return opened;
     // Judged before placement, so that the verdict does not depend on where
     // the picture lands, and inspection gives the same one.
-    const pcx_verdict verdict = pcx_judge(pm_state.pcx_header, header_bytes, pm_state.active_depth);
+    const pcx_verdict verdict =
+        pcx_judge(pm_state.pcx_header, header_bytes, pm_state.active_depth, (flags & pcx_all_layouts) != 0);
     if (verdict.result != PM_PCX_OK)
         return verdict.result;
     const pcx_picture &picture = verdict.picture;
@@ -155,7 +234,18 @@ int32_t pm_load_pcx(const char *name, int32_t flags)
     if (pm_state.active_index < 0)
         return 0;
     pm::pcx_load_scope scope;
-    return pm::pcx_load(name, flags, scope);
+    return pm::pcx_load(name, flags, pm::pcx_page_of(flags, -1), scope);
+}
+
+// Loads one page of a DCX file (a plain picture being page 0).
+int32_t pm_load_pcx_page(const char *name, int32_t flags, int32_t page)
+{
+    if (pm_state.active_index < 0)
+        return 0;
+    if (page < 0)
+        return PM_PCX_NO_PAGE;
+    pm::pcx_load_scope scope;
+    return pm::pcx_load(name, flags, pm::pcx_page_of(flags, page), scope);
 }
 
 // A short English text per PCX result; one fixed text for anything else.
@@ -174,6 +264,10 @@ const char *pm_pcx_result_text(int32_t result)
         return "out of memory";
     case PM_PCX_WRITE_FAILED:
         return "the bytes cannot be written";
+    case PM_PCX_NO_PAGE:
+        return "the file has no such page";
+    case PM_PCX_TOO_MANY_COLOURS:
+        return "more colours than the layout holds";
     default:
         return "unknown result";
     }

@@ -16,8 +16,8 @@
 
 namespace pm {
 
-// Monochrome and 16-colour pictures in an 8-bit buffer stand clear of the
-// ten low static colours of a palette display.
+// Indexed pictures of 16 colours or fewer in an 8-bit buffer stand clear of
+// the ten low static colours of a palette display.
 constexpr uint8_t pcx_static_colours = 10;
 
 // ---- Verdict ------------------------------------------------------------------
@@ -34,8 +34,8 @@ struct pcx_verdict {
 
 // The one decision of the loader and of inspection: `available` header bytes
 // (fewer than 128 when the input is that short) of a picture to be loaded into
-// a buffer of `depth` bits.
-pcx_verdict pcx_judge(const uint8_t *header, uint32_t available, int32_t depth);
+// a buffer of `depth` bits, with or without pcx_all_layouts.
+pcx_verdict pcx_judge(const uint8_t *header, uint32_t available, int32_t depth, bool all_layouts);
 
 // ---- Row converters -------------------------------------------------------------
 
@@ -44,6 +44,10 @@ int32_t pcx_destination_bytes(int32_t depth);
 
 // The one choice of converter per load; null when the pair has none.
 pcx_row_converter pcx_choose_converter(pcx_format format, int32_t depth);
+
+// The converter of packed4, packed2, planar4 or planar8 into pixels of
+// `bytes` bytes (1 to 4), from pcx_layouts.cpp; null for any other format.
+pcx_row_converter pcx_layout_converter(pcx_format format, int32_t bytes);
 
 // The converter of a 256-colour picture into an 8-bit buffer: a plain copy,
 // which rows decoded straight into the buffer stand in for.
@@ -85,19 +89,38 @@ constexpr bool pcx_trailer_fits(uint64_t size)
     return size >= static_cast<uint64_t>(pcx_header_size + pcx_trailer_size);
 }
 
-// Where a load takes the picture's colours from: none for 24-bit planes; the
-// trailer for a version-5 picture that has one (`has_trailer` is asked only
-// then, so that a load reads the end of a file only when it matters); else
-// the header's 16 colours.
-enum class pcx_palette_source { none, header, trailer };
+// True for the formats whose colours come from the header alone: no trailer
+// is looked for, whatever the version.
+constexpr bool pcx_header_palette_only(pcx_format format)
+{
+    return format == pcx_format::packed4 || format == pcx_format::packed2 || format == pcx_format::planar4 ||
+           format == pcx_format::planar8;
+}
+
+// Where a load takes the picture's colours from: none for 8-bit colour
+// planes; the trailer for a version-5 picture that has one (`has_trailer` is
+// asked only then, so that a load reads the end of a file only when it
+// matters); read with pcx_all_layouts, the grey ramp for a greyscale picture
+// without one; else the header's 16 colours.
+enum class pcx_palette_source { none, header, trailer, grey };
 template <typename HasTrailer>
 pcx_palette_source pcx_choose_palette(const pcx_picture &picture, HasTrailer has_trailer)
 {
-    if (picture.planes == 3)
+    if (picture.format == pcx_format::planar24 || picture.format == pcx_format::planar32)
         return pcx_palette_source::none;
-    if (picture.version == pcx_version_trailer && has_trailer())
+    if (!pcx_header_palette_only(picture.format) && picture.version == pcx_version_trailer && has_trailer())
         return pcx_palette_source::trailer;
+    if (picture.all_layouts && picture.format == pcx_format::indexed8 &&
+        picture.palette_info == pcx_palette_info_grey)
+        return pcx_palette_source::grey;
     return pcx_palette_source::header;
+}
+
+// The grey ramp's 256 RGB triples: entry i is (i, i, i).
+inline void pcx_grey_ramp(uint8_t *rgb)
+{
+    for (int32_t i = 0; i < 256; ++i)
+        rgb[3 * i] = rgb[3 * i + 1] = rgb[3 * i + 2] = static_cast<uint8_t>(i);
 }
 
 // Sets the palette entries that a picture's colours belong to: at depth 8
@@ -105,9 +128,10 @@ pcx_palette_source pcx_choose_palette(const pcx_picture &picture, HasTrailer has
 // 10..245; 16 colours: entries 10..25), at deeper depths from entry 0.
 void pcx_set_palette_run(const uint8_t *rgb, int32_t colours);
 
-// The palette step of a load: the trailer palette of a version-5 picture
-// (reduced first at depth 8 unless pcx_no_reduction), else the 16 header
-// colours. Nothing for pcx_keep_palette or a 24-bit planar picture.
+// The palette step of a load: the trailer palette of a version-5 picture or
+// the grey ramp (either reduced first at depth 8 unless pcx_no_reduction),
+// else the 16 header colours. Nothing for pcx_keep_palette or a picture of
+// 8-bit colour planes.
 void pcx_apply_palette(const pcx_stream &stream, const pcx_picture &picture, int32_t flags);
 
 } // namespace pm

@@ -92,6 +92,7 @@ template <int32_t Bytes> pcx_row_converter pcx_converter_for(pcx_format format)
     case pcx_format::planar16:
         return &pcx_convert_indexed<pcx_planar16_source, Bytes>;
     case pcx_format::planar24:
+    case pcx_format::planar32: // the fourth plane is dropped
         if constexpr (Bytes == 1) {
             return nullptr; // an 8-bit buffer cannot hold 24-bit colours
         } else if constexpr (Bytes == 4) {
@@ -108,6 +109,11 @@ template <int32_t Bytes> pcx_row_converter pcx_converter_for(pcx_format format)
             return &pcx_convert_indexed<pcx_indexed8_source, Bytes>;
     case pcx_format::mono:
         return &pcx_convert_indexed<pcx_mono_source, Bytes>;
+    case pcx_format::packed4:
+    case pcx_format::packed2:
+    case pcx_format::planar4:
+    case pcx_format::planar8:
+        return pcx_layout_converter(format, Bytes);
     case pcx_format::none:
         break;
     }

@@ -64,11 +64,15 @@ uint32_t pcx_refill_input(pcx_stream &stream)
     uint32_t size = pm_state.input_block_size;
     if (size == 0 || size > static_cast<uint32_t>(PM_READ_BUFFER_SIZE))
         size = PM_READ_BUFFER_SIZE;
+    size = static_cast<uint32_t>(std::min<uint64_t>(size, stream.file_left));
     uint32_t got = 0;
-    if (!pm::platform::file_read(pm_state.file_handle, pm_state.read_buffer, size, &got))
-        got = 0;
-    got = std::min(got, size);
-    pm_state.bytes_read = got;
+    if (size != 0) {
+        if (!pm::platform::file_read(pm_state.file_handle, pm_state.read_buffer, size, &got))
+            got = 0;
+        got = std::min(got, size);
+        pm_state.bytes_read = got;
+    }
+    stream.file_left -= got;
     stream.position = pm_state.read_buffer;
     stream.left = got;
     stream.exhausted = got == 0;

@@ -57,12 +57,18 @@ struct pcx_stream {
     int32_t carry;           // decoded bytes that ran past the end of the last scanline
     bool exhausted;          // a refill found no more bytes: the input has ended
     int32_t long_run_rows = 0; // scanlines still to decode without token windows
+    // File source: where the picture lies in the file. A DCX page ends
+    // before the file does; file_end -1 means the file's end.
+    int64_t file_start = 0;
+    int64_t file_end = -1;
+    uint64_t file_left = UINT64_MAX; // data bytes of the picture not yet read
 };
 
 // Gives the stream its next block of input and returns its length. A file
 // (pm_state.file_handle) is read into read_buffer, at most
-// min(input_block_size, 4096) bytes at a time; a memory picture is decoded in
-// place and never refills. 0 marks the end of the input for good.
+// min(input_block_size, 4096) bytes at a time and never past file_left; a
+// memory picture is decoded in place and never refills. 0 marks the end of
+// the input for good.
 uint32_t pcx_refill_input(pcx_stream &stream);
 
 // Decodes the next scanline of `length` bytes into `scanline`, which has

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include <pixmora/pixmora.h>
+
 namespace pm {
 
 constexpr int32_t pcx_header_size = 128;
@@ -55,12 +57,23 @@ constexpr uint16_t pcx_le16(uint16_t value)
     return value;
 }
 
+// PaletteInfo 2: the picture's 256 colours are greys.
+constexpr uint16_t pcx_palette_info_grey = 2;
+
 // The source formats that have row converters, in the order they are tested.
+// The first four are read by every load; the rest only with pcx_all_layouts,
+// which takes them out of the four that their NPlanes or BitsPerPixel would
+// otherwise put them in.
 enum class pcx_format {
     planar16, // NPlanes 4: four planes of one bit per pixel
     planar24, // NPlanes 3: red, green and blue planes of one byte per pixel
     indexed8, // BitsPerPixel 8: one byte per pixel in plane 0
     mono,     // BitsPerPixel 1: one bit per pixel in plane 0
+    packed4,  // one plane of 4 bits per pixel, the high nibble first
+    packed2,  // one plane of 2 bits per pixel, the high bits first
+    planar4,  // 2 planes of one bit per pixel: 4 colours
+    planar8,  // 3 planes of one bit per pixel: 8 colours
+    planar32, // 4 planes of 8 bits: red, green, blue, and a fourth that is dropped
     none      // anything else
 };
 
@@ -74,11 +87,33 @@ struct pcx_picture {
     int32_t y_min;
     int32_t width;  // Xmax - Xmin + 1; 0 or less for a bad window
     int32_t height; // Ymax - Ymin + 1
+    int32_t palette_info;
+    bool all_layouts; // read as a load with pcx_all_layouts reads it
     pcx_format format;
 };
 
-inline pcx_format pcx_classify(int32_t planes, int32_t bits_per_pixel)
+// The layouts that only pcx_all_layouts reads; none for any other pair.
+inline pcx_format pcx_classify_more(int32_t planes, int32_t bits_per_pixel)
 {
+    if (planes == 1 && bits_per_pixel == 4)
+        return pcx_format::packed4;
+    if (planes == 1 && bits_per_pixel == 2)
+        return pcx_format::packed2;
+    if (planes == 2 && bits_per_pixel == 1)
+        return pcx_format::planar4;
+    if (planes == 3 && bits_per_pixel == 1)
+        return pcx_format::planar8;
+    if (planes == 4 && bits_per_pixel == 8)
+        return pcx_format::planar32;
+    return pcx_format::none;
+}
+
+inline pcx_format pcx_classify(int32_t planes, int32_t bits_per_pixel, bool all_layouts = false)
+{
+    if (all_layouts) {
+        if (const pcx_format more = pcx_classify_more(planes, bits_per_pixel); more != pcx_format::none)
+            return more;
+    }
     if (planes == 4)
         return pcx_format::planar16;
     if (planes == 3)
@@ -90,7 +125,9 @@ inline pcx_format pcx_classify(int32_t planes, int32_t bits_per_pixel)
     return pcx_format::none;
 }
 
-inline pcx_picture pcx_parse_header(const uint8_t header[pcx_header_size])
+// The header's picture as a load with (all_layouts) or without
+// pcx_all_layouts reads it.
+inline pcx_picture pcx_parse_header(const uint8_t header[pcx_header_size], bool all_layouts = false)
 {
     pcx_header_layout fields;
     std::memcpy(&fields, header, sizeof fields);
@@ -103,7 +140,9 @@ inline pcx_picture pcx_parse_header(const uint8_t header[pcx_header_size])
     picture.y_min = pcx_le16(fields.y_min);
     picture.width = pcx_le16(fields.x_max) - picture.x_min + 1;
     picture.height = pcx_le16(fields.y_max) - picture.y_min + 1;
-    picture.format = pcx_classify(picture.planes, picture.bits_per_pixel);
+    picture.palette_info = pcx_le16(fields.palette_info);
+    picture.all_layouts = all_layouts;
+    picture.format = pcx_classify(picture.planes, picture.bits_per_pixel, all_layouts);
     return picture;
 }
 
@@ -129,11 +168,22 @@ inline pcx_header_fault pcx_check_header(const pcx_picture &picture)
     switch (picture.format) {
     case pcx_format::planar16:
     case pcx_format::mono:
+    case pcx_format::planar4:
+    case pcx_format::planar8:
         if (picture.bytes_per_line < (picture.width + 7) / 8)
+            return pcx_header_fault::line_too_short;
+        break;
+    case pcx_format::packed4:
+        if (picture.bytes_per_line < (picture.width + 1) / 2)
+            return pcx_header_fault::line_too_short;
+        break;
+    case pcx_format::packed2:
+        if (picture.bytes_per_line < (picture.width + 3) / 4)
             return pcx_header_fault::line_too_short;
         break;
     case pcx_format::planar24:
     case pcx_format::indexed8:
+    case pcx_format::planar32:
         if (picture.bytes_per_line < picture.width)
             return pcx_header_fault::line_too_short;
         break;
@@ -147,6 +197,65 @@ inline pcx_header_fault pcx_check_header(const pcx_picture &picture)
 inline bool pcx_readable(const pcx_picture &picture)
 {
     return pcx_check_header(picture) == pcx_header_fault::none;
+}
+
+// ---- DCX: PCX pictures as the pages of one file ---------------------------------
+
+// A DCX file starts with this number (little-endian), then the file offsets
+// of up to 1023 pages, each a whole PCX picture, ended by an offset of 0.
+constexpr uint32_t dcx_magic = PM_DCX_MAGIC;
+constexpr int32_t dcx_max_pages = 1023;
+constexpr int32_t dcx_directory_size = 4 + 4 * (dcx_max_pages + 1);
+
+inline uint32_t dcx_le32(const uint8_t *bytes)
+{
+    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+// True when the `size` bytes at `bytes` begin as a DCX file does.
+inline bool dcx_is_container(const uint8_t *bytes, uint64_t size)
+{
+    return size >= 4 && dcx_le32(bytes) == dcx_magic;
+}
+
+// The page offsets of a DCX file, in the order of its directory.
+struct dcx_directory {
+    int32_t pages = 0;
+    uint32_t offsets[dcx_max_pages] = {};
+};
+
+// The directory of a DCX file from its first `size` bytes (beyond
+// dcx_directory_size none are looked at): the offsets before the first 0,
+// the directory's end or the end of the bytes, whichever comes first.
+inline dcx_directory dcx_read_directory(const uint8_t *bytes, uint64_t size)
+{
+    dcx_directory directory;
+    const uint64_t available = size < static_cast<uint64_t>(dcx_directory_size) ? size : dcx_directory_size;
+    for (uint64_t at = 4; at + 4 <= available && directory.pages < dcx_max_pages; at += 4) {
+        const uint32_t offset = dcx_le32(bytes + at);
+        if (offset == 0)
+            break;
+        directory.offsets[directory.pages++] = offset;
+    }
+    return directory;
+}
+
+// The bytes [start, end) of page `page` in a DCX file of file_size bytes:
+// from its offset to the nearest offset of another page beyond it, else to
+// the end of the file; empty when the offset lies at or past the end. False
+// when the directory has no such page.
+inline bool dcx_page_span(const dcx_directory &directory, int32_t page, uint64_t file_size, uint64_t &start,
+                          uint64_t &end)
+{
+    if (page < 0 || page >= directory.pages)
+        return false;
+    start = directory.offsets[page] < file_size ? directory.offsets[page] : file_size;
+    end = file_size;
+    for (int32_t i = 0; i < directory.pages; ++i)
+        if (directory.offsets[i] > start && directory.offsets[i] < end)
+            end = directory.offsets[i];
+    return true;
 }
 
 } // namespace pm

@@ -40,11 +40,18 @@ int32_t pcx_colours(pcx_format format)
     switch (format) {
     case pcx_format::mono:
         return 2;
+    case pcx_format::packed2:
+    case pcx_format::planar4:
+        return 4;
+    case pcx_format::planar8:
+        return 8;
     case pcx_format::planar16:
+    case pcx_format::packed4:
         return 16;
     case pcx_format::indexed8:
         return 256;
     case pcx_format::planar24:
+    case pcx_format::planar32:
         return 1 << 24;
     case pcx_format::none:
         break;
@@ -53,17 +60,19 @@ int32_t pcx_colours(pcx_format format)
 }
 
 // The input of an inspection: a memory block, or an open file read through
-// the platform.
+// the platform; once a DCX page is chosen, the page's bytes.
 struct pcx_source {
     const uint8_t *bytes; // memory; null for a file
     pm_hfile file;
     uint64_t size;
+    uint64_t base = 0; // where the bytes read begin in the input
 
     // Reads count bytes at offset; false when they are not all there.
     bool read(uint64_t offset, uint8_t *out, uint32_t count) const
     {
         if (offset > size || count > size - offset)
             return false;
+        offset += base;
         if (bytes != nullptr) {
             std::memcpy(out, bytes + offset, count);
             return true;
@@ -77,18 +86,46 @@ struct pcx_source {
     }
 };
 
-int32_t pcx_inspect(const pcx_source &source, int32_t page, int32_t depth, pm_pcx_info *info)
+// Narrows the source to page `page` of a DCX file and counts the pages;
+// false when the input has no such page. Without `containers` a DCX file is
+// not opened, and is judged as the picture it is not, as pm_load_pcx without
+// pcx_all_layouts judges it.
+bool pcx_choose_page(pcx_source &source, int32_t page, bool containers, pm_pcx_info *info)
+{
+    uint8_t head[dcx_directory_size];
+    const auto available = static_cast<uint32_t>(std::min<uint64_t>(source.size, dcx_directory_size));
+    if (!containers || !source.read(0, head, available) || !dcx_is_container(head, available))
+        return page == 0;
+    const dcx_directory directory = dcx_read_directory(head, available);
+    uint64_t start = 0, end = 0;
+    if (!dcx_page_span(directory, page, source.size, start, end))
+        return false;
+    info->page_count = directory.pages;
+    info->page_offset = start;
+    source.base = start;
+    source.size = end - start;
+    return true;
+}
+
+int32_t pcx_inspect(pcx_source source, int32_t flags, int32_t page, int32_t depth, pm_pcx_info *info)
 {
     *info = pm_pcx_info{};
     info->size = source.size;
     info->page_count = 1;
+    // Page -1 is the picture that pm_load_pcx reads: a DCX file's first page
+    // only with pcx_all_layouts.
+    const bool containers = page >= 0 || (flags & pcx_all_layouts) != 0;
+    page = page < 0 ? 0 : page;
     info->page = page;
     info->depth = depth;
+    if (!pcx_choose_page(source, page, containers, info))
+        return PM_PCX_INVALID;
+    const bool all_layouts = (flags & pcx_all_layouts) != 0;
     uint8_t header[pcx_header_size] = {};
     const uint32_t available = static_cast<uint32_t>(std::min<uint64_t>(source.size, pcx_header_size));
     if (!source.read(0, header, available))
         return PM_PCX_OPEN_FAILED;
-    const pcx_verdict verdict = pcx_judge(header, available, depth);
+    const pcx_verdict verdict = pcx_judge(header, available, depth, all_layouts);
     info->verdict = verdict.result;
     info->reason = verdict.reason;
     if (available < static_cast<uint32_t>(pcx_header_size))
@@ -115,7 +152,7 @@ int32_t pcx_inspect(const pcx_source &source, int32_t page, int32_t depth, pm_pc
     info->v_screen_size = pcx_le16(fields.v_screen_size);
     std::memcpy(info->colormap, fields.colormap, sizeof info->colormap);
 
-    const pcx_picture picture = pcx_parse_header(header);
+    const pcx_picture picture = pcx_parse_header(header, all_layouts);
     info->width = picture.width;
     info->height = picture.height;
     info->colours = pcx_colours(picture.format);
@@ -137,22 +174,27 @@ int32_t pcx_inspect(const pcx_source &source, int32_t page, int32_t depth, pm_pc
         info->palette_count = 256;
         std::memcpy(info->palette, trailer + 1, sizeof info->palette);
         break;
+    case pcx_palette_source::grey:
+        info->palette_kind = PM_PCX_PALETTE_GREY;
+        info->palette_count = 256;
+        pcx_grey_ramp(info->palette);
+        break;
     }
     return PM_PCX_OK;
 }
 
 bool pcx_inspection_arguments(int32_t page, int32_t depth, const pm_pcx_info *info)
 {
-    return info != nullptr && page == 0 && (depth == 8 || depth == 16 || depth == 24 || depth == 32);
+    return info != nullptr && page >= -1 && (depth == 8 || depth == 16 || depth == 24 || depth == 32);
 }
 
 } // namespace
 
-pcx_verdict pcx_judge(const uint8_t *header, uint32_t available, int32_t depth)
+pcx_verdict pcx_judge(const uint8_t *header, uint32_t available, int32_t depth, bool all_layouts)
 {
     if (available < static_cast<uint32_t>(pcx_header_size))
         return pcx_refusal(PM_PCX_INVALID, PM_PCX_REASON_SHORT, pcx_picture{});
-    const pcx_picture picture = pcx_parse_header(header);
+    const pcx_picture picture = pcx_parse_header(header, all_layouts);
     if (header[0] != pcx_manufacturer)
         return pcx_refusal(PM_PCX_INVALID, PM_PCX_REASON_MANUFACTURER, picture);
     if (const pcx_header_fault fault = pcx_check_header(picture); fault != pcx_header_fault::none)
@@ -168,7 +210,7 @@ pcx_verdict pcx_judge(const uint8_t *header, uint32_t available, int32_t depth)
 } // namespace pm
 
 // Describes a PCX file without loading it; the verdict is the loader's own.
-int32_t pm_pcx_inspect_file(const char *name, int32_t page, int32_t depth, pm_pcx_info *info)
+int32_t pm_pcx_inspect_file(const char *name, int32_t flags, int32_t page, int32_t depth, pm_pcx_info *info)
 {
     if (name == nullptr || !pm::pcx_inspection_arguments(page, depth, info))
         return PM_PCX_INVALID;
@@ -178,17 +220,18 @@ int32_t pm_pcx_inspect_file(const char *name, int32_t page, int32_t depth, pm_pc
     const int64_t size = pm::platform::file_seek(file, 0, pm::platform::seek_origin::end);
     int32_t result = PM_PCX_OPEN_FAILED;
     if (size >= 0)
-        result = pm::pcx_inspect({nullptr, file, static_cast<uint64_t>(size)}, page, depth, info);
+        result = pm::pcx_inspect({nullptr, file, static_cast<uint64_t>(size), 0}, flags, page, depth, info);
     pm::platform::file_close(file);
     return result;
 }
 
 // Describes a PCX picture in memory without loading it.
-int32_t pm_pcx_inspect_memory(const void *picture, uint32_t size, int32_t page, int32_t depth, pm_pcx_info *info)
+int32_t pm_pcx_inspect_memory(const void *picture, uint32_t size, int32_t flags, int32_t page, int32_t depth,
+                              pm_pcx_info *info)
 {
     if ((picture == nullptr && size > 0) || !pm::pcx_inspection_arguments(page, depth, info))
         return PM_PCX_INVALID;
-    return pm::pcx_inspect({static_cast<const uint8_t *>(picture), nullptr, size}, page, depth, info);
+    return pm::pcx_inspect({static_cast<const uint8_t *>(picture), nullptr, size, 0}, flags, page, depth, info);
 }
 
 // A short fixed text per refusal reason; one fixed text for anything else.

@@ -23,8 +23,17 @@ bool pcx_read_trailer(const pcx_stream &stream)
         std::memcpy(trailer, stream.picture + (stream.picture_size - pcx_trailer_size), pcx_trailer_size);
         return trailer[0] == pcx_trailer_marker;
     }
+    bool at_trailer = false;
+    if (stream.file_end < 0) {
+        at_trailer = pm::platform::file_seek(pm_state.file_handle, -pcx_trailer_size, pm::platform::seek_origin::end) >=
+                     pcx_header_size;
+    } else { // a DCX page, which ends before the file does
+        const int64_t at = stream.file_end - pcx_trailer_size;
+        at_trailer = at >= stream.file_start + pcx_header_size &&
+                     pm::platform::file_seek(pm_state.file_handle, at, pm::platform::seek_origin::begin) == at;
+    }
     bool whole = false;
-    if (pm::platform::file_seek(pm_state.file_handle, -pcx_trailer_size, pm::platform::seek_origin::end) >= pcx_header_size) {
+    if (at_trailer) {
         uint32_t got = 0;
         if (!pm::platform::file_read(pm_state.file_handle, trailer, pcx_trailer_size, &got))
             got = 0;
@@ -32,7 +41,7 @@ bool pcx_read_trailer(const pcx_stream &stream)
         whole = got == static_cast<uint32_t>(pcx_trailer_size);
     }
     // Back to the data, which the decoder may not have begun to read.
-    pm::platform::file_seek(pm_state.file_handle, pcx_header_size, pm::platform::seek_origin::begin);
+    pm::platform::file_seek(pm_state.file_handle, stream.file_start + pcx_header_size, pm::platform::seek_origin::begin);
     return whole && trailer[0] == pcx_trailer_marker;
 }
 
@@ -57,8 +66,10 @@ void pcx_apply_palette(const pcx_stream &stream, const pcx_picture &picture, int
     const pcx_palette_source source = pcx_choose_palette(picture, [&stream] { return pcx_read_trailer(stream); });
     if (source == pcx_palette_source::none)
         return;
-    if (source == pcx_palette_source::trailer) {
+    if (source == pcx_palette_source::trailer || source == pcx_palette_source::grey) {
         uint8_t *rgb = pm_state.scratch_area + 1;
+        if (source == pcx_palette_source::grey)
+            pcx_grey_ramp(rgb);
         if ((flags & pcx_no_reduction) == 0)
             pm_reduce_colours(pcx_static_colours, 236, rgb);
         pcx_set_palette_run(rgb, 256);

@@ -9,6 +9,7 @@
 
 #include "graphics/internal.h"
 #include "graphics/pcx_format.h"
+#include "graphics/pcx_save_layouts.h"
 #include <pixmora/pixmora.h>
 #include "platform/platform.h"
 
@@ -21,29 +22,42 @@ constexpr int32_t pcx_max_width = 65534;
 // Ymax is a 16-bit field.
 constexpr int32_t pcx_max_height = 65536;
 
+// The version of a picture whose colours are all in its header: readers
+// look for a trailer only in version 5, and the end of the data could pass
+// for one.
+constexpr uint8_t pcx_version_header_palette = 2;
+
 // The rectangle and format of one save.
 struct pcx_save_layout {
     int32_t min_x;
     int32_t min_y;
     int32_t width;
     int32_t height;
-    int32_t planes;         // 1 for an 8-bit buffer, 3 for deeper ones
-    int32_t bytes_per_line; // width rounded up to even
+    pcx_layout_shape shape;
+    int32_t planes;         // shape.planes
+    int32_t bytes_per_line; // the row's bytes in one plane, rounded up to even
+    const pcx_colour_table *colours; // the palette of a layout that holds one; else null
 };
 
-// The 128-byte header; the 16 header colours are the first palette entries.
+// The 128-byte header; the 16 header colours are the picture's own palette,
+// or the first palette entries.
 void pcx_build_header(uint8_t header[pcx_header_size], const pcx_save_layout &layout)
 {
     pcx_header_layout fields{};
     fields.manufacturer = pcx_manufacturer;
-    fields.version = pcx_version_trailer;
+    const bool header_palette = layout.colours != nullptr && !layout.shape.trailer;
+    fields.version = header_palette ? pcx_version_header_palette : pcx_version_trailer;
     fields.encoding = pcx_encoding_run_length;
-    fields.bits_per_pixel = 8; // per plane
+    fields.bits_per_pixel = static_cast<uint8_t>(layout.shape.bits_per_pixel); // per plane
     fields.x_max = pcx_le16(static_cast<uint16_t>(layout.width - 1));
     fields.y_max = pcx_le16(static_cast<uint16_t>(layout.height - 1));
     fields.h_dpi = pcx_le16(72);
     fields.v_dpi = pcx_le16(72);
     for (int32_t i = 0; i < 16; ++i) {
+        if (layout.colours != nullptr) {
+            std::memcpy(fields.colormap + 3 * i, layout.colours->rgb() + 3 * i, 3);
+            continue;
+        }
         const pm_paletteentry &entry = pm_state.logical_palette.palPalEntry[i];
         fields.colormap[3 * i] = entry.peRed;
         fields.colormap[3 * i + 1] = entry.peGreen;
@@ -62,6 +76,20 @@ template <int32_t Depth> void pcx_split_row(const uint8_t *source, uint8_t *line
 template <> void pcx_split_row<8>(const uint8_t *source, uint8_t *line, int32_t width, int32_t)
 {
     std::memcpy(line, source, static_cast<size_t>(width));
+}
+
+// An 8-bit buffer's pixels as RGB planes: the colours of their indices.
+void pcx_split_indexed_rgb(const uint8_t *source, uint8_t *line, int32_t width, int32_t bytes_per_line)
+{
+    uint8_t *red = line;
+    uint8_t *green = line + bytes_per_line;
+    uint8_t *blue = line + 2 * bytes_per_line;
+    for (int32_t k = 0; k < width; ++k) {
+        const pm_paletteentry &entry = pm_state.logical_palette.palPalEntry[source[k]];
+        red[k] = entry.peRed;
+        green[k] = entry.peGreen;
+        blue[k] = entry.peBlue;
+    }
 }
 
 // 16-bit pixels are widened from 5-6-5 by repeating their top bits, so that
@@ -105,11 +133,11 @@ template <> void pcx_split_row<32>(const uint8_t *source, uint8_t *line, int32_t
 
 using pcx_row_splitter = void (*)(const uint8_t *, uint8_t *, int32_t, int32_t);
 
-pcx_row_splitter pcx_choose_splitter(int32_t depth)
+pcx_row_splitter pcx_choose_splitter(int32_t depth, int32_t planes)
 {
     switch (depth) {
     case 8:
-        return pcx_split_row<8>;
+        return planes == 3 ? pcx_split_indexed_rgb : pcx_split_row<8>;
     case 16:
         return pcx_split_row<16>;
     case 24:
@@ -144,7 +172,8 @@ int32_t pcx_encode_run_length(const uint8_t *in, int32_t count, uint8_t *out)
 }
 
 // Validates the rectangle against the active buffer; false when it is empty,
-// leaves the buffer or cannot be described by a PCX header.
+// leaves the buffer or cannot be described by a PCX header. The layout's
+// shape is already in place.
 bool pcx_plan_save(int32_t min_x, int32_t max_x, int32_t min_y, int32_t max_y, pcx_save_layout *layout)
 {
     if (pm_state.active_index < 0)
@@ -161,15 +190,21 @@ bool pcx_plan_save(int32_t min_x, int32_t max_x, int32_t min_y, int32_t max_y, p
     layout->min_y = min_y;
     layout->width = width;
     layout->height = height;
-    layout->planes = pm_state.active_depth == 8 ? 1 : 3;
-    layout->bytes_per_line = (width + 1) & ~1;
+    layout->planes = layout->shape.planes;
+    const int32_t row_bytes = (width * layout->shape.bits_per_pixel + 7) / 8;
+    layout->bytes_per_line = (row_bytes + 1) & ~1;
     return true;
 }
 
-// The 769-byte trailer: the marker, then all 256 palette colours.
-void pcx_build_trailer(uint8_t trailer[pcx_trailer_size])
+// The 769-byte trailer: the marker, then the picture's 256 colours, or all
+// 256 palette colours.
+void pcx_build_trailer(uint8_t trailer[pcx_trailer_size], const pcx_colour_table *colours)
 {
     trailer[0] = pcx_trailer_marker;
+    if (colours != nullptr) {
+        std::memcpy(trailer + 1, colours->rgb(), 768);
+        return;
+    }
     for (int32_t i = 0; i < 256; ++i) {
         const pm_paletteentry &entry = pm_state.logical_palette.palPalEntry[i];
         trailer[1 + 3 * i] = entry.peRed;
@@ -210,12 +245,19 @@ struct pcx_output {
 bool pcx_write_rows(pcx_output &out, const pcx_save_layout &layout, uint8_t *line, uint8_t *encoded)
 {
     const int32_t depth = pm_state.active_depth;
-    const pcx_row_splitter split = pcx_choose_splitter(depth);
+    const pcx_row_splitter split = pcx_choose_splitter(depth, layout.planes);
     const int32_t bpp = bytes_per_pixel(depth);
+    // A palette layout's slots of one row lie after the encoded bytes.
+    uint8_t *slots = encoded + 2 * layout.planes * layout.bytes_per_line;
     for (int32_t row = 0; row < layout.height; ++row) {
         const uint8_t *source = pixel_address(pm_state.active_bits, pm_state.active_max_y, pm_state.active_stride,
                                                   layout.min_x, layout.min_y + row, bpp);
-        split(source, line, layout.width, layout.bytes_per_line);
+        if (layout.colours != nullptr) {
+            layout.colours->slots(source, layout.width, slots);
+            pcx_pack_slots(slots, layout.width, layout.shape, layout.bytes_per_line, line);
+        } else {
+            split(source, line, layout.width, layout.bytes_per_line);
+        }
         int32_t size = 0;
         for (int32_t plane = 0; plane < layout.planes; ++plane)
             size += pcx_encode_run_length(line + plane * layout.bytes_per_line, layout.bytes_per_line, encoded + size);
@@ -234,9 +276,9 @@ bool pcx_write_file(pcx_output &out, const pcx_save_layout &layout, uint8_t *lin
         return false;
     if (!pcx_write_rows(out, layout, line, encoded))
         return false;
-    if (layout.planes == 1) {
+    if (layout.shape.trailer) {
         uint8_t trailer[pcx_trailer_size];
-        pcx_build_trailer(trailer);
+        pcx_build_trailer(trailer, layout.colours);
         if (!out.put(trailer, sizeof trailer))
             return false;
     }
@@ -248,16 +290,18 @@ bool pcx_write_file(pcx_output &out, const pcx_save_layout &layout, uint8_t *lin
 int32_t pcx_save_through(pm_write_fn write, void *context, const pcx_save_layout &layout)
 {
     // One block: the split scanline, room for its encoding, which is at most
-    // twice as long (every byte a run of 1), and the bytes gathered for the
-    // next write.
+    // twice as long (every byte a run of 1), a row's palette slots, and the
+    // bytes gathered for the next write.
     const uint64_t line_size = static_cast<uint64_t>(layout.planes) * static_cast<uint64_t>(layout.bytes_per_line);
-    pm_hglobal block = pm::platform::global_alloc(pm::platform::gmem_zeroinit, 3 * line_size + pcx_staging_size);
+    const uint64_t slots_size = static_cast<uint64_t>(layout.width);
+    pm_hglobal block =
+        pm::platform::global_alloc(pm::platform::gmem_zeroinit, 3 * line_size + slots_size + pcx_staging_size);
     if (block == nullptr)
         return PM_PCX_NO_MEMORY;
     auto *line = static_cast<uint8_t *>(pm::platform::global_lock(block));
     int32_t result = PM_PCX_NO_MEMORY;
     if (line != nullptr) {
-        pcx_output out{write, context, line + 3 * line_size, 0};
+        pcx_output out{write, context, line + 3 * line_size + slots_size, 0};
         result = pcx_write_file(out, layout, line, line + line_size) ? PM_PCX_OK : PM_PCX_WRITE_FAILED;
     }
     pm::platform::global_unlock(block);
@@ -265,14 +309,27 @@ int32_t pcx_save_through(pm_write_fn write, void *context, const pcx_save_layout
     return result;
 }
 
-// The checks every save makes first: 0, or its result.
+// The checks every save makes first, the colours of a palette layout
+// included: 0, or its result. `colours` holds the palette of a layout that
+// has one.
 int32_t pcx_check_save(int32_t layout, int32_t min_x, int32_t max_x, int32_t min_y, int32_t max_y,
-                       pcx_save_layout *plan)
+                       pcx_save_layout *plan, pcx_colour_table &colours)
 {
+    const bool known = pcx_layout_shape_of(layout, pm_state.active_depth, plan->shape);
+    if (!known)
+        pcx_layout_shape_of(pcx_layout_auto, pm_state.active_depth, plan->shape);
     if (!pcx_plan_save(min_x, max_x, min_y, max_y, plan))
         return PM_PCX_INVALID;
-    if (layout != pcx_layout_auto)
+    if (!known)
         return PM_PCX_UNSUPPORTED;
+    plan->colours = nullptr;
+    if (plan->shape.capacity == 0)
+        return PM_PCX_OK;
+    if (!colours.collect(plan->min_x, plan->min_y, plan->width, plan->height, plan->shape.capacity))
+        return PM_PCX_TOO_MANY_COLOURS;
+    if (layout == pcx_layout_mono)
+        colours.order_lighter_last();
+    plan->colours = &colours;
     return PM_PCX_OK;
 }
 
@@ -309,7 +366,8 @@ int32_t pcx_write_replacement(void *context, const void *bytes, uint32_t size)
 int32_t pm_save_pcx(const char *name, int32_t min_x, int32_t max_x, int32_t min_y, int32_t max_y)
 {
     pcx_save_layout plan{};
-    if (const int32_t checked = pcx_check_save(pcx_layout_auto, min_x, max_x, min_y, max_y, &plan);
+    pcx_colour_table colours;
+    if (const int32_t checked = pcx_check_save(pcx_layout_auto, min_x, max_x, min_y, max_y, &plan, colours);
         checked != PM_PCX_OK)
         return checked;
     if (name == nullptr)
@@ -332,7 +390,9 @@ int32_t pm_save_pcx_to(pm_write_fn write, void *context, int32_t layout, int32_t
                        int32_t max_y)
 {
     pcx_save_layout plan{};
-    if (const int32_t checked = pcx_check_save(layout, min_x, max_x, min_y, max_y, &plan); checked != PM_PCX_OK)
+    pcx_colour_table colours;
+    if (const int32_t checked = pcx_check_save(layout, min_x, max_x, min_y, max_y, &plan, colours);
+        checked != PM_PCX_OK)
         return checked;
     if (write == nullptr)
         return PM_PCX_WRITE_FAILED;
@@ -345,9 +405,11 @@ int32_t pm_save_pcx_memory(void *buffer, uint32_t capacity, uint32_t *size, int3
                            int32_t max_x, int32_t min_y, int32_t max_y)
 {
     pcx_save_layout plan{};
+    pcx_colour_table colours;
     if (size == nullptr)
         return PM_PCX_INVALID;
-    if (const int32_t checked = pcx_check_save(layout, min_x, max_x, min_y, max_y, &plan); checked != PM_PCX_OK)
+    if (const int32_t checked = pcx_check_save(layout, min_x, max_x, min_y, max_y, &plan, colours);
+        checked != PM_PCX_OK)
         return checked;
     if (buffer == nullptr)
         capacity = 0;

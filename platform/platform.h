@@ -130,7 +130,7 @@ void file_close(pm_hfile file); // CloseHandle
 // dangling ones too. Where a new file can take the old one's place without
 // changing what others see (its other names, owner, group, mode, access
 // lists), the bytes go to a private new file in the same folder that takes
-// the name once complete and flushed (Windows: ReplaceFileA). Otherwise the
+// the name once complete and flushed (Windows: ReplaceFileW). Otherwise the
 // file is written in place from contents prepared whole, its old bytes put
 // back when that fails. A device, a pipe, or an open file with no path of its
 // own (one of /proc/self/fd) is written in place as the bytes come.

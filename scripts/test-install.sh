@@ -87,12 +87,13 @@ check_install() {
         expect_file "$f" "$demo"
     done
     # Started through the link, with SDL2's window-less video driver, the demo
-    # finds its pictures; it runs until stopped.
+    # finds its pictures; it runs until stopped. The unpacked packages' programs
+    # find libpixmora.so.0 in their own root, as the system's loader would.
     local demo_log="$work/demo-$kind.log"
-    SDL_VIDEODRIVER=dummy timeout 2 "$prefix/bin/scaling-and-scrolling" 2>"$demo_log" || true
+    LD_LIBRARY_PATH="$libdir" SDL_VIDEODRIVER=dummy timeout 2 "$prefix/bin/scaling-and-scrolling" 2>"$demo_log" || true
     [ ! -s "$demo_log" ] || fail "the installed demo complains: $(head -c 300 "$demo_log")"
     # The installed converter decodes as netpbm does.
-    "$prefix/bin/pixmora-convert" "$demo/Logo1.pcx" "$work/convert-$kind.ppm" &&
+    LD_LIBRARY_PATH="$libdir" "$prefix/bin/pixmora-convert" "$demo/Logo1.pcx" "$work/convert-$kind.ppm" &&
         cmp -s "$work/convert-$kind.ppm" <(pcxtoppm "$demo/Logo1.pcx") ||
         fail "the installed pixmora-convert does not write what pcxtoppm does"
     # The header, the CMake package and pkg-config agree on the version.
@@ -325,6 +326,21 @@ for package in "${packages[@]}"; do
 done
 for package in libpixmora-dev pixmora-tools scaling-and-scrolling; do
     ! grep -q 'libpixmora\.so\.' "$work/$package.files" 2>/dev/null || fail "$package holds a copy of the shared library"
+done
+# The packaged programs use the shared library, as the library's users do:
+# they depend on libpixmora0, and the loader finds libpixmora.so.0 for them
+# in the unpacked package.
+version=$(dpkg-deb -f "$(ls "$debs"/libpixmora0_*.deb | head -n 1)" Version)
+for program in pixmora-tools:usr/bin/pixmora-convert scaling-and-scrolling:usr/lib/pixmora/scaling-and-scrolling; do
+    package=${program%%:*}
+    path=$debian_root/${program#*:}
+    depends=$(dpkg-deb -f "$(ls "$debs/${package}"_*.deb | head -n 1)" Depends)
+    grep -q "libpixmora0 (>= ${version%%-*})" <<<"$depends" ||
+        fail "$package does not depend on libpixmora0 (>= ${version%%-*}): $depends"
+    linked=$(LD_LIBRARY_PATH="$debian_root/usr/lib/$multiarch" ldd "$path" 2>&1 | grep 'libpixmora' || true)
+    echo "  ldd ${program#*:}: ${linked:-no libpixmora}"
+    grep -q "libpixmora\.so\.0 => $debian_root/usr/lib/$multiarch/libpixmora\.so\.0 " <<<"$linked" ||
+        fail "${program#*:} does not load libpixmora.so.0 from libpixmora0"
 done
 
 # A manual page for every program installed.

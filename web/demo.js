@@ -3,13 +3,15 @@
 // canvas on the page, unscaled, at its top-left corner: for tests, and for
 // linking to one frame. ?fps=N sets the frame rate (0: one frame per
 // refresh of the page) and ?stats writes the frame times to the console at
-// the end.
+// the end. ?depth=N makes the demo's buffers N bits deep (8, 16, 24 or 32),
+// and ?gpu=0 shows the software display's surface even where WebGL2 could
+// stretch the picture on the GPU (web/stretch.js).
 'use strict';
 
 var Module = (function () {
     const query = new URLSearchParams(location.search);
     const args = [];
-    for (const name of ['frames', 'size', 'fps']) {
+    for (const name of ['frames', 'size', 'fps', 'depth']) {
         if (query.has(name))
             args.push('--' + name, query.get(name));
     }
@@ -19,6 +21,7 @@ var Module = (function () {
         args.push('--stats');
     return {
         canvas: document.getElementById('screen'),
+        noGpu: query.get('gpu') === '0',
         arguments: args,
         print: text => console.log(text),
         printErr: text => console.warn(text),

@@ -1,11 +1,12 @@
 // The PCX viewer's program: the page hands it a file's bytes; it decodes them
 // from memory with the library on the software display into a buffer of the
 // picture's size and chosen depth, exactly as pixmora-convert does, and gives
-// back the pixels, the header fields and palette, or the loader's result.
+// back the pixels, the header fields and palette as the library's inspection
+// describes them, or the loader's result. A picture saved as PCX is written
+// into memory for the page to download.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,8 +14,6 @@
 #include <emscripten.h>
 
 #include <pixmora/pixmora.h>
-#include "graphics/pcx.h"
-#include "platform/soft/soft_display.h"
 #include "tools/common/active_pixels.h"
 #include "tools/common/headless_session.h"
 
@@ -29,15 +28,13 @@ constexpr int64_t max_pixels = 32 * 1024 * 1024;
 constexpr int32_t result_too_large = -1;
 constexpr int32_t result_no_buffer = -2;
 
-// Where a saved picture is written before the page downloads it.
-constexpr char saved_path[] = "/saved.pcx";
-
 struct viewer_state {
-    // The library, started afresh (with the software display reset) for every
-    // picture, so that each load sees the default palette as the converter's does.
+    // The library, started afresh for every picture, so that each load sees
+    // the default palette as the converter's does.
     std::optional<tools::headless_session> library;
     std::vector<uint8_t> input;   // the file's bytes, written by the page
     std::vector<uint8_t> rgba;    // the decoded picture, top row first
+    std::vector<uint8_t> saved;   // the last picture saved as PCX
     int32_t width = 0;
     int32_t height = 0;
     std::string header_json;      // the header fields, for the page
@@ -46,28 +43,14 @@ struct viewer_state {
 };
 viewer_state viewer;
 
-// Where the picture's colours come from, as the loader takes them.
-enum class palette_source { none, header, trailer };
-
-palette_source find_palette(const pm::pcx_picture &picture, const std::vector<uint8_t> &bytes)
+const char *palette_text(int32_t kind)
 {
-    if (picture.planes == 3)
-        return palette_source::none;
-    const size_t size = bytes.size();
-    if (picture.version == pm::pcx_version_trailer && size >= pm::pcx_header_size + pm::pcx_trailer_size &&
-        bytes[size - pm::pcx_trailer_size] == pm::pcx_trailer_marker)
-        return palette_source::trailer;
-    return palette_source::header;
-}
-
-const char *palette_text(palette_source source)
-{
-    switch (source) {
-    case palette_source::none: return "none: 24-bit colour";
-    case palette_source::header: return "16 colours in the header";
-    case palette_source::trailer: return "256 colours after the data";
+    switch (kind) {
+    case PM_PCX_PALETTE_HEADER: return "16 colours in the header";
+    case PM_PCX_PALETTE_TRAILER: return "256 colours after the data";
+    case PM_PCX_PALETTE_GREY: return "256 greys (greyscale, no trailer)";
+    default: return "none: 24-bit colour";
     }
-    return "";
 }
 
 void append_colours(std::string &json, const uint8_t *rgb, int32_t count)
@@ -84,47 +67,25 @@ void append_colours(std::string &json, const uint8_t *rgb, int32_t count)
 
 // The header's fields and the palette the file carries, as JSON; "null"
 // without a whole header.
-std::string describe_header(const std::vector<uint8_t> &bytes)
+std::string describe_header(const pm_pcx_info &info)
 {
-    if (bytes.size() < static_cast<size_t>(pm::pcx_header_size))
+    if (!info.header_present)
         return "null";
-    pm::pcx_header_layout fields;
-    std::memcpy(&fields, bytes.data(), sizeof fields);
-    const pm::pcx_picture picture = pm::pcx_parse_header(bytes.data());
-    const palette_source source = find_palette(picture, bytes);
     char text[512];
     std::snprintf(text, sizeof text,
                   "{\"manufacturer\":%d,\"version\":%d,\"encoding\":%d,\"bitsPerPixel\":%d,\"planes\":%d,"
                   "\"xMin\":%d,\"yMin\":%d,\"xMax\":%d,\"yMax\":%d,\"width\":%d,\"height\":%d,"
-                  "\"bytesPerLine\":%d,\"paletteInfo\":%d,\"dpi\":[%d,%d],\"paletteKind\":\"%s\",",
-                  fields.manufacturer, fields.version, fields.encoding, fields.bits_per_pixel, fields.planes,
-                  pm::pcx_le16(fields.x_min), pm::pcx_le16(fields.y_min), pm::pcx_le16(fields.x_max),
-                  pm::pcx_le16(fields.y_max), picture.width, picture.height, picture.bytes_per_line,
-                  pm::pcx_le16(fields.palette_info), pm::pcx_le16(fields.h_dpi), pm::pcx_le16(fields.v_dpi), palette_text(source));
+                  "\"bytesPerLine\":%d,\"paletteInfo\":%d,\"dpi\":[%d,%d],\"paletteKind\":\"%s\","
+                  "\"pageCount\":%d,\"page\":%d,",
+                  info.manufacturer, info.version, info.encoding, info.bits_per_pixel, info.planes, info.x_min,
+                  info.y_min, info.x_max, info.y_max, info.width, info.height, info.bytes_per_line, info.palette_info,
+                  info.h_dpi, info.v_dpi, palette_text(info.palette_kind), info.page_count, info.page);
     std::string json = text;
-    if (source == palette_source::none)
-        append_colours(json, nullptr, 0);
-    else if (source == palette_source::trailer)
-        append_colours(json, bytes.data() + bytes.size() - pm::pcx_trailer_size + 1, 256);
-    else
-        append_colours(json, fields.colormap, picture.bits_per_pixel == 1 && picture.planes == 1 ? 2 : 16);
+    // A two-colour picture shows the two header colours it uses.
+    const bool two_colours = info.palette_kind == PM_PCX_PALETTE_HEADER && info.bits_per_pixel == 1 && info.planes == 1;
+    append_colours(json, info.palette, two_colours ? 2 : info.palette_count);
     json += "}";
     return json;
-}
-
-// The picture's size from its header when it can be decoded; 1 x 1 otherwise,
-// so that the loader itself gives its result for an unreadable file.
-void buffer_size(const std::vector<uint8_t> &bytes, int32_t *width, int32_t *height)
-{
-    *width = 1;
-    *height = 1;
-    if (bytes.size() < static_cast<size_t>(pm::pcx_header_size) || bytes[0] != pm::pcx_manufacturer)
-        return;
-    const pm::pcx_picture picture = pm::pcx_parse_header(bytes.data());
-    if (!pm::pcx_readable(picture))
-        return;
-    *width = picture.width;
-    *height = picture.height;
 }
 
 void keep_pixels()
@@ -144,17 +105,26 @@ void keep_pixels()
     }
 }
 
-int32_t open_picture(int32_t depth)
+int32_t open_picture(int32_t depth, int32_t page)
 {
     viewer.library.reset();
     viewer.rgba.clear();
     viewer.width = 0;
     viewer.height = 0;
-    viewer.header_json = describe_header(viewer.input);
+    pm_pcx_info info{};
+    if (pm_pcx_inspect_memory(viewer.input.data(), static_cast<uint32_t>(viewer.input.size()), pcx_all_layouts, page,
+                              depth, &info) != PM_PCX_OK) {
+        viewer.header_json = "null";
+        viewer.message = pm_pcx_result_text(PM_PCX_NO_PAGE);
+        return PM_PCX_NO_PAGE;
+    }
+    viewer.header_json = describe_header(info);
 
-    int32_t width = 0;
-    int32_t height = 0;
-    buffer_size(viewer.input, &width, &height);
+    // A picture the loader refuses goes into a 1 x 1 buffer, so that the
+    // loader itself gives its result.
+    const bool taken = info.verdict == PM_PCX_OK;
+    const int32_t width = taken ? info.width : 1;
+    const int32_t height = taken ? info.height : 1;
     if (width > max_side || height > max_side || static_cast<int64_t>(width) * height > max_pixels) {
         viewer.message = "the picture is " + std::to_string(width) + " x " + std::to_string(height) +
                          " pixels, more than the viewer shows (" + std::to_string(max_side) + " a side, " +
@@ -162,7 +132,6 @@ int32_t open_picture(int32_t depth)
         return result_too_large;
     }
 
-    pm::soft::reset();
     viewer.library.emplace();
     pm_set_new_buffer_depth(depth);
     viewer.library->buffer = pm_buffer_create(width, height);
@@ -175,11 +144,12 @@ int32_t open_picture(int32_t depth)
     pm_buffer_activate(viewer.library->buffer);
     pm_move_cursor(0, 0);
     pm_set_input_block(viewer.input.data(), static_cast<uint32_t>(viewer.input.size()));
-    // At 8 bits the file's indices are kept, showing the picture's own
-    // trailer colours rather than a reduced palette.
-    const int32_t flags = pcx_from_memory | pcx_at_cursor | (depth == 8 ? pcx_no_reduction : 0);
+    // Every layout is read, and a DCX file's pages. At 8 bits the file's
+    // indices are kept, showing the picture's own trailer colours rather
+    // than a reduced palette.
+    const int32_t flags = pcx_from_memory | pcx_at_cursor | pcx_all_layouts | (depth == 8 ? pcx_no_reduction : 0);
     const double started = emscripten_get_now();
-    const int32_t result = pm_load_pcx("", flags);
+    const int32_t result = pm_load_pcx_page("", flags, page);
     viewer.load_ms = emscripten_get_now() - started;
     pm_set_input_block(nullptr, 0);
     viewer.message = pm_pcx_result_text(result);
@@ -203,14 +173,15 @@ EMSCRIPTEN_KEEPALIVE uint8_t *viewer_input(uint32_t size)
     return viewer.input.data();
 }
 
-// Decodes the input into a buffer of depth 8, 16, 24 or 32 bits: the
-// loader's result (0 shown), -1 a picture too large for the viewer, -2 no
-// buffer of that size and depth.
-EMSCRIPTEN_KEEPALIVE int32_t viewer_open(int32_t depth)
+// Decodes page `page` of the input (0 for a PCX file; a page of a DCX file)
+// into a buffer of depth 8, 16, 24 or 32 bits: the loader's result (0
+// shown), -1 a picture too large for the viewer, -2 no buffer of that size
+// and depth.
+EMSCRIPTEN_KEEPALIVE int32_t viewer_open(int32_t depth, int32_t page)
 {
     if (depth != 8 && depth != 16 && depth != 24 && depth != 32)
         depth = 32;
-    return open_picture(depth);
+    return open_picture(depth, page < 0 ? 0 : page);
 }
 
 EMSCRIPTEN_KEEPALIVE const char *viewer_message() { return viewer.message.c_str(); }
@@ -221,16 +192,29 @@ EMSCRIPTEN_KEEPALIVE int32_t viewer_width() { return viewer.width; }
 EMSCRIPTEN_KEEPALIVE int32_t viewer_height() { return viewer.height; }
 EMSCRIPTEN_KEEPALIVE const uint8_t *viewer_pixels() { return viewer.rgba.data(); }
 
-// Writes the shown picture with pm_save_pcx to viewer_saved_path() in the
-// virtual file system: its result, PM_PCX_INVALID when nothing is shown.
+// Saves the shown picture as PCX into memory (viewer_saved, viewer_saved_size):
+// the library's result, PM_PCX_INVALID when nothing is shown.
 EMSCRIPTEN_KEEPALIVE int32_t viewer_save_pcx()
 {
+    viewer.saved.clear();
     if (viewer.width == 0)
         return PM_PCX_INVALID;
-    return pm_save_pcx(saved_path, 0, viewer.width - 1, 0, viewer.height - 1);
+    const int32_t last_x = viewer.width - 1;
+    const int32_t last_y = viewer.height - 1;
+    uint32_t size = 0;
+    int32_t result = pm_save_pcx_memory(nullptr, 0, &size, pcx_layout_auto, 0, last_x, 0, last_y);
+    if (result != PM_PCX_OK)
+        return result;
+    viewer.saved.resize(size);
+    result = pm_save_pcx_memory(viewer.saved.data(), size, &size, pcx_layout_auto, 0, last_x, 0, last_y);
+    if (result != PM_PCX_OK)
+        viewer.saved.clear();
+    return result;
 }
 
-EMSCRIPTEN_KEEPALIVE const char *viewer_saved_path() { return saved_path; }
+// The bytes of the last picture saved, and their count.
+EMSCRIPTEN_KEEPALIVE const uint8_t *viewer_saved() { return viewer.saved.data(); }
+EMSCRIPTEN_KEEPALIVE uint32_t viewer_saved_size() { return static_cast<uint32_t>(viewer.saved.size()); }
 EMSCRIPTEN_KEEPALIVE const char *viewer_result_text(int32_t result) { return pm_pcx_result_text(result); }
 
 } // extern "C"

@@ -1,10 +1,12 @@
 // The PCX viewer's page: hands a chosen or dropped file to the viewer program
 // (pixmora-viewer.js), shows the decoded picture, its header fields and
 // palette, or the loader's result in words, and saves the picture as PNG or
-// as PCX. The query ?open=URL&depth=8|16|24|32&zoom=1|2|fit opens a picture
-// from the web at start, for links. After each decoding #status carries
-// data-result, data-width, data-height, data-checksum (SHA-256 of the RGB
-// bytes, top row first) and a count of decodings, data-loads.
+// as PCX. Every PCX layout is read, and the pages of a DCX file, one at a
+// time through the page selector. The query
+// ?open=URL&depth=8|16|24|32&zoom=1|2|fit&page=N opens a picture from the
+// web at start, for links. After each decoding #status carries data-result,
+// data-width, data-height, data-checksum (SHA-256 of the RGB bytes, top row
+// first), data-page and data-pages, and a count of decodings, data-loads.
 'use strict';
 
 const $ = id => document.getElementById(id);
@@ -61,6 +63,7 @@ function showFields(header) {
         ['BytesPerLine', header.bytesPerLine],
         ['Resolution', `${header.dpi[0]} x ${header.dpi[1]} dpi`],
         ['Palette', header.paletteKind],
+        ['Pages', header.pageCount > 1 ? `${header.pageCount} (DCX), showing page ${header.page + 1}` : '1'],
     ];
     if (header.manufacturer !== 10)
         rows.unshift(['First byte', header.manufacturer + ' (a PCX file has 10)']);
@@ -77,6 +80,20 @@ function showFields(header) {
         swatch.title = colour;
         swatches.append(swatch);
     }
+}
+
+// The page selector of a DCX file: one entry per page, shown only when there
+// are several.
+function showPages(count, page) {
+    const select = $('page');
+    if (select.options.length !== count) {
+        select.replaceChildren();
+        for (let i = 0; i < count; ++i)
+            select.add(new Option(String(i + 1), String(i)));
+    }
+    select.value = String(page);
+    $('page-count').textContent = `of ${count}`;
+    $('pages').hidden = count < 2;
 }
 
 function applyZoom() {
@@ -96,16 +113,18 @@ async function decode() {
     if (!ready || broken || !shown.bytes)
         return;
     const depth = Number($('depth').value);
+    const page = shown.page || 0;
     let result;
     try {
         Module.HEAPU8.set(shown.bytes, Module._viewer_input(shown.bytes.length));
-        result = Module._viewer_open(depth);
+        result = Module._viewer_open(depth, page);
     } catch (error) {
         return; // onAbort has said what happened
     }
     const header = JSON.parse(Module.UTF8ToString(Module._viewer_header()));
     const message = Module.UTF8ToString(Module._viewer_message());
     showFields(header);
+    showPages(header === null ? 1 : header.pageCount, page);
     const width = Module._viewer_width();
     const height = Module._viewer_height();
     let digest = '';
@@ -125,7 +144,8 @@ async function decode() {
     }
     $('save-png').disabled = result !== 0;
     $('save-pcx').disabled = result !== 0;
-    Object.assign(status.dataset, { result, width, height, checksum: digest, message,
+    Object.assign(status.dataset, { result, width, height, checksum: digest, message, page,
+                                    pages: header === null ? 1 : header.pageCount,
                                     loads: Number(status.dataset.loads) + 1 });
 }
 
@@ -166,7 +186,7 @@ function openFromQuery() {
             return response.arrayBuffer();
         })
         .then(buffer => {
-            shown = { name, bytes: new Uint8Array(buffer) };
+            shown = { name, bytes: new Uint8Array(buffer), page: Math.max(0, Number(query.get('page')) || 0) };
             decode();
         })
         .catch(error => report('refused', `${url} cannot be fetched: ${error.message}.`));
@@ -178,6 +198,10 @@ $('file').addEventListener('change', event => {
         open(event.target.files[0]);
 });
 $('depth').addEventListener('change', decode);
+$('page').addEventListener('change', () => {
+    shown.page = Number($('page').value);
+    decode();
+});
 for (const radio of document.querySelectorAll('input[name=zoom]'))
     radio.addEventListener('change', applyZoom);
 window.addEventListener('resize', applyZoom);
@@ -203,7 +227,7 @@ $('save-pcx').addEventListener('click', () => {
                           Module.UTF8ToString(Module._viewer_result_text(result)) + '.');
         return;
     }
-    const path = Module.UTF8ToString(Module._viewer_saved_path());
-    download(new Blob([Module.FS.readFile(path)], { type: 'image/x-pcx' }), baseName() + '.pcx');
-    Module.FS.unlink(path);
+    // The library wrote the picture into memory; the blob takes a copy.
+    const saved = Module.HEAPU8.slice(Module._viewer_saved(), Module._viewer_saved() + Module._viewer_saved_size());
+    download(new Blob([saved], { type: 'image/x-pcx' }), baseName() + '.pcx');
 });

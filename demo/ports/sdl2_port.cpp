@@ -14,7 +14,7 @@
 #include <malloc.h>
 #endif
 
-#include "platform/soft/soft_display.h"
+#include <pixmora/pixmora_soft.h>
 
 namespace demo {
 
@@ -31,8 +31,8 @@ sdl2_port::~sdl2_port()
         SDL_DestroyRenderer(renderer_);
     if (window_ != nullptr)
         SDL_DestroyWindow(window_);
-    if (dc_ != nullptr && pm::soft::is_window_dc(dc_))
-        pm::soft::window_destroy(dc_);
+    if (dc_ != nullptr)
+        pm_soft_window_destroy(dc_);
     if (hang_up_caught_)
         sigaction(SIGHUP, &previous_hang_up_, nullptr);
     if (report_caught_)
@@ -201,7 +201,7 @@ bool sdl2_port::open()
         x11_display_ = info.info.x11.display;
 #endif
     // The library draws on a software display window of the same client size.
-    dc_ = pm::soft::window_create(width_, height_);
+    dc_ = pm_soft_window_create(width_, height_);
     on_create();
     return true;
 }
@@ -222,7 +222,7 @@ bool sdl2_port::dispatch_waiting_event()
         report_asked = 0;
         // The software display's live objects tell whether a long run leaks.
         std::fprintf(stderr, "%s; live display objects %d\n", shell.stats.report().c_str(),
-                     pm::soft::live_objects());
+                     pm_soft_live_objects());
     }
     if (paint_pending_) {
         paint_pending_ = false;
@@ -322,7 +322,7 @@ void sdl2_port::deliver(const SDL_Event &event)
 
 void sdl2_port::resize(int32_t width, int32_t height)
 {
-    pm::soft::window_resize(dc_, width, height);
+    pm_soft_window_resize(dc_, width, height);
     on_size(width, height);
 #ifdef __GLIBC__
     // The heap keeps the pages of what it freed resident, and the smaller
@@ -336,9 +336,9 @@ void sdl2_port::resize(int32_t width, int32_t height)
 
 void sdl2_port::put_on_screen()
 {
-    int32_t width = pm::soft::client_width(dc_);
-    int32_t height = pm::soft::client_height(dc_);
-    const uint32_t *pixels = pm::soft::client_pixels(dc_);
+    int32_t width = pm_soft_client_width(dc_);
+    int32_t height = pm_soft_client_height(dc_);
+    const uint32_t *pixels = pm_soft_client_pixels(dc_);
     if (width <= 0 || height <= 0 || pixels == nullptr)
         return; // minimised: nothing to show
     if (texture_ == nullptr || texture_width_ != width || texture_height_ != height) {

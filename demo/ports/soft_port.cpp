@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "platform/soft/soft_display.h"
+#include <pixmora/pixmora_soft.h>
 
 namespace demo {
 
@@ -15,13 +15,13 @@ soft_port::~soft_port()
 {
     // The context stays usable after its release (the window owns it), as
     // the library still restores its palette into it at shut-down.
-    if (dc_ != nullptr && pm::soft::is_window_dc(dc_))
-        pm::soft::window_destroy(dc_);
+    if (dc_ != nullptr)
+        pm_soft_window_destroy(dc_);
 }
 
 bool soft_port::open()
 {
-    dc_ = pm::soft::window_create(width_, height_);
+    dc_ = pm_soft_window_create(width_, height_);
     if (dc_ == nullptr)
         return false;
     on_create();
@@ -30,7 +30,7 @@ bool soft_port::open()
 
 void soft_port::show()
 {
-    on_size(pm::soft::client_width(dc_), pm::soft::client_height(dc_));
+    on_size(pm_soft_client_width(dc_), pm_soft_client_height(dc_));
     on_paint();
 }
 
@@ -65,7 +65,7 @@ bool soft_port::dispatch_waiting_event()
     const event step = script_[next_++];
     switch (step.kind) {
     case event_kind::size:
-        pm::soft::window_resize(dc_, step.a, step.b);
+        pm_soft_window_resize(dc_, step.a, step.b);
         on_size(step.a, step.b);
         break;
     case event_kind::focus: on_focus(); break;

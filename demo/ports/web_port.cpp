@@ -1,11 +1,8 @@
 #include "demo/ports/web_port.h"
 
 #include <emscripten.h>
-#ifdef __wasm_simd128__
-#include <wasm_simd128.h>
-#endif
 
-#include "platform/soft/soft_display.h"
+#include <pixmora/pixmora_soft.h>
 
 namespace {
 
@@ -24,8 +21,12 @@ EM_JS(void, page_listen, (int32_t follow), {
         if (Module['wakeLoop'])
             Module['wakeLoop']();
     };
-    if (follow)
-        new ResizeObserver(() => post(0, canvas.clientWidth, canvas.clientHeight)).observe(canvas);
+    // The canvas element may be replaced (canvas_leave_gpu): read it afresh.
+    if (follow) {
+        const observer = new ResizeObserver(() => post(0, Module['canvas'].clientWidth, Module['canvas'].clientHeight));
+        observer.observe(canvas);
+        Module['canvasObserver'] = observer;
+    }
     window.addEventListener('focus', () => post(1, 0, 0));
     // A hidden page runs no frames; shown again, it is painted at once.
     document.addEventListener('visibilitychange', () => {
@@ -48,6 +49,66 @@ EM_JS(int32_t, page_take_event, (int32_t *out), {
 EM_JS(int32_t, canvas_client_width, (), { return Module['canvas'].clientWidth; });
 EM_JS(int32_t, canvas_client_height, (), { return Module['canvas'].clientHeight; });
 
+// Starts the stretch on the page's GPU (web/stretch.js) unless the page
+// asked for none (?gpu=0); 1 when it runs. The canvas notes the path taken.
+// A canvas whose WebGL2 context turned out unusable is replaced by a fresh
+// one (a canvas keeps the first kind of context it gave).
+EM_JS(int32_t, gpu_start, (), {
+    let gpu = null;
+    if (!Module['noGpu'] && typeof makeGpuStretch === 'function') {
+        try {
+            gpu = makeGpuStretch(Module['canvas']);
+        } catch (error) {
+            console.warn('scaling-and-scrolling: no stretch on the GPU: ' + error.message);
+            const fresh = Module['canvas'].cloneNode(false);
+            Module['canvas'].replaceWith(fresh);
+            Module['canvas'] = fresh;
+        }
+    }
+    Module['gpu'] = gpu;
+    Module['canvas'].dataset.path = gpu ? 'webgl2' : 'canvas2d';
+    return gpu ? 1 : 0;
+});
+
+// Gives the GPU's canvas the client size; 0 when the GPU cannot draw it.
+EM_JS(int32_t, gpu_resize, (int32_t width, int32_t height), { return Module['gpu'].resize(width, height) ? 1 : 0; });
+
+// Keeps what the GPU's canvas shows, for the page's tests to read
+// (Module.lastFrame: width, height, RGBA bytes top row first). Called before
+// the page composites, while the drawing is still there.
+EM_JS(void, gpu_keep_frame, (), { Module['lastFrame'] = Module['gpu'].read(); });
+
+// Draws a recorded stretch (pm_soft_stretch's fields) on the GPU. When the
+// page has set Module.readNextFrame, the drawing is also kept.
+EM_JS(void, gpu_draw,
+      (const uint8_t *bits, int32_t bitmap_width, int32_t bitmap_height, int32_t bit_count, const uint8_t *colours,
+       int32_t x, int32_t y, int32_t width, int32_t height, const int32_t *columns, const int32_t *rows,
+       uint32_t maps_serial),
+      {
+          Module['gpu'].draw(HEAPU8, { bits, bitmapWidth: bitmap_width, bitmapHeight: bitmap_height,
+                                       bitCount: bit_count, colours, x, y, width, height, columns, rows,
+                                       mapsSerial: maps_serial });
+          if (Module['readNextFrame']) {
+              Module['readNextFrame'] = false;
+              Module['lastFrame'] = Module['gpu'].read();
+          }
+      });
+
+// Leaves the GPU for good: a canvas holding a WebGL2 context takes no other,
+// so a fresh one replaces it, for ImageData.
+EM_JS(void, canvas_leave_gpu, (), {
+    const old = Module['canvas'];
+    const fresh = old.cloneNode(false);
+    old.replaceWith(fresh);
+    Module['canvas'] = fresh;
+    Module['gpu'] = null;
+    fresh.dataset.path = 'canvas2d';
+    if (Module['canvasObserver']) {
+        Module['canvasObserver'].disconnect();
+        Module['canvasObserver'].observe(fresh);
+    }
+});
+
 // Puts width x height RGBA pixels on the canvas, whose own size follows.
 EM_JS(void, canvas_put, (const uint8_t *rgba, int32_t width, int32_t height), {
     const canvas = Module['canvas'];
@@ -59,13 +120,15 @@ EM_JS(void, canvas_put, (const uint8_t *rgba, int32_t width, int32_t height), {
     context.putImageData(new ImageData(new Uint8ClampedArray(HEAPU8.buffer, rgba, width * height * 4), width, height), 0, 0);
 });
 
-// The frames shown so far and the mean and worst time one took, for the
-// page (and its tests) to read.
-EM_JS(void, canvas_note_frames, (int32_t frames, double mean_ms, double worst_ms), {
+// The frames shown so far, the mean and worst time one took, and the mean
+// time of putting one on the canvas (part of the frame's), for the page (and
+// its tests) to read.
+EM_JS(void, canvas_note_frames, (int32_t frames, double mean_ms, double worst_ms, double put_mean_ms), {
     const data = Module['canvas'].dataset;
     data.frames = frames;
     data.frameMeanMs = mean_ms.toFixed(3);
     data.frameWorstMs = worst_ms.toFixed(3);
+    data.putMeanMs = put_mean_ms.toFixed(3);
 });
 
 // Returns at the page's next refresh or at the next event. With no event
@@ -85,33 +148,42 @@ EM_ASYNC_JS(void, wait_for_refresh_or_event, (int32_t refresh), {
 
 namespace demo {
 
-web_port::web_port(int32_t width, int32_t height, int32_t frame_limit)
+web_port::web_port(int32_t width, int32_t height, int32_t frame_limit, int32_t depth)
     : fixed_width_(width > 0 && height > 0 ? width : 0), fixed_height_(width > 0 && height > 0 ? height : 0),
-      frame_limit_(frame_limit)
+      frame_limit_(frame_limit), depth_(depth)
 {
 }
 
 web_port::~web_port()
 {
-    if (dc_ != nullptr && pm::soft::is_window_dc(dc_))
-        pm::soft::window_destroy(dc_);
+    pm_soft_window_destroy(dc_);
 }
 
 bool web_port::open()
 {
     const bool follow = fixed_width_ == 0;
-    dc_ = follow ? pm::soft::window_create(canvas_client_width(), canvas_client_height())
-                 : pm::soft::window_create(fixed_width_, fixed_height_);
+    dc_ = follow ? pm_soft_window_create(canvas_client_width(), canvas_client_height())
+                 : pm_soft_window_create(fixed_width_, fixed_height_);
     if (dc_ == nullptr)
         return false;
+    // On the GPU the window only records what the library presents; on the
+    // canvas's ImageData its surface is in the canvas's own byte order.
+    gpu_ = gpu_start() != 0;
+    pm_soft_window_set_layout(dc_, gpu_ ? PM_SOFT_RECORDED : PM_SOFT_RGBA);
     page_listen(follow ? 1 : 0);
     demo::on_create();
+    if (depth_ != 0) {
+        // Started here, the library makes the shell's buffers at this depth
+        // (the shell's own start-up then changes nothing).
+        pm_startup();
+        pm_set_new_buffer_depth(depth_);
+    }
     return true;
 }
 
 void web_port::show()
 {
-    resize(pm::soft::client_width(dc_), pm::soft::client_height(dc_));
+    resize(pm_soft_client_width(dc_), pm_soft_client_height(dc_));
     demo::on_paint();
 }
 
@@ -120,6 +192,8 @@ bool web_port::dispatch_waiting_event()
     if (destroyed_)
         return true;
     if (close_pending_) {
+        if (gpu_)
+            gpu_keep_frame();
         destroyed_ = true;
         demo::on_destroy();
         return true;
@@ -140,7 +214,7 @@ bool web_port::dispatch_waiting_event()
     }
     switch (event[0]) {
     case event_size:
-        if (event[1] != pm::soft::client_width(dc_) || event[2] != pm::soft::client_height(dc_))
+        if (event[1] != pm_soft_client_width(dc_) || event[2] != pm_soft_client_height(dc_))
             resize(event[1], event[2]);
         break;
     case event_focus: demo::on_focus(); break;
@@ -154,7 +228,7 @@ bool web_port::dispatch_waiting_event()
 
 void web_port::resize(int32_t width, int32_t height)
 {
-    pm::soft::window_resize(dc_, width, height);
+    pm_soft_window_resize(dc_, width, height);
     demo::on_size(width, height);
 }
 
@@ -162,7 +236,8 @@ void web_port::note_frames() const
 {
     const frame_stats &stats = shell.stats;
     const double mean = stats.frames > 0 ? static_cast<double>(stats.total_time) / static_cast<double>(stats.frames) : 0;
-    canvas_note_frames(frames_, mean / 1e3, static_cast<double>(stats.worst_time) / 1e3);
+    const double put = frames_ > 0 ? static_cast<double>(put_time_) / static_cast<double>(frames_) : 0;
+    canvas_note_frames(frames_, mean / 1e3, static_cast<double>(stats.worst_time) / 1e3, put / 1e3);
 }
 
 void web_port::wait_for_event(int64_t timeout)
@@ -175,7 +250,9 @@ void web_port::wait_for_event(int64_t timeout)
 
 void web_port::frame_presented()
 {
+    const int64_t start = now();
     put_on_canvas();
+    put_time_ += now() - start;
     ++frames_;
     if (frame_limit_ > 0 && frames_ >= frame_limit_) {
         close_pending_ = true;
@@ -188,33 +265,28 @@ void web_port::frame_presented()
 
 void web_port::put_on_canvas()
 {
-    const int32_t width = pm::soft::client_width(dc_);
-    const int32_t height = pm::soft::client_height(dc_);
-    const uint32_t *pixels = pm::soft::client_pixels(dc_);
-    if (width <= 0 || height <= 0 || pixels == nullptr)
+    const int32_t width = pm_soft_client_width(dc_);
+    const int32_t height = pm_soft_client_height(dc_);
+    if (width <= 0 || height <= 0)
         return; // nothing to show on a canvas of no size
-    // 0x00RRGGBB words become the canvas's R, G, B, A bytes, fully opaque.
-    const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
-    rgba_.resize(count * 4);
-    size_t i = 0;
-#ifdef __wasm_simd128__
-    // Four pixels at a time: bytes B, G, R, 0 of each word are reordered to
-    // R, G, B and the fourth byte taken from a vector of 0xFF.
-    const v128_t opaque = wasm_i8x16_splat(-1);
-    for (; i + 4 <= count; i += 4) {
-        const v128_t words = wasm_v128_load(pixels + i);
-        wasm_v128_store(rgba_.data() + 4 * i, wasm_i8x16_shuffle(words, opaque, 2, 1, 0, 16, 6, 5, 4, 16, 10, 9, 8,
-                                                                  16, 14, 13, 12, 16));
+    if (gpu_ && gpu_resize(width, height) == 0) {
+        // Too large for the GPU: from now on the surface is drawn, and the
+        // view presented again onto it.
+        gpu_ = false;
+        canvas_leave_gpu();
+        pm_soft_window_set_layout(dc_, PM_SOFT_RGBA);
+        demo::present_view();
     }
-#endif
-    for (; i < count; ++i) {
-        const uint32_t pixel = pixels[i];
-        rgba_[4 * i] = static_cast<uint8_t>(pixel >> 16);
-        rgba_[4 * i + 1] = static_cast<uint8_t>(pixel >> 8);
-        rgba_[4 * i + 2] = static_cast<uint8_t>(pixel);
-        rgba_[4 * i + 3] = 0xFF;
+    if (gpu_) {
+        pm_soft_stretch stretch;
+        if (pm_soft_window_stretch(dc_, &stretch) == 0 && stretch.width > 0 && stretch.height > 0)
+            gpu_draw(stretch.bits, stretch.bitmap_width, stretch.bitmap_height, stretch.bit_count, stretch.colours,
+                     stretch.x, stretch.y, stretch.width, stretch.height, stretch.columns, stretch.rows,
+                     stretch.maps_serial);
+        return;
     }
-    canvas_put(rgba_.data(), width, height);
+    // The surface holds the canvas's R, G, B, A bytes already.
+    canvas_put(reinterpret_cast<const uint8_t *>(pm_soft_client_pixels(dc_)), width, height);
 }
 
 } // namespace demo

@@ -1,9 +1,10 @@
 // The browser's window: a canvas on a web page that delivers the shell's
-// events and shows the software display's client surface through ImageData.
+// events and shows what the library presents: stretched on the page's GPU
+// where WebGL2 is offered (web/stretch.js), else the software display's
+// client surface, in the canvas's byte order, through ImageData.
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
 #include "demo/shell.h"
 
@@ -13,8 +14,9 @@ class web_port : public window_port {
 public:
     // A client area that follows the canvas's size on the page, or, with
     // width and height above 0, stays at that size. With frame_limit above
-    // 0 the window closes after that many frames.
-    web_port(int32_t width, int32_t height, int32_t frame_limit);
+    // 0 the window closes after that many frames. With depth 8, 16, 24 or
+    // 32 the shell's buffers have that depth (0: the library's default).
+    web_port(int32_t width, int32_t height, int32_t frame_limit, int32_t depth);
     ~web_port() override;
 
     web_port(const web_port &) = delete;
@@ -34,7 +36,8 @@ public:
     void frame_presented() override;
 
     // Writes the frames shown and the shell's frame times onto the canvas
-    // (data-frames, data-frame-mean-ms, data-frame-worst-ms) for the page.
+    // (data-frames, data-frame-mean-ms, data-frame-worst-ms, and
+    // data-put-mean-ms of them putting the picture on the canvas) for the page.
     void note_frames() const;
 
 private:
@@ -44,13 +47,15 @@ private:
     int32_t fixed_width_;
     int32_t fixed_height_;
     int32_t frame_limit_;
+    int32_t depth_;
     int32_t frames_ = 0;
+    int64_t put_time_ = 0; // microseconds the frames spent putting the picture on the canvas
     pm_hdc dc_ = nullptr;
+    bool gpu_ = false; // the stretch runs on the page's GPU
     bool paint_pending_ = false;
     bool close_pending_ = false;
     bool destroyed_ = false;
     bool refresh_before_next_ = false; // a frame ran back to back: let the page refresh first
-    std::vector<uint8_t> rgba_; // the client surface as the canvas's RGBA bytes
 };
 
 } // namespace demo

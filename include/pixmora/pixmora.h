@@ -96,7 +96,7 @@ enum {
     PM_READ_BUFFER_SIZE = 4096 /**< bytes of read_buffer */
 };
 
-/** Results of pm_load_pcx, pm_save_pcx and the pm_file_replace_ calls. */
+/** Results of pm_load_pcx, pm_load_pcx_page, pm_save_pcx and the pm_file_replace_ calls. */
 enum {
     PM_PCX_OK = 0,          /**< done */
     PM_PCX_OPEN_FAILED = 1, /**< the file cannot be opened (save: created, or it may not be written) */
@@ -104,7 +104,9 @@ enum {
                                  rectangle not wholly inside it */
     PM_PCX_UNSUPPORTED = 3, /**< no converter for this format and depth */
     PM_PCX_NO_MEMORY = 4,   /**< out of memory */
-    PM_PCX_WRITE_FAILED = 5 /**< save: the bytes cannot be written (a write or the callback failed); a file is left as it was */
+    PM_PCX_WRITE_FAILED = 5, /**< save: the bytes cannot be written (a write or the callback failed); a file is left as it was */
+    PM_PCX_NO_PAGE = 6,     /**< load: the DCX file has no such page */
+    PM_PCX_TOO_MANY_COLOURS = 7 /**< save: the picture has more colours than the layout holds */
 };
 
 /** Why the loader refuses a picture (pm_pcx_info.reason); pm_pcx_reason_text
@@ -123,9 +125,10 @@ enum {
 
 /** Where the loader takes a picture's colours from (pm_pcx_info.palette_kind). */
 enum {
-    PM_PCX_PALETTE_NONE = 0,    /**< none: 24-bit colour in 3 planes, or no whole header */
+    PM_PCX_PALETTE_NONE = 0,    /**< none: colour in 3 or 4 planes of 8 bits, or no whole header */
     PM_PCX_PALETTE_HEADER = 1,  /**< the 16 colours of the header */
-    PM_PCX_PALETTE_TRAILER = 2  /**< the 256 colours after the data (a version-5 picture with a trailer) */
+    PM_PCX_PALETTE_TRAILER = 2, /**< the 256 colours after the data (a version-5 picture with a trailer) */
+    PM_PCX_PALETTE_GREY = 3     /**< a ramp of 256 greys: greyscale without a trailer, with pcx_all_layouts */
 };
 
 /** What pm_pcx_inspect_file and pm_pcx_inspect_memory tell about a picture
@@ -134,7 +137,7 @@ enum {
  * in later versions; reserved ones are 0. */
 typedef struct pm_pcx_info {
     uint64_t size;           /**< bytes of the whole file or memory block */
-    int32_t page_count;      /**< pictures the input holds: 1 for a PCX file */
+    int32_t page_count;      /**< pictures the input holds: 1 for a PCX file, the pages of a DCX file */
     int32_t page;            /**< the picture described, 0 = the first */
     uint64_t page_offset;    /**< where that picture's header starts in the input */
     int32_t header_present;  /**< 1 when 128 header bytes were there to read */
@@ -160,13 +163,13 @@ typedef struct pm_pcx_info {
 
     int32_t width;           /**< Xmax - Xmin + 1; 0 or less for a window that ends before it starts */
     int32_t height;          /**< Ymax - Ymin + 1 */
-    int32_t colours;         /**< colours a pixel can take (2, 16, 256; 16777216 for 24-bit colour); 0 when no
-                                  converter reads the layout */
-    int32_t trailer_present; /**< 1 when the input ends in a trailer (marker 0x0C and 768 colour bytes) that lies
-                                  wholly after the header */
+    int32_t colours;         /**< colours a pixel can take (2, 4, 8, 16, 256; 16777216 for 24-bit colour); 0
+                                  when no converter reads the layout */
+    int32_t trailer_present; /**< 1 when the picture (a DCX page: the page) ends in a trailer (marker 0x0C and
+                                  768 colour bytes) that lies wholly after the header */
     int32_t palette_kind;    /**< PM_PCX_PALETTE_...: where a load takes the colours from */
     int32_t palette_count;   /**< colours in palette: 0, 16 or 256 */
-    uint8_t palette[768];    /**< those colours as RGB triples, as stored in the file */
+    uint8_t palette[768];    /**< those colours as RGB triples, as stored in the file (the grey ramp as made) */
 
     int32_t depth;           /**< the buffer depth the verdict is for */
     int32_t verdict;         /**< what pm_load_pcx returns for this picture into a buffer of that depth wherever
@@ -183,8 +186,17 @@ typedef int32_t (*pm_write_fn)(void *context, const void *bytes, uint32_t size);
 
 /** How pm_save_pcx_to and pm_save_pcx_memory lay out the picture. */
 enum {
-    pcx_layout_auto = 0 /**< as pm_save_pcx: 8-bit buffer, 256 colours and a trailer palette; deeper, 3 planes
-                             of 8 bits */
+    pcx_layout_auto = 0,     /**< as pm_save_pcx: 8-bit buffer, 256 colours and a trailer palette; deeper, 3 planes
+                                  of 8 bits */
+    pcx_layout_mono = 1,     /**< one plane of 1 bit: 2 colours, the lighter one (a set bit) the foreground */
+    pcx_layout_cga4 = 2,     /**< one plane of 2 bits: 4 colours */
+    pcx_layout_packed16 = 3, /**< one plane of 4 bits: 16 colours */
+    pcx_layout_vga256 = 4,   /**< one plane of 8 bits and a trailer palette: 256 colours (an 8-bit buffer's
+                                  indices and palette as they are) */
+    pcx_layout_planes4 = 5,  /**< 2 planes of 1 bit: 4 colours */
+    pcx_layout_planes8 = 6,  /**< 3 planes of 1 bit: 8 colours */
+    pcx_layout_ega16 = 7,    /**< 4 planes of 1 bit: 16 colours */
+    pcx_layout_rgb24 = 8     /**< 3 planes of 8 bits: red, green, blue */
 };
 
 /** Row formats of pm_read_row and pm_write_row. */
@@ -207,12 +219,17 @@ enum {
     PM_BUFFER_FREE_SLOT = -2   /**< a handle of a free slot */
 };
 
+/** The first four bytes of a DCX file, as a little-endian number. */
+#define PM_DCX_MAGIC 0x3ADE68B1u
+
 /** PCX loader flags (pm_load_pcx); they may be combined. */
 enum {
     pcx_keep_palette = 1, /**< set no palette entry, reduce no colours */
     pcx_at_cursor = 2,    /**< top-left corner at the graphics cursor, not at (Xmin, Ymin) */
     pcx_from_memory = 4,  /**< read the input block (pm_set_input_block), not a file */
-    pcx_no_reduction = 8  /**< apply a trailer palette without colour reduction */
+    pcx_no_reduction = 8, /**< apply a trailer palette without colour reduction */
+    pcx_all_layouts = 16  /**< also read one plane of 2 or 4 bits, 2 or 3 planes of 1 bit, 4 planes of 8
+                               bits (the fourth dropped), greyscale without a trailer, and DCX files */
 };
 
 /** The library's single record. Zero at program load except: active_index -1,
@@ -353,6 +370,10 @@ PM_API int32_t pm_buffer_sync_colour_table(void);
 /** Fills the logical palette from the built-in colours around the display's
  * reserved colours and returns a new palette object (owned by the caller). */
 PM_API pm_hpalette pm_create_default_palette(void);
+/** Deletes a palette object that pm_create_default_palette returned, once no
+ * context holds it any more (after pm_shutdown, or once another is realized);
+ * the display's own palette stays whatever is asked. 0; -1 for a null palette. */
+PM_API int32_t pm_delete_palette(pm_hpalette palette);
 /** Selects palette into window_dc as a foreground palette and realizes it. 0. */
 PM_API int32_t pm_realize_palette(pm_hpalette palette);
 /** Sets count entries from first on from count RGB triples and keeps every
@@ -374,36 +395,47 @@ PM_API int32_t pm_set_input_block(const void *picture, uint32_t size);
  * the buffer are written: a picture is cut at every edge (rows above the top
  * edge are still decoded, so the rest stays in place). Results:
  *   0 done, also when the data ends early (the later rows repeat the last
- *     scanline), when no buffer is active, or when no part of the picture
- *     lies within the buffer (then nothing changes);
+ *     scanline), when no buffer is active, or when no part of a picture the
+ *     loader takes lies within the buffer (then nothing changes);
  *   1 the file cannot be opened;
  *   2 not a readable picture: fewer than 128 bytes (file or memory block), a
  *     first byte other than 0x0A, a window of width or height 0 or less, no
  *     planes, or BytesPerLine 0 or too small for a row of the window's width.
  *     These are checked before placement, so they give 2 wherever the
  *     picture would land;
- *   3 no converter for this format and depth;
+ *   3 no converter for this format and depth, also checked before placement
+ *     (pm_pcx_inspect_file gives the same verdict without loading);
  *   4 out of memory.
  * After 1 to 4 no pixel and no palette entry has changed. A trailer palette
  * is used only when it lies wholly after the 128-byte header. */
 PM_API int32_t pm_load_pcx(const char *name, int32_t flags);
+/** Loads page `page` (0 for the first) of a DCX file, or with pcx_from_memory
+ * of the input block, as pm_load_pcx loads a picture; a PCX picture that is
+ * not in a DCX file has the one page 0. A page runs from its offset to the
+ * nearest offset of another page beyond it, or to the end of the input.
+ * Results as pm_load_pcx's, and PM_PCX_NO_PAGE for a negative page or one
+ * the directory does not list (with nothing changed). */
+PM_API int32_t pm_load_pcx_page(const char *name, int32_t flags, int32_t page);
 /** A short English text for a PCX result (PM_PCX_...); one fixed text for any
  * other value. Never null; the text is static. */
 PM_API const char *pm_pcx_result_text(int32_t result);
-/** Describes picture `page` (0 for a PCX file) of a PCX file without loading
- * it, and gives the loader's verdict for a buffer of `depth` bits (8, 16, 24
- * or 32): the same function decides for both, so a picture that inspection
- * takes is one pm_load_pcx takes, refusals aside that only a load can meet
- * (memory, a file that changes). Needs no started library and changes no
- * state. 0 with *info filled (also when the verdict is a refusal: a file
- * shorter than a header is described by its size); 1 the file cannot be
- * opened; 2 a null name or info, a depth other than 8, 16, 24 or 32, or a
- * page the file does not hold. */
-PM_API int32_t pm_pcx_inspect_file(const char *name, int32_t page, int32_t depth, pm_pcx_info *info);
+/** Describes picture `page` (0 for a PCX file; a page of a DCX file; -1 the
+ * picture pm_load_pcx reads, a DCX file's first page only with
+ * pcx_all_layouts) of a file without loading it, and gives the loader's
+ * verdict for a buffer of `depth` bits (8, 16, 24 or 32) and load flags
+ * `flags` (of which only pcx_all_layouts matters): the same function decides
+ * for both, so a picture that inspection takes is one pm_load_pcx_page (page
+ * -1: pm_load_pcx) takes, refusals aside that
+ * only a load can meet (memory, a file that changes). Needs no started
+ * library and changes no state. 0 with *info filled (also when the verdict
+ * is a refusal: a file shorter than a header is described by its size); 1
+ * the file cannot be opened; 2 a null name or info, a depth other than 8,
+ * 16, 24 or 32, or a page the file does not hold. */
+PM_API int32_t pm_pcx_inspect_file(const char *name, int32_t flags, int32_t page, int32_t depth, pm_pcx_info *info);
 /** The same for a picture of size bytes in memory, which is only read, never
  * past size. 0; 2 for a null info, a null picture with size above 0, a bad
  * depth or page. */
-PM_API int32_t pm_pcx_inspect_memory(const void *picture, uint32_t size, int32_t page, int32_t depth,
+PM_API int32_t pm_pcx_inspect_memory(const void *picture, uint32_t size, int32_t flags, int32_t page, int32_t depth,
                                      pm_pcx_info *info);
 /** A short fixed English text for a refusal reason (PM_PCX_REASON_...); one
  * fixed text for any other value. Never null; the text is static. */
@@ -420,17 +452,21 @@ PM_API const char *pm_pcx_reason_text(int32_t reason);
 PM_API int32_t pm_save_pcx(const char *name, int32_t min_x, int32_t max_x, int32_t min_y, int32_t max_y);
 /** Saves the same rectangle as pm_save_pcx, in the given layout
  * (pcx_layout_...), by handing its bytes in order to write(context, ...).
+ * A layout of 256 colours or fewer holds the rectangle's distinct colours
+ * (an 8-bit buffer's: those of its indices), in the header or the trailer;
+ * none is ever changed or merged. Every layout's BytesPerLine is even.
  * 0 written; 2 no active buffer or a bad rectangle; 3 a layout this version
- * does not know or cannot write from the active depth; 4 out of memory; 5
- * (PM_PCX_WRITE_FAILED) write returned non-zero, or is null; the save then
- * stops at once. */
+ * does not know; 4 out of memory; 5 (PM_PCX_WRITE_FAILED) write returned
+ * non-zero, or is null; the save then stops at once; 7
+ * (PM_PCX_TOO_MANY_COLOURS) more colours than the layout holds, found
+ * before any byte is handed over. */
 PM_API int32_t pm_save_pcx_to(pm_write_fn write, void *context, int32_t layout, int32_t min_x, int32_t max_x,
                               int32_t min_y, int32_t max_y);
 /** Saves the same picture into memory: its bytes go to buffer, at most
  * capacity of them, and *size receives the picture's whole length (saturated
  * at 0xFFFFFFFF). A null buffer asks for the length only.
  * 0 done (or the length given); 5 the picture is longer than capacity (call
- * again with *size bytes); 2, 3, 4 as pm_save_pcx_to, and 2 for a null size. */
+ * again with *size bytes); 2, 3, 4, 7 as pm_save_pcx_to, and 2 for a null size. */
 PM_API int32_t pm_save_pcx_memory(void *buffer, uint32_t capacity, uint32_t *size, int32_t layout, int32_t min_x,
                                   int32_t max_x, int32_t min_y, int32_t max_y);
 

@@ -36,6 +36,21 @@ int32_t pm_soft_window_destroy(pm_hdc dc)
     return 0;
 }
 
+int32_t pm_soft_window_set_layout(pm_hdc dc, int32_t layout)
+{
+    return pm::soft::window_set_layout(dc, layout) ? 0 : -1;
+}
+
+int32_t pm_soft_window_layout(pm_hdc dc)
+{
+    return pm::soft::window_layout(dc);
+}
+
+int32_t pm_soft_window_stretch(pm_hdc dc, pm_soft_stretch *stretch)
+{
+    return pm::soft::window_stretch(dc, stretch) ? 0 : -1;
+}
+
 int32_t pm_soft_palette_delete(pm_hpalette palette)
 {
     if (pm::soft::palette_entries(palette) == nullptr)
@@ -43,6 +58,11 @@ int32_t pm_soft_palette_delete(pm_hpalette palette)
     pm::platform::object_delete(palette);
     // The display keeps its own palette whatever is asked.
     return pm::soft::palette_entries(palette) == nullptr ? 0 : -1;
+}
+
+int32_t pm_soft_live_objects(void)
+{
+    return pm::soft::live_objects();
 }
 
 int32_t pm_soft_client_width(pm_hdc dc)

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/soft/soft_kernels.h"
 #include "platform/soft/soft_state.h"
 
 namespace pm::soft::detail {
@@ -232,6 +233,23 @@ dc_object *find_window(pm_hdc dc)
     return object != nullptr && object->kind == dc_kind::window ? object : nullptr;
 }
 
+// A pixel 0x00RRGGBB in a surface layout, and back.
+uint32_t in_layout(uint32_t rgb, int32_t layout)
+{
+    if (layout == PM_SOFT_XRGB)
+        return rgb;
+    return order_rgba::pack((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
+}
+
+uint32_t from_layout(uint32_t pixel, int32_t layout)
+{
+    if (layout == PM_SOFT_XRGB)
+        return pixel;
+    uint8_t bytes[4];
+    std::memcpy(bytes, &pixel, sizeof bytes);
+    return order_xrgb::pack(bytes[0], bytes[1], bytes[2]);
+}
+
 } // namespace
 } // namespace pm::soft::detail
 
@@ -286,7 +304,8 @@ void window_resize(pm_hdc dc, int32_t width, int32_t height)
         return;
     width = client_extent(width);
     height = client_extent(height);
-    std::vector<uint32_t> surface(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
+    std::vector<uint32_t> surface(static_cast<size_t>(width) * static_cast<size_t>(height),
+                                  in_layout(0, window->layout));
     int32_t kept_width = std::min(width, window->width);
     int32_t kept_height = std::min(height, window->height);
     // An empty surface has no storage to copy from or to.
@@ -297,6 +316,7 @@ void window_resize(pm_hdc dc, int32_t width, int32_t height)
     window->surface = std::move(surface);
     window->width = width;
     window->height = height;
+    window->stretch.made = false;
 }
 
 void window_destroy(pm_hdc dc)
@@ -308,6 +328,60 @@ void window_destroy(pm_hdc dc)
 bool is_window_dc(pm_hdc dc)
 {
     return find_window(dc) != nullptr;
+}
+
+bool window_set_layout(pm_hdc dc, int32_t layout)
+{
+    dc_object *window = find_window(dc);
+    if (window == nullptr || layout < PM_SOFT_XRGB || layout > PM_SOFT_RECORDED)
+        return false;
+    for (uint32_t &pixel : window->surface)
+        pixel = in_layout(from_layout(pixel, window->layout), layout);
+    for (uint32_t &colour : window->stretch.colours)
+        colour = in_layout(from_layout(colour, window->layout), layout);
+    window->layout = layout;
+    return true;
+}
+
+int32_t window_layout(pm_hdc dc)
+{
+    const dc_object *window = find_window(dc);
+    return window != nullptr ? window->layout : -1;
+}
+
+bool window_stretch(pm_hdc dc, pm_soft_stretch *stretch)
+{
+    dc_object *window = find_window(dc);
+    if (window == nullptr || stretch == nullptr || !window->stretch.made)
+        return false;
+    stretch_record &record = window->stretch;
+    const bool drawn = !record.columns.source.empty() && !record.rows.source.empty();
+    *stretch = pm_soft_stretch{};
+    stretch->bits = record.bits;
+    stretch->bitmap_width = record.key.bitmap_width;
+    stretch->bitmap_height = record.key.bitmap_height;
+    stretch->bit_count = record.bit_count;
+    stretch->stride = static_cast<int32_t>(record.stride);
+    if (record.bit_count == 8) {
+        const uint32_t *colours = record.colours.data();
+        if (window->layout == PM_SOFT_XRGB) {
+            for (size_t i = 0; i < record.colours.size(); ++i)
+                record.handed[i] = in_layout(record.colours[i], PM_SOFT_RGBA);
+            colours = record.handed.data();
+        }
+        stretch->colours = reinterpret_cast<const uint8_t *>(colours);
+    }
+    if (drawn) {
+        // Both lie on the surface, whose sides are at most max_client_extent.
+        stretch->x = static_cast<int32_t>(record.key.dst_x + record.columns.first);
+        stretch->y = static_cast<int32_t>(record.key.dst_y + record.rows.first);
+        stretch->width = static_cast<int32_t>(record.columns.source.size());
+        stretch->height = static_cast<int32_t>(record.rows.source.size());
+        stretch->columns = record.columns.source.data();
+        stretch->rows = record.rows.source.data();
+    }
+    stretch->maps_serial = record.maps_serial;
+    return true;
 }
 
 int32_t client_width(pm_hdc dc)
@@ -333,13 +407,13 @@ uint32_t client_pixel(pm_hdc dc, int32_t x, int32_t y)
     const dc_object *window = find_window(dc);
     if (window == nullptr || x < 0 || y < 0 || x >= window->width || y >= window->height)
         return 0;
-    return window->surface[static_cast<size_t>(y) * window->width + x];
+    return from_layout(window->surface[static_cast<size_t>(y) * window->width + x], window->layout);
 }
 
 void client_fill(pm_hdc dc, uint32_t rgb)
 {
     if (dc_object *window = find_window(dc))
-        std::fill(window->surface.begin(), window->surface.end(), rgb);
+        std::fill(window->surface.begin(), window->surface.end(), in_layout(rgb, window->layout));
 }
 
 pm_hgdiobj selected_object(pm_hdc dc)

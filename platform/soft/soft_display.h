@@ -3,7 +3,8 @@
 // inspects. This header is its control and inspection side; the drawing side
 // is the platform interface (platform/platform.h).
 //
-// Client surfaces hold 32-bit pixels 0x00RRGGBB, top row first.
+// Client surfaces hold 32-bit pixels 0x00RRGGBB, top row first, unless a
+// window asks for bytes R, G, B, 255 (window_set_layout).
 #pragma once
 
 #include <cstddef>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include <pixmora/pixmora.h>
+#include <pixmora/pixmora_soft.h>
 
 namespace pm::soft {
 
@@ -38,11 +40,20 @@ void window_resize(pm_hdc dc, int32_t width, int32_t height); // keeps the top-l
 void window_destroy(pm_hdc dc);
 bool is_window_dc(pm_hdc dc);
 
+// A window's surface layout (PM_SOFT_XRGB, PM_SOFT_RGBA, PM_SOFT_RECORDED);
+// setting it converts the pixels held. False for an unknown window or layout.
+bool window_set_layout(pm_hdc dc, int32_t layout);
+int32_t window_layout(pm_hdc dc); // -1 if no window
+// The window's last stretch, as <pixmora/pixmora_soft.h> describes it;
+// false when there is none.
+bool window_stretch(pm_hdc dc, pm_soft_stretch *stretch);
+
 int32_t client_width(pm_hdc dc);
 int32_t client_height(pm_hdc dc);
-const uint32_t *client_pixels(pm_hdc dc);             // width x height, top row first; null if no window
-uint32_t client_pixel(pm_hdc dc, int32_t x, int32_t y); // 0 outside the surface
-void client_fill(pm_hdc dc, uint32_t rgb);
+// width x height, top row first, in the window's layout; null if no window
+const uint32_t *client_pixels(pm_hdc dc);
+uint32_t client_pixel(pm_hdc dc, int32_t x, int32_t y); // 0x00RRGGBB whatever the layout; 0 outside the surface
+void client_fill(pm_hdc dc, uint32_t rgb);            // rgb 0x00RRGGBB
 
 // What a device context holds.
 pm_hgdiobj selected_object(pm_hdc dc);   // memory context: its bitmap; window: its font

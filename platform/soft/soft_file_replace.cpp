@@ -448,6 +448,7 @@ bool name_new_file(file_replacement *file, const std::string &name)
             return false;
     }
 #else
+    (void)file;
     (void)name;
 #endif
     return false;

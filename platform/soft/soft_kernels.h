@@ -1,5 +1,6 @@
 // The software display's kernel table: the row makers of stretched drawing
-// (soft_stretch*.cpp), which write 32-bit surface pixels 0x00RRGGBB, one
+// (soft_stretch*.cpp), which write 32-bit surface pixels in either of the
+// surface orders below (they move whole pixels, whatever their order), one
 // entry each, filled once from what the processor offers and
 // PIXMORA_DISABLE allows (platform/cpu).
 //
@@ -14,6 +15,7 @@
 // no inline function of another header.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
@@ -21,6 +23,25 @@
 #include "platform/cpu/kernel_table.h"
 
 namespace pm::soft {
+
+// The two orders a window's surface pixels come in: 32-bit words
+// 0x00RRGGBB, or bytes R, G, B, 255 in memory (a canvas's own order, on any
+// machine's byte order). pack makes one pixel of the order.
+struct order_xrgb {
+    static constexpr uint32_t pack(uint32_t red, uint32_t green, uint32_t blue)
+    {
+        return (red << 16) | (green << 8) | blue;
+    }
+};
+struct order_rgba {
+    static constexpr uint32_t pack(uint32_t red, uint32_t green, uint32_t blue)
+    {
+        if constexpr (std::endian::native == std::endian::little)
+            return red | (green << 8) | (blue << 16) | 0xFF000000u;
+        else
+            return (red << 24) | (green << 16) | (blue << 8) | 0xFFu;
+    }
+};
 
 // Output rows that show the same source row: count rows from first on,
 // stride pixels apart.

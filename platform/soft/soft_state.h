@@ -11,6 +11,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include <pixmora/pixmora_soft.h>
+
 #include "platform/platform.h"
 #include "platform/soft/soft_display.h"
 #include "platform/soft/soft_hooks.h"
@@ -28,6 +30,40 @@ enum class dc_kind { screen, window, memory };
 constexpr int32_t stretch_black_on_white = 1;
 constexpr int32_t stretch_halftone = 4;
 
+// Which destination pixels along one axis of a stretch get drawn, and from
+// where: the offsets first .. first + source.size() - 1 within the
+// destination extent, and for each the source index (a column, or a
+// bottom-up row).
+struct axis_map {
+    int64_t first = 0;
+    std::vector<int32_t> source;
+};
+
+// What decides a stretch's maps: its rectangles, the bitmap's size and the
+// surface's.
+struct stretch_key {
+    int64_t dst_x, dst_y, dst_width, dst_height;
+    int64_t src_x, src_y, src_width, src_height;
+    int32_t bitmap_width, bitmap_height;
+    int32_t surface_width, surface_height;
+    bool operator==(const stretch_key &) const = default;
+};
+
+// A window's last stretch: its maps, kept while the geometry stays (so they
+// are made once per change of size), and what pm_soft_window_stretch hands
+// out.
+struct stretch_record {
+    bool made = false;              // a stretch reached the window since its last resize
+    stretch_key key{};
+    axis_map columns, rows;
+    uint32_t maps_serial = 0;       // counts the changes of columns and rows
+    const uint8_t *bits = nullptr;  // the last stretch's bitmap
+    int32_t bit_count = 0;
+    int64_t stride = 0;
+    std::array<uint32_t, 256> colours{}; // 8 bits: each index's colour in the surface's order
+    std::array<uint32_t, 256> handed{};  // the same as bytes R, G, B, 255, for an XRGB window
+};
+
 struct dc_object {
     dc_kind kind = dc_kind::screen;
     pm_hgdiobj bitmap = nullptr; // memory contexts only
@@ -36,9 +72,11 @@ struct dc_object {
     pm_hgdiobj pen = nullptr;
     pm_hpalette palette = nullptr;
     int32_t stretch_mode = stretch_black_on_white;
-    int32_t width = 0; // client surface of a window, 0x00RRGGBB, top row first
+    int32_t width = 0; // client surface of a window, top row first, in `layout`
     int32_t height = 0;
+    int32_t layout = PM_SOFT_XRGB; // PM_SOFT_XRGB, PM_SOFT_RGBA or PM_SOFT_RECORDED
     std::vector<uint32_t> surface;
+    stretch_record stretch; // windows only
 };
 
 struct bitmap_object {

@@ -35,6 +35,8 @@
 
 namespace pm::platform::inline PIXMORA_PLATFORM_LAYER {
 using namespace pm::soft::detail;
+using pm::soft::order_rgba;
+using pm::soft::order_xrgb;
 
 namespace {
 
@@ -105,21 +107,23 @@ std::optional<dib_format> read_header(const void *header, int32_t usage)
     return format;
 }
 
-// The colour of each 8-bit index: from the header's RGBQUAD table, or with
-// palette colours from the context's palette, whose index wraps at the
-// palette's size. Indices beyond the table are black.
+// The colour of each 8-bit index in Order: from the header's RGBQUAD table,
+// or with palette colours from the context's palette, whose index wraps at
+// the palette's size. Indices beyond the table are black.
+template <class Order>
 std::array<uint32_t, 256> index_colours(const dib_format &format, int32_t usage, const palette_object &palette)
 {
-    std::array<uint32_t, 256> colours{};
+    std::array<uint32_t, 256> colours;
+    colours.fill(Order::pack(0, 0, 0));
     for (uint32_t i = 0; i < format.colours; ++i) {
         if (usage == dib_rgb_colors) {
             const uint8_t *quad = format.colour_table + 4 * i;
-            colours[i] = rgb(quad[2], quad[1], quad[0]);
+            colours[i] = Order::pack(quad[2], quad[1], quad[0]);
         } else {
             uint16_t index;
             std::memcpy(&index, format.colour_table + 2 * i, sizeof index);
             const pm_paletteentry &entry = palette.entries[index % palette.count];
-            colours[i] = rgb(entry.peRed, entry.peGreen, entry.peBlue);
+            colours[i] = Order::pack(entry.peRed, entry.peGreen, entry.peBlue);
         }
     }
     return colours;
@@ -166,14 +170,6 @@ private:
     int64_t quotient_ = 0, remainder_ = 0;
 };
 
-// Which destination pixels along one axis get drawn, and from where: the
-// offsets first .. first + source.size() - 1 within the destination extent,
-// and for each the source index (a column, or a bottom-up row).
-struct axis_map {
-    int64_t first = 0;
-    std::vector<int32_t> source;
-};
-
 // dst_pos/dst_len: the destination extent; surface_len: the surface's size
 // along the axis; the source index of destination offset d is origin +
 // direction * offset(d), valid in 0..bitmap_len-1. It is monotonic, so the
@@ -205,10 +201,20 @@ axis_map map_axis(int64_t dst_pos, int64_t dst_len, int64_t surface_len, int64_t
     return map;
 }
 
-struct stretch_geometry {
-    int64_t dst_x, dst_y, dst_width, dst_height;
-    int64_t src_x, src_y, src_width, src_height;
-};
+// The window's column and row maps for a stretch (see the rule at the
+// top), made again only when what decides them has changed.
+void update_maps(dc_object &window, const stretch_key &key)
+{
+    stretch_record &record = window.stretch;
+    if (record.made && record.key == key)
+        return;
+    record.columns = map_axis(key.dst_x, key.dst_width, window.width, key.bitmap_width, key.src_width, key.src_x, 1,
+                              false);
+    record.rows = map_axis(key.dst_y, key.dst_height, window.height, key.bitmap_height, key.src_height,
+                           key.src_y + key.src_height - 1, -1, true);
+    record.key = key;
+    ++record.maps_serial;
+}
 
 // The line maker for the drawn columns of one call.
 template <class Source>
@@ -240,7 +246,7 @@ std::unique_ptr<line_maker<Source>> choose_lines(const axis_map &columns, bool g
 // the first few of them at once (more would spread the stores over too many
 // pages); the remaining ones are copies of the first.
 template <class Source>
-void draw_rows(dc_object &window, const stretch_geometry &g, const axis_map &columns, const axis_map &rows,
+void draw_rows(dc_object &window, const stretch_key &g, const axis_map &columns, const axis_map &rows,
                const uint8_t *bits, int64_t stride, const Source &source)
 {
     constexpr size_t rows_at_once = 8;
@@ -266,31 +272,48 @@ void draw_rows(dc_object &window, const stretch_geometry &g, const axis_map &col
     }
 }
 
-void draw(dc_object &window, const stretch_geometry &g, const dib_format &format, const uint8_t *bits,
-          int32_t usage, const palette_object &palette)
+template <class Order>
+void draw_in(dc_object &window, const dib_format &format, const uint8_t *bits, const std::array<uint32_t, 256> &colours)
 {
-    // Column map and row map, once per call.
-    const axis_map columns =
-        map_axis(g.dst_x, g.dst_width, window.width, format.width, g.src_width, g.src_x, 1, false);
-    const axis_map rows = map_axis(g.dst_y, g.dst_height, window.height, format.height, g.src_height,
-                                   g.src_y + g.src_height - 1, -1, true);
-    if (columns.source.empty() || rows.source.empty())
-        return;
+    const stretch_record &record = window.stretch;
+    const stretch_key &g = record.key;
     switch (format.bit_count) {
-    case 8: {
-        const std::array<uint32_t, 256> colours = index_colours(format, usage, palette);
-        draw_rows(window, g, columns, rows, bits, format.stride, source_8{colours.data()});
+    case 8:
+        draw_rows(window, g, record.columns, record.rows, bits, format.stride, source_8{colours.data()});
         break;
-    }
     case 16:
-        draw_rows(window, g, columns, rows, bits, format.stride, source_16{});
+        draw_rows(window, g, record.columns, record.rows, bits, format.stride, source_16<Order>{});
         break;
     case 24:
-        draw_rows(window, g, columns, rows, bits, format.stride, source_bgr<3>{});
+        draw_rows(window, g, record.columns, record.rows, bits, format.stride, source_bgr<3, Order>{});
         break;
     default:
-        draw_rows(window, g, columns, rows, bits, format.stride, source_bgr<4>{});
+        draw_rows(window, g, record.columns, record.rows, bits, format.stride, source_bgr<4, Order>{});
         break;
+    }
+}
+
+// Records the stretch on the window and draws it in the surface's layout
+// (a recorded window only records).
+void draw(dc_object &window, const stretch_key &key, const dib_format &format, const uint8_t *bits, int32_t usage,
+          const palette_object &palette)
+{
+    update_maps(window, key);
+    stretch_record &record = window.stretch;
+    record.made = true;
+    record.bits = bits;
+    record.bit_count = format.bit_count;
+    record.stride = format.stride;
+    const bool xrgb = window.layout == PM_SOFT_XRGB;
+    if (format.bit_count == 8)
+        record.colours = xrgb ? index_colours<order_xrgb>(format, usage, palette)
+                              : index_colours<order_rgba>(format, usage, palette);
+    if (record.columns.source.empty() || record.rows.source.empty() || window.layout == PM_SOFT_RECORDED)
+        return;
+    if (xrgb) {
+        draw_in<order_xrgb>(window, format, bits, record.colours);
+    } else {
+        draw_in<order_rgba>(window, format, bits, record.colours);
     }
 }
 
@@ -353,8 +376,10 @@ int32_t stretch_dib(pm_hdc dc, int32_t dst_x, int32_t dst_y, int32_t dst_width, 
         dst_height <= 0 || src_width <= 0 || src_height <= 0)
         return 0;
     if (context->kind == dc_kind::window) {
-        stretch_geometry g{dst_x, dst_y, dst_width, dst_height, src_x, src_y, src_width, src_height};
-        draw(*context, g, *format, static_cast<const uint8_t *>(bits), usage, s.dc_palette(*context));
+        const stretch_key key{dst_x,         dst_y,          dst_width,       dst_height,      src_x,
+                              src_y,         src_width,      src_height,      format->width,   format->height,
+                              context->width, context->height};
+        draw(*context, key, *format, static_cast<const uint8_t *>(bits), usage, s.dc_palette(*context));
     }
     return src_height;
 }

@@ -29,12 +29,9 @@
 
 namespace pm::soft::detail {
 
-constexpr uint32_t rgb(uint32_t red, uint32_t green, uint32_t blue)
-{
-    return (red << 16) | (green << 8) | blue;
-}
-
-// One pixel reader per source depth, each giving 0x00RRGGBB.
+// One pixel reader per source depth, each giving a surface pixel in Order
+// (order_xrgb or order_rgba). 8-bit pixels go through a colour table made in
+// that order.
 struct source_8 {
     static constexpr size_t bytes = 1;
     const uint32_t *colours;
@@ -43,6 +40,7 @@ struct source_8 {
 
 // 5- and 6-bit fields widen by repeating their top bits, so full intensity
 // stays full (31 -> 255, 63 -> 255).
+template <class Order>
 struct source_16 {
     static constexpr size_t bytes = 2;
     uint32_t operator()(const uint8_t *pixel) const
@@ -51,15 +49,15 @@ struct source_16 {
         uint32_t red = value >> 11;
         uint32_t green = (value >> 5) & 0x3F;
         uint32_t blue = value & 0x1F;
-        return rgb((red << 3) | (red >> 2), (green << 2) | (green >> 4), (blue << 3) | (blue >> 2));
+        return Order::pack((red << 3) | (red >> 2), (green << 2) | (green >> 4), (blue << 3) | (blue >> 2));
     }
 };
 
 // 24 bits: B, G, R. 32 bits: B, G, R and a byte that is not shown.
-template <size_t Bytes>
+template <size_t Bytes, class Order>
 struct source_bgr {
     static constexpr size_t bytes = Bytes;
-    uint32_t operator()(const uint8_t *pixel) const { return rgb(pixel[2], pixel[1], pixel[0]); }
+    uint32_t operator()(const uint8_t *pixel) const { return Order::pack(pixel[2], pixel[1], pixel[0]); }
 };
 
 // count source pixels from `in` converted into out[0 .. count); 8-bit

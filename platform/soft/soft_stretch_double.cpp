@@ -37,10 +37,17 @@ std::unique_ptr<line_maker<Source>> doubled_lines(const std::vector<int32_t> &sh
     return std::make_unique<doubled<Source>>(shown, source);
 }
 
-template std::unique_ptr<line_maker<source_16>> doubled_lines(const std::vector<int32_t> &, const source_16 &);
-template std::unique_ptr<line_maker<source_bgr<3>>> doubled_lines(const std::vector<int32_t> &,
-                                                                  const source_bgr<3> &);
-template std::unique_ptr<line_maker<source_bgr<4>>> doubled_lines(const std::vector<int32_t> &,
-                                                                  const source_bgr<4> &);
+template std::unique_ptr<line_maker<source_16<order_xrgb>>> doubled_lines(const std::vector<int32_t> &,
+                                                                          const source_16<order_xrgb> &);
+template std::unique_ptr<line_maker<source_16<order_rgba>>> doubled_lines(const std::vector<int32_t> &,
+                                                                          const source_16<order_rgba> &);
+template std::unique_ptr<line_maker<source_bgr<3, order_xrgb>>> doubled_lines(const std::vector<int32_t> &,
+                                                                              const source_bgr<3, order_xrgb> &);
+template std::unique_ptr<line_maker<source_bgr<3, order_rgba>>> doubled_lines(const std::vector<int32_t> &,
+                                                                              const source_bgr<3, order_rgba> &);
+template std::unique_ptr<line_maker<source_bgr<4, order_xrgb>>> doubled_lines(const std::vector<int32_t> &,
+                                                                              const source_bgr<4, order_xrgb> &);
+template std::unique_ptr<line_maker<source_bgr<4, order_rgba>>> doubled_lines(const std::vector<int32_t> &,
+                                                                              const source_bgr<4, order_rgba> &);
 
 } // namespace pm::soft::detail

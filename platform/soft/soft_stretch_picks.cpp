@@ -77,10 +77,17 @@ std::unique_ptr<line_maker<Source>> pick_lines(const std::vector<int32_t> &shown
 }
 
 template std::unique_ptr<line_maker<source_8>> pick_lines(const std::vector<int32_t> &, const source_8 &, size_t);
-template std::unique_ptr<line_maker<source_16>> pick_lines(const std::vector<int32_t> &, const source_16 &, size_t);
-template std::unique_ptr<line_maker<source_bgr<3>>> pick_lines(const std::vector<int32_t> &, const source_bgr<3> &,
-                                                               size_t);
-template std::unique_ptr<line_maker<source_bgr<4>>> pick_lines(const std::vector<int32_t> &, const source_bgr<4> &,
-                                                               size_t);
+template std::unique_ptr<line_maker<source_16<order_xrgb>>> pick_lines(const std::vector<int32_t> &,
+                                                                       const source_16<order_xrgb> &, size_t);
+template std::unique_ptr<line_maker<source_16<order_rgba>>> pick_lines(const std::vector<int32_t> &,
+                                                                       const source_16<order_rgba> &, size_t);
+template std::unique_ptr<line_maker<source_bgr<3, order_xrgb>>> pick_lines(const std::vector<int32_t> &,
+                                                                           const source_bgr<3, order_xrgb> &, size_t);
+template std::unique_ptr<line_maker<source_bgr<3, order_rgba>>> pick_lines(const std::vector<int32_t> &,
+                                                                           const source_bgr<3, order_rgba> &, size_t);
+template std::unique_ptr<line_maker<source_bgr<4, order_xrgb>>> pick_lines(const std::vector<int32_t> &,
+                                                                           const source_bgr<4, order_xrgb> &, size_t);
+template std::unique_ptr<line_maker<source_bgr<4, order_rgba>>> pick_lines(const std::vector<int32_t> &,
+                                                                           const source_bgr<4, order_rgba> &, size_t);
 
 } // namespace pm::soft::detail

@@ -58,8 +58,17 @@ std::unique_ptr<line_maker<Source>> run_lines(const std::vector<int32_t> &shown,
 }
 
 template std::unique_ptr<line_maker<source_8>> run_lines(const std::vector<int32_t> &, const source_8 &);
-template std::unique_ptr<line_maker<source_16>> run_lines(const std::vector<int32_t> &, const source_16 &);
-template std::unique_ptr<line_maker<source_bgr<3>>> run_lines(const std::vector<int32_t> &, const source_bgr<3> &);
-template std::unique_ptr<line_maker<source_bgr<4>>> run_lines(const std::vector<int32_t> &, const source_bgr<4> &);
+template std::unique_ptr<line_maker<source_16<order_xrgb>>> run_lines(const std::vector<int32_t> &,
+                                                                      const source_16<order_xrgb> &);
+template std::unique_ptr<line_maker<source_16<order_rgba>>> run_lines(const std::vector<int32_t> &,
+                                                                      const source_16<order_rgba> &);
+template std::unique_ptr<line_maker<source_bgr<3, order_xrgb>>> run_lines(const std::vector<int32_t> &,
+                                                                          const source_bgr<3, order_xrgb> &);
+template std::unique_ptr<line_maker<source_bgr<3, order_rgba>>> run_lines(const std::vector<int32_t> &,
+                                                                          const source_bgr<3, order_rgba> &);
+template std::unique_ptr<line_maker<source_bgr<4, order_xrgb>>> run_lines(const std::vector<int32_t> &,
+                                                                          const source_bgr<4, order_xrgb> &);
+template std::unique_ptr<line_maker<source_bgr<4, order_rgba>>> run_lines(const std::vector<int32_t> &,
+                                                                          const source_bgr<4, order_rgba> &);
 
 } // namespace pm::soft::detail

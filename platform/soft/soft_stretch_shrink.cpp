@@ -35,10 +35,17 @@ std::unique_ptr<line_maker<Source>> shrinking_lines(const std::vector<int32_t> &
 }
 
 template std::unique_ptr<line_maker<source_8>> shrinking_lines(const std::vector<int32_t> &, const source_8 &);
-template std::unique_ptr<line_maker<source_16>> shrinking_lines(const std::vector<int32_t> &, const source_16 &);
-template std::unique_ptr<line_maker<source_bgr<3>>> shrinking_lines(const std::vector<int32_t> &,
-                                                                    const source_bgr<3> &);
-template std::unique_ptr<line_maker<source_bgr<4>>> shrinking_lines(const std::vector<int32_t> &,
-                                                                    const source_bgr<4> &);
+template std::unique_ptr<line_maker<source_16<order_xrgb>>> shrinking_lines(const std::vector<int32_t> &,
+                                                                            const source_16<order_xrgb> &);
+template std::unique_ptr<line_maker<source_16<order_rgba>>> shrinking_lines(const std::vector<int32_t> &,
+                                                                            const source_16<order_rgba> &);
+template std::unique_ptr<line_maker<source_bgr<3, order_xrgb>>> shrinking_lines(const std::vector<int32_t> &,
+                                                                                const source_bgr<3, order_xrgb> &);
+template std::unique_ptr<line_maker<source_bgr<3, order_rgba>>> shrinking_lines(const std::vector<int32_t> &,
+                                                                                const source_bgr<3, order_rgba> &);
+template std::unique_ptr<line_maker<source_bgr<4, order_xrgb>>> shrinking_lines(const std::vector<int32_t> &,
+                                                                                const source_bgr<4, order_xrgb> &);
+template std::unique_ptr<line_maker<source_bgr<4, order_rgba>>> shrinking_lines(const std::vector<int32_t> &,
+                                                                                const source_bgr<4, order_rgba> &);
 
 } // namespace pm::soft::detail

@@ -38,9 +38,9 @@ std::vector<uint8_t> read_file(const fs::path &path)
 }
 
 // Loads one input at every depth from memory and from a file (a 32 x 16
-// buffer, refills of 4096 and of 7 bytes), then as the input itself asks;
-// returns the results in that order.
-std::vector<int32_t> replay(const std::vector<uint8_t> &data)
+// buffer, refills of 4096 and of 7 bytes) with the given flags, then as the
+// input itself asks; returns the results in that order.
+std::vector<int32_t> replay(const std::vector<uint8_t> &data, int32_t flags = 0)
 {
     pixmora_test::reset_library();
     pcx_fuzz::session session = pcx_fuzz::start_session();
@@ -53,12 +53,13 @@ std::vector<int32_t> replay(const std::vector<uint8_t> &data)
         for (const uint32_t refill : {0u, 7u})
             for (const int32_t depth : pcx_fuzz::depths)
                 if (from_file || refill == 0)
-                    setups.push_back({depth, 32, 16, from_file, refill, 0, 0, 0});
+                    setups.push_back({depth, 32, 16, from_file, refill, flags, 0, 0});
     setups.push_back(pcx_fuzz::setup_of(copy.data(), copy.size()));
     std::vector<int32_t> results;
     for (const pcx_fuzz::load_setup &setup : setups) {
         const pcx_fuzz::load_outcome outcome = pcx_fuzz::load(session, copy.data(), copy.size(), setup);
         EXPECT_TRUE(outcome.input_block_restored) << "depth " << setup.depth << (setup.from_file ? " file" : " memory");
+        EXPECT_TRUE(outcome.inspection_agrees) << "depth " << setup.depth << (setup.from_file ? " file" : " memory");
         EXPECT_EQ(pm_state.input_block, pm_state.read_buffer);
         results.push_back(outcome.result);
     }
@@ -72,26 +73,33 @@ TEST_F(FuzzReplay, EverySeedLoadsFromMemoryAndFromAFile)
 {
     const std::vector<fs::path> seeds = pictures_in("fuzz/corpus/pcx");
     ASSERT_FALSE(seeds.empty()) << "no seed corpus in fuzz/corpus/pcx";
-    for (const fs::path &seed : seeds) {
-        const std::vector<int32_t> results = replay(read_file(seed));
-        // Every seed is a readable picture; only a 24-bit one is refused, and
-        // only by an 8-bit buffer. Every source gives the same results.
-        const int32_t at8 = seed.filename() == "planar24.pcx" ? 3 : 0;
-        const std::vector<int32_t> each_depth{at8, 0, 0, 0};
-        for (size_t source = 0; source < 3; ++source)
-            EXPECT_EQ(std::vector<int32_t>(results.begin() + 4 * source, results.begin() + 4 * source + 4), each_depth)
-                << seed.filename() << ", source " << source;
-    }
+    for (const fs::path &seed : seeds)
+        for (const int32_t flags : {0, int32_t{pcx_all_layouts}}) {
+            // The all-layouts-* seeds are read only with the flag.
+            if (flags == 0 && seed.filename().string().rfind("all-layouts-", 0) == 0)
+                continue;
+            const std::vector<int32_t> results = replay(read_file(seed), flags);
+            // Every seed is a readable picture; only one of 8-bit colour
+            // planes is refused, and only by an 8-bit buffer. Every source
+            // gives the same results.
+            const bool colour = seed.filename() == "planar24.pcx" || seed.filename() == "all-layouts-planes4x8.pcx";
+            const std::vector<int32_t> each_depth{colour ? 3 : 0, 0, 0, 0};
+            for (size_t source = 0; source < 3; ++source)
+                EXPECT_EQ(std::vector<int32_t>(results.begin() + 4 * source, results.begin() + 4 * source + 4),
+                          each_depth)
+                    << seed.filename() << ", flags " << flags << ", source " << source;
+        }
 }
 
 TEST_F(FuzzReplay, EveryFindingIsHandled)
 {
-    for (const fs::path &finding : pictures_in("fuzz/regressions/pcx")) {
-        const std::vector<int32_t> results = replay(read_file(finding));
-        for (size_t i = 0; i < results.size(); ++i)
-            EXPECT_TRUE(results[i] >= 0 && results[i] <= 4) << finding.filename() << ", load " << i << ": result "
-                                                            << results[i];
-    }
+    for (const fs::path &finding : pictures_in("fuzz/regressions/pcx"))
+        for (const int32_t flags : {0, int32_t{pcx_all_layouts}}) {
+            const std::vector<int32_t> results = replay(read_file(finding), flags);
+            for (size_t i = 0; i < results.size(); ++i)
+                EXPECT_TRUE(pcx_fuzz::load_result_known(results[i]))
+                    << finding.filename() << ", flags " << flags << ", load " << i << ": result " << results[i];
+        }
 }
 
 // The call-sequence target's corpus and findings: every check holds.

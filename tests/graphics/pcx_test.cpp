@@ -12,6 +12,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "graphics/internal.h"
@@ -52,32 +53,64 @@ bytes rle_encode(const bytes &plain)
     return out;
 }
 
-// A picture as index (or, for 24-bit planar, RGB) values and its file form.
+// The planes and bits per plane of each format.
+int32_t planes_of(pcx_format format)
+{
+    switch (format) {
+    case pcx_format::planar16:
+    case pcx_format::planar32:
+        return 4;
+    case pcx_format::planar24:
+    case pcx_format::planar8:
+        return 3;
+    case pcx_format::planar4:
+        return 2;
+    default:
+        return 1;
+    }
+}
+int32_t bits_of(pcx_format format)
+{
+    switch (format) {
+    case pcx_format::mono:
+    case pcx_format::planar16:
+    case pcx_format::planar4:
+    case pcx_format::planar8:
+        return 1;
+    case pcx_format::packed2:
+        return 2;
+    case pcx_format::packed4:
+        return 4;
+    default:
+        return 8;
+    }
+}
+bool colour_planes(pcx_format format) { return format == pcx_format::planar24 || format == pcx_format::planar32; }
+
+// A picture as index (or, for colour planes, a value per plane) values and
+// its file form.
 struct picture {
     pcx_format format = pcx_format::indexed8;
     int32_t width = 0, height = 0;
     int32_t bytes_per_line = 0; // 0: the row's bytes rounded up to even
     uint8_t version = 5;
+    uint16_t palette_info = 1;
     int32_t x_min = 0, y_min = 0;
     bool trailer = true;
-    std::vector<uint8_t> values; // index per pixel, or r, g, b per pixel
+    std::vector<uint8_t> values; // index per pixel, or r, g, b (and a fourth) per pixel
 
-    int32_t planes() const
-    {
-        return format == pcx_format::planar16 ? 4 : format == pcx_format::planar24 ? 3 : 1;
-    }
+    int32_t planes() const { return planes_of(format); }
     int32_t line() const
     {
         if (bytes_per_line != 0)
             return bytes_per_line;
-        const bool bits = format == pcx_format::mono || format == pcx_format::planar16;
-        const int32_t row = bits ? (width + 7) / 8 : width;
+        const int32_t row = (width * bits_of(format) + 7) / 8;
         return row + (row & 1);
     }
     uint8_t index(int32_t x, int32_t y) const { return values[size_t(y * width + x)]; }
     rgb colour(int32_t x, int32_t y) const
     {
-        const uint8_t *v = &values[size_t(3 * (y * width + x))];
+        const uint8_t *v = &values[size_t(planes() * (y * width + x))];
         return {v[0], v[1], v[2]};
     }
 
@@ -85,17 +118,20 @@ struct picture {
     bytes decoded() const
     {
         const int32_t bpl = line();
+        const int32_t bits = bits_of(format);
         bytes out(size_t(height * planes() * bpl), 0);
         for (int32_t y = 0; y < height; ++y) {
             uint8_t *scan = &out[size_t(y * planes() * bpl)];
-            const bool bits = format == pcx_format::mono || format == pcx_format::planar16;
-            const int32_t fits = bits ? bpl * 8 : bpl; // a short BytesPerLine drops the rest
+            const int32_t fits = bpl * 8 / bits; // a short BytesPerLine drops the rest
             for (int32_t x = 0; x < std::min(width, fits); ++x) {
-                if (format == pcx_format::indexed8) {
+                if (colour_planes(format)) {
+                    for (int32_t p = 0; p < planes(); ++p)
+                        scan[p * bpl + x] = values[size_t(planes() * (y * width + x) + p)];
+                } else if (bits == 8) {
                     scan[x] = index(x, y);
-                } else if (format == pcx_format::planar24) {
-                    const rgb c = colour(x, y);
-                    scan[x] = c.r, scan[bpl + x] = c.g, scan[2 * bpl + x] = c.b;
+                } else if (planes() == 1) {
+                    const int32_t per_byte = 8 / bits;
+                    scan[x / per_byte] |= uint8_t(index(x, y) << (8 - bits * (x % per_byte + 1)));
                 } else {
                     for (int32_t p = 0; p < planes(); ++p)
                         if ((index(x, y) >> p) & 1)
@@ -112,7 +148,7 @@ struct picture {
         h.manufacturer = 0x0A;
         h.version = version;
         h.encoding = 1;
-        h.bits_per_pixel = uint8_t(format == pcx_format::mono || format == pcx_format::planar16 ? 1 : 8);
+        h.bits_per_pixel = uint8_t(bits_of(format));
         h.x_min = pm::pcx_le16(uint16_t(x_min));
         h.y_min = pm::pcx_le16(uint16_t(y_min));
         h.x_max = pm::pcx_le16(uint16_t(x_min + width - 1));
@@ -123,6 +159,7 @@ struct picture {
         }
         h.planes = uint8_t(planes());
         h.bytes_per_line = pm::pcx_le16(uint16_t(line()));
+        h.palette_info = pm::pcx_le16(palette_info);
         std::array<uint8_t, 128> out;
         std::memcpy(out.data(), &h, 128);
         return out;
@@ -155,8 +192,8 @@ picture make_picture(pcx_format format, int32_t width, int32_t height)
     p.format = format;
     p.width = width;
     p.height = height;
-    const int32_t per_pixel = format == pcx_format::planar24 ? 3 : 1;
-    const int32_t modulus = format == pcx_format::mono ? 2 : format == pcx_format::planar16 ? 16 : 256;
+    const int32_t per_pixel = colour_planes(format) ? planes_of(format) : 1;
+    const int32_t modulus = colour_planes(format) ? 256 : 1 << std::min(8, planes_of(format) * bits_of(format));
     for (int32_t y = 0; y < height; ++y)
         for (int32_t x = 0; x < width; ++x)
             for (int32_t c = 0; c < per_pixel; ++c)
@@ -183,7 +220,7 @@ bytes colour_pixel(rgb c)
 // The pixel a picture's (x, y) should become, with the given palette colours.
 bytes expected_pixel(const picture &p, int32_t x, int32_t y, const std::function<rgb(int32_t)> &palette)
 {
-    if (p.format == pcx_format::planar24)
+    if (colour_planes(p.format))
         return colour_pixel(p.colour(x, y));
     if (pm_state.active_depth == 8)
         return {uint8_t(p.index(x, y) + (p.format == pcx_format::indexed8 ? 0 : 10))};
@@ -325,15 +362,15 @@ TEST(PcxResults, EveryResultHasItsOwnText)
 {
     const std::string unknown = pm_pcx_result_text(-1);
     std::set<std::string> texts;
-    for (int32_t result :
-         {PM_PCX_OK, PM_PCX_OPEN_FAILED, PM_PCX_INVALID, PM_PCX_UNSUPPORTED, PM_PCX_NO_MEMORY, PM_PCX_WRITE_FAILED}) {
+    for (int32_t result : {PM_PCX_OK, PM_PCX_OPEN_FAILED, PM_PCX_INVALID, PM_PCX_UNSUPPORTED, PM_PCX_NO_MEMORY,
+                           PM_PCX_WRITE_FAILED, PM_PCX_NO_PAGE, PM_PCX_TOO_MANY_COLOURS}) {
         const std::string text = pm_pcx_result_text(result);
         EXPECT_FALSE(text.empty()) << result;
         EXPECT_NE(text, unknown) << result;
         texts.insert(text);
     }
-    EXPECT_EQ(texts.size(), 6u);
-    for (int32_t other : {6, 100, INT32_MIN, INT32_MAX})
+    EXPECT_EQ(texts.size(), 8u);
+    for (int32_t other : {8, 100, INT32_MIN, INT32_MAX})
         EXPECT_EQ(pm_pcx_result_text(other), unknown) << other;
 }
 
@@ -412,6 +449,146 @@ TEST_F(PcxLoad, EveryConverterAtEveryDepth)
             pm_buffer_deactivate();
             pm_buffer_destroy(handle);
         }
+}
+
+// ImageMagick's decoding of a picture: RGB per pixel, top row first; empty
+// when convert cannot be run.
+bytes imagemagick_rgb(const bytes &file, int32_t width, int32_t height)
+{
+    const auto dir = std::filesystem::temp_directory_path();
+    const std::string stem = "pixmora_layout_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                             std::to_string(reinterpret_cast<uintptr_t>(&file));
+    const auto in = dir / (stem + ".pcx"), out = dir / (stem + ".rgb");
+    std::ofstream(in, std::ios::binary).write(reinterpret_cast<const char *>(file.data()), std::streamsize(file.size()));
+    const std::string command = "convert '" + in.string() + "' -depth 8 'rgb:" + out.string() + "' 2>/dev/null";
+    bytes rgb_bytes;
+    if (std::system(command.c_str()) == 0) {
+        std::ifstream read(out, std::ios::binary);
+        rgb_bytes.assign(std::istreambuf_iterator<char>(read), std::istreambuf_iterator<char>());
+    }
+    std::filesystem::remove(in);
+    std::filesystem::remove(out);
+    if (rgb_bytes.size() != size_t(3 * width * height))
+        rgb_bytes.clear();
+    return rgb_bytes;
+}
+
+// The layouts that pcx_all_layouts adds, at every depth and cut at the left
+// edge, pixel for pixel as ImageMagick shows them; greyscale without a
+// trailer (which ImageMagick does not read) against the grey ramp. At 8 bits
+// the indices stand clear of the static colours as 16-colour pictures do,
+// and greyscale keeps its indices like a 256-colour picture.
+TEST_F(PcxLoad, EveryAddedLayoutAtEveryDepthAsImageMagickShowsIt)
+{
+    if (std::system("command -v convert > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "ImageMagick's convert is not installed";
+    const struct {
+        const char *what;
+        pcx_format format;
+        uint16_t palette_info;
+    } layouts[] = {
+        {"one plane of 4 bits", pcx_format::packed4, 1},  {"one plane of 2 bits", pcx_format::packed2, 1},
+        {"2 planes of 1 bit", pcx_format::planar4, 1},    {"3 planes of 1 bit", pcx_format::planar8, 1},
+        {"4 planes of 8 bits", pcx_format::planar32, 1},  {"greyscale", pcx_format::indexed8, 2},
+    };
+    for (const auto &layout : layouts)
+        for (int32_t width : {13, 16, 1}) {
+            picture p = make_picture(layout.format, width, 5);
+            p.palette_info = layout.palette_info;
+            // A trailer where a version-5 file might have one: the packed and
+            // bit-plane layouts take their header colours all the same.
+            p.trailer = layout.format != pcx_format::indexed8;
+            const bytes file = p.file();
+            const bool grey = layout.format == pcx_format::indexed8;
+            const bytes shown = grey ? bytes{} : imagemagick_rgb(file, width, 5);
+            ASSERT_TRUE(grey || !shown.empty()) << layout.what << ": convert failed";
+            auto colour_at = [&](int32_t x, int32_t y) {
+                if (grey)
+                    return rgb{p.index(x, y), p.index(x, y), p.index(x, y)};
+                const uint8_t *c = &shown[size_t(3 * (y * width + x))];
+                return rgb{c[0], c[1], c[2]};
+            };
+            for (int32_t depth : {8, 16, 24, 32})
+                for (int32_t cut : {0, 3}) {
+                    SCOPED_TRACE(std::string(layout.what) + ", width " + std::to_string(width) + " at " +
+                                 std::to_string(depth) + " bits, " + std::to_string(cut) + " columns cut");
+                    const int32_t handle = make_buffer(20, 8, depth);
+                    pm_move_cursor(-cut, 1);
+                    const int32_t result = load(file, pcx_all_layouts | pcx_no_reduction | pcx_at_cursor);
+                    if (depth == 8 && colour_planes(layout.format)) {
+                        EXPECT_EQ(result, 3);
+                    } else if (cut >= width) {
+                        EXPECT_EQ(result, 0); // nothing lies within the buffer
+                    } else {
+                        ASSERT_EQ(result, 0);
+                        EXPECT_TRUE(pixels_are(0, 1, width - cut, 5, [&](int32_t x, int32_t y) {
+                            if (depth != 8)
+                                return colour_pixel(colour_at(x + cut, y));
+                            return bytes{uint8_t(p.index(x + cut, y) + (grey ? 0 : 10))};
+                        }));
+                        // Greyscale's indices 0..9 and 246..255 show the reserved
+                        // entries, as a 256-colour picture's do.
+                        for (int32_t x = cut; depth == 8 && x < width; ++x)
+                            for (int32_t y = 0; y < 5; ++y) {
+                                const bool reserved = grey && (p.index(x, y) < 10 || p.index(x, y) > 245);
+                                const rgb entry = palette_entry(*pixel_at(x - cut, y + 1));
+                                ASSERT_TRUE(reserved || same_colour(entry, colour_at(x, y)))
+                                    << "the palette entry of (" << x << ", " << y << ")";
+                            }
+                    }
+                    pm_buffer_deactivate();
+                    pm_buffer_destroy(handle);
+                }
+        }
+}
+
+// Without the flag the added layouts give what they gave before: no
+// converter for the packed ones; 2 planes of 1 bit read as monochrome from
+// plane 0; 3 planes of 1 bit taken as three 8-bit planes, too short for the
+// width; 4 planes of 8 bits read as 16-colour planes; greyscale without a
+// trailer in the header colours.
+TEST_F(PcxLoad, AddedLayoutsWithoutTheFlagLoadAsBefore)
+{
+    picture grey = make_picture(pcx_format::indexed8, 13, 5);
+    grey.palette_info = 2;
+    const struct {
+        picture p;
+        int32_t result;
+    } cases[] = {
+        {make_picture(pcx_format::packed4, 13, 5), 3}, {make_picture(pcx_format::packed2, 13, 5), 3},
+        {make_picture(pcx_format::planar4, 13, 5), 0}, {make_picture(pcx_format::planar8, 13, 5), 2},
+        {make_picture(pcx_format::planar32, 13, 5), 0}, {grey, 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE("format " + std::to_string(int(c.p.format)));
+        const int32_t handle = make_buffer(20, 8, 32);
+        fill_buffer(0);
+        picture p = c.p;
+        p.trailer = false;
+        ASSERT_EQ(load(p.file(), pcx_no_reduction), c.result);
+        if (c.result == 0) {
+            // What the same scanlines give when read as the old formats do.
+            const pm::pcx_picture old = pm::pcx_parse_header(p.file().data());
+            const bytes scanlines = p.decoded();
+            const int32_t bpl = p.line(), length = bpl * p.planes();
+            EXPECT_TRUE(pixels_are(0, 0, 13, 5, [&](int32_t x, int32_t y) {
+                const uint8_t *scan = &scanlines[size_t(y * length)];
+                auto bit = [&](int32_t plane) { return (scan[plane * bpl + x / 8] >> (7 - x % 8)) & 1; };
+                int32_t index = 0;
+                if (old.format == pcx_format::mono)
+                    index = bit(0);
+                else if (old.format == pcx_format::planar16)
+                    index = bit(0) | bit(1) << 1 | bit(2) << 2 | bit(3) << 3;
+                else
+                    index = scan[x];
+                return colour_pixel(palette_entry(index));
+            }));
+            for (int32_t i = 0; i < 16; ++i)
+                EXPECT_TRUE(same_colour(palette_entry(i), header_colour(i))) << "entry " << i;
+        }
+        pm_buffer_deactivate();
+        pm_buffer_destroy(handle);
+    }
 }
 
 // One colour written into a 16-bit buffer three ways, through the lookup by
@@ -711,6 +888,153 @@ TEST_F(PcxLoad, FileAndMemoryGiveTheSamePictureEveryTime)
     EXPECT_EQ(pm_set_input_block(nullptr, 5), 0);
     EXPECT_EQ(pm_state.input_block, pm_state.read_buffer);
     EXPECT_EQ(pm_state.input_block_size, uint32_t(PM_READ_BUFFER_SIZE));
+}
+
+// ---- DCX pages --------------------------------------------------------------------
+
+void put_le32(bytes &out, size_t at, uint32_t value)
+{
+    for (int32_t i = 0; i < 4; ++i)
+        out[at + size_t(i)] = uint8_t(value >> (8 * i));
+}
+
+// A DCX file whose directory lists the pages in the order given, with the
+// pages themselves stored in the reverse order, so that a page's end is
+// not always the next offset in the directory.
+bytes dcx_file(const std::vector<bytes> &pages)
+{
+    bytes out(4 + 4 * (pages.size() + 1), 0);
+    put_le32(out, 0, 0x3ADE68B1);
+    for (size_t i = pages.size(); i-- > 0;) {
+        put_le32(out, 4 + 4 * i, uint32_t(out.size()));
+        out.insert(out.end(), pages[i].begin(), pages[i].end());
+    }
+    return out;
+}
+
+// Every page, from memory and from a file read in blocks of 4096 and of 7
+// bytes, gives what the page alone gives, trailer palette included (it lies
+// at the page's end, not the file's). pm_load_pcx reads the first page with
+// the flag, and refuses the container as before without it.
+TEST_F(PcxLoad, DcxPagesFromMemoryAndFromFiles)
+{
+    picture packed = make_picture(pcx_format::packed4, 11, 6);
+    packed.trailer = false;
+    const std::vector<bytes> pages = {make_picture(pcx_format::indexed8, 13, 5).file(), packed.file(),
+                                      make_picture(pcx_format::planar24, 9, 7).file()};
+    const bytes container = dcx_file(pages);
+    const std::string path = write_file(container);
+    const std::string plain_path = write_file(pages[0]);
+    const int32_t flags = pcx_all_layouts | pcx_no_reduction;
+    make_buffer(16, 8, 32);
+    for (size_t page = 0; page < pages.size(); ++page) {
+        SCOPED_TRACE("page " + std::to_string(page));
+        fill_buffer(0x33);
+        ASSERT_EQ(load(pages[page], flags), 0);
+        const snapshot alone = snapshot::take();
+        for (const uint32_t refill : {0u, 7u})
+            for (const bool from_file : {false, true}) {
+                SCOPED_TRACE(from_file ? "file, refills of " + std::to_string(refill) : "memory");
+                fill_buffer(0x33);
+                pm_set_input_block(container.data(), uint32_t(container.size()));
+                if (from_file)
+                    pm_set_input_block(pm_state.read_buffer, refill);
+                const int32_t result = from_file ? pm_load_pcx_page(path.c_str(), flags, int32_t(page))
+                                                 : pm_load_pcx_page(nullptr, flags | pcx_from_memory, int32_t(page));
+                ASSERT_EQ(result, 0);
+                EXPECT_TRUE(same_bytes(alone.pixels, snapshot::take().pixels));
+                EXPECT_TRUE(same_bytes(alone.palette, snapshot::take().palette));
+            }
+    }
+    fill_buffer(0x33);
+    ASSERT_EQ(load(pages[0], flags), 0);
+    const bytes first = buffer_bytes();
+    fill_buffer(0x33);
+    EXPECT_EQ(pm_load_pcx(path.c_str(), flags), 0);
+    EXPECT_TRUE(same_bytes(first, buffer_bytes())) << "pm_load_pcx with the flag";
+
+    fill_buffer(0x33);
+    pm_set_input_block(container.data(), uint32_t(container.size()));
+    const snapshot before = snapshot::take();
+    EXPECT_EQ(pm_load_pcx(path.c_str(), pcx_no_reduction), 2);
+    EXPECT_EQ(pm_load_pcx(nullptr, pcx_from_memory | pcx_no_reduction), 2);
+    for (const int32_t page : {3, -1, INT32_MAX}) {
+        EXPECT_EQ(pm_load_pcx_page(path.c_str(), flags, page), PM_PCX_NO_PAGE) << page;
+        EXPECT_EQ(pm_load_pcx_page(nullptr, flags | pcx_from_memory, page), PM_PCX_NO_PAGE) << page;
+    }
+    EXPECT_EQ(pm_load_pcx_page(plain_path.c_str(), flags, 1), PM_PCX_NO_PAGE);
+    EXPECT_TRUE(unchanged(before));
+    EXPECT_EQ(pm_load_pcx_page(plain_path.c_str(), flags, 0), 0);
+    EXPECT_TRUE(same_bytes(first, buffer_bytes())) << "a plain picture as page 0";
+
+    // Inspection lists the pages and describes the one asked for.
+    pm_pcx_info info{}, from_file{};
+    ASSERT_EQ(pm_pcx_inspect_memory(container.data(), uint32_t(container.size()), flags, 1, 32, &info), 0);
+    ASSERT_EQ(pm_pcx_inspect_file(path.c_str(), flags, 1, 32, &from_file), 0);
+    EXPECT_EQ(std::memcmp(&info, &from_file, sizeof info), 0);
+    EXPECT_EQ(info.page_count, 3);
+    EXPECT_EQ(info.page_offset, container.size() - pages[0].size() - pages[1].size());
+    EXPECT_EQ(info.size, container.size());
+    EXPECT_EQ(info.width, 11);
+    EXPECT_EQ(info.colours, 16);
+    EXPECT_EQ(info.verdict, 0);
+    ASSERT_EQ(pm_pcx_inspect_memory(container.data(), uint32_t(container.size()), 0, 1, 32, &info), 0);
+    EXPECT_EQ(info.verdict, 3) << "one plane of 4 bits without the flag";
+    EXPECT_EQ(pm_pcx_inspect_memory(container.data(), uint32_t(container.size()), flags, 3, 32, &info), 2);
+}
+
+// Directories that lie: every one gives the same result from memory and
+// from a file, and reads nothing outside the input.
+TEST_F(PcxLoad, HostileDcxDirectories)
+{
+    const bytes page = make_picture(pcx_format::indexed8, 5, 3).file();
+    auto directory = [](std::initializer_list<uint32_t> offsets, size_t size) {
+        bytes out(size, 0);
+        put_le32(out, 0, 0x3ADE68B1);
+        size_t at = 4;
+        for (uint32_t offset : offsets)
+            put_le32(out, std::exchange(at, at + 4), offset);
+        return out;
+    };
+    auto with_page_at = [&](bytes file, size_t at) {
+        file.resize(std::max(file.size(), at + page.size()));
+        std::copy(page.begin(), page.end(), file.begin() + long(at));
+        return file;
+    };
+    // 1024 offsets and no ending 0: only the first 1023 are pages.
+    bytes full(4 + 4 * 1024, 0);
+    put_le32(full, 0, 0x3ADE68B1);
+    for (size_t i = 0; i < 1024; ++i)
+        put_le32(full, 4 + 4 * i, uint32_t(full.size()));
+    full.insert(full.end(), page.begin(), page.end());
+    const struct {
+        const char *what;
+        bytes file;
+        int32_t page, result;
+    } cases[] = {
+        {"only the magic number", directory({}, 4), 0, PM_PCX_NO_PAGE},
+        {"a directory cut inside an offset", directory({}, 6), 0, PM_PCX_NO_PAGE},
+        {"an offset past the end", directory({5000, 0}, 12), 0, 2},
+        {"an offset at the end", directory({12, 0}, 12), 0, 2},
+        {"a page shorter than a header", with_page_at(directory({12, 100, 0}, 16), 12), 0, 2},
+        {"an offset inside the directory", with_page_at(directory({4, 0}, 12), 12), 0, 2},
+        {"the same offset twice", with_page_at(directory({16, 16, 0}, 16), 16), 1, 0},
+        {"the last of 1023 pages", full, 1022, 0},
+        {"no page 1024", full, 1023, PM_PCX_NO_PAGE},
+    };
+    make_buffer(8, 4, 32);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = write_file(c.file);
+        bytes copy = c.file; // exact size, so that reading past it is caught
+        for (const uint32_t refill : {0u, 7u}) {
+            pm_set_input_block(pm_state.read_buffer, refill);
+            EXPECT_EQ(pm_load_pcx_page(path.c_str(), pcx_all_layouts, c.page), c.result) << "file, refill " << refill;
+        }
+        pm_set_input_block(copy.data(), uint32_t(copy.size()));
+        EXPECT_EQ(pm_load_pcx_page(nullptr, pcx_all_layouts | pcx_from_memory, c.page), c.result) << "memory";
+        EXPECT_EQ(pm_state.input_block, copy.data());
+    }
 }
 
 TEST_F(PcxLoad, ShortFileFindsNoTrailerAndRepeatsItsLastRow)

@@ -4,6 +4,8 @@
 
 #include <pixmora/pixmora_soft.h>
 
+#include <vector>
+
 #include "platform/soft/soft_display.h"
 
 namespace {
@@ -48,6 +50,17 @@ TEST_F(SoftCApiTest, OnlyWindowContextsAreResizedReadOrDestroyed)
     EXPECT_EQ(pm_soft_client_pixel(window, 2, 0), 0x123456u);
     EXPECT_EQ(pm_soft_client_pixel(window, 5, 0), 0u);
 
+    // Bytes R, G, B, 255 once asked for; pm_soft_client_pixel reads 0x00RRGGBB whatever the layout.
+    EXPECT_EQ(pm_soft_window_set_layout(window, 3), -1);
+    EXPECT_EQ(pm_soft_window_set_layout(nullptr, PM_SOFT_RGBA), -1);
+    ASSERT_EQ(pm_soft_window_set_layout(window, PM_SOFT_RGBA), 0);
+    EXPECT_EQ(pm_soft_window_layout(window), PM_SOFT_RGBA);
+    const auto *bytes = reinterpret_cast<const uint8_t *>(pm_soft_client_pixels(window));
+    EXPECT_EQ(std::vector<uint8_t>(bytes + 8, bytes + 16), (std::vector<uint8_t>{0x12, 0x34, 0x56, 255, 0, 0, 0, 255}));
+    EXPECT_EQ(pm_soft_client_pixel(window, 2, 0), 0x123456u);
+    pm_soft_stretch stretch;
+    EXPECT_EQ(pm_soft_window_stretch(window, &stretch), -1) << "no stretch yet";
+
     ASSERT_EQ(pm_soft_window_resize(window, 0, 7), 0);
     EXPECT_EQ(pm_soft_client_pixels(window), nullptr); // an empty surface has no pixels
     ASSERT_EQ(pm_soft_window_destroy(window), 0);
@@ -80,6 +93,29 @@ TEST_F(SoftCApiTest, APresentedBufferIsReadBackThroughTheCInterface)
             const bool lit = (x >= 6 && y <= 1) || (x <= 1 && y >= 2);
             EXPECT_EQ(pm_soft_client_pixels(window)[y * 8 + x] == 0xFF0000u, lit) << x << ", " << y;
         }
+    // The same stretch as a record: the maps, kept while the sizes stay.
+    pm_soft_stretch stretch;
+    ASSERT_EQ(pm_soft_window_stretch(window, &stretch), 0);
+    EXPECT_EQ(stretch.bit_count, 8);
+    ASSERT_NE(stretch.colours, nullptr);
+    EXPECT_EQ(std::vector<uint8_t>(stretch.colours + 4 * 40, stretch.colours + 4 * 41),
+              (std::vector<uint8_t>{255, 0, 0, 255}));
+    EXPECT_EQ(stretch.bits[0] + stretch.bits[stretch.stride + 3], 80); // bottom row first
+    ASSERT_EQ((std::vector<int32_t>{stretch.x, stretch.y, stretch.width, stretch.height}),
+              (std::vector<int32_t>{0, 0, 8, 4}));
+    EXPECT_EQ(std::vector<int32_t>(stretch.columns, stretch.columns + 8),
+              (std::vector<int32_t>{0, 0, 1, 1, 2, 2, 3, 3}));
+    EXPECT_EQ(std::vector<int32_t>(stretch.rows, stretch.rows + 4), (std::vector<int32_t>{1, 1, 0, 0}));
+    const uint32_t serial = stretch.maps_serial;
+    pm_present(0, 3, 0, 1, 0, 7, 0, 3);
+    ASSERT_EQ(pm_soft_window_stretch(window, &stretch), 0);
+    EXPECT_EQ(stretch.maps_serial, serial);
+    pm_soft_window_resize(window, 6, 4);
+    EXPECT_EQ(pm_soft_window_stretch(window, &stretch), -1) << "none since the resize";
+    pm_present(0, 3, 0, 1, 0, 5, 0, 3);
+    ASSERT_EQ(pm_soft_window_stretch(window, &stretch), 0);
+    EXPECT_NE(stretch.maps_serial, serial);
+    EXPECT_EQ(stretch.width, 6);
     pm_buffer_deactivate();
     pm_buffer_destroy(buffer);
     pm_shutdown();

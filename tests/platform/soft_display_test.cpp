@@ -249,7 +249,10 @@ TEST_F(SoftDisplayTest, StretchFollowsTheSamplingRule)
 // boundaries where rows share them) and stored into the rows that repeat
 // them: seeded sizes, depths and positions, the rectangles off every edge of
 // the surface and the bitmap. The rounds take turns, four at a time, at the
-// scalar kernels and at each set of kernels the processor offers.
+// scalar kernels and at each set of kernels the processor offers, and in
+// turn draw onto surfaces of words 0x00RRGGBB and of bytes R, G, B, 255.
+// Beside every stretch a recorded window is handed the same one: it draws
+// nothing, and its record's maps pick the pixels that were drawn.
 TEST_F(SoftDisplayTest, SeededStretchesFollowTheSamplingRule)
 {
     struct restore_kernels {
@@ -274,18 +277,42 @@ TEST_F(SoftDisplayTest, SeededStretchesFollowTheSamplingRule)
         const int32_t dib_w = pick(1, most * 3 / 5), dib_h = pick(1, 24);
         const int32_t bits = depths[pick(0, 3)];
         pm_hdc dc = pm::soft::window_create(client_w, client_h);
+        pm_hdc recorded = pm::soft::window_create(client_w, client_h);
+        ASSERT_TRUE(pm::soft::window_set_layout(dc, pick(0, 1) == 0 ? PM_SOFT_XRGB : PM_SOFT_RGBA));
+        ASSERT_TRUE(pm::soft::window_set_layout(recorded, PM_SOFT_RECORDED));
         pm::soft::client_fill(dc, untouched);
+        pm::soft::client_fill(recorded, untouched);
         test_dib dib = pattern_dib(dib_w, dib_h, bits);
         const int32_t sx = pick(-8, dib_w), sy = pick(-8, 24), sw = pick(1, most * 3 / 4), sh = pick(1, 30);
         // Every third stretch doubles the width, which has a path of its own.
         const int32_t dx = pick(-30, most), dy = pick(-30, 40), dw = round % 3 == 0 ? 2 * sw : pick(1, 2 * most);
         const int32_t dh = pick(1, 70);
         stretch(dc, dib, dx, dy, dw, dh, sx, sy, sw, sh);
+        stretch(recorded, dib, dx, dy, dw, dh, sx, sy, sw, sh);
         std::optional<std::string> difference = compare_with_rule(dc, dib, dx, dy, dw, dh, sx, sy, sw, sh);
+        pm_soft_stretch record{};
+        ASSERT_TRUE(pm::soft::window_stretch(recorded, &record));
+        int32_t drawn = 0, differing = 0;
+        for (int32_t y = 0; y < client_h; ++y)
+            for (int32_t x = 0; x < client_w; ++x) {
+                drawn += pm::soft::client_pixel(dc, x, y) != untouched;
+                differing += pm::soft::client_pixel(recorded, x, y) != untouched;
+            }
+        for (int32_t j = 0; j < record.height && !difference; ++j)
+            for (int32_t i = 0; i < record.width && !difference; ++i)
+                if (pm::soft::client_pixel(dc, record.x + i, record.y + j) !=
+                    pattern_colour(dib, record.columns[i], dib_h - 1 - record.rows[j]))
+                    difference = "the record's maps pick another pixel at (" + std::to_string(record.x + i) + ", " +
+                                 std::to_string(record.y + j) + ")";
+        if (!difference && (drawn != record.width * record.height || differing != 0))
+            difference = std::to_string(drawn) + " pixels drawn, the record has " + std::to_string(record.width) +
+                         " x " + std::to_string(record.height) + "; the recorded window changed " +
+                         std::to_string(differing);
         ASSERT_FALSE(difference) << bits << "-bit " << dib_w << " x " << dib_h << " bitmap, source (" << sx << ", "
                                  << sy << ") " << sw << " x " << sh << " onto (" << dx << ", " << dy << ") " << dw
-                                 << " x " << dh << " of " << client_w << " x " << client_h
-                                 << " with the " << pm::cpu::name(set) << " kernels: " << *difference;
+                                 << " x " << dh << " of " << client_w << " x " << client_h << ", layout "
+                                 << pm::soft::window_layout(dc) << ", with the " << pm::cpu::name(set)
+                                 << " kernels: " << *difference;
     }
 }
 

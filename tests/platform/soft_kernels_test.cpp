@@ -2,7 +2,7 @@
 // offers, one at a time, against the scalar references on the same seeded
 // inputs, pixel for pixel, including the pixels around what a kernel should
 // write: lengths around each vector width, blocks of several rows, rows that
-// start anywhere in a 32-byte block.
+// start anywhere in a 32-byte block, colours in both of the surfaces' orders.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -58,9 +58,13 @@ TEST(SoftKernels, EverySetGivesTheScalarReferencesPixels)
             std::vector<uint8_t> indices(count + 8);
             for (uint8_t &index : indices)
                 index = uint8_t(random());
+            // Colours in both surface orders, in turn.
             pixels colours(std::max<size_t>(count + 8, 256));
-            for (uint32_t &colour : colours)
-                colour = random() & 0xFFFFFF;
+            for (uint32_t &colour : colours) {
+                const uint32_t red = random() & 0xFF, green = random() & 0xFF, blue = random() & 0xFF;
+                colour = round % 2 == 0 ? pm::soft::order_xrgb::pack(red, green, blue)
+                                        : pm::soft::order_rgba::pack(red, green, blue);
+            }
             std::vector<uint64_t> pairs(256);
             for (size_t i = 0; i < pairs.size(); ++i)
                 pairs[i] = colours[i] * uint64_t{0x100000001};

@@ -278,6 +278,90 @@ TEST_F(Win32PlatformTest, GlobalMemoryAndFiles)
     EXPECT_TRUE(pm::platform::file_replace_finish(replacement));
     EXPECT_EQ(file_bytes(replaced), (std::vector<uint8_t>{'n', 'e', 'w'}));
     EXPECT_EQ(files_in_folder(), 1);
+
+    // What Wine shows of what a replacement keeps: a read-only file is
+    // refused untouched, a finished replacement keeps the old file's
+    // attributes, every name of a hard link shows the new contents, a long
+    // path is followed, and NUL takes the bytes in place.
+    const auto replace_with = [](const std::string &name, const char *contents) {
+        pm::platform::file_replacement *writer = pm::platform::file_replace_begin(name.c_str());
+        return writer != nullptr &&
+               pm::platform::file_replace_write(writer, contents, static_cast<uint32_t>(std::strlen(contents))) &&
+               pm::platform::file_replace_finish(writer);
+    };
+    ASSERT_TRUE(SetFileAttributesA(replaced.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(pm::platform::file_replace_begin(replaced.c_str()), nullptr) << "a read-only file was not refused";
+    EXPECT_EQ(file_bytes(replaced), (std::vector<uint8_t>{'n', 'e', 'w'}));
+    ASSERT_TRUE(SetFileAttributesA(replaced.c_str(), FILE_ATTRIBUTE_HIDDEN));
+    // The name a killed save leaves behind is cleared by the next one.
+    const std::string stale = folder + "\\.picture.bin.pm-save";
+    std::fclose(std::fopen(stale.c_str(), "wb"));
+    EXPECT_TRUE(replace_with(replaced, "kept"));
+    EXPECT_EQ(GetFileAttributesA(stale.c_str()), INVALID_FILE_ATTRIBUTES) << "a killed save's file stays";
+    EXPECT_EQ(file_bytes(replaced), (std::vector<uint8_t>{'k', 'e', 'p', 't'}));
+    EXPECT_NE(GetFileAttributesA(replaced.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u) << "the attributes were lost";
+    ASSERT_TRUE(SetFileAttributesA(replaced.c_str(), FILE_ATTRIBUTE_NORMAL));
+    const std::string second = folder + "\\second.bin";
+    if (CreateHardLinkA(second.c_str(), replaced.c_str(), nullptr)) {
+        EXPECT_TRUE(replace_with(replaced, "both"));
+        EXPECT_EQ(file_bytes(second), (std::vector<uint8_t>{'b', 'o', 't', 'h'})) << "the second name shows the old file";
+        DeleteFileA(second.c_str());
+    }
+    EXPECT_EQ(files_in_folder(), 1);
+    EXPECT_TRUE(replace_with("NUL", "nothing"));
+    const char pipe_name[] = "\\\\.\\pipe\\pixmora-file-replace";
+    HANDLE pipe = CreateNamedPipeA(pipe_name, PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr);
+    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(replace_with(pipe_name, "piped"));
+    char piped[8] = {};
+    DWORD piped_length = 0;
+    EXPECT_TRUE(ReadFile(pipe, piped, sizeof piped, &piped_length, nullptr));
+    EXPECT_EQ(std::string(piped, piped_length), "piped") << "a pipe is written in place";
+    CloseHandle(pipe);
+    // A long path (in the long form) and, where the system makes symbolic
+    // links, a dangling one that leads there, relative to its folder.
+    char full[MAX_PATH];
+    ASSERT_GT(GetFullPathNameA(folder.c_str(), MAX_PATH, full, nullptr), 0u);
+    std::string deep = std::string("\\\\?\\") + full;
+    std::vector<std::wstring> made;
+    while (deep.size() < MAX_PATH + 20) {
+        deep += "\\" + std::string(60, 'd');
+        made.emplace_back(deep.begin(), deep.end());
+        ASSERT_TRUE(CreateDirectoryW(made.back().c_str(), nullptr)) << deep;
+    }
+    const std::string long_name = deep + "\\picture.bin";
+    const std::wstring long_wide(long_name.begin(), long_name.end());
+    const auto long_contents = [&] {
+        HANDLE long_file = CreateFileW(long_wide.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        char contents[16] = {};
+        DWORD length = 0;
+        ReadFile(long_file, contents, sizeof contents, &length, nullptr);
+        CloseHandle(long_file);
+        return std::string(contents, length);
+    };
+    EXPECT_TRUE(replace_with(long_name, "long"));
+    EXPECT_TRUE(replace_with(long_name, "longer"));
+    EXPECT_EQ(long_contents(), "longer");
+    DeleteFileW(long_wide.c_str());
+    const std::string link = folder + "\\link.bin";
+    const std::string relative = std::string(deep.begin() + static_cast<std::ptrdiff_t>(std::strlen(full) + 5),
+                                             deep.end()) + "\\picture.bin";
+    // Wine 8 reports links made that are not there.
+    const bool linked = (CreateSymbolicLinkA(link.c_str(), relative.c_str(), 0x2 /* unprivileged */) ||
+                         CreateSymbolicLinkA(link.c_str(), relative.c_str(), 0)) &&
+                        GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (linked) {
+        EXPECT_TRUE(replace_with(link, "linked"));
+        EXPECT_EQ(long_contents(), "linked") << "the dangling link was not followed";
+        EXPECT_NE(GetFileAttributesA(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u) << "the link was replaced";
+        DeleteFileA(link.c_str());
+        DeleteFileW(long_wide.c_str());
+    } else {
+        std::printf("Not tried: dangling links, as this system makes no symbolic links\n");
+    }
+    for (auto at = made.rbegin(); at != made.rend(); ++at)
+        RemoveDirectoryW(at->c_str());
+
     DeleteFileA(replaced.c_str());
     RemoveDirectoryA(folder.c_str());
     std::remove(path.c_str());

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <set>
 #include <string>
 #include <system_error>
@@ -44,6 +46,7 @@ TEST_F(PublicApiTest, TheProgramAndTheLibrarySeeOneState)
 {
     ASSERT_EQ(pm_startup(), 0);
     EXPECT_EQ(pm_state.started, 1);
+    EXPECT_EQ(pm_delete_palette(nullptr), -1);
     // Written here, read by the library.
     pm_state.new_buffer_depth = 16;
     const int32_t deep = pm_buffer_create(6, 3);
@@ -110,6 +113,48 @@ TEST_F(PublicApiTest, APictureSavedByTheLibraryLoadsBackTheSame)
     for (int32_t y = 0; y < 5; ++y)
         for (int32_t x = 0; x < 12; ++x)
             ASSERT_EQ(active_pixel(x, y), static_cast<uint8_t>(x * 21 + y * 7 + 3)) << x << ", " << y;
+}
+
+std::string file_text(const std::filesystem::path &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The safe file replacement: the new contents appear only when finished, a
+// cancelled or failed replacement leaves the old file, and a failed write
+// is remembered until the end.
+TEST_F(PublicApiTest, AReplacedFileChangesOnlyWhenFinished)
+{
+    const std::filesystem::path file = std::filesystem::temp_directory_path() /
+                                       ("pixmora-public-replace-" + std::to_string(getpid()) + ".bin");
+    std::ofstream(file, std::ios::binary) << "old";
+    int32_t result = -1;
+    for (const bool finish : {false, true}) {
+        pm_file_writer *writer = pm_file_replace_begin(file.c_str(), &result);
+        ASSERT_NE(writer, nullptr);
+        EXPECT_EQ(result, PM_PCX_OK);
+        EXPECT_EQ(pm_file_replace_write(writer, "new", 3), PM_PCX_OK);
+        EXPECT_EQ(file_text(file), "old");
+        if (finish)
+            EXPECT_EQ(pm_file_replace_finish(writer), PM_PCX_OK);
+        else
+            pm_file_replace_cancel(writer);
+        EXPECT_EQ(file_text(file), finish ? "new" : "old");
+    }
+    std::filesystem::remove(file);
+
+    const std::string missing = file.string() + ".missing/picture.bin";
+    EXPECT_EQ(pm_file_replace_begin(missing.c_str(), &result), nullptr);
+    EXPECT_EQ(result, PM_PCX_OPEN_FAILED);
+    EXPECT_EQ(pm_file_replace_begin(nullptr, nullptr), nullptr);
+
+    pm_file_writer *full = pm_file_replace_begin("/dev/full", &result);
+    ASSERT_NE(full, nullptr);
+    EXPECT_EQ(pm_file_replace_write(full, "x", 1), PM_PCX_WRITE_FAILED);
+    EXPECT_EQ(pm_file_replace_write(full, "", 0), PM_PCX_WRITE_FAILED) << "a failed write is forgotten";
+    EXPECT_EQ(pm_file_replace_finish(full), PM_PCX_WRITE_FAILED);
+    EXPECT_STRNE(pm_pcx_result_text(PM_PCX_WRITE_FAILED), pm_pcx_result_text(PM_PCX_OPEN_FAILED));
 }
 
 // A PCX picture: a header with the given fields, the run-length data (one
@@ -192,8 +237,8 @@ TEST_F(PublicApiTest, InspectionGivesTheLoadersVerdict)
         for (const int32_t depth : {8, 16, 24, 32}) {
             SCOPED_TRACE(depth);
             pm_pcx_info memory{}, stored{};
-            ASSERT_EQ(pm_pcx_inspect_memory(c.bytes.data(), uint32_t(c.bytes.size()), 0, depth, &memory), PM_PCX_OK);
-            ASSERT_EQ(pm_pcx_inspect_file(file.c_str(), 0, depth, &stored), PM_PCX_OK);
+            ASSERT_EQ(pm_pcx_inspect_memory(c.bytes.data(), uint32_t(c.bytes.size()), 0, 0, depth, &memory), PM_PCX_OK);
+            ASSERT_EQ(pm_pcx_inspect_file(file.c_str(), 0, 0, depth, &stored), PM_PCX_OK);
             EXPECT_EQ(std::memcmp(&memory, &stored, sizeof memory), 0);
             EXPECT_EQ(memory.size, c.bytes.size());
             EXPECT_EQ(memory.verdict, depth == 8 ? c.verdict_8 : c.verdict_32);
@@ -210,6 +255,11 @@ TEST_F(PublicApiTest, InspectionGivesTheLoadersVerdict)
             EXPECT_EQ(pm_load_pcx(nullptr, pcx_from_memory), memory.verdict);
             pm_move_cursor(5, 5);
             EXPECT_EQ(pm_load_pcx(file.c_str(), pcx_at_cursor), memory.verdict);
+            // With every layout read, the verdict is the load's too.
+            pm_pcx_info all{};
+            ASSERT_EQ(pm_pcx_inspect_file(file.c_str(), pcx_all_layouts, 0, depth, &all), PM_PCX_OK);
+            EXPECT_EQ(pm_load_pcx(file.c_str(), pcx_at_cursor | pcx_all_layouts), all.verdict);
+            EXPECT_EQ(all.colours, std::string(c.what) == "one plane of 4 bits" ? 16 : c.colours);
             pm_set_input_block(nullptr, 0);
             pm_buffer_deactivate();
             pm_buffer_destroy(handle);
@@ -219,7 +269,7 @@ TEST_F(PublicApiTest, InspectionGivesTheLoadersVerdict)
     EXPECT_STREQ(pm_pcx_reason_text(99), pm_pcx_reason_text(-1));
 
     pm_pcx_info info{};
-    EXPECT_EQ(pm_pcx_inspect_memory(paletted.data(), uint32_t(paletted.size()), 0, 8, &info), PM_PCX_OK);
+    EXPECT_EQ(pm_pcx_inspect_memory(paletted.data(), uint32_t(paletted.size()), 0, 0, 8, &info), PM_PCX_OK);
     EXPECT_EQ(info.page_count, 1);
     EXPECT_EQ(info.width, 9);
     EXPECT_EQ(info.height, 5);
@@ -238,10 +288,10 @@ TEST_F(PublicApiTest, InspectionGivesTheLoadersVerdict)
         {nullptr, 128, 0, 8, &info},          {paletted.data(), 128, 0, 8, nullptr},
     };
     for (const auto &r : refused)
-        EXPECT_EQ(pm_pcx_inspect_memory(r.picture, r.size, r.page, r.depth, r.out), PM_PCX_INVALID);
+        EXPECT_EQ(pm_pcx_inspect_memory(r.picture, r.size, 0, r.page, r.depth, r.out), PM_PCX_INVALID);
     std::error_code ignored;
     std::filesystem::remove(file, ignored);
-    EXPECT_EQ(pm_pcx_inspect_file(file.c_str(), 0, 8, &info), PM_PCX_OPEN_FAILED);
+    EXPECT_EQ(pm_pcx_inspect_file(file.c_str(), 0, 0, 8, &info), PM_PCX_OPEN_FAILED);
 }
 
 // Rows written and read in both formats at every depth, with what each

@@ -9,6 +9,7 @@ int32_t pixmora_c_header_check(void);
 
 int32_t pixmora_c_header_check(void)
 {
+    pm_file_replace_cancel((pm_file_writer *)0);
     pm_state.new_buffer_depth = 8;
     if (pm_set_new_buffer_depth(8) != 0 || pm_pcx_result_text(PM_PCX_NO_MEMORY) == 0)
         return PM_BUFFER_CANNOT_CREATE;

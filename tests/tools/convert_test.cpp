@@ -260,7 +260,8 @@ TEST_F(ConvertTool, ExplainsItselfAndRefusesBadUsage)
     const run_result help = run("--help");
     EXPECT_EQ(help.exit_code, 0);
     EXPECT_NE(help.out.find("usage: pixmora-convert"), std::string::npos) << help.out;
-    for (const char *option : {"--depth", "--to", "--info", "--version"})
+    for (const char *option : {"--depth", "--to", "--info", "--version", "--page", "--layout", "mono", "cga4",
+                               "planes4", "planes8", "ega16", "packed16", "vga256", "rgb24"})
         EXPECT_NE(help.out.find(option), std::string::npos) << option << " in " << help.out;
     const run_result version = run("--version");
     EXPECT_EQ(version.exit_code, 0);
@@ -268,13 +269,31 @@ TEST_F(ConvertTool, ExplainsItselfAndRefusesBadUsage)
                                std::to_string(PIXMORA_VERSION_MINOR) + "." + std::to_string(PIXMORA_VERSION_PATCH) +
                                "\n");
 
+    // Standard output that cannot be written is a failure, said on standard
+    // error, for the answers that only print too.
+    pixmora_test::start_library();
+    pixmora_test::make_buffer(4, 2, 8);
+    ASSERT_EQ(pm_save_pcx((dir_ / "small.pcx").c_str(), 0, 3, 0, 1), PM_PCX_OK);
+    const std::string &tool = tool_;
+    if (fs::exists("/dev/full"))
+        for (const std::string &arguments : {std::string("--help"), std::string("--version"),
+                                             "--info " + quoted((dir_ / "small.pcx").string())}) {
+            const fs::path err = dir_ / "full.txt";
+            const int status =
+                std::system((quoted(tool) + " " + arguments + " >/dev/full 2>" + quoted(err.string())).c_str());
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << arguments;
+            EXPECT_NE(read_text(err).find("write error: No space left on device"), std::string::npos) << arguments;
+        }
+
     const std::string in = quoted((dir_ / "in.pcx").string());
     const std::string out = quoted((dir_ / "out.png").string());
     const std::string jpg = quoted((dir_ / "out.jpg").string());
     const std::string bad[] = {"", in, "--depth 32", "--depth", "--frobnicate", in + " " + out + " --depth 12",
                                in + " " + out + " --depth", in + " " + out + " extra", in + " " + jpg,
                                in + " -", in + " " + out + " --to gif", in + " " + out + " --to", "--info",
-                               "--info " + in + " " + out, "--info " + in + " --to png"};
+                               "--info " + in + " " + out, "--info " + in + " --to png", in + " " + out + " --page x",
+                               in + " " + out + " --page 1023", in + " " + out + " --layout fancy",
+                               in + " " + out + " --layout mono", "--info " + in + " --layout ega16"};
     for (const std::string &arguments : bad) {
         const run_result result = run(arguments);
         EXPECT_EQ(result.exit_code, 2) << "arguments: " << arguments;
@@ -717,8 +736,9 @@ TEST_F(ConvertTool, ReadsStandardInputAndWritesStandardOutput)
             const fs::path in = dir_ / input, file = dir_ / (std::string("file.") + format), piped = dir_ / "piped";
             ASSERT_EQ(run(quoted(in.string()) + " " + quoted(file.string())).exit_code, 0);
             const std::string &tool = tool_;
-            const std::string command = "cat " + quoted(in.string()) + " | " + quoted(tool) + " - - --to " + format +
-                                        " | cat >" + quoted(piped.string());
+            // No temporary folder is needed on the way: TMPDIR names none.
+            const std::string command = "cat " + quoted(in.string()) + " | TMPDIR=" + quoted((dir_ / "none").string()) +
+                                        " " + quoted(tool) + " - - --to " + format + " | cat >" + quoted(piped.string());
             ASSERT_EQ(std::system(command.c_str()), 0);
             const std::string want = read_text(file);
             EXPECT_FALSE(want.empty());
@@ -843,4 +863,169 @@ TEST_F(ConvertTool, RoundTripsEverySampleThroughPngAndPcx)
     EXPECT_EQ(loaded, static_cast<int32_t>(std::size(supported_samples)));
 }
 
+// --info's exit status and conversion's agree, at 8 and 32 bits, on every
+// sample and on edge cases around the loader's and this program's limits.
+TEST_F(ConvertTool, InfoAndConversionAgree)
+{
+    std::vector<fs::path> inputs;
+    if (const std::string samples = pixmora_test::samples_dir(); !samples.empty())
+        for (const auto &entry : fs::directory_iterator(samples))
+            if (entry.path().extension() == ".pcx")
+                inputs.push_back(entry.path());
+    // 256-colour pictures of one run-length encoded colour, w x 1 pixels.
+    const auto one_row = [this, &inputs](const std::string &name, int32_t width, int32_t bytes_per_line, uint8_t planes) {
+        std::string file(pm::pcx_header_size, '\0');
+        file[0] = 0x0A, file[1] = 5, file[2] = 1, file[3] = 8, file[65] = char(planes);
+        file[8] = char((width - 1) & 0xFF), file[9] = char((width - 1) >> 8);
+        file[66] = char(bytes_per_line & 0xFF), file[67] = char(bytes_per_line >> 8);
+        for (int32_t left = bytes_per_line * planes; left > 0; left -= 63)
+            file += {char(0xC0 | std::min(left, 63)), '\x21'};
+        write_bytes(dir_ / name, file);
+        inputs.push_back(dir_ / name);
+    };
+    one_row("wide-40000.pcx", 40000, 40000, 1);
+    one_row("wide-32768.pcx", 32768, 32768, 1);
+    one_row("short-line.pcx", 10, 4, 1);
+    one_row("rgb.pcx", 6, 6, 3);
+    one_row("two-planes.pcx", 6, 6, 2);
+    int32_t refused = 0;
+    for (const fs::path &input : inputs)
+        for (const int32_t depth : {8, 32}) {
+            SCOPED_TRACE(input.filename().string() + " at " + std::to_string(depth));
+            const std::string arguments = quoted(input.string()) + " --depth " + std::to_string(depth);
+            const run_result info = run("--info " + arguments);
+            const run_result converted = run(arguments + " " + quoted((dir_ / "out.png").string()));
+            EXPECT_TRUE(info.exit_code == 0 || info.exit_code == 1) << info.err;
+            EXPECT_EQ(converted.exit_code, info.exit_code) << info.out << converted.err;
+            refused += info.exit_code;
+        }
+    EXPECT_GE(refused, 5); // the generated refusals, at least
+    const run_result wide = run("--info " + quoted((dir_ / "wide-40000.pcx").string()));
+    EXPECT_EQ(info_field(wide.out, "Loader"), "takes it at 32 bits");
+    EXPECT_EQ(info_field(wide.out, "Converter"),
+              "refuses it: the header window is 40000 x 1 pixels; each side must be 1..32768");
+}
+
 } // namespace
+
+namespace {
+
+// A header field of a PCX file: a byte, or a little-endian 16-bit number.
+int pcx_byte(const std::string &file, size_t at) { return static_cast<uint8_t>(file[at]); }
+int pcx_word(const std::string &file, size_t at) { return pcx_byte(file, at) | pcx_byte(file, at + 1) << 8; }
+
+// ImageMagick's decoding of a picture file; false when it fails.
+bool imagemagick_decode(const fs::path &picture, const fs::path &dir, tools::rgb_image *image)
+{
+    const fs::path ppm = dir / "imagemagick.ppm";
+    const std::string command = "convert " + quoted(picture.string()) + " -depth 8 " + quoted("ppm:" + ppm.string()) +
+                                " 2>/dev/null";
+    std::string error;
+    return std::system(command.c_str()) == 0 && tools::read_image(ppm.string(), image, &error);
+}
+
+} // namespace
+
+// A paletted PNG of 12 colours written in every layout: the layouts that
+// hold 12 colours give their planes, bits and an even BytesPerLine, and
+// ImageMagick reads the same pixels back; the smaller ones refuse it and
+// leave the output as it was.
+TEST_F(ConvertTool, WritesEveryLayoutOrRefusesOneTooSmall)
+{
+    if (std::system("command -v convert >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "ImageMagick's convert is not installed";
+    const int32_t width = 13, height = 7, colours = 12;
+    std::vector<uint8_t> palette(3 * colours), indices(width * height);
+    for (size_t i = 0; i < palette.size(); ++i)
+        palette[i] = static_cast<uint8_t>(i * 53 + 7);
+    for (size_t i = 0; i < indices.size(); ++i)
+        indices[i] = static_cast<uint8_t>((i * 5 + i / width) % colours);
+    const fs::path png = dir_ / "in.png", pcx = dir_ / "out.pcx";
+    ASSERT_TRUE(write_png_file(png, width, height, PNG_FORMAT_RGB_COLORMAP, indices, palette));
+    tools::rgb_image source;
+    ASSERT_TRUE(imagemagick_decode(png, dir_, &source));
+    const struct {
+        const char *name;
+        int bits, planes;
+        bool holds;
+    } layouts[] = {
+        {"packed16", 4, 1, true}, {"ega16", 1, 4, true},    {"vga256", 8, 1, true},   {"rgb24", 8, 3, true},
+        {"mono", 1, 1, false},    {"cga4", 2, 1, false},    {"planes4", 1, 2, false}, {"planes8", 1, 3, false},
+    };
+    for (const auto &l : layouts) {
+        SCOPED_TRACE(l.name);
+        write_bytes(pcx, "kept");
+        const run_result result = run("--layout " + std::string(l.name) + " " + quoted(png.string()) + " " +
+                                      quoted(pcx.string()));
+        const std::string file = read_text(pcx);
+        if (!l.holds) {
+            EXPECT_EQ(result.exit_code, 3);
+            EXPECT_NE(result.err.find("more colours than the layout holds"), std::string::npos) << result.err;
+            EXPECT_EQ(file, "kept");
+            continue;
+        }
+        ASSERT_EQ(result.exit_code, 0) << result.err;
+        ASSERT_GE(file.size(), 128u);
+        EXPECT_EQ(pcx_byte(file, 3), l.bits);
+        EXPECT_EQ(pcx_byte(file, 65), l.planes);
+        EXPECT_EQ(pcx_word(file, 66), ((width * l.bits + 7) / 8 + 1) & ~1); // even BytesPerLine
+        tools::rgb_image shown;
+        ASSERT_TRUE(imagemagick_decode(pcx, dir_, &shown));
+        EXPECT_EQ(compare(shown, source), "");
+    }
+}
+
+// A DCX file of two pages: --info counts them and describes the page asked
+// for, --page converts it, and a page it lacks is refused.
+TEST_F(ConvertTool, ReadsThePagesOfADcxFile)
+{
+    pixmora_test::start_library();
+    std::string pages[2];
+    for (int32_t page = 0; page < 2; ++page) {
+        const int32_t width = 5 + 4 * page;
+        pixmora_test::make_buffer(width, 3, 32);
+        for (int32_t y = 0; y < 3; ++y) {
+            std::vector<uint8_t> rgb(3 * static_cast<size_t>(width));
+            for (size_t i = 0; i < rgb.size(); ++i)
+                rgb[i] = static_cast<uint8_t>(i * 31 + y * 70 + page * 100);
+            ASSERT_EQ(pm_write_row(0, y, width, PM_ROW_RGB24, rgb.data()), 0);
+        }
+        const fs::path one = dir_ / ("page" + std::to_string(page) + ".pcx");
+        ASSERT_EQ(pm_save_pcx(one.c_str(), 0, width - 1, 0, 2), PM_PCX_OK);
+        pages[page] = read_text(one);
+        pm_buffer_deactivate();
+    }
+    std::string dcx(16, '\0');
+    const uint32_t offsets[4] = {0x3ADE68B1u, 16, static_cast<uint32_t>(16 + pages[0].size()), 0};
+    for (size_t i = 0; i < 16; ++i)
+        dcx[i] = static_cast<char>(offsets[i / 4] >> (8 * (i % 4)));
+    dcx += pages[0] + pages[1];
+    const fs::path file = dir_ / "two.dcx";
+    write_bytes(file, dcx);
+
+    const run_result info = run("--info --page 1 " + quoted(file.string()));
+    ASSERT_EQ(info.exit_code, 0) << info.err;
+    EXPECT_EQ(info_field(info.out, "Pages"), "2 (DCX); page 1 at byte " + std::to_string(16 + pages[0].size()));
+    EXPECT_EQ(info_field(info.out, "Window"), "0, 0 .. 8, 2 (9 x 3)");
+    for (int32_t page = 0; page < 2; ++page) {
+        const fs::path png = dir_ / "page.png", alone = dir_ / "alone.png";
+        ASSERT_EQ(run("--page " + std::to_string(page) + " " + quoted(file.string()) + " " + quoted(png.string()))
+                      .exit_code,
+                  0);
+        ASSERT_EQ(run(quoted((dir_ / ("page" + std::to_string(page) + ".pcx")).string()) + " " +
+                      quoted(alone.string()))
+                      .exit_code,
+                  0);
+        tools::rgb_image got, want;
+        std::string error;
+        ASSERT_TRUE(tools::read_image(png.string(), &got, &error)) << error;
+        ASSERT_TRUE(tools::read_image(alone.string(), &want, &error)) << error;
+        EXPECT_EQ(compare(got, want), "") << "page " << page;
+    }
+    const run_result missing = run("--page 2 " + quoted(file.string()) + " " + quoted((dir_ / "x.png").string()));
+    EXPECT_EQ(missing.exit_code, 1);
+    EXPECT_NE(missing.err.find("no page 2"), std::string::npos) << missing.err;
+    const run_result not_pcx =
+        run("--page 1 " + quoted((dir_ / "alone.png").string()) + " " + quoted((dir_ / "x.png").string()));
+    EXPECT_EQ(not_pcx.exit_code, 2) << not_pcx.err;
+}

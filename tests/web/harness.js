@@ -6,7 +6,7 @@
 
 const frame = document.getElementById('page');
 
-function until(test, what, seconds = 60) {
+function until(test, what, seconds = 60, every = 20) {
     return new Promise((resolve, reject) => {
         const started = performance.now();
         const poll = () => {
@@ -21,7 +21,7 @@ function until(test, what, seconds = 60) {
             else if (performance.now() - started > seconds * 1000)
                 reject(new Error('timed out waiting for ' + what));
             else
-                setTimeout(poll, 20);
+                setTimeout(poll, every);
         };
         poll();
     });
@@ -142,21 +142,95 @@ async function viewerCases(plan, report) {
                       png: await pngChecksum(page, png), pcxType: pcx.type, pcx: reopened.checksum };
 }
 
-async function demoCases(plan, report, size = plan.demoSize) {
+// What the demo's canvas shows at its end, RGBA top row first: read back
+// from the GPU by the page itself (before the frame left the drawing
+// buffer), or from the canvas's ImageData.
+function endPixels(page, canvas) {
+    if (canvas.dataset.path === 'webgl2')
+        return page.Module.lastFrame.rgba;
+    return canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
+}
+
+// Runs the demo page with `query` to its end; with `marks`, tells the
+// server when the frames from the tenth on begin and end, so that it can
+// read the browser's processor time around them.
+async function runDemo(query, frames, marks = null) {
+    const page = await open(`/index.html?${query}`);
+    const started = performance.now();
+    const canvas = () => page.document.getElementById('screen');
+    const ended = () => page.document.body.classList.contains('ended');
+    let marked = null;
+    if (marks) {
+        await until(() => ended() || Number(canvas().dataset.frames) >= 10, 'the tenth frame', 60 + frames);
+        marked = { from: Number(canvas().dataset.frames), begin: await mark(`${marks} begins`) };
+    }
+    // Measured frames share the page's main thread with this polling: it
+    // looks seldom then.
+    // (On the processor, WebGL2 may draw a few frames a second only.)
+    await until(ended, `the demo to end after ${frames} frames`, 60 + frames, marks ? 250 : 20);
+    if (marked)
+        marked = { ...marked, end: await mark(`${marks} ends`), to: Number(canvas().dataset.frames) };
+    return { page, canvas: canvas(), seconds: (performance.now() - started) / 1000, marked };
+}
+
+async function mark(label) {
+    return await (await fetch('/mark', { method: 'POST', body: JSON.stringify({ label }) })).json();
+}
+
+async function demoCases(plan, report, size = plan.demoSize, query = '') {
     for (const frames of plan.demoFrames) {
-        const page = await open(`/index.html?frames=${frames}&size=${size}`);
-        const started = performance.now();
-        await until(() => page.document.body.classList.contains('ended'), `the demo to end after ${frames} frames`,
-                    60 + frames / 10);
-        const seconds = (performance.now() - started) / 1000;
-        const canvas = page.document.getElementById('screen');
+        const label = plan.measure ? `${size}${query}` : null;
+        const { page, canvas, seconds, marked } = await runDemo(`frames=${frames}&size=${size}${query}`, frames,
+                                                                label);
         const box = canvas.getBoundingClientRect();
-        const pixels = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
         report.demo.push({ frames, exitCode: Number(page.document.body.dataset.exitCode),
                            shown: Number(canvas.dataset.frames), width: canvas.width, height: canvas.height,
-                           box: [box.left, box.top, box.width, box.height], rgb: base64(rgbOf(pixels)),
+                           path: canvas.dataset.path, box: [box.left, box.top, box.width, box.height],
+                           rgb: plan.measure ? '' : base64(rgbOf(endPixels(page, canvas))),
                            frameMeanMs: Number(canvas.dataset.frameMeanMs),
-                           frameWorstMs: Number(canvas.dataset.frameWorstMs), seconds });
+                           frameWorstMs: Number(canvas.dataset.frameWorstMs),
+                           putMeanMs: Number(canvas.dataset.putMeanMs), seconds, marked });
+    }
+}
+
+async function sha256(bytes) {
+    const digest = await crypto.subtle.digest('SHA-256', bytes);
+    return Array.from(new Uint8Array(digest), b => b.toString(16).padStart(2, '0')).join('');
+}
+
+// Every size of the table at every depth, a few frames into the demo, on
+// both paths: the software display's surface through ImageData, and the
+// page's own choice (the GPU where WebGL2 is offered). The two pictures are
+// compared here byte for byte; the software one's checksum goes to the
+// server, which compares it with demo-snapshot's at 8 bits.
+async function sizeTable(plan, report) {
+    report.sizes = [];
+    for (const depth of plan.tableDepths) {
+        for (const size of plan.tableSizes) {
+            const query = `frames=${plan.tableFrames}&size=${size}&depth=${depth}`;
+            const soft = await runDemo(query + '&gpu=0', plan.tableFrames);
+            const reference = new Uint8Array(endPixels(soft.page, soft.canvas));
+            const softPath = soft.canvas.dataset.path;
+            const chosen = await runDemo(query, plan.tableFrames);
+            const shown = new Uint8Array(endPixels(chosen.page, chosen.canvas));
+            let difference = null;
+            if (shown.length !== reference.length) {
+                difference = `${shown.length} bytes, the software display's ${reference.length}`;
+            } else {
+                for (let i = 0; i < shown.length; ++i) {
+                    if (shown[i] !== reference[i]) {
+                        const pixel = i >> 2, width = soft.canvas.width;
+                        difference = `first at (${pixel % width}, ${Math.floor(pixel / width)}), byte ${i & 3}: ` +
+                                     `${shown[i]}, the software display's ${reference[i]}`;
+                        break;
+                    }
+                }
+            }
+            report.sizes.push({ size, depth, softPath, path: chosen.canvas.dataset.path, difference,
+                                exitCodes: [soft.page.document.body.dataset.exitCode,
+                                            chosen.page.document.body.dataset.exitCode].map(Number),
+                                rgb: await sha256(rgbOf(reference)) });
+        }
     }
 }
 
@@ -192,8 +266,18 @@ async function followingCase(report) {
     await until(() => shows(560, 320), 'the demo to follow the page to 560 x 320');
     const before = Number(canvas.dataset.frames);
     await until(() => Number(canvas.dataset.frames) > before + 2, 'frames after the resize');
-    const pixels = canvas.getContext('2d').getImageData(0, 0, 560, 320).data;
-    report.following = { width: canvas.width, height: canvas.height, rgb: base64(rgbOf(pixels)) };
+    // The GPU's drawing is gone once the page shows it: the page keeps its
+    // next frame when asked.
+    let pixels;
+    if (canvas.dataset.path === 'webgl2') {
+        page.Module.lastFrame = null;
+        page.Module.readNextFrame = true;
+        pixels = (await until(() => page.Module.lastFrame, 'a frame read back from the GPU')).rgba;
+    } else {
+        pixels = canvas.getContext('2d').getImageData(0, 0, 560, 320).data;
+    }
+    report.following = { width: canvas.width, height: canvas.height, path: canvas.dataset.path,
+                         rgb: base64(rgbOf(pixels)) };
     await open('about:blank');
     frame.style.width = '1024px';
     frame.style.height = '640px';
@@ -204,17 +288,19 @@ async function send(report) {
 }
 
 (async () => {
-    const report = { viewer: [], demo: [] };
+    const report = { viewer: [], demo: [], isolated: self.crossOriginIsolated };
     try {
         const plan = await (await fetch('/plan.json')).json();
         if (plan.measure) {
-            for (const size of plan.demoSizes)
-                await demoCases(plan, report, size);
+            for (const query of plan.demoFrames[0] > 0 ? ['', '&gpu=0'] : [])
+                for (const size of plan.demoSizes)
+                    await demoCases(plan, report, size, query);
             await viewerLoadTimes(plan, report);
         } else {
             await viewerCases(plan, report);
             await demoCases(plan, report);
             await followingCase(report);
+            await sizeTable(plan, report);
         }
     } catch (error) {
         report.error = String(error && error.stack || error);

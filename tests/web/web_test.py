@@ -10,18 +10,30 @@ them, opens the harness in headless Chromium and checks what it reports:
 - a truncated, a malformed and an oversized file are refused with the right
   result in words;
 - saving as PNG and as PCX gives the shown picture back;
-- the demo page at ?frames=N&size=640x400 equals
+- the demo page at ?frames=N&size=640x400, drawn on the GPU, equals
   `demo-snapshot --frames N --size 640x400` pixel for pixel, shows only the
   canvas, unscaled, at the top-left corner, and ends with code 0;
 - without a query the demo follows its page's size, and shows there one of
-  the frames demo-snapshot makes for that size.
+  the frames demo-snapshot makes for that size;
+- at every size of TABLE_SIZES (odd ones, 1 x 1, longer than 4096 one way)
+  and buffers of 8, 16, 24 and 32 bits, the page's own path (the stretch on
+  the GPU, where WebGL2 is offered) shows the software display's picture
+  byte for byte, and at 8 bits that picture is demo-snapshot's.
+
+Chromium draws WebGL2 here with SwiftShader, on the processor.
 
 usage: web_test.py --site build-web --native build [--samples DIR] [--demo-shot OUT.png]
-       web_test.py --site build-web --native build --measure FRAMES
+       web_test.py --site build-web --native build --measure FRAMES [--load-picture PCX]
 
 --demo-shot writes what the demo page shows after 40 frames (the README's
 screenshot). --measure checks nothing: it runs the demo page for FRAMES frames
-at 640 x 400 and prints its frame rate and frame times.
+at 640 x 400 and 1920 x 1080, on the GPU and on the canvas's ImageData, and
+prints per frame the time the frame took on the page's main thread, the
+processor time of that thread (the renderers' main threads: the frame, the
+page's refresh and the program's waiting), and the processor time of all of
+Chromium's processes together, read from /proc from the tenth frame to the
+last; then the viewer's loads of a picture (--load-picture). --measure 0
+times the viewer's loads only.
 """
 import argparse
 import base64
@@ -47,7 +59,17 @@ DEMO_SIZE = (640, 400)
 # --measure: the demo page timed at these client sizes, and the viewer's load
 # of the demo's sky this many times.
 MEASURE_SIZES = ['640x400', '1920x1080']
-LOAD_TIMES = 30
+LOAD_TIMES = 200
+# The sizes at which both paths are compared, at each depth, after a few frames.
+TABLE_SIZES = ['1x1', '2x1', '1x2', '3x5', '7x3', '17x11', '160x100', '319x199', '320x200', '321x201', '333x777',
+               '640x400', '641x401', '799x599', '1023x767', '1366x768', '1920x1080', '2561x3', '4097x5', '5x4099',
+               '6000x2', '8192x1', '1x8192']
+TABLE_DEPTHS = [8, 16, 24, 32]
+TABLE_FRAMES = 3
+CHROMIUM = ['chromium', '--headless=new', '--no-sandbox', '--disable-background-networking',
+            '--disable-component-update', '--disable-sync', '--no-first-run',
+            # WebGL2 on the processor: SwiftShader, which Chromium asks to be chosen by name.
+            '--use-angle=swiftshader', '--enable-unsafe-swiftshader']
 
 
 def read_ppm(path):
@@ -115,7 +137,51 @@ class Server(http.server.ThreadingHTTPServer):
     daemon_threads = True
 
 
-def make_handler(routes, plan, reports):
+def process_tree(root):
+    """The processes descending from root (itself included)."""
+    children = {}
+    for entry in os.listdir('/proc'):
+        if entry.isdigit():
+            try:
+                with open('/proc/%s/stat' % entry) as f:
+                    fields = f.read().rsplit(')', 1)[1].split()
+            except OSError:
+                continue
+            children.setdefault(int(fields[1]), []).append(int(entry))
+    found, todo = [], [root]
+    while todo:
+        pid = todo.pop()
+        found.append(pid)
+        todo.extend(children.get(pid, []))
+    return found
+
+
+def stat_times(path):
+    """utime + stime of a /proc stat file, in seconds; 0 when it is gone."""
+    try:
+        with open(path) as f:
+            fields = f.read().rsplit(')', 1)[1].split()
+    except OSError:
+        return 0.0
+    return (int(fields[11]) + int(fields[12])) / os.sysconf('SC_CLK_TCK')
+
+
+def processor_times(root):
+    """Processor time of root's whole tree, and of the renderers' main threads."""
+    total = main = 0.0
+    for pid in process_tree(root):
+        total += stat_times('/proc/%d/stat' % pid)
+        try:
+            with open('/proc/%d/cmdline' % pid, 'rb') as f:
+                renderer = b'--type=renderer' in f.read()
+        except OSError:
+            continue
+        if renderer:
+            main += stat_times('/proc/%d/task/%d/stat' % (pid, pid))
+    return total, main
+
+
+def make_handler(routes, plan, reports, browser):
     class Handler(http.server.SimpleHTTPRequestHandler):
         extensions_map = {**http.server.SimpleHTTPRequestHandler.extensions_map,
                           '.wasm': 'application/wasm', '.js': 'text/javascript'}
@@ -130,6 +196,13 @@ def make_handler(routes, plan, reports):
                     return os.path.join(folder, relative)
             return os.path.join(routes[-1][1], '-')
 
+        def end_headers(self):
+            # Isolated, the pages' clock ticks in microseconds rather than in
+            # tenths of a millisecond.
+            self.send_header('Cross-Origin-Opener-Policy', 'same-origin')
+            self.send_header('Cross-Origin-Embedder-Policy', 'require-corp')
+            super().end_headers()
+
         def do_GET(self):
             if self.path == '/plan.json':
                 body = json.dumps(plan).encode()
@@ -143,7 +216,18 @@ def make_handler(routes, plan, reports):
 
         def do_POST(self):
             length = int(self.headers.get('Content-Length', 0))
-            reports.append(json.loads(self.rfile.read(length)))
+            body = json.loads(self.rfile.read(length))
+            if self.path == '/mark':
+                # The browser's processor time now, for a measured run of frames.
+                total, main = processor_times(browser['pid']) if browser.get('pid') else (0.0, 0.0)
+                answer = json.dumps({'cpu': total, 'mainCpu': main, 'at': time.monotonic()}).encode()
+                self.send_response(200)
+                self.send_header('Content-Type', 'application/json')
+                self.send_header('Content-Length', str(len(answer)))
+                self.end_headers()
+                self.wfile.write(answer)
+                return
+            reports.append(body)
             self.send_response(204)
             self.end_headers()
 
@@ -153,12 +237,12 @@ def make_handler(routes, plan, reports):
     return Handler
 
 
-def run_chromium(url, work, seconds, reports):
+def run_chromium(url, work, seconds, reports, started):
     profile = os.path.join(work, 'profile')
-    command = ['chromium', '--headless=new', '--no-sandbox', '--disable-gpu', '--no-first-run',
-               '--user-data-dir=' + profile, '--window-size=1024,700', url]
+    command = CHROMIUM + ['--user-data-dir=' + profile, '--window-size=1024,700', url]
     log = open(os.path.join(work, 'chromium.log'), 'wb')
     browser = subprocess.Popen(command, stdout=log, stderr=subprocess.STDOUT, start_new_session=True)
+    started['pid'] = browser.pid
     try:
         deadline = time.monotonic() + seconds
         while not reports and time.monotonic() < deadline and browser.poll() is None:
@@ -270,14 +354,56 @@ def check_following(report, tools, work, checks):
                   % (case['width'], case['height'], match.stdout + match.stderr))
 
 
+def check_sizes(report, tools, work, checks):
+    """Both paths alike at every size and depth, and at 8 bits as demo-snapshot."""
+    seen = {(case['size'], case['depth']): case for case in report.get('sizes', [])}
+    for depth in TABLE_DEPTHS:
+        for size in TABLE_SIZES:
+            case = seen.get((size, depth))
+            label = '%s at %d bits' % (size, depth)
+            if case is None:
+                checks.expect(False, label + ': not shown')
+                continue
+            checks.expect(case['exitCodes'] == [0, 0] and case['softPath'] == 'canvas2d',
+                          '%s: exit codes %s, software path %s' % (label, case['exitCodes'], case['softPath']))
+            checks.expect(case['path'] == 'webgl2',
+                          '%s: the page did not stretch on the GPU (%s)' % (label, case['path']))
+            checks.expect(case['difference'] is None, '%s: the GPU differs from the software display: %s'
+                          % (label, case['difference']))
+            if depth == 8:
+                out = os.path.join(work, 'table.ppm')
+                subprocess.run([tools['snapshot'], '--frames', str(TABLE_FRAMES), '--size', size, '-o', out],
+                               check=True)
+                want = hashlib.sha256(read_ppm(out)[2]).hexdigest()
+                checks.expect(case['rgb'] == want, '%s: the page\'s software display differs from demo-snapshot'
+                              % label)
+
+
+def print_measures(report):
+    for case in report['demo']:
+        marked = case.get('marked') or {}
+        frames = marked.get('to', 0) - marked.get('from', 0)
+        per_frame = (lambda key: 1e3 * (marked['end'][key] - marked['begin'][key]) / frames) if frames > 0 else None
+        path = 'GPU' if case['path'] == 'webgl2' else 'ImageData'
+        print('demo page, %s, %d frames at %dx%d in %.2f s: %.1f frames/s; frame mean %.3f ms (putting it on the '
+              'canvas %.3f ms), worst %.3f ms'
+              % (path, case['frames'], case['width'], case['height'], case['seconds'],
+                 case['frames'] / case['seconds'], case['frameMeanMs'], case['putMeanMs'], case['frameWorstMs']))
+        if per_frame:
+            print('    per frame over frames %d..%d: main thread %.3f ms of processor time, all of Chromium %.3f ms'
+                  % (marked['from'], marked['to'], per_frame('mainCpu'), per_frame('cpu')))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument('--site', required=True, help='the folder make web writes')
     parser.add_argument('--native', required=True, help='the native build folder (pixmora-convert, demo-snapshot)')
     parser.add_argument('--samples', default=os.path.join(ROOT, '..', 'shared', 'pcx-samples'))
-    parser.add_argument('--timeout', type=int, default=300)
+    parser.add_argument('--timeout', type=int, help='seconds the browser may take (300; 1800 with --measure)')
     parser.add_argument('--demo-shot', help='write the demo page after 40 frames here, as PNG')
     parser.add_argument('--measure', type=int, metavar='FRAMES', help='only time the demo page for FRAMES frames')
+    parser.add_argument('--load-picture', metavar='PCX', help='--measure: the picture the viewer loads (by default '
+                        'the demo\'s Sky.pcx), for example one that pixmora_bench writes to PIXMORA_BENCH_PCX_DIR')
     args = parser.parse_args()
     site = os.path.abspath(args.site)
     tools = {'convert': os.path.join(args.native, 'tools', 'convert', 'pixmora-convert'),
@@ -286,6 +412,7 @@ def main():
         if not os.access(tool, os.X_OK):
             sys.exit('web_test: %s is not built' % tool)
     samples = os.path.abspath(args.samples)
+    load_picture = os.path.abspath(args.load_picture or os.path.join(args.native, 'demo', 'Sky.pcx'))
 
     work = tempfile.mkdtemp(prefix='pixmora-web-')
     try:
@@ -308,35 +435,41 @@ def main():
         if not any(k[0] in ('truncated-header.pcx', 'first-byte-not-0x0A.pcx') for k in refused):
             sys.exit('web_test: the converter takes the broken files')
 
-        plan = {'files': files, 'demoFrames': DEMO_FRAMES, 'demoSize': '%dx%d' % DEMO_SIZE}
-        if args.measure:
+        plan = {'files': files, 'demoFrames': DEMO_FRAMES, 'demoSize': '%dx%d' % DEMO_SIZE,
+                'tableSizes': TABLE_SIZES, 'tableDepths': TABLE_DEPTHS, 'tableFrames': TABLE_FRAMES}
+        if args.measure is not None:
             plan.update(measure=True, demoFrames=[args.measure], demoSizes=MEASURE_SIZES,
-                        loadPicture='/pictures/Sky.pcx', loadTimes=LOAD_TIMES)
+                        loadPicture='/load/' + os.path.basename(load_picture), loadTimes=LOAD_TIMES)
         reports = []
         routes = [('/test/', HERE), ('/samples/', samples), ('/cases/', cases),
-                  ('/pictures/', os.path.join(os.path.abspath(args.native), 'demo')), ('/', site)]
-        server = Server(('127.0.0.1', 0), make_handler(routes, plan, reports))
+                  ('/load/', os.path.dirname(load_picture)),
+                  ('/', site)]
+        browser = {}
+        server = Server(('127.0.0.1', 0), make_handler(routes, plan, reports, browser))
         threading.Thread(target=server.serve_forever, daemon=True).start()
         try:
             url = 'http://127.0.0.1:%d/test/harness.html' % server.server_address[1]
             started = time.monotonic()
-            report = run_chromium(url, work, args.timeout, reports)
+            seconds = args.timeout or (1800 if args.measure is not None else 300)
+            report = run_chromium(url, work, seconds, reports, browser)
             elapsed = time.monotonic() - started
         finally:
             server.shutdown()
             server.server_close()
 
-        if args.measure:
-            for case in report['demo']:
-                print('demo page, %d frames at %dx%d in %.2f s: %.1f frames/s; frame time mean %.3f ms, worst %.3f ms'
-                      % (case['frames'], case['width'], case['height'], case['seconds'],
-                         case['frames'] / case['seconds'], case['frameMeanMs'], case['frameWorstMs']))
+        if args.measure is not None:
+            print_measures(report)
+            if not report.get('isolated'):
+                print('(the page was not cross-origin isolated: its clock ticks in 0.1 ms)')
             if report.get('loads'):
                 loads = sorted(report['loads'])
-                # The page's clock is coarse (0.1 ms in Chromium): the mean of
-                # many loads says more than any one.
-                print('viewer, Sky.pcx at 32 bits, %d loads: pm_load_pcx mean %.3f ms, median %.3f ms'
-                      % (len(loads), sum(loads) / len(loads), loads[len(loads) // 2]))
+                # Isolated, the page's clock ticks in 5 microseconds; the
+                # median of many loads says more than any one.
+                print('viewer, %s at 32 bits, %d loads: pm_load_pcx mean %.3f ms, fastest %.3f ms, median %.3f ms, '
+                      'nine in ten within %.3f ms; the first five %s ms'
+                      % (os.path.basename(load_picture), len(loads), sum(loads) / len(loads), loads[0],
+                         loads[len(loads) // 2], loads[len(loads) * 9 // 10],
+                         ', '.join('%.3f' % t for t in report['loads'][:5])))
             if report.get('error'):
                 sys.stderr.write('web_test: ' + report['error'] + '\n')
             return 1 if report.get('error') else 0
@@ -348,6 +481,7 @@ def main():
         check_saving(report, checks)
         check_demo(report, tools, work, checks)
         check_following(report, tools, work, checks)
+        check_sizes(report, tools, work, checks)
         for case in report['demo']:
             if args.demo_shot and case['frames'] == 40:
                 write_png(args.demo_shot, case['width'], case['height'], base64.b64decode(case['rgb']))

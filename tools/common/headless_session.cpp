@@ -1,14 +1,13 @@
 #include "tools/common/headless_session.h"
 
-#include "platform/platform.h"
-#include "platform/soft/soft_display.h"
+#include <pixmora/pixmora_soft.h>
 
 namespace tools {
 
 headless_session::headless_session()
 {
-    pm::soft::set_depth(32);
-    dc_ = pm::soft::window_create(1, 1);
+    pm_soft_set_depth(32);
+    dc_ = pm_soft_window_create(1, 1);
     pm_attach_dc(dc_);
     pm_startup();
     palette_ = pm_create_default_palette();
@@ -22,8 +21,9 @@ headless_session::~headless_session()
         pm_buffer_destroy(buffer);
     pm_shutdown();
     if (palette_ != nullptr)
-        pm::platform::object_delete(palette_);
-    pm::soft::window_destroy(dc_);
+        pm_delete_palette(palette_);
+    pm_attach_dc(nullptr);
+    pm_soft_window_destroy(dc_);
 }
 
 } // namespace tools

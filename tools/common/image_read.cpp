@@ -6,6 +6,8 @@
 #include <csetjmp>
 #include <cstring>
 
+#include <pixmora/pixmora.h>
+
 namespace tools {
 
 image_kind recognise_image(const uint8_t *bytes, size_t size)
@@ -16,6 +18,14 @@ image_kind recognise_image(const uint8_t *bytes, size_t size)
         return image_kind::netpbm;
     if (size >= 1 && bytes[0] == 0x0A)
         return image_kind::pcx;
+    // A DCX file of PCX pages, which the library reads as well.
+    if (size >= 4) {
+        uint32_t first = 0;
+        for (int shift = 0; shift < 32; shift += 8)
+            first |= static_cast<uint32_t>(bytes[shift / 8]) << shift;
+        if (first == PM_DCX_MAGIC)
+            return image_kind::pcx;
+    }
     return image_kind::unknown;
 }
 

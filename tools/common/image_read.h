@@ -13,7 +13,7 @@ namespace tools {
 enum class image_kind {
     png,     // the 8-byte PNG signature
     netpbm,  // "P" and a digit (P1 to P7 are read)
-    pcx,     // the byte 0x0A
+    pcx,     // the byte 0x0A, or a DCX file of PCX pages
     unknown
 };
 image_kind recognise_image(const uint8_t *bytes, size_t size);

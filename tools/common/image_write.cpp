@@ -44,17 +44,6 @@ void pack_row(const rgb_image &image, int32_t y, uint8_t *bytes)
     }
 }
 
-std::string lower_extension(const std::string &path)
-{
-    const size_t dot = path.find_last_of('.');
-    const size_t slash = path.find_last_of('/');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        return std::string();
-    std::string extension = path.substr(dot);
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension;
-}
 
 // Where encoded bytes go, gathered into large writes: a function of the
 // library's write-callback shape (0 when every byte was taken) and its
@@ -227,12 +216,32 @@ bool write_ppm(const std::string &path, const rgb_image &image, std::string *err
     return write_to_path(path, image_format::ppm, image, error);
 }
 
+named_format format_of_word(const std::string &word)
+{
+    std::string lower = word;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return lower == "pcx" ? named_format::pcx
+         : lower == "png" ? named_format::png
+         : lower == "ppm" ? named_format::ppm
+                          : named_format::none;
+}
+
+named_format format_of_extension(const std::string &path)
+{
+    const size_t dot = path.find_last_of('.');
+    const size_t slash = path.find_last_of('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return named_format::none;
+    return format_of_word(path.substr(dot + 1));
+}
+
 bool write_image(const std::string &path, const rgb_image &image, std::string *error)
 {
-    const std::string extension = lower_extension(path);
-    if (extension == ".png")
+    const named_format format = format_of_extension(path);
+    if (format == named_format::png)
         return write_png(path, image, error);
-    if (extension == ".ppm")
+    if (format == named_format::ppm)
         return write_ppm(path, image, error);
     set_error(error, path + ": the name must end in .png or .ppm");
     return false;

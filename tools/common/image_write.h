@@ -17,6 +17,13 @@ struct rgb_image {
 
 enum class image_format { png, ppm };
 
+// The formats the tools write, as a name gives them.
+enum class named_format { none, pcx, png, ppm };
+// By a word such as "png" or "PCX".
+named_format format_of_word(const std::string &word);
+// By a file name's extension (".png", any case); none without one.
+named_format format_of_extension(const std::string &path);
+
 // Writes the picture as PNG (8-bit RGB), replacing the file through the
 // library's safe replacement (pm_file_replace_begin): on failure whatever the
 // name held is left as it was, and false is returned with the reason in *error.

@@ -2,14 +2,13 @@
 // "Sky.pcx" (640 x 200), "Logo1.pcx" and "Logo2.pcx" (264 x 40), all
 // 256-colour version-5 pictures sharing one palette whose visible colours
 // lie in entries 10..245. Usage: make-pictures OUTPUT_DIRECTORY
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
 #include <pixmora/pixmora.h>
-#include "platform/soft/soft_display.h"
+#include <pixmora/pixmora_soft.h>
 #include "tools/make_pictures/drawing.h"
 
 namespace {
@@ -28,12 +27,9 @@ bool save_picture(const indexed_picture &picture, const pictures::palette &colou
     }
     pm_set_palette_entries(pictures::first_entry, pictures::entry_count,
                            colours.data() + 3 * pictures::first_entry);
-    // Rows are stored bottom-up: picture row y lives active_max_y - y rows
-    // above the start of the pixel memory.
-    for (int32_t y = 0; y < picture.height; ++y) {
-        uint8_t *row = pm_state.active_bits + static_cast<std::ptrdiff_t>(pm_state.active_max_y - y) * pm_state.active_stride;
-        std::copy_n(picture.pixels.begin() + static_cast<std::ptrdiff_t>(y) * picture.width, picture.width, row);
-    }
+    for (int32_t y = 0; y < picture.height; ++y)
+        pm_write_row(0, y, picture.width, PM_ROW_INDEX8,
+                     picture.pixels.data() + static_cast<std::ptrdiff_t>(y) * picture.width);
     int32_t result = pm_save_pcx(path.c_str(), 0, picture.width - 1, 0, picture.height - 1);
     pm_buffer_deactivate();
     pm_buffer_destroy(handle);
@@ -56,7 +52,7 @@ int main(int argc, char **argv)
     if (!directory.empty() && directory.back() != '/')
         directory += '/';
 
-    pm_hdc dc = pm::soft::window_create(640, 200);
+    pm_hdc dc = pm_soft_window_create(640, 200);
     pm_attach_dc(dc);
     pm_startup();
 
@@ -68,6 +64,7 @@ int main(int argc, char **argv)
                            directory + "Logo2.pcx");
 
     pm_shutdown();
-    pm::soft::window_destroy(dc);
+    pm_attach_dc(nullptr);
+    pm_soft_window_destroy(dc);
     return ok ? 0 : 1;
 }

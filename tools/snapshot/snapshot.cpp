@@ -19,8 +19,8 @@
 #include "demo/animation.h"
 #include "demo/shell.h"
 #include "demo/ports/soft_port.h"
-#include "platform/soft/soft_display.h"
 #include "tools/common/image_write.h"
+#include <pixmora/pixmora_soft.h>
 
 namespace {
 
@@ -71,9 +71,9 @@ bool parse(int argc, char **argv, options *out)
 tools::rgb_image surface(const demo::soft_port &window)
 {
     tools::rgb_image image;
-    image.width = pm::soft::client_width(window.dc());
-    image.height = pm::soft::client_height(window.dc());
-    const uint32_t *pixels = pm::soft::client_pixels(window.dc());
+    image.width = pm_soft_client_width(window.dc());
+    image.height = pm_soft_client_height(window.dc());
+    const uint32_t *pixels = pm_soft_client_pixels(window.dc());
     image.pixels.assign(pixels, pixels + static_cast<size_t>(image.width) * image.height);
     return image;
 }
