@@ -11,6 +11,7 @@
 #include <wasm_simd128.h>
 
 #include "graphics/pcx_windows.h"
+#include "graphics/scaling_shuffle.h"
 
 namespace pm {
 namespace {
@@ -101,57 +102,16 @@ void planar24_to_32_simd128(const uint8_t *scanline, uint8_t *row, int32_t first
 // ---- Scaling's shuffled blocks ----------------------------------------------
 
 // A swizzle gives 0 for every index of 16 and over, the plan's 0x80 among
-// them. Rows rows at once, so that each block's swizzles are loaded once.
-template <int Block, bool TwoLoads, int Rows>
-void blocks(const uint8_t *const *source_rows, uint8_t *const *outs, const shuffle_plan &plan)
-{
-    const uint8_t *in[Rows];
-    uint8_t *out[Rows];
-    for (int r = 0; r < Rows; ++r) {
-        in[r] = source_rows[r];
-        out[r] = outs[r];
-    }
-    const int32_t count = plan.blocks;
-    for (int32_t n = 0; n < count; ++n) {
-        const v128_t low = wasm_v128_load(plan.low[n]);
-        const v128_t high = wasm_v128_load(plan.high[n]);
-        const int32_t base = plan.base[n];
-        for (int r = 0; r < Rows; ++r) {
-            const uint8_t *at = in[r] + base;
-            v128_t pixels = wasm_i8x16_swizzle(wasm_v128_load(at), low);
-            if (TwoLoads)
-                pixels = wasm_v128_or(pixels, wasm_i8x16_swizzle(wasm_v128_load(at + 16), high));
-            if (Block == 16)
-                wasm_v128_store(out[r] + Block * n, pixels);
-            else
-                wasm_v128_store64_lane(out[r] + Block * n, pixels, 0);
-        }
-    }
-}
-
-template <int Block, bool TwoLoads>
-void blocks_of_rows(const uint8_t *const *source_rows, uint8_t *const *outs, int32_t rows, const shuffle_plan &plan)
-{
-    if (rows == scale_row_batch) {
-        blocks<Block, TwoLoads, scale_row_batch>(source_rows, outs, plan);
-        return;
-    }
-    for (int32_t r = 0; r < rows; ++r)
-        blocks<Block, TwoLoads, 1>(source_rows + r, outs + r, plan);
-}
-
-void shuffle_blocks_simd128(const uint8_t *const *source_rows, uint8_t *const *outs, int32_t rows,
-                            const shuffle_plan &plan)
-{
-    if (plan.block == 16 && plan.two_loads)
-        blocks_of_rows<16, true>(source_rows, outs, rows, plan);
-    else if (plan.block == 16)
-        blocks_of_rows<16, false>(source_rows, outs, rows, plan);
-    else if (plan.two_loads)
-        blocks_of_rows<8, true>(source_rows, outs, rows, plan);
-    else
-        blocks_of_rows<8, false>(source_rows, outs, rows, plan);
-}
+// them.
+struct simd128_shuffles {
+    using vector = v128_t;
+    static vector load_plan(const uint8_t *at) { return wasm_v128_load(at); }
+    static vector load(const uint8_t *at) { return wasm_v128_load(at); }
+    static vector shuffle(vector bytes, vector picks) { return wasm_i8x16_swizzle(bytes, picks); }
+    static vector combine(vector a, vector b) { return wasm_v128_or(a, b); }
+    static void store(uint8_t *out, vector v) { wasm_v128_store(out, v); }
+    static void store_low(uint8_t *out, vector v) { wasm_v128_store64_lane(out, v, 0); }
+};
 
 } // namespace
 
@@ -160,7 +120,7 @@ bool kernels_add_simd128(graphics_kernels &table)
     table.pcx_windows = &pcx_windows_simd128;
     table.pcx_indexed8_to_32 = &indexed8_to_32_simd128;
     table.pcx_planar24_to_32 = &planar24_to_32_simd128;
-    table.shuffle_blocks = &shuffle_blocks_simd128;
+    table.shuffle_blocks = &shuffle_planned_blocks<simd128_shuffles>;
     return true;
 }
 

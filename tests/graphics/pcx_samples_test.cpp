@@ -2,6 +2,7 @@
 // 32-bit buffer, must show the same colours as netpbm's pcxtoppm decodes; the
 // malformed ones must be refused without harm.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -75,7 +76,9 @@ bool parse_ppm(const bytes &file, image &out)
 // Decodes a file with pcxtoppm; false if the tool failed.
 bool reference_decode(const fs::path &pcx, image &out)
 {
-    const fs::path ppm = fs::temp_directory_path() / ("pixmora_sample_" + pcx.stem().string() + ".ppm");
+    // Named by process too: other test runs on the machine decode the same samples.
+    const fs::path ppm = fs::temp_directory_path() /
+                         ("pixmora_sample_" + std::to_string(::getpid()) + "_" + pcx.stem().string() + ".ppm");
     const std::string command = "pcxtoppm '" + pcx.string() + "' > '" + ppm.string() + "' 2>/dev/null";
     const bool ran = std::system(command.c_str()) == 0;
     const bool parsed = ran && parse_ppm(read_all(ppm), out);
