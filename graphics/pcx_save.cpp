@@ -358,16 +358,19 @@ int32_t pcx_write_replacement(void *context, const void *bytes, uint32_t size)
 
 } // namespace
 
-// Writes a rectangle of the active buffer as a PCX file through the safe
-// replacement: a save that fails leaves whatever the name held before as it
-// was. Refuses (2) when no buffer is active or the rectangle is empty or not
-// wholly inside the buffer; 1 when the file may not be written or cannot be
-// created, 5 when a write fails; 4 when memory runs out.
-int32_t pm_save_pcx(const char *name, int32_t min_x, int32_t max_x, int32_t min_y, int32_t max_y)
+// Writes a rectangle of the active buffer as a PCX file of the given layout
+// through the safe replacement: a save that fails, or a picture the layout
+// cannot hold, leaves whatever the name held before as it was. Refuses (2)
+// when no buffer is active or the rectangle is empty or not wholly inside the
+// buffer; 1 when the file may not be written or cannot be created, 3 for an
+// unknown layout, 7 for too many colours, 5 when a write fails; 4 when memory
+// runs out.
+int32_t pm_save_pcx_file(const char *name, int32_t layout, int32_t min_x, int32_t max_x, int32_t min_y,
+                         int32_t max_y)
 {
     pcx_save_layout plan{};
     pcx_colour_table colours;
-    if (const int32_t checked = pcx_check_save(pcx_layout_auto, min_x, max_x, min_y, max_y, &plan, colours);
+    if (const int32_t checked = pcx_check_save(layout, min_x, max_x, min_y, max_y, &plan, colours);
         checked != PM_PCX_OK)
         return checked;
     if (name == nullptr)
@@ -383,6 +386,12 @@ int32_t pm_save_pcx(const char *name, int32_t min_x, int32_t max_x, int32_t min_
         return pm_file_replace_finish(file);
     pm_file_replace_cancel(file);
     return result;
+}
+
+// The same in the layout the buffer's depth chooses.
+int32_t pm_save_pcx(const char *name, int32_t min_x, int32_t max_x, int32_t min_y, int32_t max_y)
+{
+    return pm_save_pcx_file(name, pcx_layout_auto, min_x, max_x, min_y, max_y);
 }
 
 // Hands a rectangle of the active buffer, as a PCX picture, to a write callback.

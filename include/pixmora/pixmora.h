@@ -450,6 +450,13 @@ PM_API const char *pm_pcx_reason_text(int32_t reason);
  * 5 a write failed (a full disk, say). After 1, 4 and 5 whatever the name
  * held is left as it was, and errno says why. */
 PM_API int32_t pm_save_pcx(const char *name, int32_t min_x, int32_t max_x, int32_t min_y, int32_t max_y);
+/** Saves the same rectangle as pm_save_pcx, replacing the file as safely, in
+ * the given layout (pcx_layout_..., as pm_save_pcx_to takes them). Results as
+ * pm_save_pcx's, and 3 for a layout this version does not know, 7
+ * (PM_PCX_TOO_MANY_COLOURS) for more colours than the layout holds; after
+ * either the file is untouched. */
+PM_API int32_t pm_save_pcx_file(const char *name, int32_t layout, int32_t min_x, int32_t max_x, int32_t min_y,
+                                int32_t max_y);
 /** Saves the same rectangle as pm_save_pcx, in the given layout
  * (pcx_layout_...), by handing its bytes in order to write(context, ...).
  * A layout of 256 colours or fewer holds the rectangle's distinct colours

@@ -882,6 +882,11 @@ TEST_F(PcxSave, EveryLayoutFromEveryDepthReadsBackTheSameColours)
                 const bytes original = buffer_colours(width, height);
                 bytes file;
                 const int32_t result = pm_save_pcx_to(collect_bytes, &file, l.layout, 0, width - 1, 0, height - 1);
+                // A file save in the layout writes the same bytes, or leaves the old file.
+                const bytes old_file(5, 0x5A);
+                write_file(path_, old_file);
+                EXPECT_EQ(pm_save_pcx_file(path_.c_str(), l.layout, 0, width - 1, 0, height - 1), result);
+                EXPECT_TRUE(read_file(path_) == (one_too_many ? old_file : file));
                 if (one_too_many) {
                     EXPECT_EQ(result, PM_PCX_TOO_MANY_COLOURS);
                     EXPECT_TRUE(file.empty());

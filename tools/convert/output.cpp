@@ -34,12 +34,6 @@ int32_t write_to_stream(void *context, const void *bytes, uint32_t size)
     return std::fwrite(bytes, 1, size, static_cast<std::FILE *>(context)) == size ? 0 : 1;
 }
 
-// The library's write callback onto a file being replaced.
-int32_t write_to_replacement(void *context, const void *bytes, uint32_t size)
-{
-    return pm_file_replace_write(static_cast<pm_file_writer *>(context), bytes, size);
-}
-
 // Saves the active buffer's top-left width x height pixels with the library,
 // in the chosen layout: a file through the library's safe replacement, so
 // that a failed save or a picture the layout cannot hold leaves what the file
@@ -52,17 +46,8 @@ int write_pcx(const std::string &output, int32_t layout, int32_t width, int32_t 
         result = pm_save_pcx_to(write_to_stream, stdout, layout, 0, width - 1, 0, height - 1);
         if (result == PM_PCX_OK && std::fflush(stdout) != 0)
             result = PM_PCX_WRITE_FAILED;
-    } else if (layout == pcx_layout_auto) {
-        result = pm_save_pcx(output.c_str(), 0, width - 1, 0, height - 1);
-    } else if (pm_file_writer *file = pm_file_replace_begin(output.c_str(), &result); file != nullptr) {
-        result = pm_save_pcx_to(write_to_replacement, file, layout, 0, width - 1, 0, height - 1);
-        if (result == PM_PCX_OK || result == PM_PCX_WRITE_FAILED) {
-            result = pm_file_replace_finish(file);
-        } else {
-            const int reason = errno;
-            pm_file_replace_cancel(file);
-            errno = reason;
-        }
+    } else {
+        result = pm_save_pcx_file(output.c_str(), layout, 0, width - 1, 0, height - 1);
     }
     if (result == PM_PCX_OK)
         return exit_ok;
