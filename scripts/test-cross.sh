@@ -60,8 +60,14 @@ one() {
     # The processors' tests run side by side and name their files alike: each
     # gets a temporary folder of its own.
     local status=0
-    TMPDIR="$PWD/$dir/tmp" GTEST_OUTPUT="xml:$results/" ctest --test-dir "$dir" --output-on-failure -j"$each" ||
-        status=$?
+    # qemu-i386 hangs in fork() here (posix_spawn, which std::system uses,
+    # works), so the tests that fork a child of their own are left out on
+    # i686; they test the system's files, not the processor, and run natively
+    # in every other stage.
+    local skip=()
+    [ "$p" = i686 ] && skip=(GTEST_FILTER="-PcxSave.KeepsWhatTheFileWasForAnotherUser:PcxSave.AnUnfinishedSaveIsPrivateAndLeavesNothing:PcxSave.WritesAllOfAPictureIntoAPipeWithASlowReader")
+    env "${skip[@]}" TMPDIR="$PWD/$dir/tmp" GTEST_OUTPUT="xml:$results/" ctest --test-dir "$dir" --output-on-failure \
+        -j"$each" || status=$?
     local programs reported=0 passed=0 failed=0 counts
     programs=$(ctest --test-dir "$dir" -N | sed -n 's/^Total Tests: //p')
     for report in "$results"/*.xml; do
