@@ -1,7 +1,8 @@
 // Drives the real pages in a frame, as a person would: chooses and drops
-// files into the viewer, switches its depth, saves, and opens the demo at
-// fixed sizes and frame counts. What the pages show is sent back to the test
-// server (web_test.py), which compares it with the native tools' output.
+// files into the viewer, switches its depth and a DCX file's page, saves,
+// and opens the demo at fixed sizes and frame counts. What the pages show is
+// sent back to the test server (web_test.py), which compares it with the
+// native tools' output.
 'use strict';
 
 const frame = document.getElementById('page');
@@ -140,6 +141,33 @@ async function viewerCases(plan, report) {
     const reopened = await decoded(page, () => choose(page, 'saved.pcx', pcx));
     report.saving = { name: first.name, shown: shown.checksum, pngType: png.type,
                       png: await pngChecksum(page, png), pcxType: pcx.type, pcx: reopened.checksum };
+}
+
+// A DCX file in the viewer: opened at page 1 by its query, then the last
+// page chosen in the page selector. For each, the page count the page
+// shows and the canvas's pixels go to the server.
+async function dcxCases(plan, report) {
+    const page = await open(`/viewer.html?open=${plan.dcx}&page=1`);
+    const status = page.document.getElementById('status');
+    await until(() => Number(status.dataset.loads) >= 1, 'the DCX file opened by the query');
+    const seen = async how => {
+        const select = page.document.getElementById('page');
+        const canvas = page.document.getElementById('picture');
+        const rgba = canvas.width > 0 ? canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data
+                                      : new Uint8Array(0);
+        return { how, page: Number(status.dataset.page), pages: Number(status.dataset.pages),
+                 result: Number(status.dataset.result), selected: Number(select.value),
+                 options: select.options.length, hidden: page.document.getElementById('pages').hidden,
+                 count: page.document.getElementById('page-count').textContent,
+                 width: canvas.width, height: canvas.height, rgb: base64(rgbOf(rgba)) };
+    };
+    report.dcx = [await seen('query')];
+    const select = page.document.getElementById('page');
+    await decoded(page, () => {
+        select.value = String(select.options.length - 1);
+        select.dispatchEvent(new page.Event('change'));
+    });
+    report.dcx.push(await seen('selector'));
 }
 
 // What the demo's canvas shows at its end, RGBA top row first: read back
@@ -298,6 +326,7 @@ async function send(report) {
             await viewerLoadTimes(plan, report);
         } else {
             await viewerCases(plan, report);
+            await dcxCases(plan, report);
             await demoCases(plan, report);
             await followingCase(report);
             await sizeTable(plan, report);

@@ -10,6 +10,9 @@ them, opens the harness in headless Chromium and checks what it reports:
 - a truncated, a malformed and an oversized file are refused with the right
   result in words;
 - saving as PNG and as PCX gives the shown picture back;
+- a DCX file made of three samples shows its page count, and the page asked
+  in the query and then the one chosen in the page selector show exactly
+  the pixels of `pixmora-convert --page N`;
 - the demo page at ?frames=N&size=640x400, drawn on the GPU, equals
   `demo-snapshot --frames N --size 640x400` pixel for pixel, shows only the
   canvas, unscaled, at the top-left corner, and ends with code 0;
@@ -131,6 +134,29 @@ def hostile_files(samples, work):
         with open(os.path.join(work, name), 'wb') as f:
             f.write(data)
     return sorted(files)
+
+
+def dcx_file(samples, expected, work):
+    """A DCX file of the first three samples the converter decodes to different
+    pictures, one a page, written to work/pages.dcx: after the magic number the
+    directory lists the pages' offsets and ends with 0."""
+    pages, seen = [], set()
+    for (name, depth), want in sorted(expected.items()):
+        if depth == 32 and want[0] == 'pixels' and want[1] not in seen and len(pages) < 3:
+            seen.add(want[1])
+            with open(os.path.join(samples, name), 'rb') as f:
+                pages.append(f.read())
+    if len(pages) < 3:
+        sys.exit('web_test: fewer than three samples the converter decodes to different pictures')
+    offset = 4 + 4 * (len(pages) + 1)
+    directory = struct.pack('<I', 0x3ADE68B1)
+    for page in pages:
+        directory += struct.pack('<I', offset)
+        offset += len(page)
+    path = os.path.join(work, 'pages.dcx')
+    with open(path, 'wb') as f:
+        f.write(directory + struct.pack('<I', 0) + b''.join(pages))
+    return path, len(pages)
 
 
 class Server(http.server.ThreadingHTTPServer):
@@ -312,11 +338,40 @@ def check_saving(report, checks):
                   'saving %s as PCX and opening it again does not give the shown pixels back' % saving['name'])
 
 
+def check_dcx(report, tools, dcx, work, checks):
+    """The viewer on each page it showed of the DCX file, against
+    `pixmora-convert --page N` of the same file, byte for byte."""
+    path, count = dcx
+    shown = report.get('dcx')
+    checks.expect(bool(shown) and len(shown) == 2, 'the DCX file was not shown at two pages: %s' % shown)
+    for case in shown or []:
+        label = 'DCX page %s (%s)' % (case['page'], case['how'])
+        checks.expect(case['pages'] == count and case['options'] == count and not case['hidden'] and
+                      case['count'] == 'of %d' % count,
+                      '%s: the page shows %s pages, %s in the selector (hidden: %s, "%s"); the file has %d'
+                      % (label, case['pages'], case['options'], case['hidden'], case['count'], count))
+        out = os.path.join(work, 'page.ppm')
+        run = subprocess.run([tools['convert'], '--page', str(case['page']), '--depth', '32', path, out],
+                             capture_output=True, text=True)
+        if run.returncode != 0:
+            checks.expect(False, '%s: pixmora-convert fails: %s' % (label, run.stderr.strip()))
+            continue
+        width, height, want = read_ppm(out)
+        got = base64.b64decode(case['rgb'])
+        checks.expect(case['result'] == 0 and case['selected'] == case['page'] and
+                      (case['width'], case['height']) == (width, height) and got == want,
+                      '%s: the page shows result %s, %sx%s with page %s selected; pixmora-convert gives %dx%d: %s'
+                      % (label, case['result'], case['width'], case['height'], case['selected'], width, height,
+                         'same pixels' if got == want else first_difference(got, want, width)))
+    checks.expect(sorted(c['page'] for c in shown or []) == [1, count - 1],
+                  'the DCX file was shown at pages %s, not 1 and %d' % ([c['page'] for c in shown or []], count - 1))
+
+
 def first_difference(got, want, width):
     for i in range(0, min(len(got), len(want)), 3):
         if got[i:i + 3] != want[i:i + 3]:
             pixel = i // 3
-            return 'first at (%d, %d): page #%s, demo-snapshot #%s' % (
+            return 'first at (%d, %d): page #%s, the native tool #%s' % (
                 pixel % width, pixel // width, got[i:i + 3].hex(), want[i:i + 3].hex())
     return 'sizes differ: %d and %d bytes' % (len(got), len(want))
 
@@ -434,9 +489,11 @@ def main():
         refused = [k for k, v in expected.items() if v[0] != 'pixels' and not k[0].startswith('window')]
         if not any(k[0] in ('truncated-header.pcx', 'first-byte-not-0x0A.pcx') for k in refused):
             sys.exit('web_test: the converter takes the broken files')
+        dcx = dcx_file(samples, expected, cases)
 
         plan = {'files': files, 'demoFrames': DEMO_FRAMES, 'demoSize': '%dx%d' % DEMO_SIZE,
-                'tableSizes': TABLE_SIZES, 'tableDepths': TABLE_DEPTHS, 'tableFrames': TABLE_FRAMES}
+                'dcx': '/cases/' + os.path.basename(dcx[0]), 'tableSizes': TABLE_SIZES, 'tableDepths': TABLE_DEPTHS,
+                'tableFrames': TABLE_FRAMES}
         if args.measure is not None:
             plan.update(measure=True, demoFrames=[args.measure], demoSizes=MEASURE_SIZES,
                         loadPicture='/load/' + os.path.basename(load_picture), loadTimes=LOAD_TIMES)
@@ -479,6 +536,7 @@ def main():
             checks.expect(False, 'the harness page failed: ' + report['error'])
         check_viewer(report, expected, checks)
         check_saving(report, checks)
+        check_dcx(report, tools, dcx, work, checks)
         check_demo(report, tools, work, checks)
         check_following(report, tools, work, checks)
         check_sizes(report, tools, work, checks)
