@@ -74,8 +74,10 @@ typedef struct pm_soft_stretch {
                                  repeating its top bits; 24: bytes B, G, R; 32: B, G, R and one not shown */
     int32_t stride;         /**< bytes from a row to the next (a row's bytes rounded up to 4) */
     const uint8_t *colours; /**< 8 bits: 256 colours, 4 bytes each, R, G, B and 255; null otherwise */
-    int32_t x, y;           /**< the first drawn pixel of the surface, from its top-left corner */
-    int32_t width, height;  /**< drawn columns and rows (0 when the stretch drew nothing) */
+    int32_t x;              /**< the first drawn column of the surface, from its left edge */
+    int32_t y;              /**< the first drawn row of the surface, from its top edge */
+    int32_t width;          /**< drawn columns (0 when the stretch drew nothing) */
+    int32_t height;         /**< drawn rows (0 when the stretch drew nothing) */
     const int32_t *columns; /**< width entries: the bitmap column each drawn column shows */
     const int32_t *rows;    /**< height entries, top first: the bitmap row each drawn row shows,
                                  counted from the bottom row as bits stores them */
