@@ -106,7 +106,9 @@ enum {
     PM_PCX_NO_MEMORY = 4,   /**< out of memory */
     PM_PCX_WRITE_FAILED = 5, /**< save: the bytes cannot be written (a write or the callback failed); a file is left as it was */
     PM_PCX_NO_PAGE = 6,     /**< load: the DCX file has no such page */
-    PM_PCX_TOO_MANY_COLOURS = 7 /**< save: the picture has more colours than the layout holds */
+    PM_PCX_TOO_MANY_COLOURS = 7, /**< save: the picture has more colours than the layout holds */
+    PM_PCX_BAD_ARGUMENT = 8     /**< codec calls: a null picture, an unknown format or layout, a stride too
+                                     small, a picture of no pixels; nothing was written */
 };
 
 /** Why the loader refuses a picture (pm_pcx_info.reason); pm_pcx_reason_text
@@ -476,6 +478,43 @@ PM_API int32_t pm_save_pcx_to(pm_write_fn write, void *context, int32_t layout, 
  * again with *size bytes); 2, 3, 4, 7 as pm_save_pcx_to, and 2 for a null size. */
 PM_API int32_t pm_save_pcx_memory(void *buffer, uint32_t capacity, uint32_t *size, int32_t layout, int32_t min_x,
                                   int32_t max_x, int32_t min_y, int32_t max_y);
+
+/* ---- Decoding and encoding without a buffer ------------------------------ */
+
+/** Pixel formats of pm_picture. */
+enum {
+    PM_PIXELS_INDEX8 = 1, /**< one byte per pixel: an index into pm_picture.palette */
+    PM_PIXELS_RGB8 = 2,   /**< three bytes per pixel: red, green, blue */
+    PM_PIXELS_RGBA8 = 3   /**< four bytes per pixel: red, green, blue, alpha (255 when decoded; ignored when
+                               encoded) */
+};
+
+/** A picture in the caller's memory, for the codec calls. Rows run top row
+ * first. Fields may be added at the end in later versions; reserved ones are
+ * 0. */
+typedef struct pm_picture {
+    int32_t width;          /**< pixels per row: filled by pm_pcx_decode, read by the encoders */
+    int32_t height;         /**< rows: filled by pm_pcx_decode, read by the encoders */
+    int32_t format;         /**< PM_PIXELS_...: set by the caller */
+    int32_t colours;        /**< INDEX8: palette entries in use (filled by decode, read by encode) */
+    uint64_t stride;        /**< bytes from one row to the next; 0 = packed rows */
+    void *pixels;           /**< the caller's memory; null: decode fills only width, height and colours */
+    uint8_t palette[768];   /**< INDEX8: RGB triples (filled by decode, read by encode) */
+    int32_t reserved[8];    /**< 0 */
+} pm_picture;
+
+/** Decodes picture `page` of a PCX or DCX file of `size` bytes in memory
+ * into the caller's picture, reading what pm_load_pcx_page with the same
+ * flags and page reads (page -1: what pm_load_pcx reads). Touches no library
+ * state: any number of threads may call it at once. */
+PM_API int32_t pm_pcx_decode(const void *data, uint64_t size, int32_t flags, int32_t page, pm_picture *picture);
+/** Encodes a picture as a PCX file in `layout` (pcx_layout_...), its bytes
+ * going to write. No library state. */
+PM_API int32_t pm_pcx_encode(const pm_picture *picture, int32_t layout, pm_write_fn write, void *context);
+/** Encodes `count` pictures (1 to 1023) as the pages of a DCX file, each in
+ * `layout`. No library state. */
+PM_API int32_t pm_dcx_encode(const pm_picture *pages, int32_t count, int32_t layout, pm_write_fn write,
+                             void *context);
 
 /* ---- Safe file replacement ---------------------------------------------- */
 
