@@ -57,6 +57,11 @@ constexpr uint16_t pcx_le16(uint16_t value)
     return value;
 }
 
+// A window of more pixels than this is refused, as the tools' PNG and netpbm
+// readers refuse one: no real picture comes near it, and a damaged header
+// must not make a reader that holds the whole picture allocate without bound.
+constexpr int64_t pcx_max_pixels = int64_t{1} << 28;
+
 // PaletteInfo 2: the picture's 256 colours are greys.
 constexpr uint16_t pcx_palette_info_grey = 2;
 
@@ -227,16 +232,21 @@ struct dcx_directory {
 
 // The directory of a DCX file from its first `size` bytes (beyond
 // dcx_directory_size none are looked at): the offsets before the first 0,
-// the directory's end or the end of the bytes, whichever comes first.
+// the directory's end, the end of the bytes or the first page, whichever
+// comes first. A directory that lacks its 0 ends where the nearest page
+// it lists begins, so that no page's header is read as an offset.
 inline dcx_directory dcx_read_directory(const uint8_t *bytes, uint64_t size)
 {
     dcx_directory directory;
     const uint64_t available = size < static_cast<uint64_t>(dcx_directory_size) ? size : dcx_directory_size;
-    for (uint64_t at = 4; at + 4 <= available && directory.pages < dcx_max_pages; at += 4) {
+    uint64_t first_page = available;
+    for (uint64_t at = 4; at + 4 <= first_page && directory.pages < dcx_max_pages; at += 4) {
         const uint32_t offset = dcx_le32(bytes + at);
         if (offset == 0)
             break;
         directory.offsets[directory.pages++] = offset;
+        if (offset < first_page)
+            first_page = offset;
     }
     return directory;
 }

@@ -72,6 +72,8 @@ struct pcx_source {
     {
         if (offset > size || count > size - offset)
             return false;
+        if (count == 0) // an empty memory block may come as a null pointer
+            return true;
         offset += base;
         if (bytes != nullptr) {
             std::memcpy(out, bytes + offset, count);
@@ -101,7 +103,8 @@ bool pcx_choose_page(pcx_source &source, int32_t page, bool containers, pm_pcx_i
     if (!dcx_page_span(directory, page, source.size, start, end))
         return false;
     info->page_count = directory.pages;
-    info->page_offset = start;
+    info->page_offset = directory.offsets[page]; // as listed, also past the end
+
     source.base = start;
     source.size = end - start;
     return true;
@@ -199,6 +202,8 @@ pcx_verdict pcx_judge(const uint8_t *header, uint32_t available, int32_t depth, 
         return pcx_refusal(PM_PCX_INVALID, PM_PCX_REASON_MANUFACTURER, picture);
     if (const pcx_header_fault fault = pcx_check_header(picture); fault != pcx_header_fault::none)
         return pcx_refusal(PM_PCX_INVALID, pcx_fault_reason(fault), picture);
+    if (static_cast<int64_t>(picture.width) * picture.height > pcx_max_pixels)
+        return pcx_refusal(PM_PCX_INVALID, PM_PCX_REASON_TOO_MANY_PIXELS, picture);
     if (picture.format == pcx_format::none)
         return pcx_refusal(PM_PCX_UNSUPPORTED, PM_PCX_REASON_NO_CONVERTER, picture);
     const pcx_row_converter convert = pcx_choose_converter(picture.format, depth);
@@ -256,6 +261,8 @@ const char *pm_pcx_reason_text(int32_t reason)
         return "no converter reads these bits per pixel and planes";
     case PM_PCX_REASON_DEPTH:
         return "no converter into a buffer of this depth";
+    case PM_PCX_REASON_TOO_MANY_PIXELS:
+        return "the header window holds more than 2^28 pixels";
     default:
         return "unknown reason";
     }

@@ -122,7 +122,8 @@ enum {
     PM_PCX_REASON_NO_LINE = 5,        /**< BytesPerLine 0 */
     PM_PCX_REASON_LINE_TOO_SHORT = 6, /**< BytesPerLine too small for a row of the window's width */
     PM_PCX_REASON_NO_CONVERTER = 7,   /**< no converter reads these bits per pixel and planes */
-    PM_PCX_REASON_DEPTH = 8           /**< the layout has no converter into a buffer of this depth */
+    PM_PCX_REASON_DEPTH = 8,          /**< the layout has no converter into a buffer of this depth */
+    PM_PCX_REASON_TOO_MANY_PIXELS = 9 /**< a window of more than 2^28 (268435456) pixels */
 };
 
 /** Where the loader takes a picture's colours from (pm_pcx_info.palette_kind). */
@@ -141,7 +142,8 @@ typedef struct pm_pcx_info {
     uint64_t size;           /**< bytes of the whole file or memory block */
     int32_t page_count;      /**< pictures the input holds: 1 for a PCX file, the pages of a DCX file */
     int32_t page;            /**< the picture described, 0 = the first */
-    uint64_t page_offset;    /**< where that picture's header starts in the input */
+    uint64_t page_offset;    /**< where that picture's header starts in the input, as the directory lists it
+                                  (an offset at or past the end leaves the page no header) */
     int32_t header_present;  /**< 1 when 128 header bytes were there to read */
 
     uint8_t manufacturer;    /**< 0x0A for a PCX picture */
@@ -401,8 +403,9 @@ PM_API int32_t pm_set_input_block(const void *picture, uint32_t size);
  *     loader takes lies within the buffer (then nothing changes);
  *   1 the file cannot be opened;
  *   2 not a readable picture: fewer than 128 bytes (file or memory block), a
- *     first byte other than 0x0A, a window of width or height 0 or less, no
- *     planes, or BytesPerLine 0 or too small for a row of the window's width.
+ *     first byte other than 0x0A, a window of width or height 0 or less or
+ *     of more than 2^28 pixels, no planes, or BytesPerLine 0 or too small
+ *     for a row of the window's width.
  *     These are checked before placement, so they give 2 wherever the
  *     picture would land;
  *   3 no converter for this format and depth, also checked before placement
@@ -413,8 +416,9 @@ PM_API int32_t pm_set_input_block(const void *picture, uint32_t size);
 PM_API int32_t pm_load_pcx(const char *name, int32_t flags);
 /** Loads page `page` (0 for the first) of a DCX file, or with pcx_from_memory
  * of the input block, as pm_load_pcx loads a picture; a PCX picture that is
- * not in a DCX file has the one page 0. A page runs from its offset to the
- * nearest offset of another page beyond it, or to the end of the input.
+ * not in a DCX file has the one page 0. The directory ends at an offset of
+ * 0 or where the first page it lists begins. A page runs from its offset to
+ * the nearest offset of another page beyond it, or to the end of the input.
  * Results as pm_load_pcx's, and PM_PCX_NO_PAGE for a negative page or one
  * the directory does not list (with nothing changed). */
 PM_API int32_t pm_load_pcx_page(const char *name, int32_t flags, int32_t page);

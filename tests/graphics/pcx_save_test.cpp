@@ -921,4 +921,14 @@ TEST_F(PcxSave, EveryLayoutFromEveryDepthReadsBackTheSameColours)
                 pm_buffer_destroy(target);
                 pm_buffer_destroy(source);
             }
+    // In one bit the lighter colour is the set bit: dark grey over pure
+    // blue, whose order the sign of the luma's blue weight decides.
+    pixmora_test::make_buffer(2, 1, 32);
+    const uint8_t blue_grey[] = {0, 0, 255, 60, 60, 60};
+    ASSERT_EQ(pm_write_row(0, 0, 2, PM_ROW_RGB24, blue_grey), 0);
+    bytes mono;
+    ASSERT_EQ(pm_save_pcx_to(collect_bytes, &mono, pcx_layout_mono, 0, 1, 0, 0), 0);
+    ASSERT_GT(mono.size(), 128u);
+    EXPECT_TRUE(bytes(mono.begin() + 16, mono.begin() + 22) == bytes(blue_grey, blue_grey + 6));
+    EXPECT_EQ(mono[128], 0x40) << "the grey pixel's bit alone is set";
 }

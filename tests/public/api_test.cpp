@@ -193,11 +193,17 @@ TEST_F(PublicApiTest, InspectionGivesTheLoadersVerdict)
     not_pcx[0] = 0x0B;
     std::vector<uint8_t> reversed = paletted;
     reversed[4] = 9; // Xmin 9 > Xmax 8
+    // One row of data under a window of 2^28 pixels, and under one of more.
+    std::vector<uint8_t> largest = pcx_file(5, 8, 1, 16383, 0, 16384, true);
+    largest[11] = 0x3F; // Ymax 16383: 16384 x 16384
+    std::vector<uint8_t> too_many = pcx_file(5, 8, 1, 16384, 0, 16385, true);
+    too_many[11] = 0x40; // Ymax 16384: 16385 x 16385
     const struct {
         const char *what;
         std::vector<uint8_t> bytes;
         int32_t verdict_8, verdict_32, reason_8, reason_32;
         int32_t palette_kind, colours;
+        int32_t all_colours = -1; // with every layout read; -1: as colours
     } cases[] = {
         {"256 colours with a trailer", paletted, 0, 0, 0, 0, PM_PCX_PALETTE_TRAILER, 256},
         {"256 colours, version 3", pcx_file(3, 8, 1, 8, 4, 10, true), 0, 0, 0, 0, PM_PCX_PALETTE_HEADER, 256},
@@ -205,6 +211,8 @@ TEST_F(PublicApiTest, InspectionGivesTheLoadersVerdict)
          1 << 24},
         {"16 colours in 4 planes", pcx_file(5, 1, 4, 9, 2, 2, false), 0, 0, 0, 0, PM_PCX_PALETTE_HEADER, 16},
         {"2 colours", pcx_file(5, 1, 1, 9, 2, 2, false), 0, 0, 0, 0, PM_PCX_PALETTE_HEADER, 2},
+        {"3 planes of 1 bit", pcx_file(5, 1, 3, 9, 2, 10, false), 3, 0, PM_PCX_REASON_DEPTH, 0, PM_PCX_PALETTE_NONE,
+         1 << 24, 8},
         {"one plane of 4 bits", pcx_file(5, 4, 1, 9, 2, 6, false), 3, 3, PM_PCX_REASON_NO_CONVERTER,
          PM_PCX_REASON_NO_CONVERTER, PM_PCX_PALETTE_HEADER, 0},
         {"shorter than a header", std::vector<uint8_t>(paletted.begin(), paletted.begin() + 100), 2, 2,
@@ -221,6 +229,9 @@ TEST_F(PublicApiTest, InspectionGivesTheLoadersVerdict)
         // Wider than any converter's limit used to be: the loader takes it,
         // and so must inspection.
         {"40000 x 1", pcx_file(5, 8, 1, 39999, 0, 40000, true), 0, 0, 0, 0, PM_PCX_PALETTE_TRAILER, 256},
+        {"16384 x 16384", largest, 0, 0, 0, 0, PM_PCX_PALETTE_TRAILER, 256},
+        {"16385 x 16385", too_many, 2, 2, PM_PCX_REASON_TOO_MANY_PIXELS, PM_PCX_REASON_TOO_MANY_PIXELS,
+         PM_PCX_PALETTE_TRAILER, 256},
     };
     const std::filesystem::path file = std::filesystem::temp_directory_path() /
                                        ("pixmora-public-inspect-" + std::to_string(getpid()) + ".pcx");
@@ -259,13 +270,15 @@ TEST_F(PublicApiTest, InspectionGivesTheLoadersVerdict)
             pm_pcx_info all{};
             ASSERT_EQ(pm_pcx_inspect_file(file.c_str(), pcx_all_layouts, 0, depth, &all), PM_PCX_OK);
             EXPECT_EQ(pm_load_pcx(file.c_str(), pcx_at_cursor | pcx_all_layouts), all.verdict);
-            EXPECT_EQ(all.colours, std::string(c.what) == "one plane of 4 bits" ? 16 : c.colours);
+            EXPECT_EQ(all.colours, std::string(c.what) == "one plane of 4 bits" ? 16
+                                   : c.all_colours >= 0                         ? c.all_colours
+                                                                                : c.colours);
             pm_set_input_block(nullptr, 0);
             pm_buffer_deactivate();
             pm_buffer_destroy(handle);
         }
     }
-    EXPECT_EQ(reason_texts.size(), 9u); // every reason met, each with its own text
+    EXPECT_EQ(reason_texts.size(), 10u); // every reason met, each with its own text
     EXPECT_STREQ(pm_pcx_reason_text(99), pm_pcx_reason_text(-1));
 
     pm_pcx_info info{};
@@ -289,6 +302,14 @@ TEST_F(PublicApiTest, InspectionGivesTheLoadersVerdict)
     };
     for (const auto &r : refused)
         EXPECT_EQ(pm_pcx_inspect_memory(r.picture, r.size, 0, r.page, r.depth, r.out), PM_PCX_INVALID);
+    // An empty block, null or not, is an empty picture: described, and refused as short.
+    for (const void *empty : {static_cast<const void *>(nullptr), static_cast<const void *>(paletted.data())}) {
+        info.verdict = -1;
+        EXPECT_EQ(pm_pcx_inspect_memory(empty, 0, pcx_all_layouts, -1, 32, &info), PM_PCX_OK);
+        EXPECT_EQ(info.size, 0u);
+        EXPECT_EQ(info.verdict, PM_PCX_INVALID);
+        EXPECT_EQ(info.reason, PM_PCX_REASON_SHORT);
+    }
     std::error_code ignored;
     std::filesystem::remove(file, ignored);
     EXPECT_EQ(pm_pcx_inspect_file(file.c_str(), 0, 0, 8, &info), PM_PCX_OPEN_FAILED);

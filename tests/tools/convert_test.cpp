@@ -184,6 +184,19 @@ std::string netpbm_file(const std::string &header, const std::vector<uint32_t> &
     return bytes;
 }
 
+// A version-5 PCX header of the given window size and layout, of a picture
+// of one colour per run-length byte pair that follows it.
+std::string pcx_header(int32_t width, int32_t height, uint8_t bits, uint8_t planes, int32_t bytes_per_line)
+{
+    std::string header(pm::pcx_header_size, '\0');
+    header[0] = 0x0A, header[1] = 5, header[2] = 1, header[3] = static_cast<char>(bits);
+    header[8] = static_cast<char>((width - 1) & 0xFF), header[9] = static_cast<char>((width - 1) >> 8);
+    header[10] = static_cast<char>((height - 1) & 0xFF), header[11] = static_cast<char>((height - 1) >> 8);
+    header[65] = static_cast<char>(planes);
+    header[66] = static_cast<char>(bytes_per_line & 0xFF), header[67] = static_cast<char>(bytes_per_line >> 8);
+    return header;
+}
+
 // A PNG made by hand: its header's fields and its rows as stored (each with
 // its filter byte), compressed as hard as zlib can.
 std::string png_file(uint32_t width, uint32_t height, uint8_t bit_depth, uint8_t colour_type, uint8_t interlace,
@@ -551,9 +564,11 @@ TEST_F(ConvertTool, WritesPcxOfEveryInputAtEveryDepth)
         bool paletted;
     };
     const std::string size = "11 6\n";
-    write_bytes(dir_ / "rgb.ppm", netpbm_file("P6\n" + size + "255\n", rgb, false));
+    // A comment may end a binary header's maxval line, and a plain sample
+    // may have leading zeros past nine digits, as netpbm's readers take them.
+    write_bytes(dir_ / "rgb.ppm", netpbm_file("P6\n" + size + "255# then the raster\r", rgb, false));
     write_bytes(dir_ / "wide.ppm", netpbm_file("P6 # maxval 1000\n" + size + "1000\n", wide, true));
-    write_bytes(dir_ / "grey.pgm", netpbm_file("P5\n" + size + "255\n", grey8, false));
+    write_bytes(dir_ / "grey.pgm", netpbm_file("P5\n" + size + "255#\n", grey8, false));
     write_bytes(dir_ / "rgba.pam",
                 netpbm_file("P7\nWIDTH 11\nHEIGHT 6\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n", rgba, false));
     write_bytes(dir_ / "grey.pam", netpbm_file("P7\nWIDTH 11\nHEIGHT 6\nDEPTH 2\nMAXVAL 15\n"
@@ -562,11 +577,12 @@ TEST_F(ConvertTool, WritesPcxOfEveryInputAtEveryDepth)
     // side by side; PBM's 1 is black, and its binary rows are padded to bytes.
     const auto plain = [](std::string text, const std::vector<uint32_t> &samples) {
         for (size_t i = 0; i < samples.size(); ++i)
-            text += std::to_string(samples[i]) + (i % 7 == 6 ? "\n# seven\n" : i % 2 ? "\t" : " ");
+            text += (i % 3 ? "" : "0000000000") + std::to_string(samples[i]) +
+                    (i % 7 == 6 ? "\n# seven\n" : i % 2 ? "\t" : " ");
         return text;
     };
     const tools::rgb_image black_white = picture([&](size_t i) { return levels[i] & 1 ? 0u : 0xFFFFFFu; });
-    std::string plain_bits = "P1\n11 6\n", packed_bits = "P4 11 6\n";
+    std::string plain_bits = "P1\n11 6\n", packed_bits = "P4 11 6#rows\n";
     for (int32_t y = 0; y < height; ++y)
         for (int32_t x = 0; x < width; x += 8) {
             uint8_t byte = 0;
@@ -650,6 +666,12 @@ TEST_F(ConvertTool, TakesMemoryInProportionToItsInput)
     std::mt19937 random(24);
     const auto noise = [&](size_t) { return static_cast<char>(random()); };
     const uint32_t side = 2700, width = 1200, height = 800;
+    const auto full_runs = [](size_t count) { // runs of 63 bytes 0
+        std::string data;
+        for (size_t i = 0; i < count; ++i)
+            data += {'\xFF', '\0'};
+        return data;
+    };
     const struct {
         const char *what;
         std::string bytes;
@@ -659,6 +681,10 @@ TEST_F(ConvertTool, TakesMemoryInProportionToItsInput)
         {"a PNG that claims 16384 x 16384 pixels", png_file(16384, 16384, 8, 2, 0, std::string(100, '\0')), 1},
         {"the same, interlaced", png_file(16384, 16384, 8, 2, 1, std::string(100, '\0')), 1},
         {"a netpbm file that claims 16384 x 16384 pixels", "P6 16384 16384 255\n" + std::string(100, '\0'), 1},
+        {"a PCX file that claims 8192 x 8192 pixels over 200 bytes",
+         pcx_header(8192, 8192, 8, 1, 8192) + std::string(200, '\0'), 1},
+        {"a 1 KB PCX file of 1008 x 224 pixels in runs of 63 bytes",
+         pcx_header(1008, 224, 1, 1, 126) + full_runs(448), 0},
         {"a blank 1-bit PNG as large as 1 KB holds", png_file(side, side, 1, 0, 0, rows(side, side / 8 + 1, zero)), 0},
         {"a real picture", png_file(width, height, 8, 2, 0, rows(height, 3 * width, noise)), 0},
     };
@@ -703,6 +729,8 @@ TEST_F(ConvertTool, RefusesPicturesItCannotConvert)
         {"P1\n2 2\n0 1 2 0", "", "PBM raster holds something other than 0 and 1"},
         {"P4\n9 2\n\1\2\3", "", "PBM raster is cut short"},
         {"P2 1", "", "PGM header's width, height or maxval is missing"},
+        {"P5 2147483648 1 255\n\1", "", "PGM header's width, height or maxval is over 2147483647"},
+        {"P2 1 1 255 00000000000000000002147483648", "", "PGM sample of more than 2147483647 is over the maxval"},
         {"P9\n1 1\n", "", "not a netpbm picture"},
         {png_signature + std::string(30, '\0'), "", "cannot read"},
         {"GIF89a", "", "result 2"},
@@ -888,6 +916,12 @@ TEST_F(ConvertTool, InfoAndConversionAgree)
     one_row("short-line.pcx", 10, 4, 1);
     one_row("rgb.pcx", 6, 6, 3);
     one_row("two-planes.pcx", 6, 6, 2);
+    // A header alone makes a whole picture to the loader: the converter
+    // takes no more than the data can decode to, and the loader no more
+    // than 2^28 pixels.
+    write_bytes(dir_ / "tall.pcx", pcx_header(8192, 8192, 8, 1, 8192) + std::string(200, '\0'));
+    write_bytes(dir_ / "vast.pcx", pcx_header(16385, 16385, 1, 1, 2050));
+    inputs.insert(inputs.end(), {dir_ / "tall.pcx", dir_ / "vast.pcx"});
     int32_t refused = 0;
     for (const fs::path &input : inputs)
         for (const int32_t depth : {8, 32}) {
@@ -904,6 +938,13 @@ TEST_F(ConvertTool, InfoAndConversionAgree)
     EXPECT_EQ(info_field(wide.out, "Loader"), "takes it at 32 bits");
     EXPECT_EQ(info_field(wide.out, "Converter"),
               "refuses it: the header window is 40000 x 1 pixels; each side must be 1..32768");
+    const run_result tall = run("--info " + quoted((dir_ / "tall.pcx").string()));
+    EXPECT_EQ(info_field(tall.out, "Loader"), "takes it at 32 bits");
+    EXPECT_EQ(info_field(tall.out, "Converter"), "refuses it: the header claims 8192 x 8192 pixels, 67108864 bytes "
+                                                 "of scanlines, more than the 200 bytes after it can decode to");
+    const run_result vast = run("--info " + quoted((dir_ / "vast.pcx").string()));
+    EXPECT_EQ(info_field(vast.out, "Loader"), "refuses it at 32 bits: result 2: not a readable picture (the header "
+                                              "window is 16385 x 16385 pixels, more than 268435456 in all)");
 }
 
 } // namespace
@@ -1028,4 +1069,24 @@ TEST_F(ConvertTool, ReadsThePagesOfADcxFile)
     const run_result not_pcx =
         run("--page 1 " + quoted((dir_ / "alone.png").string()) + " " + quoted((dir_ / "x.png").string()));
     EXPECT_EQ(not_pcx.exit_code, 2) << not_pcx.err;
+
+    // Without its 0, the directory ends where the first page begins; an
+    // offset past the end is shown as listed, and refused.
+    std::string unended = dcx.substr(0, 4);
+    for (const uint32_t offset : {12u, static_cast<uint32_t>(12 + pages[0].size())})
+        for (int shift = 0; shift < 32; shift += 8)
+            unended += static_cast<char>(offset >> shift);
+    write_bytes(file, unended + pages[0] + pages[1]);
+    const run_result two = run("--info --page 1 " + quoted(file.string()));
+    EXPECT_EQ(two.exit_code, 0) << two.err;
+    EXPECT_EQ(info_field(two.out, "Pages"), "2 (DCX); page 1 at byte " + std::to_string(12 + pages[0].size()));
+    EXPECT_EQ(run("--page 2 " + quoted(file.string()) + " " + quoted((dir_ / "x.png").string())).exit_code, 1);
+    std::string beyond = dcx;
+    beyond.replace(8, 4, std::string{'\x3F', '\x42', '\x0F', '\0'}); // 999999
+    write_bytes(file, beyond);
+    const run_result past = run("--info --page 1 " + quoted(file.string()));
+    EXPECT_EQ(past.exit_code, 1);
+    EXPECT_EQ(info_field(past.out, "Pages"), "2 (DCX); page 1 at byte 999999");
+    EXPECT_EQ(info_field(past.out, "Loader"), "refuses it at 32 bits: result 2: not a readable picture (page 1 is "
+                                              "listed at byte 999999, at or past the end of the file)");
 }

@@ -195,19 +195,27 @@ struct text_reader {
                 ++at;
         }
     }
-    // A decimal number of at most nine digits, after white space and comments.
+    // A decimal number after white space and comments, of any count of
+    // digits but at most largest_number, as netpbm reads one; false when
+    // there is none, or when it is larger (too_large then says so).
     bool number(int64_t *value)
     {
         skip_space();
-        int digits = 0;
+        const size_t start = at;
         int64_t result = 0;
-        while (at < size && bytes[at] >= '0' && bytes[at] <= '9' && digits < 10) {
-            result = result * 10 + (bytes[at++] - '0');
-            ++digits;
+        too_large = false;
+        for (; at < size && bytes[at] >= '0' && bytes[at] <= '9'; ++at) {
+            result = result * 10 + (bytes[at] - '0');
+            if (result > largest_number) {
+                too_large = true;
+                result = largest_number + 1; // stays in range whatever follows
+            }
         }
         *value = result;
-        return digits > 0 && digits < 10;
+        return at > start && !too_large;
     }
+    static constexpr int64_t largest_number = 2147483647;
+    bool too_large = false; // the last number read was over largest_number
     // A word of the P7 header: letters, digits and '_'.
     std::string word()
     {
@@ -245,7 +253,8 @@ bool read_pam_header(text_reader &in, pam_layout *layout, std::string *why)
                                           : nullptr;
         if (number != nullptr) {
             if (!in.number(number)) {
-                *why = "the P7 header's " + key + " is not a number";
+                *why = "the P7 header's " + key +
+                       (in.too_large ? " is over " + std::to_string(in.largest_number) : " is not a number");
                 return false;
             }
         } else if (key == "TUPLTYPE") {
@@ -366,11 +375,16 @@ bool decode_netpbm(const uint8_t *bytes, size_t size, decoded_image *image, std:
         layout.maxval = 1;
         if (!in.number(&layout.width) || !in.number(&layout.height) || (!bits && !in.number(&layout.maxval))) {
             *error = "the " + format + " header's width, height" + (bits ? "" : " or maxval") +
-                     " is missing or not a number";
+                     (in.too_large ? " is over " + std::to_string(in.largest_number) : " is missing or not a number");
             return false;
         }
-        // In the binary forms one white-space byte ends the header.
+        // In the binary forms one white-space byte ends the header. A
+        // comment may come before it, which netpbm reads as the end of its
+        // line.
         if (!plain) {
+            if (in.at < size && bytes[in.at] == '#')
+                while (in.at < size && bytes[in.at] != '\n' && bytes[in.at] != '\r')
+                    ++in.at;
             if (in.at >= size || !in.space(bytes[in.at])) {
                 *error = "the " + format + " header does not end in white space";
                 return false;
@@ -428,7 +442,9 @@ bool decode_netpbm(const uint8_t *bytes, size_t size, decoded_image *image, std:
             raw = bytes[in.at++] - '0';
         } else if (plain) {
             if (!in.number(&raw)) {
-                *error = "the " + format + " raster is cut short or holds something other than a number";
+                *error = in.too_large ? "a " + format + " sample of more than " + std::to_string(in.largest_number) +
+                                            " is over the maxval of " + std::to_string(layout.maxval)
+                                      : "the " + format + " raster is cut short or holds something other than a number";
                 return false;
             }
         } else if (kind == '4') {

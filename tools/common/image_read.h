@@ -62,7 +62,9 @@ bool decode_png(const uint8_t *bytes, size_t size, decoded_image *image, std::st
 // (P7) with TUPLTYPE RGB, RGB_ALPHA, GRAYSCALE, GRAYSCALE_ALPHA, BLACKANDWHITE
 // or BLACKANDWHITE_ALPHA (or none, the depth then telling grey from RGB and
 // alpha). White space must follow the magic number; '#' comments may stand
-// between header fields, and in the plain forms' rasters. Samples of any
+// between header fields, before the white-space byte that ends a binary
+// form's header, and in the plain forms' rasters. Numbers may have any count
+// of digits up to a value of 2147483647, as netpbm's own. Samples of any
 // maxval up to 65535 are scaled to 0..255 with rounding, and a sample over
 // maxval is refused; alpha is dropped. Every refusal names the netpbm format.
 bool decode_netpbm(const uint8_t *bytes, size_t size, decoded_image *image, std::string *error);

@@ -82,7 +82,10 @@ int show_info(const options &opts)
     if (info.header_present)
         print_header(input, info);
     else
-        print_field("Header", "none: the file is shorter than 128 bytes");
+        print_field("Header", info.page_offset >= info.size && info.page_offset > 0
+                                  ? "none: the page starts at or past the end of the file"
+                                  : info.page_offset > 0 ? "none: the page is shorter than 128 bytes"
+                                                         : "none: the file is shorter than 128 bytes");
     const std::string at = " at " + number(depth) + " bits";
     if (info.verdict != PM_PCX_OK) {
         print_field("Loader", "refuses it" + at + ": result " + number(info.verdict) + ": " +

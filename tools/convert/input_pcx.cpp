@@ -1,6 +1,7 @@
 // pixmora-convert's PCX input: the library's inspection and verdict, this
 // program's own size limit on top, and the load. Conversion and --info both
 // take their verdict from judge_pcx, so they cannot disagree.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -16,7 +17,11 @@ std::string refusal_text(const pm_pcx_info &info)
     const auto number = [](int64_t value) { return std::to_string(value); };
     switch (info.reason) {
     case PM_PCX_REASON_SHORT:
-        return "the file is shorter than a 128-byte header";
+        if (info.page_offset >= info.size && info.page_offset > 0)
+            return "page " + number(info.page) + " is listed at byte " +
+                   number(static_cast<int64_t>(info.page_offset)) + ", at or past the end of the file";
+        return info.page_offset > 0 ? "the page is shorter than a 128-byte header"
+                                    : "the file is shorter than a 128-byte header";
     case PM_PCX_REASON_MANUFACTURER: {
         char text[64];
         std::snprintf(text, sizeof text, "the first byte is 0x%02X, not 0x0A", info.manufacturer);
@@ -38,9 +43,22 @@ std::string refusal_text(const pm_pcx_info &info)
     case PM_PCX_REASON_DEPTH:
         return "a picture of " + layout_text(info) + " has no converter into a buffer of " + number(info.depth) +
                " bits";
+    case PM_PCX_REASON_TOO_MANY_PIXELS:
+        // The library's limit is the tools' own for every format.
+        return "the header window is " + number(info.width) + " x " + number(info.height) + " pixels, more than " +
+               number(tools::max_decoded_pixels) + " in all";
     default:
         return pm_pcx_reason_text(info.reason);
     }
+}
+
+constexpr uint64_t pcx_header_bytes = 128;
+
+// The most scanline bytes that `data` bytes of run-length data decode to: a
+// run of at most 63 bytes takes two, and one run more is allowed for.
+uint64_t most_decoded(uint64_t data)
+{
+    return 63 * (data / 2 + 1);
 }
 
 } // namespace
@@ -88,6 +106,20 @@ pcx_judgement judge_pcx(const input_data &input, int32_t depth, int32_t page)
         judgement.too_large = true;
         judgement.why = "the header window is " + std::to_string(info.width) + " x " + std::to_string(info.height) +
                         " pixels; each side must be 1.." + std::to_string(max_side);
+        return judgement;
+    }
+    // The loader repeats the last scanline when the data runs out, so a
+    // header alone makes a whole picture; this program holds the whole
+    // picture, so it takes none that claims more scanline bytes than the
+    // data after the header can decode to, as its PNG reader does.
+    const uint64_t data = info.size - std::min<uint64_t>(info.size, info.page_offset + pcx_header_bytes);
+    const uint64_t claimed = uint64_t{info.planes} * info.bytes_per_line * static_cast<uint64_t>(info.height);
+    if (claimed > most_decoded(data)) {
+        judgement.result = PM_PCX_INVALID;
+        judgement.too_large = true;
+        judgement.why = "the header claims " + std::to_string(info.width) + " x " + std::to_string(info.height) +
+                        " pixels, " + std::to_string(claimed) + " bytes of scanlines, more than the " +
+                        std::to_string(data) + " bytes after it can decode to";
     }
     return judgement;
 }
