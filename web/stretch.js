@@ -180,6 +180,12 @@ function makeGpuStretch(canvas) {
             gl.drawArrays(gl.TRIANGLES, 0, 3);
         },
 
+        // True once the browser has taken the context away; nothing drawn
+        // shows then.
+        lost() {
+            return gl.isContextLost();
+        },
+
         // What the canvas shows now: its width, height and RGBA bytes, top
         // row first.
         read() {

@@ -143,7 +143,11 @@ int32_t open_picture(int32_t depth, int32_t page)
     }
     pm_buffer_activate(viewer.library->buffer);
     pm_move_cursor(0, 0);
-    pm_set_input_block(viewer.input.data(), static_cast<uint32_t>(viewer.input.size()));
+    // An empty file is an empty picture, never the library's own read buffer
+    // (which a null block stands for).
+    static const uint8_t nothing = 0;
+    pm_set_input_block(viewer.input.empty() ? &nothing : viewer.input.data(),
+                       static_cast<uint32_t>(viewer.input.size()));
     // Every layout is read, and a DCX file's pages. At 8 bits the file's
     // indices are kept, showing the picture's own trailer colours rather
     // than a reduced palette.

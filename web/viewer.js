@@ -35,6 +35,15 @@ function report(kind, text) {
     status.className = kind;
 }
 
+// Anything that goes wrong unforeseen is said on the page, not only in the
+// console; a stopped program has said why already (onAbort).
+function reportFailure(error) {
+    if (!broken)
+        report('refused', `The viewer failed: ${error && error.message || error}.`);
+}
+window.addEventListener('error', event => reportFailure(event.error || event.message));
+window.addEventListener('unhandledrejection', event => reportFailure(event.reason));
+
 async function checksum(rgba) {
     const rgb = new Uint8Array(rgba.length / 4 * 3);
     for (let i = 0, j = 0; i < rgba.length; i += 4, j += 3) {
@@ -116,10 +125,14 @@ async function decode() {
     const page = shown.page || 0;
     let result;
     try {
-        Module.HEAPU8.set(shown.bytes, Module._viewer_input(shown.bytes.length));
+        // Making room may grow the program's memory, which detaches every
+        // view of it taken before: HEAPU8 is read after.
+        const input = Module._viewer_input(shown.bytes.length);
+        Module.HEAPU8.set(shown.bytes, input);
         result = Module._viewer_open(depth, page);
     } catch (error) {
-        return; // onAbort has said what happened
+        reportFailure(error);
+        return;
     }
     const header = JSON.parse(Module.UTF8ToString(Module._viewer_header()));
     const message = Module.UTF8ToString(Module._viewer_message());
@@ -172,9 +185,10 @@ function openFromQuery() {
     const query = new URLSearchParams(location.search);
     if (['8', '16', '24', '32'].includes(query.get('depth')))
         $('depth').value = query.get('depth');
-    const zoom = document.querySelector(`input[name=zoom][value="${query.get('zoom')}"]`);
-    if (zoom)
-        zoom.checked = true;
+    // Compared, never built into a selector: the query is anyone's text.
+    for (const radio of document.querySelectorAll('input[name=zoom]'))
+        if (radio.value === query.get('zoom'))
+            radio.checked = true;
     const url = query.get('open');
     if (!url)
         return;

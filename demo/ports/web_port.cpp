@@ -9,7 +9,14 @@ namespace {
 // The page's side. Events wait in a queue on the page until the loop takes
 // them, so that nothing calls into the program while it waits; each one
 // also ends the wait.
-enum event_kind : int32_t { event_size = 0, event_focus = 1, event_paint = 2, event_close = 3, event_hidden = 4 };
+enum event_kind : int32_t {
+    event_size = 0,
+    event_focus = 1,
+    event_paint = 2,
+    event_close = 3,
+    event_hidden = 4,
+    event_gpu_restored = 5
+};
 
 // Starts listening; with follow set, the canvas's size on the page becomes
 // the client size.
@@ -35,6 +42,15 @@ EM_JS(void, page_listen, (int32_t follow), {
             post(2, 0, 0);
     });
     window.addEventListener('pagehide', () => post(3, 0, 0));
+    // The browser may take the GPU's context away (a driver reset, too many
+    // contexts): the next frame notices and draws on the software path.
+    // Its loss is claimed, so that the context may come back, which is an
+    // event.
+    const gpuCanvas = Module['gpuCanvas'];
+    if (gpuCanvas) {
+        gpuCanvas.addEventListener('webglcontextlost', event => event.preventDefault());
+        gpuCanvas.addEventListener('webglcontextrestored', () => post(5, 0, 0));
+    }
 });
 
 // Takes the oldest event into out[0..2] (kind, a, b); 0 when none waits.
@@ -66,8 +82,36 @@ EM_JS(int32_t, gpu_start, (), {
         }
     }
     Module['gpu'] = gpu;
+    Module['gpuCanvas'] = gpu ? Module['canvas'] : null;
     Module['canvas'].dataset.path = gpu ? 'webgl2' : 'canvas2d';
     return gpu ? 1 : 0;
+});
+
+// 1 when the GPU's context has been lost.
+EM_JS(int32_t, gpu_context_lost, (), { return Module['gpu'].lost() ? 1 : 0; });
+
+// Goes back to the GPU's canvas once its context has been restored: the
+// stretch is made afresh on it (a lost context keeps none of its programs
+// and textures) and it takes the software canvas's place. 1 when it runs.
+EM_JS(int32_t, gpu_return, (), {
+    const canvas = Module['gpuCanvas'];
+    let gpu = null;
+    try {
+        gpu = canvas.getContext('webgl2').isContextLost() ? null : makeGpuStretch(canvas);
+    } catch (error) {
+        console.warn('scaling-and-scrolling: no stretch on the restored GPU: ' + error.message);
+    }
+    if (!gpu)
+        return 0;
+    Module['canvas'].replaceWith(canvas);
+    Module['canvas'] = canvas;
+    Module['gpu'] = gpu;
+    canvas.dataset.path = 'webgl2';
+    if (Module['canvasObserver']) {
+        Module['canvasObserver'].disconnect();
+        Module['canvasObserver'].observe(canvas);
+    }
+    return 1;
 });
 
 // Gives the GPU's canvas the client size; 0 when the GPU cannot draw it.
@@ -94,8 +138,9 @@ EM_JS(void, gpu_draw,
           }
       });
 
-// Leaves the GPU for good: a canvas holding a WebGL2 context takes no other,
-// so a fresh one replaces it, for ImageData.
+// Leaves the GPU: a canvas holding a WebGL2 context takes no other, so a
+// fresh one replaces it, for ImageData. The GPU's canvas is kept aside
+// (Module.gpuCanvas) for a context that comes back.
 EM_JS(void, canvas_leave_gpu, (), {
     const old = Module['canvas'];
     const fresh = old.cloneNode(false);
@@ -221,9 +266,28 @@ bool web_port::dispatch_waiting_event()
     case event_paint: demo::on_paint(); break;
     case event_close: close_pending_ = true; break;
     case event_hidden: demo::on_hidden(event[1] != 0); break;
+    case event_gpu_restored: return_to_gpu(); break;
     default: break;
     }
     return true;
+}
+
+void web_port::leave_gpu()
+{
+    gpu_ = false;
+    canvas_leave_gpu();
+    pm_soft_window_set_layout(dc_, PM_SOFT_RGBA);
+    demo::present_view();
+}
+
+void web_port::return_to_gpu()
+{
+    if (!gpu_lost_ || destroyed_ || gpu_return() == 0)
+        return;
+    gpu_lost_ = false;
+    gpu_ = true;
+    pm_soft_window_set_layout(dc_, PM_SOFT_RECORDED);
+    demo::on_paint();
 }
 
 void web_port::resize(int32_t width, int32_t height)
@@ -269,13 +333,14 @@ void web_port::put_on_canvas()
     const int32_t height = pm_soft_client_height(dc_);
     if (width <= 0 || height <= 0)
         return; // nothing to show on a canvas of no size
-    if (gpu_ && gpu_resize(width, height) == 0) {
-        // Too large for the GPU: from now on the surface is drawn, and the
-        // view presented again onto it.
-        gpu_ = false;
-        canvas_leave_gpu();
-        pm_soft_window_set_layout(dc_, PM_SOFT_RGBA);
-        demo::present_view();
+    if (gpu_ && gpu_context_lost() != 0) {
+        // The context is gone: the surface is drawn, with the view presented
+        // again onto it, until the context comes back.
+        gpu_lost_ = true;
+        leave_gpu();
+    } else if (gpu_ && gpu_resize(width, height) == 0) {
+        // Too large for the GPU: from now on the surface is drawn.
+        leave_gpu();
     }
     if (gpu_) {
         pm_soft_stretch stretch;

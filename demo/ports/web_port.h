@@ -1,7 +1,8 @@
 // The browser's window: a canvas on a web page that delivers the shell's
 // events and shows what the library presents: stretched on the page's GPU
 // where WebGL2 is offered (web/stretch.js), else the software display's
-// client surface, in the canvas's byte order, through ImageData.
+// client surface, in the canvas's byte order, through ImageData; that also
+// while the browser has taken the GPU's context away, until it returns.
 #pragma once
 
 #include <cstdint>
@@ -43,6 +44,11 @@ public:
 private:
     void resize(int32_t width, int32_t height);
     void put_on_canvas();
+    // Draws the surface on a canvas of its own from now on, the view
+    // presented again onto it.
+    void leave_gpu();
+    // Back on the GPU after its lost context was restored.
+    void return_to_gpu();
 
     int32_t fixed_width_;
     int32_t fixed_height_;
@@ -52,6 +58,7 @@ private:
     int64_t put_time_ = 0; // microseconds the frames spent putting the picture on the canvas
     pm_hdc dc_ = nullptr;
     bool gpu_ = false; // the stretch runs on the page's GPU
+    bool gpu_lost_ = false; // left the GPU because its context was lost, until it is restored
     bool paint_pending_ = false;
     bool close_pending_ = false;
     bool destroyed_ = false;

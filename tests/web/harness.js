@@ -60,7 +60,9 @@ async function decoded(page, start) {
     const status = page.document.getElementById('status');
     const before = Number(status.dataset.loads);
     start();
-    await until(() => Number(status.dataset.loads) > before, 'a decoding');
+    await until(() => Number(status.dataset.loads) > before, 'a decoding').catch(error => {
+        throw new Error(`${error.message}; the page says "${status.textContent}"`);
+    });
     const { result, width, height, checksum, message } = status.dataset;
     return { result: Number(result), width: Number(width), height: Number(height), checksum, message,
              text: status.textContent };
@@ -170,6 +172,58 @@ async function dcxCases(plan, report) {
     report.dcx.push(await seen('selector'));
 }
 
+// A fresh viewer whose query holds a zoom no radio button has (a quote, once
+// built into a selector) is given an empty file, dropped, and then through
+// the file input a picture large enough to grow the program's memory.
+async function freshViewerCase(plan, report) {
+    const page = await open('/viewer.html?zoom=%22');
+    const [empty, growing] = plan.fresh;
+    const files = [];
+    const emptyBytes = await (await fetch(empty.url)).arrayBuffer();
+    files.push({ name: empty.name, ...await decoded(page, () => drop(page, empty.name, emptyBytes)) });
+    const growingBytes = await (await fetch(growing.url)).arrayBuffer();
+    files.push({ name: growing.name, ...await decoded(page, () => choose(page, growing.name, growingBytes)) });
+    report.fresh = { files, zoom: page.document.querySelector('input[name=zoom]:checked').value };
+}
+
+// The demo on the GPU loses its WebGL context (WEBGL_lose_context), draws on
+// the software path while it is gone, and returns to the GPU once it is
+// restored. A frame of each stage goes to the server with the path it was
+// drawn on.
+async function lostContextCase(plan, report) {
+    const page = await open(`/index.html?size=${plan.lossSize}`);
+    const screen = () => page.document.getElementById('screen');
+    const frames = () => Number(screen().dataset.frames);
+    const path = () => screen().dataset.path;
+    const framesOn = async (wanted, what) => {
+        await until(() => path() === wanted, what);
+        const from = frames();
+        await until(() => path() === wanted && frames() > from + 2, 'frames ' + what);
+    };
+    const shown = async how => {
+        let rgba;
+        if (path() === 'webgl2') {
+            page.Module.lastFrame = null;
+            page.Module.readNextFrame = true;
+            rgba = (await until(() => page.Module.lastFrame, 'a frame read back from the GPU')).rgba;
+        } else {
+            rgba = screen().getContext('2d').getImageData(0, 0, screen().width, screen().height).data;
+        }
+        return { how, path: path(), width: screen().width, height: screen().height, rgb: base64(rgbOf(rgba)) };
+    };
+    report.lost = [];
+    await framesOn('webgl2', 'on the GPU');
+    report.lost.push(await shown('before'));
+    const lose = screen().getContext('webgl2').getExtension('WEBGL_lose_context');
+    lose.loseContext();
+    await framesOn('canvas2d', 'on the software path once the context was lost');
+    report.lost.push(await shown('during'));
+    lose.restoreContext();
+    await framesOn('webgl2', 'on the GPU once the context was restored');
+    report.lost.push(await shown('after'));
+    await open('about:blank');
+}
+
 // What the demo's canvas shows at its end, RGBA top row first: read back
 // from the GPU by the page itself (before the frame left the drawing
 // buffer), or from the canvas's ImageData.
@@ -271,7 +325,8 @@ async function viewerLoadTimes(plan, report) {
     const module = page.Module;
     report.loads = [];
     for (let i = 0; i < plan.loadTimes; ++i) {
-        module.HEAPU8.set(bytes, module._viewer_input(bytes.length));
+        const input = module._viewer_input(bytes.length); // may grow memory: HEAPU8 after
+        module.HEAPU8.set(bytes, input);
         const result = module._viewer_open(32);
         if (result !== 0)
             throw new Error(`the viewer refused ${plan.loadPicture}: ${result}`);
@@ -326,7 +381,9 @@ async function send(report) {
             await viewerLoadTimes(plan, report);
         } else {
             await viewerCases(plan, report);
+            await freshViewerCase(plan, report);
             await dcxCases(plan, report);
+            await lostContextCase(plan, report);
             await demoCases(plan, report);
             await followingCase(report);
             await sizeTable(plan, report);

@@ -7,8 +7,11 @@ them, opens the harness in headless Chromium and checks what it reports:
 - the viewer decodes every sample in ../shared/pcx-samples exactly as
   pixmora-convert does, at 32 and at 8 bits (SHA-256 of the RGB pixels), or
   refuses it with the converter's result and text;
-- a truncated, a malformed and an oversized file are refused with the right
-  result in words;
+- a truncated, a malformed and two oversized files are refused with the
+  right result in words;
+- in a fresh viewer whose query's zoom matches no button, an empty file is
+  refused as the converter refuses it, and then a picture large enough to
+  grow the viewer's memory shows on its first load;
 - saving as PNG and as PCX gives the shown picture back;
 - a DCX file made of three samples shows its page count, and the page asked
   in the query and then the one chosen in the page selector show exactly
@@ -18,6 +21,9 @@ them, opens the harness in headless Chromium and checks what it reports:
   canvas, unscaled, at the top-left corner, and ends with code 0;
 - without a query the demo follows its page's size, and shows there one of
   the frames demo-snapshot makes for that size;
+- the demo on the GPU whose WebGL context is lost draws on the software
+  path, and back on the GPU once the context is restored, each frame one of
+  demo-snapshot's;
 - at every size of TABLE_SIZES (odd ones, 1 x 1, longer than 4096 one way)
   and buffers of 8, 16, 24 and 32 bits, the page's own path (the stretch on
   the GPU, where WebGL2 is offered) shows the software display's picture
@@ -44,6 +50,7 @@ import hashlib
 import http.server
 import json
 import os
+import random
 import re
 import shutil
 import signal
@@ -68,6 +75,8 @@ TABLE_SIZES = ['1x1', '2x1', '1x2', '3x5', '7x3', '17x11', '160x100', '319x199',
                '640x400', '641x401', '799x599', '1023x767', '1366x768', '1920x1080', '2561x3', '4097x5', '5x4099',
                '6000x2', '8192x1', '1x8192']
 TABLE_DEPTHS = [8, 16, 24, 32]
+# The demo's size while its WebGL context is lost and restored.
+LOSS_SIZE = (320, 200)
 TABLE_FRAMES = 3
 CHROMIUM = ['chromium', '--headless=new', '--no-sandbox', '--disable-background-networking',
             '--disable-component-update', '--disable-sync', '--no-first-run',
@@ -129,11 +138,25 @@ def hostile_files(samples, work):
         'first-byte-not-0x0A.pcx': b'\x0B' + good[1:],
         'bytes-per-line-0.pcx': good[:66] + b'\0\0' + good[68:],
         'window-65535-square.pcx': header(65535, 65535, 8, 1, 65535) + b'\xC1\x05' * 64,
+        'window-8192-square.pcx': header(8192, 8192, 8, 1, 8192) + b'\xC1\x05' * 64,
     }
     for name, data in files.items():
         with open(os.path.join(work, name), 'wb') as f:
             f.write(data)
     return sorted(files)
+
+
+def fresh_viewer_files(work):
+    """An empty file, and a 4096 x 4096 picture of 256 colours in 16 MiB of
+    data (every byte a literal), larger than the viewer's memory at start."""
+    literal = bytes(i % 0xC0 for i in range(256))
+    data = random.Random(12).randbytes(4096 * 4096).translate(literal)
+    trailer = b'\x0C' + bytes(random.Random(13).randbytes(768))
+    files = {'empty.pcx': b'', 'large-4096-square.pcx': header(4096, 4096, 8, 1, 4096) + data + trailer}
+    for name, content in files.items():
+        with open(os.path.join(work, name), 'wb') as f:
+            f.write(content)
+    return [os.path.join(work, name) for name in files]
 
 
 def dcx_file(samples, expected, work):
@@ -338,6 +361,47 @@ def check_saving(report, checks):
                   'saving %s as PCX and opening it again does not give the shown pixels back' % saving['name'])
 
 
+def check_fresh_viewer(report, want, checks):
+    fresh = report.get('fresh')
+    if not fresh or len(fresh['files']) != 2:
+        checks.expect(False, 'the files for a fresh viewer were not tried')
+        return
+    empty, growing = fresh['files']
+    said = 'result %s: %s' % (empty['result'], empty['message'])
+    checks.expect(want[0][0] == 'refused' and empty['result'] == want[0][1] and said in want[0][2],
+                  'an empty file first: the page says "%s"; pixmora-convert says %s' % (empty['text'], want[0]))
+    checks.expect(want[1][0] == 'pixels' and growing['result'] == 0 and growing['checksum'] == want[1][1],
+                  '%s, the first picture: the page shows result %s, checksum %s ("%s"); pixmora-convert gives %s'
+                  % (growing['name'], growing['result'], growing['checksum'], growing['text'], want[1]))
+    checks.expect(fresh['zoom'] == '1', 'a zoom of a quote in the query left zoom %s chosen, not 1' % fresh['zoom'])
+
+
+def matches_snapshot(tools, work, width, height, rgb):
+    """'' when the picture is one of demo-snapshot's frames at its size, else what demo-snapshot said."""
+    shot = os.path.join(work, 'frame.png')
+    write_png(shot, width, height, rgb)
+    match = subprocess.run([tools['snapshot'], '--size', '%dx%d' % (width, height), '--match', shot,
+                            '--tolerance', '0'], capture_output=True, text=True)
+    return '' if match.returncode == 0 else (match.stdout + match.stderr).strip() or 'no match'
+
+
+def check_lost_context(report, tools, work, checks):
+    """The demo's frames before its WebGL context was lost, while it was, and
+    after it was restored: on the GPU, on the software path, on the GPU, each
+    exactly a frame of demo-snapshot."""
+    seen = report.get('lost') or []
+    checks.expect([(c['how'], c['path']) for c in seen] ==
+                  [('before', 'webgl2'), ('during', 'canvas2d'), ('after', 'webgl2')],
+                  'the demo through a lost WebGL context went %s' % [(c['how'], c['path']) for c in seen])
+    for case in seen:
+        label = 'the demo ' + {'before': 'before its WebGL context was lost', 'during': 'while it was lost',
+                               'after': 'after it was restored'}[case['how']]
+        checks.expect((case['width'], case['height']) == LOSS_SIZE, '%s: %dx%d, not %dx%d' % (
+            label, case['width'], case['height'], LOSS_SIZE[0], LOSS_SIZE[1]))
+        said = matches_snapshot(tools, work, case['width'], case['height'], base64.b64decode(case['rgb']))
+        checks.expect(said == '', '%s shows no frame of demo-snapshot: %s' % (label, said))
+
+
 def check_dcx(report, tools, dcx, work, checks):
     """The viewer on each page it showed of the DCX file, against
     `pixmora-convert --page N` of the same file, byte for byte."""
@@ -482,7 +546,7 @@ def main():
         for name in hostile_files(samples, cases):
             files.append({'name': name, 'url': '/cases/' + name, 'drop': True})
             for depth in (32, 8):
-                if name.startswith('window-65535'):
+                if name.startswith('window-8192'):
                     expected[(name, depth)] = ('viewer', -1, 'more than the viewer shows')
                 else:
                     expected[(name, depth)] = convert(tools, os.path.join(cases, name), depth, work)
@@ -490,10 +554,14 @@ def main():
         if not any(k[0] in ('truncated-header.pcx', 'first-byte-not-0x0A.pcx') for k in refused):
             sys.exit('web_test: the converter takes the broken files')
         dcx = dcx_file(samples, expected, cases)
+        empty, growing = fresh_viewer_files(cases)
+        fresh_want = [convert(tools, empty, 32, work), convert(tools, growing, 32, work)]
 
         plan = {'files': files, 'demoFrames': DEMO_FRAMES, 'demoSize': '%dx%d' % DEMO_SIZE,
                 'dcx': '/cases/' + os.path.basename(dcx[0]), 'tableSizes': TABLE_SIZES, 'tableDepths': TABLE_DEPTHS,
-                'tableFrames': TABLE_FRAMES}
+                'tableFrames': TABLE_FRAMES, 'lossSize': '%dx%d' % LOSS_SIZE,
+                'fresh': [{'name': os.path.basename(f), 'url': '/cases/' + os.path.basename(f)}
+                          for f in (empty, growing)]}
         if args.measure is not None:
             plan.update(measure=True, demoFrames=[args.measure], demoSizes=MEASURE_SIZES,
                         loadPicture='/load/' + os.path.basename(load_picture), loadTimes=LOAD_TIMES)
@@ -536,7 +604,9 @@ def main():
             checks.expect(False, 'the harness page failed: ' + report['error'])
         check_viewer(report, expected, checks)
         check_saving(report, checks)
+        check_fresh_viewer(report, fresh_want, checks)
         check_dcx(report, tools, dcx, work, checks)
+        check_lost_context(report, tools, work, checks)
         check_demo(report, tools, work, checks)
         check_following(report, tools, work, checks)
         check_sizes(report, tools, work, checks)
