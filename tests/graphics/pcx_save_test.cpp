@@ -407,14 +407,15 @@ TEST_F(PcxSave, KeepsWhatTheFileWasForAnotherUser)
          }},
         {"a new file in a folder nobody may write is refused", false, [](const std::string &) {}, "f.pcx", 1, {},
          [](const std::string &) {}},
-        {"a plain file keeps its mode, and a name left by a killed save is cleared", true,
+        {"a plain file keeps its mode, and a name left by a killed save is left alone", true,
          [&](const std::string &folder) {
              plain("f.pcx", nobody, nobody, 0604)(folder);
              plain(".f.pcx.pm-save", nobody, nobody, 0600)(folder);
          },
-         "f.pcx", 0, {"f.pcx"},
+         "f.pcx", 0, {".f.pcx.pm-save", "f.pcx"},
          [&](const std::string &folder) {
              EXPECT_TRUE(read_file(folder + "/f.pcx") == picture);
+             EXPECT_TRUE(read_file(folder + "/.f.pcx.pm-save") == old);
              owned(folder + "/f.pcx", nobody, nobody, 0604);
          }},
         {"every name of a hard link shows the new picture", true,
