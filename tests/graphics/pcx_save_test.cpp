@@ -567,6 +567,159 @@ TEST_F(PcxSave, AnUnfinishedSaveIsPrivateAndLeavesNothing)
     std::filesystem::remove_all(folder);
 }
 
+// What saver takes saver's k-th save: a header that names both and the
+// length, then bytes that follow from them; every save's bytes differ.
+bytes save_bytes(uint32_t saver, uint32_t k)
+{
+    const uint32_t length = 6000 + 1000 * ((saver + k) % 7);
+    bytes data(length);
+    std::mt19937 random(saver * 1000 + k);
+    for (uint8_t &b : data)
+        b = static_cast<uint8_t>(random());
+    const uint32_t header[3] = {saver, k, length};
+    std::memcpy(data.data(), header, sizeof header);
+    return data;
+}
+
+// True when data is one whole save's bytes (of saver, when it is not -1).
+bool one_whole_save(const bytes &data, int64_t saver = -1)
+{
+    uint32_t header[3] = {};
+    if (data.size() < sizeof header)
+        return false;
+    std::memcpy(header, data.data(), sizeof header);
+    if ((saver >= 0 && header[0] != saver) || header[0] >= 8 || header[1] >= 1000)
+        return false;
+    return data == save_bytes(header[0], header[1]);
+}
+
+// Saves data into name in four parts through the public calls, giving the
+// processor away between them so that saves side by side interleave. The
+// result of finishing, or of the step that failed.
+int32_t save_in_parts(const std::string &name, const bytes &data)
+{
+    int32_t result = 0;
+    pm_file_writer *file = pm_file_replace_begin(name.c_str(), &result);
+    if (file == nullptr)
+        return result;
+    const size_t part = data.size() / 4 + 1;
+    for (size_t at = 0; at < data.size(); at += part) {
+        ::sched_yield();
+        if ((result = pm_file_replace_write(file, data.data() + at, uint32_t(std::min(part, data.size() - at)))) != 0) {
+            pm_file_replace_cancel(file);
+            return result;
+        }
+    }
+    return pm_file_replace_finish(file);
+}
+
+// Saves side by side each publish their own bytes or fail, and leave
+// nothing: eight processes saving 100 times each into eight files whose
+// names begin with the same 100 characters (each reads its file back after
+// every save), then eight saving into one file that the test reads all the
+// while. Once with files without a name, once as on a file system that
+// makes none, in the temporary folder and (root only) on a memory file
+// system.
+TEST_F(PcxSave, SavesSideBySideKeepTheirOwnBytes)
+{
+    const std::string top = path_ + ".side";
+    std::filesystem::create_directory(top);
+    std::vector<std::string> folders = {top + "/disk"};
+    std::filesystem::create_directory(folders[0]);
+    const std::string memory = top + "/memory";
+    std::filesystem::create_directory(memory);
+    if (::geteuid() == 0 && std::system(("mount -t tmpfs -o size=64m tmpfs '" + memory + "' 2>/dev/null").c_str()) == 0)
+        folders.push_back(memory);
+    else
+        std::printf("Not tried: a memory file system, as mounting one needs root\n");
+    const std::string common(100, 'n');
+    // Runs saves(saver) in eight processes at once; their exit statuses.
+    const auto side_by_side = [](const std::function<int(uint32_t)> &saves, const std::function<void()> &meanwhile) {
+        std::vector<pid_t> children;
+        for (uint32_t saver = 0; saver < 8; ++saver) {
+            const pid_t child = ::fork();
+            if (child == 0)
+                ::_exit(saves(saver));
+            children.push_back(child);
+        }
+        meanwhile();
+        std::vector<int> statuses;
+        for (const pid_t child : children) {
+            int status = 0;
+            ::waitpid(child, &status, 0);
+            statuses.push_back(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+        }
+        return statuses;
+    };
+    for (const std::string &folder : folders)
+        for (const bool unnamed : {true, false}) {
+            SCOPED_TRACE(folder + (unnamed ? ", files without a name" : ", every file named"));
+            pm::soft::refuse_unnamed_files(!unnamed);
+            const auto file_of = [&](uint32_t saver) { return folder + "/" + common + "_" + char('A' + saver) + ".pcx"; };
+            // 1: the status of the first save that failed (10 + its result)
+            // or that did not read back its own bytes (2).
+            const std::vector<int> own = side_by_side(
+                [&](uint32_t saver) {
+                    for (uint32_t k = 0; k < 100; ++k) {
+                        const bytes data = save_bytes(saver, k);
+                        if (const int32_t result = save_in_parts(file_of(saver), data); result != 0)
+                            return 10 + result;
+                        if (read_file(file_of(saver)) != data)
+                            return 2;
+                    }
+                    return 0;
+                },
+                [] {});
+            EXPECT_EQ(own, std::vector<int>(8, 0)) << "10 + a save's result, or 2: a save published other bytes";
+            for (uint32_t saver = 0; saver < 8; ++saver) {
+                EXPECT_TRUE(read_file(file_of(saver)) == save_bytes(saver, 99)) << file_of(saver);
+                std::filesystem::remove(file_of(saver));
+            }
+            EXPECT_EQ(names_in(folder).size(), 0u) << "a save left a file behind";
+
+            // 2: into one file, read whole all the while: always one
+            // complete save's bytes, with the file's own mode.
+            const std::string one = folder + "/one.pcx";
+            write_file(one, save_bytes(0, 999));
+            ASSERT_EQ(::chmod(one.c_str(), 0644), 0);
+            int reads = 0;
+            std::string broken;
+            const std::vector<int> shared = side_by_side(
+                [&](uint32_t saver) {
+                    for (uint32_t k = 0; k < 25; ++k)
+                        if (const int32_t result = save_in_parts(one, save_bytes(saver, k)); result != 0)
+                            return 10 + result;
+                    return 0;
+                },
+                [&] {
+                    for (int i = 0; i < 400 && broken.empty(); ++i, ++reads) {
+                        const int fd = ::open(one.c_str(), O_RDONLY | O_CLOEXEC);
+                        struct stat info {};
+                        bytes data(20000);
+                        const ssize_t got = fd < 0 ? -1 : ::read(fd, data.data(), data.size());
+                        if (fd < 0 || ::fstat(fd, &info) != 0 || got < 0)
+                            broken = "the file could not be read: " + std::string(std::strerror(errno));
+                        else if ((info.st_mode & 07777) != 0644)
+                            broken = "the file was seen with mode " + std::to_string(info.st_mode & 07777);
+                        else if (data.resize(size_t(got)); !one_whole_save(data))
+                            broken = "the file was seen holding " + std::to_string(got) + " bytes of no one save";
+                        if (fd >= 0)
+                            ::close(fd);
+                    }
+                });
+            EXPECT_EQ(shared, std::vector<int>(8, 0)) << "10 + a save's result";
+            EXPECT_EQ(broken, "") << "after " << reads << " reads";
+            EXPECT_TRUE(one_whole_save(read_file(one)));
+            EXPECT_EQ(names_in(folder), std::vector<std::string>{"one.pcx"});
+            std::filesystem::remove(one);
+        }
+    pm::soft::refuse_unnamed_files(false);
+    if (folders.size() > 1) {
+        EXPECT_EQ(std::system(("umount '" + memory + "'").c_str()), 0);
+    }
+    std::filesystem::remove_all(top);
+}
+
 // A named pipe is written in place and blocking: a reader slower than the
 // save gets every byte of a picture larger than the pipe holds.
 TEST_F(PcxSave, WritesAllOfAPictureIntoAPipeWithASlowReader)
