@@ -26,6 +26,15 @@
 #include <pixmora/pixmora.h>
 #include "support/library_fixture.h"
 
+// The address sanitizer, as GCC and clang tell it.
+#ifdef __SANITIZE_ADDRESS__
+#define SANITIZED_BUILD
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define SANITIZED_BUILD
+#endif
+#endif
+
 namespace {
 
 using bytes = std::vector<uint8_t>;
@@ -205,15 +214,20 @@ TEST_F(PcxSave, RefusesWhatItCannotWrite)
     EXPECT_FALSE(std::filesystem::exists(path_));
 }
 
-// Names in the folder of path that a save may have left behind.
+// Names in the folder of path that a save may have left behind: its new
+// file's (hidden) and the backup of a file written in place.
 std::vector<std::string> leftovers(const std::string &path)
 {
     const std::filesystem::path file(path);
-    const std::string prefix = "." + file.filename().string().substr(0, 64) + ".";
+    const std::string stem = file.filename().string().substr(0, 64) + ".";
     std::vector<std::string> found;
-    for (const auto &entry : std::filesystem::directory_iterator(file.parent_path()))
-        if (entry.path().filename().string().rfind(prefix, 0) == 0)
+    for (const auto &entry : std::filesystem::directory_iterator(file.parent_path())) {
+        const std::string name = entry.path().filename().string();
+        const bool backup = name.rfind(stem, 0) == 0 && name.size() == stem.size() + 16 &&
+                            name.substr(name.size() - 10) == ".pm-backup";
+        if (name.rfind("." + stem, 0) == 0 || backup)
             found.push_back(entry.path().string());
+    }
     return found;
 }
 
@@ -718,6 +732,152 @@ TEST_F(PcxSave, SavesSideBySideKeepTheirOwnBytes)
         EXPECT_EQ(std::system(("umount '" + memory + "'").c_str()), 0);
     }
     std::filesystem::remove_all(top);
+}
+
+// Runs what in a child process; its exit status, or 128 + the signal that
+// ended it.
+int in_child(const std::function<int()> &what)
+{
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(what());
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// length bytes that follow from seed, written to name in blocks.
+void write_pattern(const std::string &name, uint8_t seed, size_t length)
+{
+    std::ofstream out(name, std::ios::binary | std::ios::trunc);
+    bytes block(64 * 1024);
+    for (size_t at = 0; at < length; at += block.size()) {
+        for (size_t i = 0; i < block.size(); ++i)
+            block[i] = static_cast<uint8_t>((at + i) * 131 + seed + ((at + i) >> 12));
+        out.write(reinterpret_cast<const char *>(block.data()), std::streamsize(std::min(block.size(), length - at)));
+    }
+}
+
+// In a child: begins replacing name, limits the memory the process may
+// take to what it holds plus memory_room (unless 0), stages length bytes of
+// the pattern of seed, limits the files it may write to file_limit bytes
+// (unless 0; SIGXFSZ ignored unless killed), and finishes. The result.
+int save_pattern_in_child(const std::string &name, uint8_t seed, size_t length, size_t memory_room,
+                          rlim_t file_limit, bool killed = false)
+{
+    return in_child([&] {
+        int32_t result = 0;
+        pm_file_writer *file = pm_file_replace_begin(name.c_str(), &result);
+        if (file == nullptr)
+            return 10 + result;
+        if (memory_room != 0) {
+            std::ifstream status("/proc/self/status");
+            std::string line;
+            rlim_t held = 0;
+            while (std::getline(status, line))
+                if (line.rfind("VmSize:", 0) == 0)
+                    held = std::strtoull(line.c_str() + 7, nullptr, 10) * 1024;
+            const rlimit memory{held + memory_room, held + memory_room};
+            if (held == 0 || setrlimit(RLIMIT_AS, &memory) != 0)
+                return 20;
+        }
+        bytes block(64 * 1024);
+        for (size_t at = 0; at < length; at += block.size()) {
+            for (size_t i = 0; i < block.size(); ++i)
+                block[i] = static_cast<uint8_t>((at + i) * 131 + seed + ((at + i) >> 12));
+            if ((result = pm_file_replace_write(file, block.data(), uint32_t(std::min(block.size(), length - at)))) != 0)
+                return 30 + result;
+        }
+        if (file_limit != 0) {
+            const rlimit no_core{0, 0}, files{file_limit, file_limit};
+            std::signal(SIGXFSZ, killed ? SIG_DFL : SIG_IGN);
+            if (setrlimit(RLIMIT_CORE, &no_core) != 0 || setrlimit(RLIMIT_FSIZE, &files) != 0)
+                return 21;
+        }
+        return int(pm_file_replace_finish(file));
+    });
+}
+
+// A file written in place (here, one with a second name) has its new bytes
+// staged, and its old ones kept, in files rather than in memory: a save
+// larger than the memory the process may still take works, and a save that
+// cannot keep the old bytes (its copy passes a file size limit) is refused
+// before a byte changes. A sparse file's old bytes put back leave its holes
+// holes.
+TEST_F(PcxSave, WritesInPlaceOnlyWithTheOldBytesKept)
+{
+    const std::string second = path_ + ".second";
+    constexpr size_t size = 16u << 20;
+    write_pattern(path_, 1, size);
+    std::filesystem::create_hard_link(path_, second);
+#ifndef SANITIZED_BUILD // the address sanitizer cannot run under a limit of memory
+    EXPECT_EQ(save_pattern_in_child(path_, 2, size, 8u << 20, 0), 0) << "16 MB saved with 8 MB of memory to spare";
+    write_pattern(second + ".expected", 2, size);
+    EXPECT_TRUE(read_file(path_) == read_file(second + ".expected"));
+    std::filesystem::remove(second + ".expected");
+    const size_t memory_room = 8u << 20;
+#else
+    const size_t memory_room = 0;
+#endif
+    const bytes before = read_file(second);
+    const int result = save_pattern_in_child(path_, 3, 2u << 20, memory_room, 1u << 20);
+    EXPECT_TRUE(result == 5 || result == 4) << result;
+    EXPECT_TRUE(read_file(second) == before) << "the old bytes were not kept";
+    EXPECT_EQ(leftovers(path_), std::vector<std::string>{});
+
+    // A sparse file of 8 MB, with 64 KB of data at its start and in its
+    // middle: a save of 12 MB that stops at 9 MB puts back the data and the
+    // holes.
+    write_pattern(path_, 4, 0);
+    {
+        const int fd = ::open(path_.c_str(), O_WRONLY);
+        ASSERT_GE(fd, 0);
+        const bytes data(64 * 1024, 0x77);
+        EXPECT_EQ(::pwrite(fd, data.data(), data.size(), 0), ssize_t(data.size()));
+        EXPECT_EQ(::pwrite(fd, data.data(), data.size(), 4 << 20), ssize_t(data.size()));
+        EXPECT_EQ(::ftruncate(fd, 8 << 20), 0);
+        ::close(fd);
+    }
+    const bytes sparse = read_file(path_);
+    const blkcnt_t blocks = stat_of(path_).st_blocks;
+    if (blocks * 512 >= 4 << 20) {
+        std::printf("Not tried: the sparse file, as this file system has no holes\n");
+    } else {
+        EXPECT_EQ(save_pattern_in_child(path_, 5, 12u << 20, 0, 9u << 20), 5);
+        EXPECT_TRUE(read_file(path_) == sparse) << "the sparse file's bytes were not put back";
+        EXPECT_LE(stat_of(path_).st_blocks, blocks + 64) << "the holes were filled: " << blocks << " blocks before";
+        EXPECT_EQ(leftovers(path_), std::vector<std::string>{});
+    }
+    std::filesystem::remove(second);
+}
+
+// A save killed while it writes a file in place leaves the file mixed, and
+// beside it the whole of its old bytes in a backup named after it, to copy
+// back over it; with files without a name and without.
+TEST_F(PcxSave, AKilledInPlaceSaveLeavesABackupOfTheOldBytes)
+{
+    const std::string folder = path_ + ".backup";
+    for (const bool unnamed : {true, false}) {
+        SCOPED_TRACE(unnamed ? "files without a name" : "every file named");
+        pm::soft::refuse_unnamed_files(!unnamed);
+        std::filesystem::create_directory(folder);
+        write_pattern(folder + "/f.pcx", 1, 256 * 1024);
+        const bytes old = read_file(folder + "/f.pcx");
+        std::filesystem::create_hard_link(folder + "/f.pcx", folder + "/g.pcx");
+        // Killed by SIGXFSZ when the new bytes pass 512 KB.
+        EXPECT_EQ(save_pattern_in_child(folder + "/f.pcx", 2, 1u << 20, 0, 512 * 1024, true), 128 + SIGXFSZ);
+        const std::vector<std::string> names = names_in(folder);
+        ASSERT_EQ(names.size(), 3u);
+        EXPECT_EQ(names[0], "f.pcx");
+        const std::string backup = names[1];
+        EXPECT_TRUE(backup.size() == 22 && backup.rfind("f.pcx.", 0) == 0 && backup.substr(12) == ".pm-backup")
+            << backup;
+        EXPECT_TRUE(read_file(folder + "/" + backup) == old) << "the backup does not hold the old bytes";
+        EXPECT_NE(first_difference(read_file(folder + "/g.pcx"), old), -1) << "the save was not killed midway";
+        std::filesystem::remove_all(folder);
+    }
+    pm::soft::refuse_unnamed_files(false);
 }
 
 // A named pipe is written in place and blocking: a reader slower than the
