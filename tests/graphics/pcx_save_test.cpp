@@ -214,6 +214,13 @@ TEST_F(PcxSave, RefusesWhatItCannotWrite)
     EXPECT_FALSE(std::filesystem::exists(path_));
 }
 
+struct stat stat_of(const std::string &path)
+{
+    struct stat info {};
+    ::lstat(path.c_str(), &info);
+    return info;
+}
+
 // Names in the folder of path that a save may have left behind: its new
 // file's (hidden) and the backup of a file written in place.
 std::vector<std::string> leftovers(const std::string &path)
@@ -270,6 +277,44 @@ TEST_F(PcxSave, AFailedSaveLeavesTheOldFile)
         std::filesystem::remove(second_name);
     }
 
+    // The new file is closed, checked, before its rename: a close that
+    // fails (as a network file system may report a failed write only then)
+    // keeps the old file, or makes none.
+    for (const bool existed : {true, false}) {
+        SCOPED_TRACE(existed ? "a file replaced" : "a new file");
+        std::filesystem::remove(path_);
+        if (existed)
+            write_file(path_, old_picture);
+        pm::soft::fail_next_new_file_closes(1);
+        EXPECT_EQ(pm_save_pcx(path_.c_str(), 0, 63, 0, 63), 5);
+        EXPECT_EQ(std::filesystem::exists(path_), existed);
+        EXPECT_TRUE(!existed || read_file(path_) == old_picture) << "the old file was lost";
+        EXPECT_EQ(leftovers(path_), std::vector<std::string>{});
+    }
+
+    // A file whose owner, group or mode did not carry over to the new file
+    // (a file system that takes the change without keeping it) is written in
+    // place: the same file, with the new picture.
+    for (const uint32_t spoiled : {1u, 2u, 4u}) {
+        write_file(path_, old_picture);
+        const ino_t inode = stat_of(path_).st_ino;
+        pm::soft::spoil_next_carry_over(spoiled);
+        EXPECT_EQ(pm_save_pcx(path_.c_str(), 0, 63, 0, 63), 0);
+        EXPECT_EQ(stat_of(path_).st_ino, inode) << "replaced by a new file, with only " << spoiled << " not kept";
+        EXPECT_EQ(decode_pcx(read_file(path_)).x_max, 63);
+    }
+
+    // Nothing saved in place (a file with a second name) empties both
+    // names; no bytes from nowhere are a write of nothing.
+    std::filesystem::create_hard_link(path_, second_name);
+    pm_file_writer *empty = pm_file_replace_begin(path_.c_str(), nullptr);
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(pm_file_replace_write(empty, nullptr, 0), 0);
+    EXPECT_EQ(pm_file_replace_finish(empty), 0);
+    EXPECT_EQ(std::filesystem::file_size(second_name), 0u);
+    std::filesystem::remove(second_name);
+    write_file(path_, old_picture);
+
     // Through a link: the file it leads to is replaced, keeping its
     // permissions, and the link stays.
     const std::string link = path_ + ".link";
@@ -294,6 +339,26 @@ TEST_F(PcxSave, AFailedSaveLeavesTheOldFile)
     uint8_t header[128] = {};
     EXPECT_EQ(::pread(unnamed, header, sizeof header, 0), 128);
     EXPECT_EQ(header[0], 0x0A) << "the open file without a name did not get the picture";
+    // It is written in place from contents staged whole, not as the bytes
+    // come: a save that fails keeps its old bytes.
+    ASSERT_EQ(::ftruncate(unnamed, 0), 0);
+    ASSERT_EQ(::pwrite(unnamed, old_picture.data(), old_picture.size(), 0), ssize_t(old_picture.size()));
+    {
+        rlimit saved{};
+        ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        rlimit small = saved;
+        small.rlim_cur = 1000;
+        const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        const int32_t result = pm_save_pcx(("/proc/self/fd/" + std::to_string(unnamed)).c_str(), 0, 63, 0, 63);
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previous);
+        EXPECT_EQ(result, 5);
+    }
+    bytes kept(old_picture.size() + 1);
+    EXPECT_EQ(::pread(unnamed, kept.data(), kept.size(), 0), ssize_t(old_picture.size()));
+    kept.pop_back();
+    EXPECT_TRUE(kept == old_picture) << "the open file without a name lost its old bytes";
     ::close(unnamed);
 
     // A link to a device that refuses every byte: reported, and the link stays.
@@ -351,13 +416,6 @@ int as_nobody(const std::string &folder, const std::function<int()> &what)
     if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status))
         return -1;
     return WEXITSTATUS(status);
-}
-
-struct stat stat_of(const std::string &path)
-{
-    struct stat info {};
-    ::lstat(path.c_str(), &info);
-    return info;
 }
 
 std::vector<std::string> names_in(const std::string &folder)
@@ -512,7 +570,9 @@ TEST_F(PcxSave, KeepsWhatTheFileWasForAnotherUser)
 
 // A save under way is private, and a save killed before it is finished
 // leaves the old file and nothing else, both for a file replaced and for a
-// new one.
+// new one. Where the file system makes no file without a name (and as if it
+// made none), the killed save leaves its own name, which no later save
+// touches: a save whose first random name is taken takes another.
 TEST_F(PcxSave, AnUnfinishedSaveIsPrivateAndLeavesNothing)
 {
     const std::string folder = path_ + ".killed";
@@ -525,59 +585,69 @@ TEST_F(PcxSave, AnUnfinishedSaveIsPrivateAndLeavesNothing)
     const bool unnamed_files = probe >= 0; // the file system makes files without a name
     if (probe >= 0)
         ::close(probe);
-    for (const char *name : {"f.pcx", "g.pcx"}) {
-        SCOPED_TRACE(name);
-        const std::string path = folder + "/" + name;
-        int ready[2];
-        ASSERT_EQ(::pipe(ready), 0);
-        const pid_t child = ::fork();
-        if (child == 0) {
-            ::umask(0);
-            int32_t result = 0;
-            pm_file_writer *file = pm_file_replace_begin(path.c_str(), &result);
-            const bytes part(70000, 0x11);
-            const bool written = file != nullptr && pm_file_replace_write(file, part.data(), 70000) == 0;
-            (void)!::write(ready[1], written ? "y" : "n", 1);
-            ::pause();
-            ::_exit(0);
-        }
-        ::close(ready[1]);
-        char answer = 0;
-        EXPECT_EQ(::read(ready[0], &answer, 1), 1);
-        ::close(ready[0]);
-        EXPECT_EQ(answer, 'y');
-        // Every file the child holds open in the folder, other than the old
-        // file, is the new one: nobody but its owner may open it.
-        const std::string fds = "/proc/" + std::to_string(child) + "/fd";
-        int new_files = 0;
-        for (const auto &entry : std::filesystem::directory_iterator(fds)) {
-            std::error_code failed;
-            const std::string target = std::filesystem::read_symlink(entry.path(), failed).string();
-            if (failed || target.rfind(canonical + "/", 0) != 0 || target == canonical + "/f.pcx")
+    for (const bool unnamed : {true, false})
+        for (const char *name : {"f.pcx", "g.pcx"}) {
+            if (unnamed && !unnamed_files)
                 continue;
-            ++new_files;
-            struct stat info {};
-            ASSERT_EQ(::stat(entry.path().c_str(), &info), 0);
-            EXPECT_EQ(info.st_mode & 077, 0u) << target << " may be opened by others";
-        }
-        EXPECT_EQ(new_files, 1);
-        ::kill(child, SIGKILL);
-        ::waitpid(child, nullptr, 0);
-        EXPECT_TRUE(read_file(folder + "/f.pcx") == old);
-        if (unnamed_files) {
+            SCOPED_TRACE(std::string(name) + (unnamed ? ", files without a name" : ", every file named"));
+            pm::soft::refuse_unnamed_files(!unnamed);
+            pm::soft::fix_next_file_names(0, 1); // the child's name: "AAAAAA"
+            const std::string path = folder + "/" + name;
+            int ready[2];
+            ASSERT_EQ(::pipe(ready), 0);
+            const pid_t child = ::fork();
+            if (child == 0) {
+                ::umask(0);
+                int32_t result = 0;
+                pm_file_writer *file = pm_file_replace_begin(path.c_str(), &result);
+                const bytes part(70000, 0x11);
+                const bool written = file != nullptr && pm_file_replace_write(file, part.data(), 70000) == 0;
+                (void)!::write(ready[1], written ? "y" : "n", 1);
+                ::pause();
+                ::_exit(0);
+            }
+            ::close(ready[1]);
+            char answer = 0;
+            EXPECT_EQ(::read(ready[0], &answer, 1), 1);
+            ::close(ready[0]);
+            EXPECT_EQ(answer, 'y');
+            // Every file the child holds open in the folder, other than the old
+            // file, is the new one: nobody but its owner may open it.
+            const std::string fds = "/proc/" + std::to_string(child) + "/fd";
+            int new_files = 0;
+            for (const auto &entry : std::filesystem::directory_iterator(fds)) {
+                std::error_code failed;
+                const std::string target = std::filesystem::read_symlink(entry.path(), failed).string();
+                if (failed || target.rfind(canonical + "/", 0) != 0 || target == canonical + "/f.pcx")
+                    continue;
+                ++new_files;
+                struct stat info {};
+                ASSERT_EQ(::stat(entry.path().c_str(), &info), 0);
+                EXPECT_EQ(info.st_mode & 077, 0u) << target << " may be opened by others";
+            }
+            EXPECT_EQ(new_files, 1);
+            ::kill(child, SIGKILL);
+            ::waitpid(child, nullptr, 0);
+            EXPECT_TRUE(read_file(folder + "/f.pcx") == old);
+            if (unnamed) {
+                EXPECT_EQ(names_in(folder), std::vector<std::string>{"f.pcx"});
+                continue;
+            }
+            const std::string left = "." + std::string(name) + ".AAAAAA.pm-save";
+            EXPECT_EQ(names_in(folder), (std::vector<std::string>{left, "f.pcx"}));
+            pm::soft::fix_next_file_names(0, 1);
+            pm_file_writer *next = pm_file_replace_begin(path.c_str(), nullptr);
+            ASSERT_NE(next, nullptr);
+            EXPECT_EQ(pm_file_replace_write(next, "next", 4), 0);
+            EXPECT_EQ(pm_file_replace_finish(next), 0);
+            EXPECT_TRUE(read_file(path) == bytes({'n', 'e', 'x', 't'}));
+            EXPECT_TRUE(read_file(folder + "/" + left) == bytes(70000, 0x11)) << "another save's file was touched";
+            std::filesystem::remove(folder + "/" + left);
+            std::filesystem::remove(folder + "/g.pcx");
+            write_file(folder + "/f.pcx", old);
             EXPECT_EQ(names_in(folder), std::vector<std::string>{"f.pcx"});
-            continue;
         }
-        // Without files that have no name, the killed save leaves its one
-        // recognisable name, which the next save clears.
-        EXPECT_EQ(names_in(folder), (std::vector<std::string>{"." + std::string(name) + ".pm-save", "f.pcx"}));
-        pm_file_writer *next = pm_file_replace_begin(path.c_str(), nullptr);
-        ASSERT_NE(next, nullptr);
-        EXPECT_EQ(pm_file_replace_finish(next), 0);
-        std::filesystem::remove(folder + "/g.pcx");
-        write_file(folder + "/f.pcx", old);
-        EXPECT_EQ(names_in(folder), std::vector<std::string>{"f.pcx"});
-    }
+    pm::soft::refuse_unnamed_files(false);
     std::filesystem::remove_all(folder);
 }
 
