@@ -245,7 +245,7 @@ bool rename_to_own_name(const std::string &from, const std::string &prefix, cons
 {
     for (int attempt = 0; attempt < name_attempts; ++attempt) {
         const std::string candidate = prefix + random_part() + suffix;
-#ifdef RENAME_NOREPLACE
+#if defined(RENAME_NOREPLACE) && defined(__linux__)
         if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, candidate.c_str(), RENAME_NOREPLACE) == 0) {
             *name = candidate;
             return true;
@@ -603,7 +603,7 @@ bool clear_range(int fd, off_t begin, off_t end)
 {
     if (begin >= end)
         return true;
-#ifdef FALLOC_FL_PUNCH_HOLE
+#if defined(FALLOC_FL_PUNCH_HOLE) && defined(__linux__)
     if (::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, begin, end - begin) == 0)
         return true;
 #endif

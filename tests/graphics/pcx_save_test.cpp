@@ -847,7 +847,7 @@ int save_pattern_in_child(const std::string &name, uint8_t seed, size_t length, 
             rlim_t held = 0;
             while (std::getline(status, line))
                 if (line.rfind("VmSize:", 0) == 0)
-                    held = std::strtoull(line.c_str() + 7, nullptr, 10) * 1024;
+                    held = static_cast<rlim_t>(std::strtoull(line.c_str() + 7, nullptr, 10)) * 1024;
             const rlimit memory{held + memory_room, held + memory_room};
             if (held == 0 || setrlimit(RLIMIT_AS, &memory) != 0)
                 return 20;
