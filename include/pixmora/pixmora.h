@@ -535,8 +535,9 @@ typedef struct pm_file_writer pm_file_writer;
  * picture.pcx.XXXXXX.pm-backup, XXXXXX random; in the temporary folder
  * where the file's folder may not be written), and they are put back if the
  * write fails. A file whose old bytes cannot be kept is not written: one the
- * user may not read is refused here, and a backup that cannot be made (a
- * full disk) makes finishing fail.
+ * user may not read is refused here, and old bytes that find no room (beside
+ * the file, in the temporary folder, or on Linux in memory) make finishing
+ * fail.
  * Writing in place is not safe against a crash: a save killed midway, or a
  * power cut, leaves a mixed file, and then the backup beside it holds the
  * old bytes whole. Copy it over the file (cp keeps the file's other names)
