@@ -129,11 +129,15 @@ void file_close(pm_hfile file); // CloseHandle
 // user may not write is refused, untouched) and symbolic links are followed,
 // dangling ones too. Where a new file can take the old one's place without
 // changing what others see (its other names, owner, group, mode, access
-// lists), the bytes go to a private new file in the same folder that takes
-// the name once complete and flushed (Windows: ReplaceFileW). Otherwise the
-// file is written in place from contents prepared whole, its old bytes put
-// back when that fails. A device, a pipe, or an open file with no path of its
-// own (one of /proc/self/fd) is written in place as the bytes come.
+// lists), the bytes go to a private new file in the same folder, under a
+// name of that save's own, that takes the name once complete and flushed
+// (Windows: ReplaceFileW). Otherwise the file is written in place from
+// contents staged whole in a file without a name, after its old bytes are
+// kept in a backup beside it (or without a name where the folder may not be
+// written), and they are put back when that fails; a file whose old bytes
+// cannot be kept is refused, untouched. An open file with no path of its own
+// (one of /proc/self/fd whose name is gone) is written in place so too. Only
+// a device or a pipe is written as the bytes come.
 struct file_replacement;
 // Null, with the system's reason (errno; GetLastError), when the file may
 // not be written or nothing can be created.

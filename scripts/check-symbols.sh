@@ -46,7 +46,7 @@ for library in "$@"; do
     # none of them, not even as a local name.
     hooks=$({ nm --defined-only "$library" 2>/dev/null; nm -D --defined-only "$library" 2>/dev/null; } |
         awk 'NF == 3 { print $3 }' | c++filt |
-        grep -E '^pm::soft::((calls|clear_calls|fail_next_[a-z_]+|provide_libraries)\(|call_list<|call_record|.*test_hooks)' |
+        grep -E '^pm::soft::((calls|clear_calls|fail_next_[a-z_]+|provide_libraries|refuse_unnamed_files|fix_next_file_names|spoil_next_carry_over)\(|call_list<|call_record|.*test_hooks)' |
         sort -u || true)
     if [ -n "$hooks" ]; then
         echo "FAIL: $library defines test instrumentation:"

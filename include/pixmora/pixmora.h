@@ -530,12 +530,26 @@ typedef struct pm_file_writer pm_file_writer;
  * file is opened for writing first, so a file the user may not write is
  * refused untouched. Where a new file can take its place unseen (a regular
  * file with one name, whose owner, group, mode and access lists carry over),
- * the bytes go to a private new file beside it that takes the name once
- * complete and flushed; otherwise the file is rewritten in place from the
- * whole new contents, and its old bytes put back if that fails. A device or
- * a pipe is written in place as the bytes come. Null, with *result (when
- * result is not null) set to 1 (refused or cannot be created; errno says
- * why) or 4 (out of memory). */
+ * the bytes go to a private new file beside it, under a name of this save's
+ * own, that takes the name once complete and flushed: saves side by side,
+ * into one file or several, each publish their own bytes or fail.
+ * Otherwise the file is rewritten in place: the whole new contents are
+ * staged in a temporary file (not in memory), the old bytes are copied
+ * first to a backup beside the file, named after it (for picture.pcx,
+ * picture.pcx.XXXXXX.pm-backup, XXXXXX random; in the temporary folder
+ * where the file's folder may not be written), and they are put back if the
+ * write fails. A file whose old bytes cannot be kept is not written: one the
+ * user may not read is refused here, and old bytes that find no room (beside
+ * the file, in the temporary folder, or on Linux in memory) make finishing
+ * fail.
+ * Writing in place is not safe against a crash: a save killed midway, or a
+ * power cut, leaves a mixed file, and then the backup beside it holds the
+ * old bytes whole. Copy it over the file (cp keeps the file's other names)
+ * and remove it. A backup is named only once complete and is removed when
+ * the save ends, so one that is left always means this. A device or a pipe
+ * is written as the bytes come. Null, with *result (when result is not
+ * null) set to 1 (refused or cannot be created; errno says why) or 4 (out
+ * of memory). */
 PM_API pm_file_writer *pm_file_replace_begin(const char *name, int32_t *result);
 /** Writes size bytes to the file begun. 0 when all were taken, else 5; after
  * a failure every later write fails too and finishing keeps the old file. */

@@ -51,6 +51,15 @@ public:
     virtual bool dib_section_may_be_created(const dib_create_call &call) = 0;
     virtual bool global_block_may_be_allocated() = 0;
     virtual bool library_may_be_loaded() = 0;
+    // The file replacement's: whether a file without a name (O_TMPFILE) may
+    // be made, as the file system allows; the random part of the next name
+    // a save makes (true when given); what the check of a carried-over
+    // owner, group and mode reads back; whether the new file's close may
+    // succeed.
+    virtual bool unnamed_file_may_be_made() = 0;
+    virtual bool file_name_bits_given(uint64_t *bits) = 0;
+    virtual void carried_over(uint32_t *owner, uint32_t *group, uint32_t *mode) = 0;
+    virtual bool new_file_may_be_closed() = 0;
 
 protected:
     ~display_hooks() = default;

@@ -16,8 +16,12 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/win32/win32_testing.h"
 
 namespace pm::platform::inline PIXMORA_PLATFORM_LAYER {
+
+replace_file_call replace_file_stand_in = nullptr;
+
 namespace {
 
 HDC dc_of(pm_hdc dc) { return static_cast<HDC>(dc); }
@@ -199,13 +203,12 @@ void close_handle(HANDLE *handle)
 
 struct file_replacement {
     replace_route route = replace_route::stream;
-    HANDLE file = INVALID_HANDLE_VALUE; // where the bytes go: the new file, or the file itself
-    HANDLE old = INVALID_HANDLE_VALUE;  // the file written in place
-    bool old_readable = false;          // its old bytes can be read back
+    HANDLE file = INVALID_HANDLE_VALUE; // where the bytes go: the new file, the staging file (in_place), or the file itself
+    HANDLE old = INVALID_HANDLE_VALUE;  // the file written in place, open for reading and writing
     DWORD old_attributes = 0;           // the attributes the new file takes
-    std::wstring target;                // the file replaced, at the end of any links
-    std::wstring temporary;             // the new file beside it
-    std::vector<uint8_t> staged;        // the new contents of a file written in place
+    std::wstring target;                // the file replaced, at the end of any links; empty when it has none
+    std::wstring temporary;             // a name this save made for the new file, while it has one
+    uint64_t staged = 0;                // the bytes staged so far (in_place)
 
     ~file_replacement()
     {
@@ -238,14 +241,76 @@ std::wstring folder_of(const std::wstring &path)
     return slash == std::wstring::npos ? std::wstring(L".") : path.substr(0, slash);
 }
 
-// The one name a new file has while it is not complete, beside the file it
-// replaces. It is held open without sharing until then, so a later save can
-// remove it only when the save that made it is gone.
-std::wstring temporary_name(const std::wstring &target)
+// A save's own names, beside the file it replaces: ".<name>.XXXXXX.pm-save"
+// for the new file while it is not complete, "<name>.XXXXXX.pm-backup" for
+// the old bytes while the file is written in place. Each has a random part
+// and is made with CREATE_NEW, so that saves side by side never open,
+// replace or delete each other's files.
+constexpr size_t name_stem = 64;
+constexpr int name_attempts = 100;
+
+// The part of a save's own name before its random part.
+std::wstring name_prefix(const std::wstring &target, const wchar_t *leading)
 {
     const size_t slash = target.find_last_of(L"\\/");
     const std::wstring folder = slash == std::wstring::npos ? std::wstring() : target.substr(0, slash + 1);
-    return folder + L"." + target.substr(slash == std::wstring::npos ? 0 : slash + 1, 64) + L".pm-save";
+    return folder + leading + target.substr(slash == std::wstring::npos ? 0 : slash + 1, name_stem) + L".";
+}
+
+// Six random letters and digits: the clock, the process and a count, mixed.
+std::wstring random_part()
+{
+    static uint64_t count = 0;
+    LARGE_INTEGER clock{};
+    QueryPerformanceCounter(&clock);
+    uint64_t bits = static_cast<uint64_t>(clock.QuadPart) ^ static_cast<uint64_t>(GetCurrentProcessId()) << 40 ^
+                    ++count * 0x9E3779B97F4A7C15u;
+    bits = (bits ^ bits >> 30) * 0xBF58476D1CE4E5B9u; // splitmix64's finish
+    bits = (bits ^ bits >> 27) * 0x94D049BB133111EBu;
+    bits ^= bits >> 31;
+    static const wchar_t symbols[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::wstring part;
+    for (int i = 0; i < 6; ++i, bits /= 62)
+        part += symbols[bits % 62];
+    return part;
+}
+
+// Creates a file of this save's own, prefix + a random part + suffix; a
+// name that is taken is never opened, and another is tried.
+HANDLE create_own_file(const std::wstring &prefix, const wchar_t *suffix, DWORD share, std::wstring *name)
+{
+    for (int attempt = 0; attempt < name_attempts; ++attempt) {
+        const std::wstring candidate = prefix + random_part() + suffix;
+        HANDLE file = CreateFileW(candidate.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            *name = candidate;
+            return file;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS)
+            break;
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
+// A file without a lasting name in the temporary folder, gone when closed
+// (or when the program ends), for bytes kept while a file is written in
+// place.
+HANDLE open_scratch()
+{
+    std::vector<wchar_t> folder(MAX_PATH + 1);
+    const DWORD length = GetTempPathW(static_cast<DWORD>(folder.size()), folder.data());
+    if (length == 0 || length >= folder.size())
+        return INVALID_HANDLE_VALUE;
+    const std::wstring prefix = std::wstring(folder.data(), length) + L".pixmora-";
+    for (int attempt = 0; attempt < name_attempts; ++attempt) {
+        const std::wstring candidate = prefix + random_part() + L".pm-save";
+        HANDLE file = CreateFileW(candidate.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
+            return file;
+    }
+    return INVALID_HANDLE_VALUE;
 }
 
 // The path of an open file, at the end of any links, in the long form
@@ -321,21 +386,12 @@ bool follow_links(const std::wstring &name, std::wstring *target)
     return false;
 }
 
-// Creates the new file under the one temporary name, open to nobody else; a
-// name left by a save that is gone is removed first.
+// Creates the new file beside the target under a name of this save's own,
+// open to nobody else.
 bool create_new_file(file_replacement *file)
 {
-    file->temporary = temporary_name(file->target);
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        file->file = CreateFileW(file->temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file->file != INVALID_HANDLE_VALUE)
-            return true;
-        if (GetLastError() != ERROR_FILE_EXISTS || !DeleteFileW(file->temporary.c_str()))
-            break;
-    }
-    file->temporary.clear();
-    return false;
+    file->file = create_own_file(name_prefix(file->target, L"."), L".pm-save", 0, &file->temporary);
+    return file->file != INVALID_HANDLE_VALUE;
 }
 
 // Opens an existing file for writing, so that the system checks the user's
@@ -370,9 +426,18 @@ HANDLE open_for_writing(const std::wstring &name, bool *readable)
 //   a disk file with one name and a path              new file beside it, put in its place by
 //                                                       ReplaceFileW (attributes, access list,
 //                                                       streams and identity kept)
-//   a disk file with more than one name (a hard       in place: new contents staged whole, then
-//     link), or none we can find, or a folder the       written over the old ones; the old bytes
-//     user may not write                                are put back when that fails
+//   a disk file with more than one name (a hard       in place: new contents staged in a file in
+//     link), or none we can find, or a folder the       the temporary folder, old bytes copied to
+//     user may not write                                a backup beside it (else to the temporary
+//                                                       folder), then the new written over the
+//                                                       old; the old bytes put back when that fails
+//   such a file the user may not read, or whose       refused; the file is untouched
+//     old bytes cannot be kept
+//
+// The new file and the backup have names of the save's own
+// (".<name>.XXXXXX.pm-save", "<name>.XXXXXX.pm-backup"). A killed save may
+// leave the first, which no later save touches; the backup is named only
+// once complete, and is left only by a save killed while it writes in place.
 bool plan_replacement(const std::wstring &name, file_replacement *file)
 {
     bool readable = false;
@@ -392,16 +457,23 @@ bool plan_replacement(const std::wstring &name, file_replacement *file)
         return true;
     }
     BY_HANDLE_FILE_INFORMATION info{};
-    if (GetFileInformationByHandle(old, &info) && info.nNumberOfLinks == 1 &&
-        path_of_open_file(old, &file->target) && create_new_file(file)) {
+    const bool has_path = path_of_open_file(old, &file->target);
+    if (GetFileInformationByHandle(old, &info) && info.nNumberOfLinks == 1 && has_path && create_new_file(file)) {
         file->route = replace_route::rename_over;
         file->old_attributes = info.dwFileAttributes;
         close_handle(&file->old);
         return true;
     }
+    if (!has_path)
+        file->target.clear();
+    // Written in place only where the old bytes can be kept.
     file->route = replace_route::in_place;
-    file->old_readable = readable;
-    return true;
+    if (!readable) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    file->file = open_scratch();
+    return file->file != INVALID_HANDLE_VALUE;
 }
 
 bool write_all(HANDLE file, const uint8_t *bytes, size_t size)
@@ -417,50 +489,178 @@ bool write_all(HANDLE file, const uint8_t *bytes, size_t size)
     return true;
 }
 
-// Puts contents into the file from its start and cuts it there, flushed.
-bool overwrite(HANDLE file, const std::vector<uint8_t> &contents)
+// Reads or writes size bytes at offset, all of them; false on failure.
+bool read_at(HANDLE file, uint8_t *bytes, DWORD size, uint64_t offset, DWORD *got)
 {
-    LARGE_INTEGER start{};
-    return SetFilePointerEx(file, start, nullptr, FILE_BEGIN) && write_all(file, contents.data(), contents.size()) &&
-           SetEndOfFile(file) && FlushFileBuffers(file);
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    return ReadFile(file, bytes, size, got, &at) != 0;
 }
 
-// The whole of the file from its start; false when it cannot be read.
-bool read_whole(HANDLE file, std::vector<uint8_t> *bytes)
+bool write_at(HANDLE file, const uint8_t *bytes, DWORD size, uint64_t offset)
 {
-    LARGE_INTEGER size{}, start{};
-    if (!GetFileSizeEx(file, &size) || !SetFilePointerEx(file, start, nullptr, FILE_BEGIN))
-        return false;
-    bytes->resize(static_cast<size_t>(size.QuadPart));
-    size_t got = 0;
-    while (got < bytes->size()) {
-        const DWORD want = bytes->size() - got > 0x40000000 ? 0x40000000 : static_cast<DWORD>(bytes->size() - got);
-        DWORD read = 0;
-        if (!ReadFile(file, bytes->data() + got, want, &read, nullptr) || read == 0)
+    while (size > 0) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD written = 0;
+        if (!WriteFile(file, bytes, size, &written, &at) || written == 0)
             return false;
-        got += read;
+        bytes += written;
+        size -= written;
+        offset += written;
     }
     return true;
 }
 
-// Writes the staged contents over the file's own, and its old bytes back
-// when that fails.
-bool finish_in_place(file_replacement *file)
+// Copies [begin, end) of from to the same places in to; *reached, when
+// given, is raised to the end of each block before it is written.
+bool copy_range(HANDLE from, HANDLE to, uint64_t begin, uint64_t end, uint64_t *reached = nullptr)
 {
-    std::vector<uint8_t> old;
-    bool keep_old = false;
-    try {
-        keep_old = file->old_readable && read_whole(file->old, &old);
-    } catch (const std::bad_alloc &) {
-        keep_old = false;
+    std::vector<uint8_t> block(64 * 1024);
+    for (uint64_t at = begin; at < end;) {
+        const DWORD want = static_cast<DWORD>(end - at < block.size() ? end - at : block.size());
+        DWORD got = 0;
+        if (!read_at(from, block.data(), want, at, &got))
+            return false;
+        if (got == 0) {
+            SetLastError(ERROR_HANDLE_EOF);
+            return false;
+        }
+        if (reached != nullptr && *reached < at + got)
+            *reached = at + got;
+        if (!write_at(to, block.data(), got, at))
+            return false;
+        at += got;
     }
-    if (overwrite(file->old, file->staged))
-        return true;
+    return true;
+}
+
+// Gives the file the length size.
+bool set_length(HANDLE file, uint64_t size)
+{
+    LARGE_INTEGER end{};
+    end.QuadPart = static_cast<LONGLONG>(size);
+    return SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+}
+
+// The old bytes of a file written in place, kept until the write is done.
+struct kept_bytes {
+    HANDLE file = INVALID_HANDLE_VALUE; // a copy of the file's bytes
+    std::wstring name;                  // its name beside the file, or empty when it has none
+
+    ~kept_bytes() { close_handle(&file); }
+    // Closes the copy and removes its name: the old bytes are no longer needed.
+    void drop()
+    {
+        close_handle(&file);
+        if (!name.empty()) {
+            const DWORD error = GetLastError();
+            DeleteFileW(name.c_str());
+            SetLastError(error);
+        }
+    }
+};
+
+// Copies size bytes of from into a flushed backup beside target, made under
+// a name of the save's own and given its backup name only once complete.
+bool keep_beside(HANDLE from, uint64_t size, const std::wstring &target, kept_bytes *kept)
+{
+    std::wstring temporary;
+    HANDLE file = create_own_file(name_prefix(target, L"."), L".pm-save",
+                                  FILE_SHARE_READ | FILE_SHARE_DELETE, &temporary);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    bool named = copy_range(from, file, 0, size) && FlushFileBuffers(file);
+    for (int attempt = 0; named && attempt < name_attempts; ++attempt) {
+        const std::wstring candidate = name_prefix(target, L"") + random_part() + L".pm-backup";
+        if (MoveFileExW(temporary.c_str(), candidate.c_str(), MOVEFILE_WRITE_THROUGH)) {
+            kept->file = file;
+            kept->name = candidate;
+            return true;
+        }
+        named = GetLastError() == ERROR_ALREADY_EXISTS || GetLastError() == ERROR_FILE_EXISTS;
+    }
     const DWORD error = GetLastError();
-    if (keep_old)
-        (void)overwrite(file->old, old);
+    close_handle(&file);
+    DeleteFileW(temporary.c_str());
     SetLastError(error);
     return false;
+}
+
+// Keeps the file's old bytes before any is overwritten: beside it where the
+// folder allows, else in the temporary folder. False when they cannot be
+// kept anywhere; then nothing may be written.
+bool keep_old_bytes(const file_replacement &file, uint64_t size, kept_bytes *kept)
+{
+    if (!file.target.empty() && keep_beside(file.old, size, file.target, kept))
+        return true;
+    kept->file = open_scratch();
+    return kept->file != INVALID_HANDLE_VALUE && copy_range(file.old, kept->file, 0, size);
+}
+
+// Writes the staged contents over the file's own, flushed; *touched covers
+// every byte that may have changed.
+bool write_in_place(const file_replacement &file, uint64_t *touched)
+{
+    return copy_range(file.file, file.old, 0, file.staged, touched) && set_length(file.old, file.staged) &&
+           FlushFileBuffers(file.old);
+}
+
+// Puts the kept old bytes back over what a failed write may have changed.
+bool put_back(HANDLE file, HANDLE kept, uint64_t old_size, uint64_t touched)
+{
+    return set_length(file, old_size) && copy_range(kept, file, 0, touched < old_size ? touched : old_size) &&
+           FlushFileBuffers(file);
+}
+
+// Writes the staged contents over the file's own, its old bytes kept first
+// and put back when that fails. The backup goes once the new bytes (or the
+// old ones put back) are flushed; when the old bytes cannot be put back it
+// stays, and holds them.
+bool finish_in_place(file_replacement *file)
+{
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file->old, &size))
+        return false;
+    const auto old_size = static_cast<uint64_t>(size.QuadPart);
+    kept_bytes kept;
+    if (!keep_old_bytes(*file, old_size, &kept))
+        return false;
+    uint64_t touched = 0;
+    if (write_in_place(*file, &touched)) {
+        kept.drop();
+        return true;
+    }
+    const DWORD error = GetLastError();
+    if (put_back(file->old, kept.file, old_size, touched))
+        kept.drop();
+    SetLastError(error);
+    return false;
+}
+
+// What ReplaceFileW leaves when it fails, as Microsoft documents it for a
+// call without a backup name:
+//   ERROR_UNABLE_TO_REMOVE_REPLACED (1175)     both files keep their names: the old file is as it was
+//   ERROR_UNABLE_TO_MOVE_REPLACEMENT (1176)    the old file no longer exists; the new one keeps its
+//                                                temporary name
+//   ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 (1177)  the old file is kept under another name; the new one,
+//                                                with the old one's streams and attributes, keeps its
+//                                                temporary name
+//   any other                                  both files keep their names
+// After 1176 and 1177 nothing has the name: the new file is moved there.
+// When that fails too it stays under its temporary name, the only copy of
+// anything left, and is never deleted; the failure is reported.
+bool after_failed_replace(file_replacement *file)
+{
+    const DWORD error = GetLastError();
+    if (error != ERROR_UNABLE_TO_MOVE_REPLACEMENT && error != ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)
+        return false;
+    const bool moved = MoveFileExW(file->temporary.c_str(), file->target.c_str(),
+                                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    file->temporary.clear();
+    return moved;
 }
 
 // Puts the flushed, closed new file in the old one's place (or at a new name).
@@ -475,8 +675,10 @@ bool put_in_place(file_replacement *file)
     // identity; the attributes are given to the new file as well, for file
     // systems where it cannot.
     SetFileAttributesW(file->temporary.c_str(), file->old_attributes == 0 ? FILE_ATTRIBUTE_NORMAL : file->old_attributes);
-    return ReplaceFileW(file->target.c_str(), file->temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
-                        nullptr, nullptr) != 0;
+    const replace_file_call replace = replace_file_stand_in != nullptr ? replace_file_stand_in : &ReplaceFileW;
+    return replace(file->target.c_str(), file->temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                   nullptr) != 0 ||
+           after_failed_replace(file);
 }
 
 } // namespace
@@ -509,12 +711,11 @@ bool file_replace_write(file_replacement *file, const void *data, uint32_t size)
         errno_from_last_error();
         return false;
     }
-    try {
-        file->staged.insert(file->staged.end(), bytes, bytes + size);
-    } catch (const std::bad_alloc &) {
-        errno = ENOMEM;
+    if (!write_at(file->file, bytes, size, file->staged)) {
+        errno_from_last_error();
         return false;
     }
+    file->staged += size;
     return true;
 }
 

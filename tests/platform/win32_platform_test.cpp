@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/win32/win32_testing.h"
 #include "support/initial_state.h"
 #include "win32_reference.h"
 
@@ -37,6 +38,23 @@ std::vector<uint8_t> file_bytes(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// ReplaceFileW's stand-in: fails with injected_replace_error, leaving the
+// files as Microsoft documents for that error; with injected_move_failure,
+// the name is then taken by a folder, which no file can be moved over.
+DWORD injected_replace_error = 0;
+bool injected_move_failure = false;
+BOOL WINAPI failing_replace(LPCWSTR replaced, LPCWSTR, LPCWSTR, DWORD, LPVOID, LPVOID)
+{
+    if (injected_replace_error == ERROR_UNABLE_TO_MOVE_REPLACEMENT)
+        DeleteFileW(replaced);
+    if (injected_replace_error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)
+        MoveFileW(replaced, (std::wstring(replaced) + L".moved").c_str());
+    if (injected_move_failure)
+        CreateDirectoryW(replaced, nullptr);
+    SetLastError(injected_replace_error);
+    return FALSE;
 }
 
 // The library attached to a memory context that holds a 32-bit top-down
@@ -293,11 +311,12 @@ TEST_F(Win32PlatformTest, GlobalMemoryAndFiles)
     EXPECT_EQ(pm::platform::file_replace_begin(replaced.c_str()), nullptr) << "a read-only file was not refused";
     EXPECT_EQ(file_bytes(replaced), (std::vector<uint8_t>{'n', 'e', 'w'}));
     ASSERT_TRUE(SetFileAttributesA(replaced.c_str(), FILE_ATTRIBUTE_HIDDEN));
-    // The name a killed save leaves behind is cleared by the next one.
+    // A name a killed save left behind is another save's: left alone.
     const std::string stale = folder + "\\.picture.bin.pm-save";
     std::fclose(std::fopen(stale.c_str(), "wb"));
     EXPECT_TRUE(replace_with(replaced, "kept"));
-    EXPECT_EQ(GetFileAttributesA(stale.c_str()), INVALID_FILE_ATTRIBUTES) << "a killed save's file stays";
+    EXPECT_NE(GetFileAttributesA(stale.c_str()), INVALID_FILE_ATTRIBUTES) << "another save's file was deleted";
+    DeleteFileA(stale.c_str());
     EXPECT_EQ(file_bytes(replaced), (std::vector<uint8_t>{'k', 'e', 'p', 't'}));
     EXPECT_NE(GetFileAttributesA(replaced.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u) << "the attributes were lost";
     ASSERT_TRUE(SetFileAttributesA(replaced.c_str(), FILE_ATTRIBUTE_NORMAL));
@@ -308,6 +327,59 @@ TEST_F(Win32PlatformTest, GlobalMemoryAndFiles)
         DeleteFileA(second.c_str());
     }
     EXPECT_EQ(files_in_folder(), 1);
+
+    // ReplaceFileW's own failures, injected as Microsoft documents them:
+    // after 1175 the old file is as it was; after 1176 (the old file gone)
+    // and 1177 (the old file under another name) the new file is moved into
+    // place, and when that fails too it stays under its temporary name,
+    // never deleted, and the failure is reported.
+    const auto names_in_folder = [&] {
+        std::vector<std::string> names;
+        WIN32_FIND_DATAA found{};
+        HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            do
+                if (std::strcmp(found.cFileName, ".") != 0 && std::strcmp(found.cFileName, "..") != 0)
+                    names.push_back(found.cFileName);
+            while (FindNextFileA(search, &found));
+            FindClose(search);
+        }
+        return names;
+    };
+    for (const DWORD code : {ERROR_UNABLE_TO_REMOVE_REPLACED, ERROR_UNABLE_TO_MOVE_REPLACEMENT,
+                             ERROR_UNABLE_TO_MOVE_REPLACEMENT_2})
+        for (const bool move_fails : {false, true}) {
+            if (code == ERROR_UNABLE_TO_REMOVE_REPLACED && move_fails)
+                continue;
+            SCOPED_TRACE("ReplaceFileW failing with " + std::to_string(code) + (move_fails ? ", the move too" : ""));
+            std::ofstream(replaced, std::ios::binary | std::ios::trunc) << "old";
+            injected_replace_error = code;
+            injected_move_failure = move_fails;
+            pm::platform::replace_file_stand_in = &failing_replace;
+            const bool done = replace_with(replaced, "new");
+            pm::platform::replace_file_stand_in = nullptr;
+            const bool moved = code != ERROR_UNABLE_TO_REMOVE_REPLACED && !move_fails;
+            EXPECT_EQ(done, moved);
+            if (code == ERROR_UNABLE_TO_REMOVE_REPLACED) {
+                EXPECT_EQ(file_bytes(replaced), (std::vector<uint8_t>{'o', 'l', 'd'})) << "the old file was lost";
+            }
+            if (moved) {
+                EXPECT_EQ(file_bytes(replaced), (std::vector<uint8_t>{'n', 'e', 'w'})) << "the new file was lost";
+            }
+            std::vector<std::string> kept;
+            for (const std::string &name : names_in_folder())
+                if (name.rfind(".picture.bin.", 0) == 0)
+                    kept.push_back(name);
+            ASSERT_EQ(kept.size(), move_fails ? 1u : 0u) << "the new file was deleted, or left behind";
+            if (move_fails) {
+                EXPECT_EQ(file_bytes(folder + "\\" + kept[0]), (std::vector<uint8_t>{'n', 'e', 'w'}));
+                DeleteFileA((folder + "\\" + kept[0]).c_str());
+                RemoveDirectoryA(replaced.c_str());
+            }
+            DeleteFileA((replaced + ".moved").c_str());
+            EXPECT_EQ(names_in_folder().size(), moved || code == ERROR_UNABLE_TO_REMOVE_REPLACED ? 1u : 0u);
+        }
+    std::ofstream(replaced, std::ios::binary | std::ios::trunc) << "both";
     EXPECT_TRUE(replace_with("NUL", "nothing"));
     const char pipe_name[] = "\\\\.\\pipe\\pixmora-file-replace";
     HANDLE pipe = CreateNamedPipeA(pipe_name, PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr);

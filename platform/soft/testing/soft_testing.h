@@ -64,4 +64,19 @@ void fail_next_global_allocs(int32_t n);
 // after reset) every load fails. A loaded library finds every entry point.
 void provide_libraries(bool provided);
 
+// The file replacement (all undone by reset). Makes saves act as on a file
+// system that cannot make a file without a name: they name every file they
+// make from the start.
+void refuse_unnamed_files(bool refused);
+// Gives the next n names a save makes the random part that bits make, so
+// that a test can make one of them taken beforehand.
+void fix_next_file_names(uint64_t bits, int32_t n);
+// Makes the next check of a carried-over owner, group and mode read back a
+// different owner (1), group (2) or mode (4), as a file system that takes a
+// change without keeping it shows.
+void spoil_next_carry_over(uint32_t what);
+// Makes the next n closes of a save's new file fail (EIO), as on a network
+// file system that reports a failed write only then.
+void fail_next_new_file_closes(int32_t n);
+
 } // namespace pm::soft
