@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "graphics/kernels.h"
+#include "graphics/kernels/kernels.h"
 #include "graphics/pcx_decode.h"
 #include "graphics/pcx_format.h"
 #include <pixmora/pixmora.h>

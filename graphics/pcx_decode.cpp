@@ -8,7 +8,7 @@
 #include <bit>
 #include <cstring>
 
-#include "graphics/kernels.h"
+#include "graphics/kernels/kernels.h"
 #include "graphics/pcx_windows.h"
 #include <pixmora/pixmora.h>
 #include "platform/platform.h"

@@ -7,7 +7,7 @@
 //
 // The loader (graphics/pcx.cpp) decodes a scanline a piece at a time with
 // pcx_decode_piece, which keeps the bytes that window stores reach past the
-// piece as they were. The windows themselves are kernels (graphics/kernels.h):
+// piece as they were. The windows themselves are kernels (graphics/kernels/kernels.h):
 // each instruction set's file instantiates pcx_decode_windows below with its
 // own vector operations. The loader's one-token loop is their reference.
 #pragma once
@@ -15,7 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "graphics/kernels.h"
+#include "graphics/kernels/kernels.h"
 #include "graphics/pcx_decode.h"
 
 namespace pm {

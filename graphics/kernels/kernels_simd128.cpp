@@ -3,7 +3,7 @@
 // blocks. They
 // exist where the build targets WebAssembly SIMD (-msimd128); elsewhere
 // this file is empty.
-#include "graphics/kernels.h"
+#include "graphics/kernels/kernels.h"
 
 #ifdef __wasm_simd128__
 #include <cstring>
