@@ -10,8 +10,8 @@
 #include <cstdint>
 
 #include "graphics/kernels/kernels.h"
-#include "graphics/pcx_decode.h"
-#include "graphics/pcx_format.h"
+#include "graphics/pcx/decode.h"
+#include "graphics/pcx/format.h"
 #include <pixmora/pixmora.h>
 
 namespace pm {

@@ -9,7 +9,7 @@
 
 #include <immintrin.h>
 
-#include "graphics/pcx_windows.h"
+#include "graphics/pcx/windows.h"
 
 namespace pm {
 namespace {

@@ -10,7 +10,7 @@
 
 #include <wasm_simd128.h>
 
-#include "graphics/pcx_windows.h"
+#include "graphics/pcx/windows.h"
 #include "graphics/scaling_shuffle.h"
 
 namespace pm {

@@ -7,7 +7,7 @@
 
 #include <emmintrin.h>
 
-#include "graphics/pcx_windows.h"
+#include "graphics/pcx/windows.h"
 
 namespace pm {
 namespace {

@@ -16,7 +16,7 @@
 #include <cstdint>
 
 #include "graphics/kernels/kernels.h"
-#include "graphics/pcx_decode.h"
+#include "graphics/pcx/decode.h"
 
 namespace pm {
 
@@ -28,7 +28,7 @@ constexpr int32_t pcx_window_store = 16;
 constexpr uint32_t pcx_window_input = 80;
 static_assert(pcx_window_input >= pcx_window_bytes + pcx_window_store);
 // A window's stores reach pcx_window_overshoot bytes past what it decodes
-// (graphics/pcx_decode.h).
+// (graphics/pcx/decode.h).
 static_assert(pcx_window_overshoot >= pcx_window_store);
 // The most bytes decoded by windows between two checks of what they store
 // over, and the fewest worth starting for: every token fits in 128 bytes,
