@@ -128,13 +128,15 @@ def test_pillow_reads_and_writes_dcx_pages_as_frames():
     assert len(frames) == len(pages)
     for got, page in zip(frames, pages):
         assert first_difference(got, numpy.asarray(page.convert("RGB"))) == ""
-    # One page, and pages of the module's own arrays.
+    # One page; and pages of the module's own arrays, RGB and indices with their palette.
     single = io.BytesIO()
     pages[0].save(single, "DCX")
     assert pixmora.inspect(single.getvalue())["page_count"] == 1
-    colour_page = pixmora.decode(out.getvalue(), page=0, mode="RGB")
-    data = pixmora.encode_dcx([colour_page, pixmora.decode(out.getvalue(), page=2, mode="P")], layout="rgb24")
-    assert first_difference(pixmora.decode(data, page=1), pixmora.decode(out.getvalue(), page=2)) == ""
+    colour_page = pixmora.decode(out.getvalue(), page=1, mode="RGB")
+    indices, palette = seeded_picture(16)
+    data = pixmora.encode_dcx([colour_page, (indices, palette)], layout="rgb24")
+    assert first_difference(pixmora.decode(data, page=0, mode="RGB"), colour_page) == ""
+    assert first_difference(pixmora.decode(data, page=1, mode="RGB"), palette[indices]) == ""
 
 
 def test_encode_refuses_more_colours_than_the_layout_holds_and_bad_arguments():
@@ -171,7 +173,8 @@ def hostile_files():
     files = {p.name: p.read_bytes() for p in sorted(REGRESSIONS.glob("*.[pd]cx"))}
     assert len(files) >= 10, f"the fuzz regressions are missing from {REGRESSIONS}"
     files.update({name: (SAMPLES / name).read_bytes() for name in MALFORMED_SAMPLES if (SAMPLES / name).exists()})
-    whole = pixmora.encode(*seeded_picture(16), layout="ega16")
+    indices, palette = seeded_picture(16)
+    whole = pixmora.encode(indices, layout="ega16", palette=palette)
     files.update({f"ega16 cut at {n}": whole[:n] for n in (0, 1, 127, 128, 129, len(whole) // 2)})
     files["dcx directory only"] = b"\xb1\x68\xde\x3a" + bytes(4)
     return files

@@ -54,6 +54,15 @@ def _bytes_of(data):
         raise TypeError(f"a path or a bytes-like object is required, not {type(data).__name__}") from None
 
 
+def _refusal(data, page, result, depth):
+    """The PcxError for a refused decode, with the reason inspection gives."""
+    if result in (_pixmora.INVALID, _pixmora.UNSUPPORTED):
+        found, info = _pixmora.inspect(data, _pixmora.ALL_LAYOUTS, page, depth)
+        if found == _pixmora.OK and info["verdict"] == result and info["reason"]:
+            return PcxError(result, f"{_pixmora.result_text(result)}: {_pixmora.reason_text(info['reason'])}")
+    return PcxError(result)
+
+
 def _page_number(page):
     """The library's page: -1 for None, what a load without a page reads."""
     if page is None:
@@ -75,11 +84,12 @@ def decode(data, page=None, mode="RGBA"):
     Raises PcxError when the library refuses the picture."""
     if mode not in _FORMATS:
         raise ValueError(f'mode must be "RGBA", "RGB" or "P", not {mode!r}')
+    data = _bytes_of(data)
     result, width, height, colours, pixels, palette = _pixmora.decode(
-        _bytes_of(data), _pixmora.ALL_LAYOUTS, _page_number(page), _FORMATS[mode]
+        data, _pixmora.ALL_LAYOUTS, _page_number(page), _FORMATS[mode]
     )
     if result != _pixmora.OK:
-        raise PcxError(result)
+        raise _refusal(data, _page_number(page), result, 8 if mode == "P" else 32)
     array = numpy.frombuffer(pixels, dtype=numpy.uint8)
     if mode == "P":
         return array.reshape(height, width), numpy.frombuffer(bytearray(palette), dtype=numpy.uint8).reshape(-1, 3)

@@ -9,7 +9,7 @@ library's: a monochrome picture shows its header's two colours.
 """
 from PIL import Image, ImageFile, ImagePalette, ImageSequence
 
-from . import LAYOUTS, PcxError, _pixmora, encode, encode_dcx, inspect
+from . import LAYOUTS, _pixmora, _refusal, encode, encode_dcx, inspect, PcxError
 
 _DECODER = "pixmora"
 _DCX_MAGIC = b"\xb1\x68\xde\x3a"  # 987654321, little-endian
@@ -42,8 +42,12 @@ class PixmoraPcxImageFile(ImageFile.ImageFile):
 
     format = "PCX"
     format_description = "PCX (Pixmora)"
+    # Pillow seeks the file before each load and lets it go after one, so it
+    # stays open, kept as _fp as Pillow's own multi-frame plugins keep it.
+    _close_exclusive_fp_after_loading = False
 
     def _open(self):
+        self._fp = self.fp
         self.fp.seek(0)
         self._pixmora_bytes = self.fp.read()
         self._pixmora_frame = -1
@@ -89,6 +93,7 @@ class PixmoraPcxImageFile(ImageFile.ImageFile):
         if not 0 <= frame < self._pixmora_pages:
             raise EOFError(f"no page {frame}: the file holds {self._pixmora_pages}")
         self._pixmora_page(frame)
+        self.fp = self._fp
         self.im = None
 
     def tell(self):
@@ -117,7 +122,7 @@ class PixmoraDecoder(ImageFile.PyDecoder):
 def _decoded(data, page, format):
     result, _, _, _, pixels, _ = _pixmora.decode(data, _pixmora.ALL_LAYOUTS, page, format)
     if result != _pixmora.OK:
-        raise PcxError(result)
+        raise _refusal(data, page, result, 8 if format == _pixmora.PIXELS_INDEX8 else 32)
     return pixels
 
 
