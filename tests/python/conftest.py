@@ -89,4 +89,9 @@ def pictures(tmp_path_factory):
         path = folder / f"{layout}.pcx"
         path.write_bytes(pixmora.encode(pixels, layout=layout, palette=palette))
         found[path.name] = path
+    # Two colours with white first in the header: Pillow's mode "1" all the same.
+    mono = bytearray(found["mono.pcx"].read_bytes())
+    mono[16:22] = mono[19:22] + mono[16:19]
+    found["mono-white-first.pcx"] = folder / "mono-white-first.pcx"
+    found["mono-white-first.pcx"].write_bytes(mono)
     return found

@@ -15,7 +15,7 @@ pixmora.register_pillow()
 
 PICTURES = sorted(p.name for p in SAMPLES.glob("*.pcx") if p.name not in MALFORMED_SAMPLES) + [
     f"{layout}.pcx" for layout in LAYOUT_COLOURS
-]
+] + ["mono-white-first.pcx"]
 
 
 def first_difference(got, want):
@@ -67,6 +67,8 @@ def test_pillow_opens_from_the_header_and_loads_the_librarys_pixels(name, pictur
         # Size and mode come from the header; the tile is there until load() decodes it.
         assert im.format == "PCX" and im.size == (info["width"], info["height"]) and im.tile
         assert im.mode == "RGB" if info["colours"] > 256 else im.mode in ("1", "L", "P")
+        if name.startswith("mono"):
+            assert im.mode == "1"
         assert first_difference(numpy.asarray(im.convert("RGBA")), pixmora.decode(path)) == ""
 
 
