@@ -30,7 +30,6 @@ LAYOUTS = {
     "rgb24": _pixmora.LAYOUT_RGB24,
 }
 _FORMATS = {"P": _pixmora.PIXELS_INDEX8, "RGB": _pixmora.PIXELS_RGB8, "RGBA": _pixmora.PIXELS_RGBA8}
-_CHANNELS = {_pixmora.PIXELS_INDEX8: 1, _pixmora.PIXELS_RGB8: 3, _pixmora.PIXELS_RGBA8: 4}
 
 
 class PcxError(ValueError):
@@ -39,6 +38,10 @@ class PcxError(ValueError):
     def __init__(self, result, message=None):
         super().__init__(message or _pixmora.result_text(result))
         self.result = result
+
+    def __reduce__(self):
+        # Rebuilt with its result, as a process pool hands it back.
+        return PcxError, (self.result, str(self))
 
 
 def _bytes_of(data):
@@ -123,7 +126,7 @@ def _picture(array, palette):
     if pixels.dtype != numpy.uint8:
         raise TypeError(f"pixels must be a uint8 array, not {pixels.dtype}")
     if pixels.ndim == 2:
-        format = _pixmora.PIXELS_INDEX8
+        pixel_format = _pixmora.PIXELS_INDEX8
         if palette is None:
             # Indices without a palette are grey levels.
             palette = numpy.repeat(numpy.arange(256, dtype=numpy.uint8), 3).reshape(256, 3)
@@ -133,18 +136,22 @@ def _picture(array, palette):
     elif pixels.ndim == 3 and pixels.shape[2] in (3, 4):
         if palette is not None:
             raise ValueError("a palette goes with a (height, width) array of indices only")
-        format = _pixmora.PIXELS_RGB8 if pixels.shape[2] == 3 else _pixmora.PIXELS_RGBA8
+        pixel_format = _pixmora.PIXELS_RGB8 if pixels.shape[2] == 3 else _pixmora.PIXELS_RGBA8
         colours = b""
     else:
         raise ValueError(f"pixels must be of shape (h, w), (h, w, 3) or (h, w, 4), not {pixels.shape}")
     height, width = pixels.shape[:2]
-    if not (1 <= width <= 65535 and 1 <= height <= 65535):
-        raise ValueError(f"a picture of {width} x {height} pixels: each side must be 1 to 65535")
-    return (width, height, format, numpy.ascontiguousarray(pixels).tobytes(), colours)
+    if width < 1 or height < 1 or width >= 2**31 or height >= 2**31:
+        raise ValueError(f"a picture of {width} x {height} pixels")
+    return (width, height, pixel_format, numpy.ascontiguousarray(pixels).tobytes(), colours)
 
 
 def _encoded(pages, layout, dcx):
     result, data = _pixmora.encode(pages, _layout_number(layout), dcx)
+    if result == _pixmora.BAD_ARGUMENT:
+        # Every argument was checked here but the size, which the library bounds.
+        sizes = ", ".join(f"{page[0]} x {page[1]}" for page in pages)
+        raise PcxError(result, f"{_pixmora.result_text(result)}: no PCX file holds a picture of {sizes} pixels")
     if result != _pixmora.OK:
         raise PcxError(result)
     return data
