@@ -47,6 +47,9 @@ class build_pixmora_ext(build_ext):
                 extension.extra_link_args.append("-Wl,--exclude-libs,ALL")
             # pixmora/version.h is written by CMake into the build folder.
             extension.include_dirs.append(str(build / "include"))
+        # setuptools would keep a module linked earlier against another
+        # library, or the other kind; one C file is soon built again.
+        self.force = True
         super().build_extensions()
 
     def static_build(self):
