@@ -7,9 +7,10 @@ planes of 8 bits, "L" for a grey ramp, "1" for two colours that are black and
 white, "P" with the picture's palette for any other. The colours are the
 library's: a monochrome picture shows its header's two colours.
 """
+import numpy
 from PIL import Image, ImageFile, ImagePalette, ImageSequence
 
-from . import LAYOUTS, _pixmora, _refusal, encode, encode_dcx, inspect, PcxError
+from . import LAYOUTS, PcxError, _pixmora, _refusal, encode, encode_dcx, inspect
 
 _DECODER = "pixmora"
 _DCX_MAGIC = b"\xb1\x68\xde\x3a"  # 987654321, little-endian
@@ -75,8 +76,7 @@ class PixmoraPcxImageFile(ImageFile.ImageFile):
         self._size = (info["width"], info["height"])
         self.palette = ImagePalette.raw("RGB", palette) if palette is not None else None
         self.info["dpi"] = (info["h_dpi"], info["v_dpi"])
-        # The decoder reads the bytes kept here rather than the file, which
-        # Pillow may have closed by the time another page is loaded.
+        # The decoder takes the file's bytes, read once when it was opened.
         self.tile = [(_DECODER, (0, 0) + self.size, 0, (self._pixmora_bytes, page, fill))]
 
     @property
@@ -134,14 +134,14 @@ def _accept_dcx(prefix):
     return prefix[:4] == _DCX_MAGIC
 
 
-# What Pillow's own plugin writes for each mode, as arrays for encode().
+# The layout Pillow's own plugin writes for each mode; RGBA, which it
+# refuses, goes as RGB.
 _DEFAULT_LAYOUTS = {"1": "mono", "L": "vga256", "P": "vga256", "RGB": "rgb24", "RGBA": "rgb24"}
 
 
 def _picture(im):
-    """An image as encode() takes it: indices and palette, or RGB(A) pixels."""
-    import numpy
-
+    """An image as encode() takes it: indices and palette, or RGB(A) pixels
+    (alpha, which no PCX layout keeps, is dropped)."""
     if im.mode == "1":
         indices = numpy.asarray(im.convert("L")) >> 7
         return indices, numpy.array([[0, 0, 0], [255, 255, 255]], dtype=numpy.uint8)
