@@ -61,8 +61,8 @@ fi
 # and Pillow.
 python_rows="$out/python.txt"
 : >"$python_rows"
-found=$(python_with numpy)
-if [ -n "$found" ] && "$found" -c "import PIL, setuptools, build" 2>/dev/null; then
+found=$(python_with "numpy, PIL, setuptools, build")
+if [ -n "$found" ]; then
     rm -rf "$out/wheel" "$out/venv"
     PIXMORA_CMAKE_BUILD="$(pwd)/$build/python-library" "$found" -m build --no-isolation --wheel \
         --outdir "$out/wheel" python >"$out/wheel.log" 2>&1 || { cat "$out/wheel.log" >&2; exit 1; }
