@@ -69,7 +69,7 @@ test-normal: test-deps
 # (the stable ABI), with the library built into it.
 python:
 	@scripts/setup-deps.sh --python
-	rm -f dist/pixmora-*.whl
+	rm -rf dist/pixmora-*.whl python/build
 	PIXMORA_CMAKE_BUILD=$(abspath $(PYTHON_BUILD))/library $(PYTHON) -m build --no-isolation --wheel --outdir dist python
 
 # The wheel installed into a fresh virtual environment, tried as a user

@@ -18,7 +18,7 @@ wheels=(dist/pixmora-*.whl)
 [ ${#wheels[@]} -eq 1 ] && [ -f "${wheels[0]}" ] || { echo "expected one wheel in dist/, found: ${wheels[*]}" >&2; exit 1; }
 rm -rf "$venv"
 "$python" -m venv --system-site-packages "$venv"
-"$venv/bin/python" -m pip install --quiet --no-index --no-deps "${wheels[0]}"
+"$venv/bin/python" -m pip install --quiet --no-index "${wheels[0]}"
 
 # A 16-colour picture in one plane of 4 bits, as GIMP writes them, opened and
 # saved as PNG with the one line a user types.
