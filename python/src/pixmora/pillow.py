@@ -22,6 +22,12 @@ _GREY_RAMP = bytes(level for level in range(256) for _ in range(3))
 _SWAP_TWO = bytes([1, 0]) + bytes(254)
 
 
+def _tile(*fields):
+    """A tile as the running Pillow writes them: ImageFile._Tile since 11, a tuple before."""
+    make = getattr(ImageFile, "_Tile", None)
+    return make(*fields) if make is not None else fields
+
+
 def _header_mode(info):
     """(mode, how the decoder fills it, palette or None) for a picture described by inspect()."""
     colours = info["colours"]
@@ -77,7 +83,7 @@ class PixmoraPcxImageFile(ImageFile.ImageFile):
         self.palette = ImagePalette.raw("RGB", palette) if palette is not None else None
         self.info["dpi"] = (info["h_dpi"], info["v_dpi"])
         # The decoder takes the file's bytes, read once when it was opened.
-        self.tile = [(_DECODER, (0, 0) + self.size, 0, (self._pixmora_bytes, page, fill))]
+        self.tile = [_tile(_DECODER, (0, 0) + self.size, 0, (self._pixmora_bytes, page, fill))]
 
     @property
     def n_frames(self):
