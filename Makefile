@@ -1,5 +1,6 @@
 # The two commands: `make run` builds and opens the demo, `make test` builds
-# and runs every test (a normal build, the browser pages in headless
+# and runs every test (a normal build, the Python module's wheel installed
+# and tried with pytest, the browser pages in headless
 # Chromium, then the same tests with address and undefined-behaviour
 # sanitizers, then the library's tests built for other processors under
 # qemu-user, then the installed library and its examples, then a short fuzz
@@ -19,10 +20,13 @@ FUZZ_SECONDS ?= 60
 # Warnings are errors in CI.
 WERROR       ?= $(if $(CI),ON,OFF)
 CMAKE_FLAGS  ?=
+# Debian's Python, whose numpy, Pillow and pytest the Python module uses.
+PYTHON       ?= /usr/bin/python3
+PYTHON_BUILD ?= build-python
 
 DEMO := $(BUILD)/demo/scaling-and-scrolling
 
-.PHONY: all deps test-deps package-deps build run test test-normal test-web test-asan test-install test-cross test-windows package docs fuzz bench web windows windows-check clean
+.PHONY: all deps test-deps package-deps build run test test-normal test-python test-web test-asan test-install test-cross test-windows package python docs fuzz bench web windows windows-check clean
 
 all: build
 
@@ -48,6 +52,7 @@ run: deps
 
 test: test-deps
 	$(MAKE) --no-print-directory test-normal
+	$(MAKE) --no-print-directory test-python
 	$(MAKE) --no-print-directory test-web
 	$(MAKE) --no-print-directory test-asan
 	$(MAKE) --no-print-directory test-cross
@@ -59,6 +64,21 @@ test-normal: test-deps
 	cmake -S . -B $(BUILD) -DPIXMORA_WERROR=$(WERROR) -DPIXMORA_TESTS=ON $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j$(JOBS)
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
+
+# The Python module's wheel, dist/pixmora-*.whl, for every Python 3 from 3.9
+# (the stable ABI), with the library built into it.
+python:
+	@scripts/setup-deps.sh --python
+	rm -rf dist/pixmora-*.whl python/build
+	PIXMORA_CMAKE_BUILD=$(abspath $(PYTHON_BUILD))/library $(PYTHON) -m build --no-isolation --wheel --outdir dist python
+
+# The wheel installed into a fresh virtual environment, tried as a user
+# would, and its tests (tests/python) against pixmora-convert and ImageMagick.
+test-python: python
+	@scripts/setup-deps.sh --test --python
+	cmake -S . -B $(BUILD) -DPIXMORA_WERROR=$(WERROR) -DPIXMORA_TESTS=ON $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j$(JOBS) --target pixmora-convert
+	PYTHON=$(PYTHON) PYTHON_BUILD=$(PYTHON_BUILD) scripts/test-python.sh $(BUILD)/tools/convert/pixmora-convert
 
 # The sanitizer build also uses the other compiler and standard library:
 # clang with libc++, so that the code leans on neither GCC nor libstdc++.
@@ -86,8 +106,8 @@ test-install: package
 	JOBS=$(JOBS) scripts/test-install.sh $(BUILD) $(PACKAGE_BUILD)/debs
 	DOCS_BUILD=$(DOCS_BUILD) scripts/docs.sh
 
-# The Debian packages libpixmora0, libpixmora-dev, pixmora-tools and
-# scaling-and-scrolling (debian/), built by dpkg-buildpackage from a copy of
+# The Debian packages libpixmora0, libpixmora-dev, pixmora-tools,
+# scaling-and-scrolling and python3-pixmora (debian/), built by dpkg-buildpackage from a copy of
 # the tree, with the public interface's tests run against the shared
 # library; left in $(PACKAGE_BUILD)/debs.
 package: package-deps
@@ -137,4 +157,4 @@ windows: deps
 	BUILD=$(BUILD) WIN_BUILD=$(WIN_BUILD) JOBS=$(JOBS) WERROR=$(WERROR) scripts/package-windows.sh
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(CROSS_BUILD) $(WIN_BUILD) $(PACKAGE_BUILD) $(DOCS_BUILD) build-win-dll build-fuzz build-bench build-web dist
+	rm -rf $(BUILD) $(ASAN_BUILD) $(CROSS_BUILD) $(WIN_BUILD) $(PACKAGE_BUILD) $(DOCS_BUILD) build-win-dll build-fuzz build-bench build-web $(PYTHON_BUILD) python/build dist

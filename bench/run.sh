@@ -1,8 +1,8 @@
 #!/bin/sh
 # Builds the benchmarks in build-bench, runs ours with the C and C++ peers
-# (Allegro 4 in a program of its own), times Pillow and whole demo frames,
-# and prints the table of ratios from this one run; the bar chart goes to
-# docs/bench.png (BENCH_CHART overrides). Extra arguments go to every
+# (Allegro 4 in a program of its own), times Pillow, the Python module and
+# whole demo frames, and prints the table of ratios from this one run; the
+# bar chart goes to docs/bench.png (BENCH_CHART overrides). Extra arguments go to every
 # benchmark program; without any, each benchmark is repeated five times and
 # its median kept, which steadies the figures on a busy machine.
 set -eu
@@ -56,10 +56,28 @@ else
     echo "Pillow not found; its column is left out"
 fi
 
+# The Python module (its wheel, built with the library in Release) against
+# Pillow's own plugin, in a virtual environment that sees the system's numpy
+# and Pillow.
+python_rows="$out/python.txt"
+: >"$python_rows"
+found=$(python_with "numpy, PIL, setuptools, build")
+if [ -n "$found" ]; then
+    rm -rf "$out/wheel" "$out/venv"
+    PIXMORA_CMAKE_BUILD="$(pwd)/$build/python-library" "$found" -m build --no-isolation --wheel \
+        --outdir "$out/wheel" python >"$out/wheel.log" 2>&1 || { cat "$out/wheel.log" >&2; exit 1; }
+    "$found" -m venv --system-site-packages "$out/venv"
+    "$out/venv/bin/python" -m pip install --quiet --no-index --no-deps "$out"/wheel/pixmora-*.whl
+    echo "The Python module with $found"
+    "$out/venv/bin/python" bench/python_bench.py "$pictures" | tee "$python_rows"
+else
+    echo "numpy, Pillow or python3-build not found; the Python rows are left out"
+fi
+
 # The chart needs matplotlib, which may also live under another interpreter.
 report=$(python_with matplotlib)
 report=${report:-python3}
 echo
-"$report" bench/ratio_table.py --chart "$chart" "$results" $allegro4 "$frames" "$pillow"
-"$report" bench/ratio_table.py --markdown "$results" $allegro4 "$frames" "$pillow" >"$out/table.md"
+"$report" bench/ratio_table.py --chart "$chart" "$results" $allegro4 "$frames" "$pillow" "$python_rows"
+"$report" bench/ratio_table.py --markdown "$results" $allegro4 "$frames" "$pillow" "$python_rows" >"$out/table.md"
 echo "Chart: $chart; Markdown table: $out/table.md"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the Debian packages (libpixmora0, libpixmora-dev, pixmora-tools,
-# scaling-and-scrolling) with dpkg-buildpackage from debian/, and leaves the
+# scaling-and-scrolling, python3-pixmora) with dpkg-buildpackage from debian/, and leaves the
 # .deb files with their .changes and .buildinfo in PACKAGE_BUILD/debs, and
 # the shared library unstripped in PACKAGE_BUILD/unstripped.
 #
@@ -40,7 +40,7 @@ else
     tar --exclude='./build*' --exclude=./dist --exclude=./.git -cf - . | tar -xf - -C "$tree"
 fi
 
-# The debug symbols stay out: the packages are the four named in debian/control.
+# The debug symbols stay out: the packages are the five named in debian/control.
 (cd "$tree" && DEB_BUILD_OPTIONS="parallel=$jobs noautodbgsym ${DEB_BUILD_OPTIONS:-}" \
     dpkg-buildpackage -us -uc -b)
 

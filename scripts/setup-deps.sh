@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and running the demo need, and
-# those of the groups named (--test, --windows, --cross, --web, --measure,
-# --bench, --package), when any of them is missing. Uses sudo when not run as
+# those of the groups named (--test, --python, --windows, --cross, --web,
+# --measure, --bench, --package), when any of them is missing. Uses sudo when not run as
 # root.
 set -euo pipefail
 
@@ -16,6 +16,12 @@ for group in "$@"; do
       packages+=(git dpkg-dev file libgtest-dev libgmock-dev
                  clang-14 libc++-14-dev libc++abi-14-dev libclang-rt-14-dev libfuzzer-14-dev
                  netpbm xvfb xauth x11-utils imagemagick acl) ;;
+    --python)
+      # The Python module: its wheel's build (setuptools, no package index),
+      # a virtual environment to install it into, and what it and its tests
+      # import.
+      packages+=(python3-dev python3-setuptools python3-wheel python3-build python3-venv
+                 python3-numpy python3-pil python3-pytest) ;;
     --windows)
       # The cross compiler, GoogleTest's sources to build for it, and Wine.
       # wine64 only recommends wine, which holds the wine, wineboot and
@@ -35,10 +41,14 @@ for group in "$@"; do
       # The Debian packages' build (its dependencies in debian/control) and
       # checks, the shared library's interface check (abidiff), and the
       # reference documentation.
-      packages+=(debhelper dpkg-dev fakeroot libgtest-dev lintian desktop-file-utils appstream abigail-tools doxygen) ;;
+      # python3-pixmora's build with pybuild, and what its import needs.
+      packages+=(debhelper dpkg-dev fakeroot libgtest-dev lintian desktop-file-utils appstream abigail-tools doxygen
+                 dh-python pybuild-plugin-pyproject python3-all-dev python3-setuptools python3-wheel python3-build
+                 python3-numpy python3-pil) ;;
     --bench)
       packages+=(libbenchmark-dev liballegro5-dev liballegro-image5-dev liballegro4-dev libpixman-1-dev
-                 libsdl2-image-dev python3-pil python3-matplotlib) ;;
+                 libsdl2-image-dev python3-pil python3-matplotlib python3-numpy python3-dev python3-setuptools
+                 python3-wheel python3-build) ;;
     *)
       echo "setup-deps.sh: unknown group $group" >&2
       exit 2 ;;

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Checks Pixmora as its users get it. Installs the static build into a
 # temporary prefix, and unpacks the Debian packages (the shared library, its
-# development files, the converter and the demo) into a temporary root with
-# dpkg-deb, so that nothing is installed on the machine. Builds the examples
-# against each copy through find_package and through pkg-config, runs them
-# and checks their pictures against netpbm's own decoding; builds the
-# examples with Pixmora as a subproject. Checks the packages with lintian
+# development files, the converter, the demo and the Python module) into a
+# temporary root with dpkg-deb, so that nothing is installed on the machine.
+# Builds the examples against each copy through find_package and through
+# pkg-config, runs them and checks their pictures against netpbm's own
+# decoding; builds the examples with Pixmora as a subproject; opens and saves
+# a picture through Pillow with the packaged Python module. Checks the packages with lintian
 # (no error and no warning), their desktop entry with desktop-file-validate,
 # their AppStream file with appstreamcli, and that every program installed
 # has a manual page.
@@ -299,7 +300,7 @@ cmake --install "$static_build" --prefix "$work/prefix-static" >"$work/install-s
 check_copy "$work/prefix-static" static
 
 echo "== the Debian packages"
-packages=(libpixmora0 libpixmora-dev pixmora-tools scaling-and-scrolling)
+packages=(libpixmora0 libpixmora-dev pixmora-tools scaling-and-scrolling python3-pixmora)
 changes=$(ls "$debs"/*.changes 2>/dev/null | head -n 1)
 [ -n "$changes" ] || fail "no .changes in $debs"
 # No error and no warning from lintian, on the packages and their .changes.
@@ -342,7 +343,7 @@ expect_in scaling-and-scrolling "usr/lib/pixmora/Sky\.pcx"
 for package in "${packages[@]}"; do
     expect_in "$package" "usr/share/doc/$package/copyright"
 done
-for package in libpixmora-dev pixmora-tools scaling-and-scrolling; do
+for package in libpixmora-dev pixmora-tools scaling-and-scrolling python3-pixmora; do
     ! grep -q 'libpixmora\.so\.' "$work/$package.files" 2>/dev/null || fail "$package holds a copy of the shared library"
 done
 # The packaged programs use the shared library, as the library's users do:
@@ -360,6 +361,37 @@ for program in pixmora-tools:usr/bin/pixmora-convert scaling-and-scrolling:usr/l
     grep -q "libpixmora\.so\.0 => $debian_root/usr/lib/$multiarch/libpixmora\.so\.0 " <<<"$linked" ||
         fail "${program#*:} does not load libpixmora.so.0 from libpixmora0"
 done
+
+# The Python module depends on libpixmora0, its extension loads
+# libpixmora.so.0 from there, and Pillow opens a 16-colour picture (one plane
+# of 4 bits, as GIMP writes them) through it and saves it as PNG.
+python_dir="$debian_root/usr/lib/python3/dist-packages"
+extension=$(ls "$python_dir"/pixmora/_pixmora*.so 2>/dev/null | head -n 1)
+if [ -z "$extension" ]; then
+    fail "python3-pixmora holds no extension module"
+else
+    depends=$(dpkg-deb -f "$(ls "$debs"/python3-pixmora_*.deb | head -n 1)" Depends)
+    grep -q "libpixmora0 (>= ${version%%-*})" <<<"$depends" ||
+        fail "python3-pixmora does not depend on libpixmora0 (>= ${version%%-*}): $depends"
+    linked=$(LD_LIBRARY_PATH="$debian_root/usr/lib/$multiarch" ldd "$extension" 2>&1 | grep 'libpixmora' || true)
+    echo "  ldd ${extension#"$debian_root"}: ${linked:-no libpixmora}"
+    grep -q "libpixmora\.so\.0 => $debian_root/usr/lib/$multiarch/libpixmora\.so\.0 " <<<"$linked" ||
+        fail "the Python extension does not load libpixmora.so.0 from libpixmora0"
+    mkdir -p "$work/python"
+    if (cd "$work/python" && export PYTHONPATH="$python_dir" LD_LIBRARY_PATH="$debian_root/usr/lib/$multiarch" &&
+        /usr/bin/python3 -c "import numpy, pixmora
+y, x = numpy.mgrid[0:48, 0:64]
+palette = numpy.array([[i * 17, 255 - i * 17, (i * 85) % 256] for i in range(16)], dtype=numpy.uint8)
+open('gimp16.pcx', 'wb').write(pixmora.encode(((x // 4 + y // 3) % 16).astype(numpy.uint8), layout='packed16', palette=palette))" &&
+        /usr/bin/python3 -c "import pixmora; pixmora.register_pillow(); from PIL import Image; Image.open('gimp16.pcx').save('x.png')" &&
+        /usr/bin/python3 -c "import numpy, pixmora; from PIL import Image
+assert pixmora.__file__.startswith('$python_dir')
+assert (numpy.asarray(Image.open('x.png').convert('RGBA')) == pixmora.decode('gimp16.pcx')).all()"); then
+        echo "  python3-pixmora: Pillow opens gimp16.pcx through it and saves it as PNG"
+    else
+        fail "python3-pixmora does not open and save a picture through Pillow"
+    fi
+fi
 
 # A manual page for every program installed.
 for dir in usr/bin usr/sbin usr/games; do
