@@ -170,7 +170,7 @@ inline std::string check_decoding(const std::vector<uint8_t> &file, int32_t page
     const int32_t result = pm_pcx_decode(file.data(), file.size(), pcx_all_layouts, page, &decoded);
     const std::string as = " decoded as format " + std::to_string(format);
     if (format == PM_PIXELS_INDEX8 && true_colour_file)
-        return result == PM_PCX_NO_CONVERTER ? "" : "a 24-bit file" + as + " gives result " + std::to_string(result);
+        return result == PM_PCX_UNSUPPORTED ? "" : "a 24-bit file" + as + " gives result " + std::to_string(result);
     if (result != PM_PCX_OK)
         return "result " + std::to_string(result) + as;
     if (decoded.width != made.picture.width || decoded.height != made.picture.height)
