@@ -138,7 +138,12 @@ constexpr int64_t codec_pixels_compared = int64_t{1} << 18;
 
 // Decodes the input with pm_pcx_decode as RGBA8 and loads it from memory
 // into a 32-bit buffer of the picture's size at (0, 0), with the same flags
-// and page; "" when they agree with each other and with inspection.
+// and page; "" when they agree with each other and with inspection. The load
+// takes the picture's own colours (pcx_keep_palette is left out), and indices
+// the picture gives no colour (past a 16-colour header palette), which a load
+// shows in whatever colours the library's palette holds and the codec gives
+// black, are black for it too: the palette is made black for the load and
+// put back after it.
 inline std::string check_codec(const uint8_t *data, size_t size, const load_setup &setup)
 {
     pm_pcx_info info;
@@ -169,10 +174,18 @@ inline std::string check_codec(const uint8_t *data, size_t size, const load_setu
         return "";
     pm_buffer_activate(buffer);
     pm_move_cursor(0, 0);
+    uint8_t saved[768];
+    for (size_t i = 0; i < 256; ++i) {
+        const pm_paletteentry &entry = pm_state.logical_palette.palPalEntry[i];
+        saved[3 * i] = entry.peRed, saved[3 * i + 1] = entry.peGreen, saved[3 * i + 2] = entry.peBlue;
+    }
+    const uint8_t black[768] = {};
+    pm_set_palette_entries(0, 256, black);
     pm_set_input_block(data, static_cast<uint32_t>(size));
-    const int32_t flags = setup.flags | pcx_from_memory | pcx_at_cursor;
+    const int32_t flags = (setup.flags & ~pcx_keep_palette) | pcx_from_memory | pcx_at_cursor;
     const int32_t loaded = setup.page < 0 ? pm_load_pcx(nullptr, flags) : pm_load_pcx_page(nullptr, flags, setup.page);
     pm_set_input_block(nullptr, 0);
+    pm_set_palette_entries(0, 256, saved);
     std::string fault;
     if (decoded != loaded)
         fault = "decoding gives result " + std::to_string(decoded) + ", a 32-bit load " + std::to_string(loaded);
