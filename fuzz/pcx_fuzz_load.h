@@ -134,7 +134,7 @@ struct load_outcome {
 
 // Pictures of more pixels than this are held to the loader by their result
 // and size only, so that every run stays quick.
-constexpr int64_t codec_pixels_compared = int64_t{1} << 18;
+constexpr int64_t codec_pixels_compared = int64_t{1} << 16;
 
 // Decodes the input with pm_pcx_decode as RGBA8 and loads it from memory
 // into a 32-bit buffer of the picture's size at (0, 0), with the same flags
