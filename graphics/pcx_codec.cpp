@@ -9,6 +9,7 @@
 #include <memory>
 #include <new>
 
+#include "graphics/kernels.h"
 #include "graphics/pcx.h"
 #include "graphics/pcx_encode.h"
 #include <pixmora/pixmora.h>
@@ -84,7 +85,7 @@ pcx_row_converter pcx_codec_converter(const pcx_picture &picture, int32_t format
     case PM_PIXELS_RGB8:
         return planes ? &pcx_planes_to_rgb<3> : pcx_choose_converter(picture.format, 24);
     default:
-        return planes ? &pcx_planes_to_rgb<4> : pcx_choose_converter(picture.format, 32);
+        return planes ? kernels().pcx_planar24_to_rgba : pcx_choose_converter(picture.format, 32);
     }
 }
 
@@ -237,6 +238,13 @@ void pcx_put_le32(uint8_t *out, uint32_t value)
 }
 
 } // namespace
+// The scalar reference of the kernel that gives RGBA8 from colour planes.
+void pcx_planar24_to_rgba_scalar(const uint8_t *scanline, uint8_t *row, int32_t first, int32_t count,
+                                 int32_t bytes_per_line, const uint32_t *pixels)
+{
+    pcx_planes_to_rgb<4>(scanline, row, first, count, bytes_per_line, pixels);
+}
+
 } // namespace pm
 
 using namespace pm;
