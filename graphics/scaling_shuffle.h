@@ -1,4 +1,4 @@
-// Scaling's shuffled blocks (shuffle_plan in graphics/kernels.h): the loop
+// Scaling's shuffled blocks (shuffle_plan in graphics/kernels/kernels.h): the loop
 // that every instruction set's kernel for them runs, over the set's own byte
 // shuffles. A set's file instantiates shuffle_planned_blocks with a struct
 // of its operations:
@@ -10,13 +10,13 @@
 //   static vector combine(vector a, vector b);   a | b
 //   static void store(uint8_t *out, vector v);   16 bytes
 //   static void store_low(uint8_t *out, vector v); the first 8 bytes
-// As with the token windows (pcx_windows.h), that struct lives in the file's
+// As with the token windows (graphics/pcx/windows.h), that struct lives in the file's
 // unnamed namespace, so that each set's copy of the loop is its own.
 #pragma once
 
 #include <cstdint>
 
-#include "graphics/kernels.h"
+#include "graphics/kernels/kernels.h"
 
 namespace pm {
 

@@ -1,13 +1,14 @@
 // The library's SSE2 kernels (see kernels.h): PCX token windows and the PCX
-// row converters into 32 bits and into the codec's RGBA8. Compiled with -msse2 on x86; elsewhere empty.
-#include "graphics/kernels.h"
+// row converters into 32 bits and into the codec's RGBA8. Compiled with
+// -msse2 on x86; elsewhere empty.
+#include "graphics/kernels/kernels.h"
 
 #if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
 #include <cstring>
 
 #include <emmintrin.h>
 
-#include "graphics/pcx_windows.h"
+#include "graphics/pcx/windows.h"
 
 namespace pm {
 namespace {
