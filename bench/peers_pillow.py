@@ -123,6 +123,11 @@ def pcx_operations(directory):
         data = path.read_bytes()
         if len(data) < 128:
             continue
+        try:
+            Image.open(io.BytesIO(data)).load()
+        except OSError as error:  # a layout Pillow does not read (one plane of 4 bits)
+            print(f"pcx_{path.stem}: Pillow cannot read it ({error})", file=sys.stderr)
+            continue
         time_ns = cpu_ns_per_call(lambda: Image.open(io.BytesIO(data)).load())
         depths = ["32"] if data[65] == 3 else ["8", "32"]
         for depth in depths:

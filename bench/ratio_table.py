@@ -66,7 +66,8 @@ def read_benchmark(path, times, fps):
             width, height = name.split("/")[1:3]
             fps[f"frames_{width}x{height}"] = run.get("fps", 0.0)
             continue
-        operation, library = name.split("/", 1)
+        # A row timed by its own clock is named "operation/library/manual_time".
+        operation, library = name.split("/")[:2]
         scale = {"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}[run.get("time_unit", "ns")]
         # A threaded row's CPU time is only its first thread's: it is timed
         # on the wall clock.
