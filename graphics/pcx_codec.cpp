@@ -10,8 +10,10 @@
 #include <memory>
 #include <new>
 
-#include "graphics/pcx.h"
 #include "graphics/pcx/encode.h"
+#include "graphics/pcx/palette.h"
+#include "graphics/pcx/picture.h"
+#include "graphics/pcx/verdict.h"
 #include <pixmora/pixmora.h>
 
 namespace pm {
