@@ -2,13 +2,15 @@
 # and runs every test (a normal build, the Python module's wheel installed
 # and tried with pytest, the browser pages in headless
 # Chromium, then the same tests with address and undefined-behaviour
-# sanitizers, then the library's tests built for other processors under
+# sanitizers, then the codec calls on eight threads under the thread
+# sanitizer, then the library's tests built for other processors under
 # qemu-user, then the installed library and its examples, then a short fuzz
 # run, then the Windows build's tests under Wine). Both install
 # missing Debian packages first.
 
 BUILD        ?= build
 ASAN_BUILD   ?= build-asan
+TSAN_BUILD   ?= build-tsan
 CROSS_BUILD  ?= build-cross
 WIN_BUILD    ?= build-win
 # The Debian packages: the tree's copy that they are built from, and the
@@ -17,6 +19,8 @@ PACKAGE_BUILD ?= build-package
 DOCS_BUILD   ?= build-docs
 JOBS         ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
+# How long the ThreadSanitizer stage's threads decode and encode.
+TSAN_SECONDS ?= 10
 # Warnings are errors in CI.
 WERROR       ?= $(if $(CI),ON,OFF)
 CMAKE_FLAGS  ?=
@@ -26,7 +30,7 @@ PYTHON_BUILD ?= build-python
 
 DEMO := $(BUILD)/demo/scaling-and-scrolling
 
-.PHONY: all deps test-deps package-deps build run test test-normal test-python test-web test-asan test-install test-cross test-windows package python docs fuzz bench web windows windows-check clean
+.PHONY: all deps test-deps package-deps build run test test-normal test-python test-web test-asan test-tsan test-install test-cross test-windows package python docs fuzz bench web windows windows-check clean
 
 all: build
 
@@ -55,6 +59,7 @@ test: test-deps
 	$(MAKE) --no-print-directory test-python
 	$(MAKE) --no-print-directory test-web
 	$(MAKE) --no-print-directory test-asan
+	$(MAKE) --no-print-directory test-tsan
 	$(MAKE) --no-print-directory test-cross
 	$(MAKE) --no-print-directory test-install
 	$(MAKE) --no-print-directory fuzz
@@ -91,6 +96,17 @@ test-asan: test-deps
 		$(ASAN_TOOLCHAIN) $(CMAKE_FLAGS)
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS)
+
+# The library and the codec calls' thread test alone, built with the thread
+# sanitizer: eight threads decode and encode the test pictures for
+# $(TSAN_SECONDS) seconds while the main thread loads, presents and saves
+# through the stateful interface. Any race the sanitizer sees fails the stage.
+test-tsan: test-deps
+	cmake -S . -B $(TSAN_BUILD) -DPIXMORA_WERROR=$(WERROR) -DPIXMORA_THREAD_SANITIZER=ON -DPIXMORA_TESTS=ON \
+		-DPIXMORA_PROGRAMS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+	cmake --build $(TSAN_BUILD) -j$(JOBS) --target graphics_codec_threads_test
+	PIXMORA_THREAD_SECONDS=$(TSAN_SECONDS) TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+		$(TSAN_BUILD)/tests/graphics_codec_threads_test
 
 # Installs the static library into a temporary prefix, and unpacks the
 # Debian packages (the shared library) into a temporary root; builds and runs
@@ -157,4 +173,4 @@ windows: deps
 	BUILD=$(BUILD) WIN_BUILD=$(WIN_BUILD) JOBS=$(JOBS) WERROR=$(WERROR) scripts/package-windows.sh
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(CROSS_BUILD) $(WIN_BUILD) $(PACKAGE_BUILD) $(DOCS_BUILD) build-win-dll build-fuzz build-bench build-web $(PYTHON_BUILD) python/build dist
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(CROSS_BUILD) $(WIN_BUILD) $(PACKAGE_BUILD) $(DOCS_BUILD) build-win-dll build-fuzz build-bench build-web $(PYTHON_BUILD) python/build dist

@@ -7,7 +7,8 @@ bench_data.h.
 
 Usage: peers_pillow.py [<pcx dir>]
 With a directory, also times decoding the PCX pictures that pixmora_bench
-wrote there (PIXMORA_BENCH_PCX_DIR) under the same operation names.
+wrote there (PIXMORA_BENCH_PCX_DIR) under the same operation names, and
+decoding three of them into RGBA bytes beside pm_pcx_decode.
 """
 import io
 import pathlib
@@ -122,10 +123,32 @@ def pcx_operations(directory):
         data = path.read_bytes()
         if len(data) < 128:
             continue
+        try:
+            Image.open(io.BytesIO(data)).load()
+        except OSError as error:  # a layout Pillow does not read (one plane of 4 bits)
+            print(f"pcx_{path.stem}: Pillow cannot read it ({error})", file=sys.stderr)
+            continue
         time_ns = cpu_ns_per_call(lambda: Image.open(io.BytesIO(data)).load())
         depths = ["32"] if data[65] == 3 else ["8", "32"]
         for depth in depths:
             yield f"pcx_{path.stem}_{depth}", time_ns
+
+
+# The pictures of the decode_<picture>_rgba rows: 256 colours, 16 colours in
+# four planes, 24-bit colour.
+RGBA_PICTURES = ("sky256", "sky16planes", "sky24")
+
+
+def rgba_operations(directory):
+    """Each picture decoded from memory into RGBA bytes, as pm_pcx_decode
+    gives them."""
+    for stem in RGBA_PICTURES:
+        path = pathlib.Path(directory) / f"{stem}.pcx"
+        if not path.is_file():
+            continue
+        data = path.read_bytes()
+        yield f"decode_{stem}_rgba", cpu_ns_per_call(
+            lambda data=data: Image.open(io.BytesIO(data)).convert("RGBA").tobytes())
 
 
 def main(argv):
@@ -133,6 +156,8 @@ def main(argv):
         print(f"{name} pillow {cpu_ns_per_call(operation):.1f}")
     if len(argv) > 1:
         for name, time_ns in pcx_operations(argv[1]):
+            print(f"{name} pillow {time_ns:.1f}")
+        for name, time_ns in rgba_operations(argv[1]):
             print(f"{name} pillow {time_ns:.1f}")
     for name, time_ns in present_operations():
         print(f"{name} pillow {time_ns:.1f}")

@@ -1,6 +1,11 @@
 // What the PCX fuzz target does with one input, shared with the regression
 // test that replays the corpus and every past finding.
 //
+// Each input is also decoded by the codec call, which must agree with the
+// loader: the size it gives is inspection's, its result a load's into a
+// 32-bit buffer of the picture's size, and its RGBA8 pixels what that buffer
+// shows, alpha 255.
+//
 // An input is a PCX file (or a DCX file of them). Bytes of its header that
 // the loader never reads choose how it is loaded: the buffer's depth and
 // size, the load flags (pcx_all_layouts among them), the graphics cursor,
@@ -17,6 +22,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <pixmora/pixmora.h>
 #include "platform/soft/soft_display.h"
@@ -122,7 +128,85 @@ struct load_outcome {
     // Inspection of the same bytes gave the load's result, as it must for
     // every result but a file that cannot be opened and running out of memory.
     bool inspection_agrees = true;
+    // How the codec's decoding differs from inspection and the loader; "".
+    std::string codec_fault;
 };
+
+// Pictures of more pixels than this are held to the loader by their result
+// and size only, so that every run stays quick.
+constexpr int64_t codec_pixels_compared = int64_t{1} << 16;
+
+// Decodes the input with pm_pcx_decode as RGBA8 and loads it from memory
+// into a 32-bit buffer of the picture's size at (0, 0), with the same flags
+// and page; "" when they agree with each other and with inspection. The load
+// takes the picture's own colours (pcx_keep_palette is left out), and indices
+// the picture gives no colour (past a 16-colour header palette), which a load
+// shows in whatever colours the library's palette holds and the codec gives
+// black, are black for it too: the palette is made black for the load and
+// put back after it.
+inline std::string check_codec(const uint8_t *data, size_t size, const load_setup &setup)
+{
+    pm_pcx_info info;
+    const int32_t inspected =
+        pm_pcx_inspect_memory(data, static_cast<uint32_t>(size), setup.flags, setup.page, 32, &info);
+    pm_picture picture{};
+    picture.format = PM_PIXELS_RGBA8;
+    const int32_t sized = pm_pcx_decode(data, size, setup.flags, setup.page, &picture);
+    const std::string sizes = std::to_string(picture.width) + " x " + std::to_string(picture.height);
+    if (inspected != PM_PCX_OK) // no such page
+        return sized == PM_PCX_NO_PAGE ? "" : "a page inspection lacks decodes with result " + std::to_string(sized);
+    if (sized != info.verdict)
+        return "decoding gives result " + std::to_string(sized) + ", inspection's verdict is " +
+               std::to_string(info.verdict);
+    if (sized != PM_PCX_OK)
+        return "";
+    if (picture.width != info.width || picture.height != info.height)
+        return "decoding gives " + sizes + " pixels, inspection " + std::to_string(info.width) + " x " +
+               std::to_string(info.height);
+    if (int64_t{picture.width} * picture.height > codec_pixels_compared)
+        return "";
+    std::vector<uint8_t> rgba(4 * static_cast<size_t>(picture.width) * static_cast<size_t>(picture.height), 0x5A);
+    picture.pixels = rgba.data();
+    const int32_t decoded = pm_pcx_decode(data, size, setup.flags, setup.page, &picture);
+    pm_state.new_buffer_depth = 32;
+    const int32_t buffer = pm_buffer_create(picture.width, picture.height);
+    if (buffer < 0)
+        return "";
+    pm_buffer_activate(buffer);
+    pm_move_cursor(0, 0);
+    uint8_t saved[768];
+    for (size_t i = 0; i < 256; ++i) {
+        const pm_paletteentry &entry = pm_state.logical_palette.palPalEntry[i];
+        saved[3 * i] = entry.peRed, saved[3 * i + 1] = entry.peGreen, saved[3 * i + 2] = entry.peBlue;
+    }
+    const uint8_t black[768] = {};
+    pm_set_palette_entries(0, 256, black);
+    pm_set_input_block(data, static_cast<uint32_t>(size));
+    const int32_t flags = (setup.flags & ~pcx_keep_palette) | pcx_from_memory | pcx_at_cursor;
+    const int32_t loaded = setup.page < 0 ? pm_load_pcx(nullptr, flags) : pm_load_pcx_page(nullptr, flags, setup.page);
+    pm_set_input_block(nullptr, 0);
+    pm_set_palette_entries(0, 256, saved);
+    std::string fault;
+    if (decoded != loaded)
+        fault = "decoding gives result " + std::to_string(decoded) + ", a 32-bit load " + std::to_string(loaded);
+    std::vector<uint8_t> shown(3 * static_cast<size_t>(picture.width));
+    for (int32_t y = 0; fault.empty() && decoded == PM_PCX_OK && y < picture.height; ++y) {
+        pm_read_row(0, y, picture.width, PM_ROW_RGB24, shown.data());
+        const uint8_t *row = rgba.data() + 4 * static_cast<size_t>(picture.width) * static_cast<size_t>(y);
+        for (int32_t x = 0; x < picture.width && fault.empty(); ++x) {
+            const uint8_t *got = row + 4 * x, *want = shown.data() + 3 * x;
+            if (got[0] != want[0] || got[1] != want[1] || got[2] != want[2] || got[3] != 255) {
+                char text[128];
+                std::snprintf(text, sizeof text, "pixel (%d, %d) of %s decodes as %02X%02X%02X alpha %d, loads as %02X%02X%02X",
+                              x, y, sizes.c_str(), got[0], got[1], got[2], got[3], want[0], want[1], want[2]);
+                fault = text;
+            }
+        }
+    }
+    pm_buffer_deactivate();
+    pm_buffer_destroy(buffer);
+    return fault;
+}
 
 // Loads the input into a fresh buffer as setup says, then destroys the
 // buffer. The input block is left at read_buffer.
@@ -171,6 +255,7 @@ inline load_outcome load(const session &s, const uint8_t *data, size_t size, con
         outcome.inspection_agrees = outcome.result == PM_PCX_NO_PAGE;
     else if (outcome.result >= 0 && outcome.result != PM_PCX_OPEN_FAILED && outcome.result != PM_PCX_NO_MEMORY)
         outcome.inspection_agrees = info.verdict == outcome.result;
+    outcome.codec_fault = check_codec(data, size, setup);
     return outcome;
 }
 

@@ -11,9 +11,9 @@ for group in "$@"; do
   case "$group" in
     --test)
       # The native tests, the sanitizer build (clang with libc++), the
-      # install check, the fuzzers, the demo in a virtual X server, and
-      # access lists on saved files (acl).
-      packages+=(git dpkg-dev file libgtest-dev libgmock-dev
+      # thread sanitizer's runtime (GCC's), the install check, the fuzzers,
+      # the demo in a virtual X server, and access lists on saved files (acl).
+      packages+=(git dpkg-dev file libgtest-dev libgmock-dev libtsan2
                  clang-14 libc++-14-dev libc++abi-14-dev libclang-rt-14-dev libfuzzer-14-dev
                  netpbm xvfb xauth x11-utils imagemagick acl) ;;
     --python)

@@ -9,6 +9,7 @@ graphics_kernels graphics_kernel_layer::scalar()
     graphics_kernels table;
     table.pcx_indexed8_to_32 = &pcx_indexed8_to_32_scalar;
     table.pcx_planar24_to_32 = &pcx_planar24_to_32_scalar;
+    table.pcx_planar24_to_rgba = &pcx_planar24_to_rgba_scalar;
     table.copy_rows = &copy_rows_scalar;
     table.step_mask = &step_mask_scalar;
     return table;

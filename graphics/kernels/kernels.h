@@ -78,6 +78,8 @@ struct graphics_kernels {
     // 256 colours and three 8-bit planes into 32-bit rows.
     pcx_row_converter pcx_indexed8_to_32 = nullptr;
     pcx_row_converter pcx_planar24_to_32 = nullptr;
+    // Three 8-bit planes into the codec's RGBA8 pixels: R, G, B, 255.
+    pcx_row_converter pcx_planar24_to_rgba = nullptr;
 
     // count rows of length bytes that do not overlap, each row one stride on
     // from the last on both sides.
@@ -121,6 +123,8 @@ void pcx_indexed8_to_32_scalar(const uint8_t *scanline, uint8_t *row, int32_t fi
                                int32_t bytes_per_line, const uint32_t *pixels);
 void pcx_planar24_to_32_scalar(const uint8_t *scanline, uint8_t *row, int32_t first, int32_t count,
                                int32_t bytes_per_line, const uint32_t *pixels);
+void pcx_planar24_to_rgba_scalar(const uint8_t *scanline, uint8_t *row, int32_t first, int32_t count,
+                                 int32_t bytes_per_line, const uint32_t *pixels);
 void copy_rows_scalar(const uint8_t *from, int64_t from_stride, uint8_t *to, int64_t to_stride, size_t length,
                       int64_t count);
 void step_mask_scalar(int32_t count, int32_t shorter, int32_t longer, uint8_t *mask);

@@ -1,5 +1,6 @@
 // The library's SSE2 kernels (see kernels.h): PCX token windows and the PCX
-// row converters into 32 bits. Compiled with -msse2 on x86; elsewhere empty.
+// row converters into 32 bits and into the codec's RGBA8. Compiled with
+// -msse2 on x86; elsewhere empty.
 #include "graphics/kernels/kernels.h"
 
 #if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
@@ -97,6 +98,32 @@ void planar24_to_32_sse2(const uint8_t *scanline, uint8_t *row, int32_t first, i
     pcx_planar24_to_32_scalar(scanline, row, first + k, count - k, bytes_per_line, pixels);
 }
 
+// The same planes as the codec's RGBA8: red with green and blue with 255
+// give the byte pairs, and interleaving those pairs gives R, G, B, 255.
+void planar24_to_rgba_sse2(const uint8_t *scanline, uint8_t *row, int32_t first, int32_t count,
+                           int32_t bytes_per_line, const uint32_t *pixels)
+{
+    const uint8_t *red = scanline + first;
+    const uint8_t *green = red + bytes_per_line;
+    const uint8_t *blue = green + bytes_per_line;
+    const __m128i opaque = _mm_set1_epi8(static_cast<char>(0xFF));
+    int32_t k = 0;
+    for (; k + 16 <= count; k += 16, row += 64) {
+        const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i *>(red + k));
+        const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i *>(green + k));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(blue + k));
+        const __m128i rg_low = _mm_unpacklo_epi8(r, g);
+        const __m128i rg_high = _mm_unpackhi_epi8(r, g);
+        const __m128i ba_low = _mm_unpacklo_epi8(b, opaque);
+        const __m128i ba_high = _mm_unpackhi_epi8(b, opaque);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(row), _mm_unpacklo_epi16(rg_low, ba_low));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(row + 16), _mm_unpackhi_epi16(rg_low, ba_low));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(row + 32), _mm_unpacklo_epi16(rg_high, ba_high));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(row + 48), _mm_unpackhi_epi16(rg_high, ba_high));
+    }
+    pcx_planar24_to_rgba_scalar(scanline, row, first + k, count - k, bytes_per_line, pixels);
+}
+
 } // namespace
 
 bool kernels_add_sse2(graphics_kernels &table)
@@ -104,6 +131,7 @@ bool kernels_add_sse2(graphics_kernels &table)
     table.pcx_windows = &pcx_windows_sse2;
     table.pcx_indexed8_to_32 = &indexed8_to_32_sse2;
     table.pcx_planar24_to_32 = &planar24_to_32_sse2;
+    table.pcx_planar24_to_rgba = &planar24_to_rgba_sse2;
     return true;
 }
 

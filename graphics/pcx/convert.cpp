@@ -3,6 +3,7 @@
 // 32 bits come from the kernel table, with their scalar references here.
 #include "graphics/pcx/convert.h"
 
+#include <array>
 #include <cstring>
 
 #include "graphics/kernels/kernels.h"
@@ -74,6 +75,40 @@ void pcx_convert_indexed(const uint8_t *scanline, uint8_t *row, int32_t first, i
         pcx_put_index<Bytes>(row, Source::index(scanline, k, bytes_per_line), pixels);
 }
 
+// A plane byte's eight bits, first pixel in the top bit, spread to the low
+// bit of eight bytes: byte i of the value (counted from the low end) is pixel
+// i's bit.
+constexpr std::array<uint64_t, 256> pcx_bit_spread = [] {
+    std::array<uint64_t, 256> spread{};
+    for (uint32_t byte = 0; byte < 256; ++byte)
+        for (uint32_t i = 0; i < 8; ++i)
+            spread[byte] |= static_cast<uint64_t>((byte >> (7 - i)) & 1) << (8 * i);
+    return spread;
+}();
+
+// Four bit planes, eight pixels at a time from one byte of each plane, whose
+// spread bits shifted into place give eight indices; the columns before the
+// first whole byte and after the last go pixel by pixel.
+template <int32_t Bytes>
+void pcx_convert_planar16(const uint8_t *scanline, uint8_t *row, int32_t first, int32_t count, int32_t bytes_per_line,
+                          const uint32_t *pixels)
+{
+    const int32_t end = first + count;
+    int32_t k = first;
+    for (; k < end && (k & 7) != 0; ++k, row += Bytes)
+        pcx_put_index<Bytes>(row, pcx_planar16_source::index(scanline, k, bytes_per_line), pixels);
+    for (; k + 8 <= end; k += 8) {
+        const uint8_t *byte = scanline + (k >> 3);
+        const uint64_t indices = pcx_bit_spread[byte[0]] | pcx_bit_spread[byte[bytes_per_line]] << 1 |
+                                 pcx_bit_spread[byte[2 * bytes_per_line]] << 2 |
+                                 pcx_bit_spread[byte[3 * bytes_per_line]] << 3;
+        for (int32_t i = 0; i < 8; ++i, row += Bytes)
+            pcx_put_index<Bytes>(row, static_cast<uint8_t>(indices >> (8 * i)), pixels);
+    }
+    for (; k < end; ++k, row += Bytes)
+        pcx_put_index<Bytes>(row, pcx_planar16_source::index(scanline, k, bytes_per_line), pixels);
+}
+
 
 template <int32_t Bytes>
 void pcx_convert_planar24(const uint8_t *scanline, uint8_t *row, int32_t first, int32_t count, int32_t bytes_per_line,
@@ -108,7 +143,7 @@ template <int32_t Bytes> pcx_row_converter pcx_converter_for(pcx_format format)
 {
     switch (format) {
     case pcx_format::planar16:
-        return &pcx_convert_indexed<pcx_planar16_source, Bytes>;
+        return &pcx_convert_planar16<Bytes>;
     case pcx_format::planar24:
     case pcx_format::planar32: // the fourth plane is dropped
         if constexpr (Bytes == 1) {
@@ -197,7 +232,7 @@ pcx_row_converter pcx_choose_pixels_converter(pcx_format format, pcx_pixels pixe
     case pcx_pixels::rgba8:
         break;
     }
-    return planes ? &pcx_convert_planes_rgb<4> : pcx_converter_for<4>(format);
+    return planes ? kernels().pcx_planar24_to_rgba : pcx_converter_for<4>(format);
 }
 
 // The scalar references: pixel by pixel.
@@ -211,6 +246,12 @@ void pcx_planar24_to_32_scalar(const uint8_t *scanline, uint8_t *row, int32_t fi
                                int32_t bytes_per_line, const uint32_t *pixels)
 {
     pcx_convert_planar24<4>(scanline, row, first, count, bytes_per_line, pixels);
+}
+
+void pcx_planar24_to_rgba_scalar(const uint8_t *scanline, uint8_t *row, int32_t first, int32_t count,
+                                 int32_t bytes_per_line, const uint32_t *pixels)
+{
+    pcx_convert_planes_rgb<4>(scanline, row, first, count, bytes_per_line, pixels);
 }
 
 } // namespace pm

@@ -1,6 +1,7 @@
 // Replays the fuzz corpora and every past fuzz finding through what the fuzz
-// targets do: PCX inputs at every depth and from both sources, call sequences
-// with all their checks. Built with
+// targets do: PCX inputs at every depth and from both sources (and through
+// the codec's decoding), call sequences and codec round trips with all their
+// checks. Built with
 // sanitizers, this catches any return of a fixed out-of-bounds access.
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "fuzz/calls_fuzz_run.h"
+#include "fuzz/codec_fuzz_run.h"
 #include "fuzz/pcx_fuzz_load.h"
 #include "support/library_fixture.h"
 
@@ -60,6 +62,7 @@ std::vector<int32_t> replay(const std::vector<uint8_t> &data, int32_t flags = 0)
         const pcx_fuzz::load_outcome outcome = pcx_fuzz::load(session, copy.data(), copy.size(), setup);
         EXPECT_TRUE(outcome.input_block_restored) << "depth " << setup.depth << (setup.from_file ? " file" : " memory");
         EXPECT_TRUE(outcome.inspection_agrees) << "depth " << setup.depth << (setup.from_file ? " file" : " memory");
+        EXPECT_EQ(outcome.codec_fault, "") << "flags " << setup.flags << ", page " << setup.page;
         EXPECT_EQ(pm_state.input_block, pm_state.read_buffer);
         results.push_back(outcome.result);
     }
@@ -113,6 +116,20 @@ TEST_F(FuzzReplay, EveryCallSequenceKeepsItsChecks)
         std::vector<uint8_t> copy = read_file(input);
         copy.reserve(1);
         EXPECT_EQ(calls_fuzz::run(copy.data(), copy.size()), "") << input.filename();
+    }
+}
+
+// The codec round-trip target's corpus and findings: every check holds.
+TEST_F(FuzzReplay, EveryCodecRoundTripHolds)
+{
+    std::vector<fs::path> inputs = pictures_in("fuzz/corpus/codec");
+    ASSERT_FALSE(inputs.empty()) << "no corpus in fuzz/corpus/codec";
+    const std::vector<fs::path> findings = pictures_in("fuzz/regressions/codec");
+    inputs.insert(inputs.end(), findings.begin(), findings.end());
+    for (const fs::path &input : inputs) {
+        std::vector<uint8_t> copy = read_file(input);
+        copy.reserve(1);
+        EXPECT_EQ(codec_fuzz::run(copy.data(), copy.size()), "") << input.filename();
     }
 }
 

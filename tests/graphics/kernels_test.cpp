@@ -186,7 +186,7 @@ TEST_F(GraphicsKernels, EverySetGivesTheScalarReferencesBytes)
             }
 
             // PCX rows into 32 bits, from any first column: indices with
-            // stretches of one value, and three planes.
+            // stretches of one value, and three planes (also into RGBA8).
             {
                 const int32_t first = pick(0, 20), count = length_near(pm::scale_column_chunk);
                 const int32_t bytes_per_line = first + count + pick(0, 5);
@@ -197,15 +197,19 @@ TEST_F(GraphicsKernels, EverySetGivesTheScalarReferencesBytes)
                 std::vector<uint32_t> pixels(256);
                 for (uint32_t &pixel : pixels)
                     pixel = uint32_t(random());
-                for (const bool planar : {false, true}) {
+                for (const int converter : {0, 1, 2}) {
                     const auto convert = [&] {
                         bytes row(size_t(4 * count) + 40, 0xEE);
                         const pm::graphics_kernels &k = pm::kernels();
-                        (planar ? k.pcx_planar24_to_32 : k.pcx_indexed8_to_32)(scanline.data(), row.data() + 4, first,
-                                                                               count, bytes_per_line, pixels.data());
+                        (converter == 0   ? k.pcx_indexed8_to_32
+                         : converter == 1 ? k.pcx_planar24_to_32
+                                          : k.pcx_planar24_to_rgba)(scanline.data(), row.data() + 4, first, count,
+                                                                    bytes_per_line, pixels.data());
                         return row;
                     };
-                    EXPECT_TRUE(same_as_scalar(set, convert)) << (planar ? "planes" : "indices") << " from " << first << ", " << count << " pixels";
+                    EXPECT_TRUE(same_as_scalar(set, convert))
+                        << (converter == 0 ? "indices" : converter == 1 ? "planes" : "planes into RGBA8") << " from "
+                        << first << ", " << count << " pixels";
                 }
             }
 

@@ -747,17 +747,20 @@ TEST_F(PcxLoad, PlacementAndCutting)
         {"cut left and top", 0, 0, pcx_at_cursor, -5, -3, -5, -3},
         {"header window cut right and bottom", 30, 30, 0, 0, 0, 30, 30},
     };
-    // Colour planes into 24 bits, and indices copied row by row into 8 bits.
+    // Colour planes into 24 bits, indices copied row by row into 8 bits, and
+    // four bit planes, whose converter takes whole plane bytes eight pixels
+    // at a time (wider, so that a cut leaves columns before and after them).
     const struct {
         pcx_format format;
         int32_t depth;
-    } kinds[] = {{pcx_format::planar24, 24}, {pcx_format::indexed8, 8}};
+        int32_t width;
+    } kinds[] = {{pcx_format::planar24, 24, 9}, {pcx_format::indexed8, 8, 9}, {pcx_format::planar16, 8, 29}};
     for (const auto &kind : kinds)
         for (const auto &c : cases) {
             SCOPED_TRACE(std::string(c.what) + " at " + std::to_string(kind.depth) + " bits");
             const int32_t handle = make_buffer(32, 32, kind.depth);
             fill_buffer(0x11);
-            picture p = make_picture(kind.format, 9, 7);
+            picture p = make_picture(kind.format, kind.width, 7);
             p.x_min = c.x_min;
             p.y_min = c.y_min;
             p.trailer = kind.format == pcx_format::indexed8;

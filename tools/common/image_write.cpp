@@ -27,12 +27,6 @@ void set_error(std::string *error, const std::string &message)
         *error = message;
 }
 
-bool valid_geometry(const rgb_image &image)
-{
-    return image.width > 0 && image.height > 0 &&
-           static_cast<int64_t>(image.width) * image.height == static_cast<int64_t>(image.pixels.size());
-}
-
 // One row of pixels as packed bytes R, G, B.
 void pack_row(const rgb_image &image, int32_t y, uint8_t *bytes)
 {
@@ -44,6 +38,40 @@ void pack_row(const rgb_image &image, int32_t y, uint8_t *bytes)
     }
 }
 
+// The rows an encoder writes, as packed bytes R, G, B, top row first: an
+// rgb_image's pixels packed one row at a time, or rgb_rows read where they lie.
+class row_source {
+public:
+    explicit row_source(const rgb_image &image) : image_(&image), width(image.width), height(image.height) {}
+    explicit row_source(const rgb_rows &rows) : rows_(&rows), width(rows.width), height(rows.height) {}
+
+    bool valid() const
+    {
+        if (width <= 0 || height <= 0)
+            return false;
+        if (image_ != nullptr)
+            return static_cast<int64_t>(width) * height == static_cast<int64_t>(image_->pixels.size());
+        return rows_->bytes != nullptr && rows_->stride >= 3 * static_cast<size_t>(width);
+    }
+    // Row y; valid until the next call.
+    const uint8_t *row(int32_t y)
+    {
+        if (rows_ != nullptr)
+            return rows_->bytes + static_cast<size_t>(y) * rows_->stride;
+        packed_.resize(3 * static_cast<size_t>(width));
+        pack_row(*image_, y, packed_.data());
+        return packed_.data();
+    }
+
+private:
+    const rgb_image *image_ = nullptr;
+    const rgb_rows *rows_ = nullptr;
+    std::vector<uint8_t> packed_;
+
+public:
+    const int32_t width;
+    const int32_t height;
+};
 
 // Where encoded bytes go, gathered into large writes: a function of the
 // library's write-callback shape (0 when every byte was taken) and its
@@ -106,9 +134,8 @@ void png_warn(png_structp, png_const_charp) {}
 
 // Encodes the picture as an 8-bit RGB PNG, row by row; false, saying why,
 // when libpng fails (a failed write included).
-bool encode_png(const rgb_image &image, byte_output &out, std::string *why)
+bool encode_png(row_source &image, byte_output &out, std::string *why)
 {
-    std::vector<uint8_t> row(static_cast<size_t>(image.width) * 3);
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, why, png_fail, png_warn);
     png_infop info = png == nullptr ? nullptr : png_create_info_struct(png);
     if (info == nullptr) {
@@ -124,29 +151,24 @@ bool encode_png(const rgb_image &image, byte_output &out, std::string *why)
     png_set_IHDR(png, info, static_cast<png_uint_32>(image.width), static_cast<png_uint_32>(image.height), 8,
                  PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
-    for (int32_t y = 0; y < image.height; ++y) {
-        pack_row(image, y, row.data());
-        png_write_row(png, row.data());
-    }
+    for (int32_t y = 0; y < image.height; ++y)
+        png_write_row(png, image.row(y));
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
     return out.flush();
 }
 
 // Encodes the picture as a binary PPM (P6, maxval 255).
-bool encode_ppm(const rgb_image &image, byte_output &out)
+bool encode_ppm(row_source &image, byte_output &out)
 {
     const std::string header = "P6\n" + std::to_string(image.width) + " " + std::to_string(image.height) + "\n255\n";
     bool ok = out.put(reinterpret_cast<const uint8_t *>(header.data()), header.size());
-    std::vector<uint8_t> row(static_cast<size_t>(image.width) * 3);
-    for (int32_t y = 0; ok && y < image.height; ++y) {
-        pack_row(image, y, row.data());
-        ok = out.put(row.data(), row.size());
-    }
+    for (int32_t y = 0; ok && y < image.height; ++y)
+        ok = out.put(image.row(y), 3 * static_cast<size_t>(image.width));
     return ok && out.flush();
 }
 
-bool encode(image_format format, const rgb_image &image, byte_output &out, std::string *why)
+bool encode(image_format format, row_source &image, byte_output &out, std::string *why)
 {
     return format == image_format::png ? encode_png(image, out, why) : encode_ppm(image, out);
 }
@@ -172,9 +194,9 @@ int32_t file_write(void *context, const void *bytes, uint32_t size)
 
 // Writes the picture to the file path through the library's safe
 // replacement, so that a write that fails leaves whatever the name held.
-bool write_to_path(const std::string &path, image_format format, const rgb_image &image, std::string *error)
+bool write_to_path(const std::string &path, image_format format, row_source image, std::string *error)
 {
-    if (!valid_geometry(image)) {
+    if (!image.valid()) {
         set_error(error, "picture has no pixels or a wrong pixel count");
         return false;
     }
@@ -204,16 +226,48 @@ bool write_to_path(const std::string &path, image_format format, const rgb_image
     return true;
 }
 
+// Writes the picture in the given format to an open stream and flushes it.
+bool write_to_stream(std::FILE *stream, image_format format, row_source image, std::string *error)
+{
+    if (!image.valid()) {
+        set_error(error, "picture has no pixels or a wrong pixel count");
+        return false;
+    }
+    byte_output out(stream_write, stream);
+    std::string why;
+    bool written = encode(format, image, out, &why);
+    errno = 0;
+    if (written && (std::fflush(stream) != 0 || std::ferror(stream) != 0)) {
+        written = false;
+        why = errno != 0 ? std::strerror(errno) : "write failed";
+    }
+    if (!written) {
+        set_error(error, "cannot write the picture: " + reason_text(out, why));
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool write_png(const std::string &path, const rgb_image &image, std::string *error)
 {
-    return write_to_path(path, image_format::png, image, error);
+    return write_to_path(path, image_format::png, row_source(image), error);
 }
 
 bool write_ppm(const std::string &path, const rgb_image &image, std::string *error)
 {
-    return write_to_path(path, image_format::ppm, image, error);
+    return write_to_path(path, image_format::ppm, row_source(image), error);
+}
+
+bool write_png(const std::string &path, const rgb_rows &image, std::string *error)
+{
+    return write_to_path(path, image_format::png, row_source(image), error);
+}
+
+bool write_ppm(const std::string &path, const rgb_rows &image, std::string *error)
+{
+    return write_to_path(path, image_format::ppm, row_source(image), error);
 }
 
 named_format format_of_word(const std::string &word)
@@ -249,23 +303,12 @@ bool write_image(const std::string &path, const rgb_image &image, std::string *e
 
 bool write_image(std::FILE *stream, image_format format, const rgb_image &image, std::string *error)
 {
-    if (!valid_geometry(image)) {
-        set_error(error, "picture has no pixels or a wrong pixel count");
-        return false;
-    }
-    byte_output out(stream_write, stream);
-    std::string why;
-    bool written = encode(format, image, out, &why);
-    errno = 0;
-    if (written && (std::fflush(stream) != 0 || std::ferror(stream) != 0)) {
-        written = false;
-        why = errno != 0 ? std::strerror(errno) : "write failed";
-    }
-    if (!written) {
-        set_error(error, "cannot write the picture: " + reason_text(out, why));
-        return false;
-    }
-    return true;
+    return write_to_stream(stream, format, row_source(image), error);
+}
+
+bool write_image(std::FILE *stream, image_format format, const rgb_rows &image, std::string *error)
+{
+    return write_to_stream(stream, format, row_source(image), error);
 }
 
 bool read_image(const std::string &path, rgb_image *image, std::string *error)

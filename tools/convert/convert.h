@@ -3,6 +3,12 @@
 // conversion and --info give (input_pcx.cpp), PNG and netpbm input
 // (input_picture.cpp), the output by format (output.cpp) and the --info
 // printer (info.cpp). Everything goes through the library's public calls.
+//
+// A picture takes one of two roads. Without --depth a PCX picture is decoded
+// by the codec call into this program's memory as RGB triples and written
+// from there: no library state, one copy of the picture. Every other
+// conversion passes through one library buffer of a depth, as large as the
+// picture, on a headless session.
 #pragma once
 
 #include <cstdint>
@@ -49,8 +55,9 @@ parse_result parse_arguments(int argc, char **argv, options *parsed, std::string
 
 // ---- Input ------------------------------------------------------------------
 
-// The input's bytes: all of them, except for a PCX file, of which only the
-// header is read here (the library reads the file itself).
+// The input's bytes: all of them, except for a PCX file loaded into a
+// buffer, of which only the header is read here (the library reads the file
+// itself).
 struct input_data {
     std::string name;           // for messages: the file's name or "standard input"
     std::string path;           // the file; empty for standard input
@@ -58,8 +65,9 @@ struct input_data {
     uint64_t size = 0;          // bytes in the whole input
 };
 
-// Reads the input; false, said on standard error, when it cannot be read.
-bool read_or_say(const options &opts, input_data *input);
+// Reads the input, a PCX file whole only when `whole_pcx`; false, said on
+// standard error, when it cannot be read.
+bool read_or_say(const options &opts, bool whole_pcx, input_data *input);
 
 // Makes and activates a buffer; false, having said why, when it cannot be made.
 bool make_buffer(tools::headless_session &session, int32_t width, int32_t height, int32_t depth);
@@ -84,6 +92,19 @@ std::string layout_text(const pm_pcx_info &info);
 int load_pcx(const input_data &input, int32_t depth, int32_t page, tools::headless_session &session,
              int32_t *width, int32_t *height);
 
+// A PCX input (read whole) decoded without a buffer: pixels as packed RGB
+// triples, in memory of this program's own.
+struct rgb_picture {
+    int32_t width = 0;
+    int32_t height = 0;
+    std::vector<uint8_t> rgb;
+};
+
+// Decodes page `page` of a PCX input with pm_pcx_decode, after the same
+// verdict as a load into a 32-bit buffer (which shows the same colours).
+// Returns an exit status, having said what went wrong.
+int decode_pcx(const input_data &input, int32_t page, rgb_picture *picture);
+
 // Decodes a PNG or netpbm input and puts it into a new buffer: of the given
 // depth, or by default 8 bits for a paletted picture and 32 for any other.
 int put_picture(const input_data &input, tools::image_kind kind, int32_t *depth, tools::headless_session &session,
@@ -94,6 +115,9 @@ int put_picture(const input_data &input, tools::image_kind kind, int32_t *depth,
 // Writes the active buffer's top-left width x height pixels in the chosen
 // format; an exit status.
 int write_output(const options &opts, int32_t width, int32_t height);
+// Writes a decoded picture in the chosen format, a PCX one with
+// pm_pcx_encode; the same bytes as the buffer's road at 32 bits.
+int write_output(const options &opts, const rgb_picture &picture);
 
 // ---- --info ------------------------------------------------------------------
 

@@ -64,7 +64,7 @@ void print_header(const input_data &input, const pm_pcx_info &info)
 int show_info(const options &opts)
 {
     input_data input;
-    if (!read_or_say(opts, &input))
+    if (!read_or_say(opts, false, &input))
         return exit_bad_input;
     const int32_t depth = opts.depth == 0 ? 32 : opts.depth;
     const pcx_judgement judgement = judge_pcx(input, depth, opts.page);

@@ -42,7 +42,7 @@ bool read_all(int file, std::vector<uint8_t> *bytes, size_t limit)
 }
 
 // Reads the input; 0, or PM_PCX_OPEN_FAILED with *why saying what is wrong.
-int32_t read_input(const std::string &name, input_data *input, std::string *why)
+int32_t read_input(const std::string &name, bool whole_pcx, input_data *input, std::string *why)
 {
     if (name == "-") {
         input->name = "standard input";
@@ -74,7 +74,8 @@ int32_t read_input(const std::string &name, input_data *input, std::string *why)
         *why = "it holds more than 2 GiB";
         return PM_PCX_OPEN_FAILED;
     }
-    // The first bytes tell the format; only a picture that is not PCX is read on.
+    // The first bytes tell the format; a PCX file that the library reads
+    // itself is not read on.
     input->bytes.resize(first_bytes);
     size_t got = 0;
     while (got < input->bytes.size()) {
@@ -88,7 +89,7 @@ int32_t read_input(const std::string &name, input_data *input, std::string *why)
     input->bytes.resize(got);
     bool read = true;
     input->size = static_cast<uint64_t>(info.st_size);
-    if (tools::recognise_image(input->bytes.data(), got) != tools::image_kind::pcx) {
+    if (whole_pcx || tools::recognise_image(input->bytes.data(), got) != tools::image_kind::pcx) {
         input->bytes.reserve(static_cast<size_t>(info.st_size)); // read in one allocation
         read = read_all(file, &input->bytes, max_input);
     }
@@ -103,10 +104,10 @@ int32_t read_input(const std::string &name, input_data *input, std::string *why)
 
 } // namespace
 
-bool read_or_say(const options &opts, input_data *input)
+bool read_or_say(const options &opts, bool whole_pcx, input_data *input)
 {
     std::string why;
-    const int32_t result = read_input(opts.input, input, &why);
+    const int32_t result = read_input(opts.input, whole_pcx, input, &why);
     if (result != PM_PCX_OK)
         std::fprintf(stderr, "pixmora-convert: cannot read %s: %s (result %d: %s)\n", opts.input.c_str(), why.c_str(),
                      result, pm_pcx_result_text(result));

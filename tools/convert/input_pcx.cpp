@@ -1,9 +1,11 @@
 // pixmora-convert's PCX input: the library's inspection and verdict, this
-// program's own size limit on top, and the load. Conversion and --info both
-// take their verdict from judge_pcx, so they cannot disagree.
+// program's own size limit on top, and the load into a buffer or the
+// decoding into memory. Conversion and --info both take their verdict from
+// judge_pcx, so they cannot disagree.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <new>
 #include <string>
 
 #include "tools/convert/convert.h"
@@ -153,6 +155,41 @@ int load_pcx(const input_data &input, int32_t depth, int32_t page, tools::headle
         std::fprintf(stderr, "pixmora-convert: cannot load %s at %d bits: result %d: %s\n", input.name.c_str(), depth,
                      result, pm_pcx_result_text(result));
         return exit_bad_input;
+    }
+    return exit_ok;
+}
+
+int decode_pcx(const input_data &input, int32_t page, rgb_picture *picture)
+{
+    // The codec call's true colours are those of a 32-bit buffer, so it
+    // takes what a load at 32 bits takes.
+    const pcx_judgement judgement = judge_pcx(input, 32, page);
+    if (judgement.result != PM_PCX_OK) {
+        std::fprintf(stderr, "pixmora-convert: cannot read %s: %s (result %d: %s)\n", input.name.c_str(),
+                     judgement.why.c_str(), judgement.result, pm_pcx_result_text(judgement.result));
+        return exit_bad_input;
+    }
+    // The decoder's own size, asked for without pixels, is the memory's.
+    pm_picture decoded{};
+    decoded.format = PM_PIXELS_RGB8;
+    int32_t result = pm_pcx_decode(input.bytes.data(), input.bytes.size(), pcx_flags, page, &decoded);
+    if (result == PM_PCX_OK) {
+        picture->width = decoded.width;
+        picture->height = decoded.height;
+        try {
+            picture->rgb.resize(3 * static_cast<size_t>(decoded.width) * static_cast<size_t>(decoded.height));
+        } catch (const std::bad_alloc &) {
+            std::fprintf(stderr, "pixmora-convert: cannot hold a %d x %d picture: out of memory\n", decoded.width,
+                         decoded.height);
+            return exit_no_output;
+        }
+        decoded.pixels = picture->rgb.data();
+        result = pm_pcx_decode(input.bytes.data(), input.bytes.size(), pcx_flags, page, &decoded);
+    }
+    if (result != PM_PCX_OK) {
+        std::fprintf(stderr, "pixmora-convert: cannot decode %s: result %d: %s\n", input.name.c_str(), result,
+                     pm_pcx_result_text(result));
+        return result == PM_PCX_NO_MEMORY ? exit_no_output : exit_bad_input;
     }
     return exit_ok;
 }

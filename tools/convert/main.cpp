@@ -1,9 +1,12 @@
-// pixmora-convert: converts between PCX, PNG and PPM through the library on
-// the software display. Every picture passes through one library buffer: a
-// PCX picture is loaded into it with pm_load_pcx, a PNG or netpbm picture is
-// put into it row by row (a PNG's palette becoming the library's), and the
-// buffer is then saved with the library's PCX writer or written as PNG or
-// PPM in the colours it shows. The parts are listed in convert.h.
+// pixmora-convert: converts between PCX, PNG and PPM with the library.
+// Without --depth a PCX picture is decoded with pm_pcx_decode into this
+// program's memory and written from there (pm_pcx_encode for PCX), touching
+// no library state. Every other picture passes through one library buffer on
+// the software display: a PCX picture is loaded into it with
+// pm_load_pcx_page, a PNG or netpbm picture is put into it row by row (a
+// PNG's palette becoming the library's), and the buffer is then saved with
+// the library's PCX writer or written as PNG or PPM in the colours it shows.
+// The parts are listed in convert.h.
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -18,7 +21,7 @@ namespace {
 int convert_picture(const options &opts)
 {
     input_data input;
-    if (!read_or_say(opts, &input))
+    if (!read_or_say(opts, opts.depth == 0, &input))
         return exit_bad_input;
     const tools::image_kind kind = tools::recognise_image(input.bytes.data(), input.bytes.size());
     if (kind == tools::image_kind::unknown) {
@@ -29,13 +32,18 @@ int convert_picture(const options &opts)
         return exit_bad_input;
     }
 
+    if (kind == tools::image_kind::pcx && opts.depth == 0) {
+        rgb_picture picture;
+        const int status = decode_pcx(input, opts.page, &picture);
+        return status != exit_ok ? status : write_output(opts, picture);
+    }
+
     tools::headless_session session;
     int32_t depth = opts.depth;
     int32_t width = 0;
     int32_t height = 0;
     int status = exit_ok;
     if (kind == tools::image_kind::pcx) {
-        depth = depth == 0 ? 32 : depth;
         status = load_pcx(input, depth, opts.page, session, &width, &height);
     } else if (opts.page != 0) {
         std::fprintf(stderr, "pixmora-convert: %s has no pages: --page is for PCX and DCX files (see --help)\n",

@@ -1,6 +1,7 @@
-// pixmora-convert's output by format: PCX saved by the library, to a file or
-// through a callback straight to standard output; PNG and PPM written by the
-// tools' writers in the colours the buffer shows.
+// pixmora-convert's output by format: PCX saved from the buffer or encoded
+// from a decoded picture by the library, to a file or through a callback
+// straight to standard output; PNG and PPM written by the tools' writers in
+// the colours the buffer shows, or from the decoded picture where it lies.
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -34,6 +35,17 @@ int32_t write_to_stream(void *context, const void *bytes, uint32_t size)
     return std::fwrite(bytes, 1, size, static_cast<std::FILE *>(context)) == size ? 0 : 1;
 }
 
+// Says why a PCX output could not be written; the exit status.
+int say_pcx_failure(const std::string &output, int32_t result, int reason)
+{
+    const std::string target = output == "-" ? "to standard output" : output;
+    std::fprintf(stderr, "pixmora-convert: cannot write %s: result %d: %s%s%s%s\n", target.c_str(), result,
+                 pm_pcx_result_text(result), result == PM_PCX_TOO_MANY_COLOURS ? " (choose a layout of more colours)" : "",
+                 reason != 0 && result != PM_PCX_TOO_MANY_COLOURS ? ": " : "",
+                 reason != 0 && result != PM_PCX_TOO_MANY_COLOURS ? std::strerror(reason) : "");
+    return exit_no_output;
+}
+
 // Saves the active buffer's top-left width x height pixels with the library,
 // in the chosen layout: a file through the library's safe replacement, so
 // that a failed save or a picture the layout cannot hold leaves what the file
@@ -49,26 +61,53 @@ int write_pcx(const std::string &output, int32_t layout, int32_t width, int32_t 
     } else {
         result = pm_save_pcx_file(output.c_str(), layout, 0, width - 1, 0, height - 1);
     }
-    if (result == PM_PCX_OK)
-        return exit_ok;
-    const int reason = errno;
-    const std::string target = output == "-" ? "to standard output" : output;
-    std::fprintf(stderr, "pixmora-convert: cannot write %s: result %d: %s%s%s%s\n", target.c_str(), result,
-                 pm_pcx_result_text(result), result == PM_PCX_TOO_MANY_COLOURS ? " (choose a layout of more colours)" : "",
-                 reason != 0 && result != PM_PCX_TOO_MANY_COLOURS ? ": " : "",
-                 reason != 0 && result != PM_PCX_TOO_MANY_COLOURS ? std::strerror(reason) : "");
-    return exit_no_output;
+    return result == PM_PCX_OK ? exit_ok : say_pcx_failure(output, result, errno);
 }
 
-} // namespace
-
-int write_output(const options &opts, int32_t width, int32_t height)
+int32_t write_to_file(void *context, const void *bytes, uint32_t size)
 {
-    if (opts.to == tools::named_format::pcx)
-        return write_pcx(opts.output, opts.layout, width, height);
+    return pm_file_replace_write(static_cast<pm_file_writer *>(context), bytes, size);
+}
+
+// Encodes a decoded picture in the chosen layout, as write_pcx saves a
+// buffer: a file through the safe replacement, standard output straight.
+// The default layout is the one a 32-bit buffer is saved in.
+int encode_pcx(const std::string &output, int32_t layout, const rgb_picture &decoded)
+{
+    pm_picture picture{};
+    picture.width = decoded.width;
+    picture.height = decoded.height;
+    picture.format = PM_PIXELS_RGB8;
+    picture.pixels = const_cast<uint8_t *>(decoded.rgb.data()); // only read by the encoder
+    if (layout == pcx_layout_auto)
+        layout = pcx_layout_rgb24;
+    errno = 0;
+    int32_t result = PM_PCX_OK;
+    if (output == "-") {
+        result = pm_pcx_encode(&picture, layout, write_to_stream, stdout);
+        if (result == PM_PCX_OK && std::fflush(stdout) != 0)
+            result = PM_PCX_WRITE_FAILED;
+        return result == PM_PCX_OK ? exit_ok : say_pcx_failure(output, result, errno);
+    }
+    pm_file_writer *file = pm_file_replace_begin(output.c_str(), &result);
+    if (file == nullptr)
+        return say_pcx_failure(output, result, errno);
+    result = pm_pcx_encode(&picture, layout, write_to_file, file);
+    if (result != PM_PCX_OK) {
+        const int reason = errno;
+        pm_file_replace_cancel(file);
+        return say_pcx_failure(output, result, reason);
+    }
+    errno = 0;
+    result = pm_file_replace_finish(file);
+    return result == PM_PCX_OK ? exit_ok : say_pcx_failure(output, result, errno);
+}
+
+// Writes PNG or PPM from the rows given; an exit status.
+template <typename Picture> int write_true_colour(const options &opts, const Picture &picture)
+{
     const tools::image_format format = opts.to == tools::named_format::png ? tools::image_format::png
                                                                      : tools::image_format::ppm;
-    const tools::rgb_image picture = capture_picture(width, height);
     std::string error;
     bool written = false;
     if (opts.output == "-")
@@ -82,6 +121,27 @@ int write_output(const options &opts, int32_t width, int32_t height)
         return exit_no_output;
     }
     return exit_ok;
+}
+
+} // namespace
+
+int write_output(const options &opts, int32_t width, int32_t height)
+{
+    if (opts.to == tools::named_format::pcx)
+        return write_pcx(opts.output, opts.layout, width, height);
+    return write_true_colour(opts, capture_picture(width, height));
+}
+
+int write_output(const options &opts, const rgb_picture &picture)
+{
+    if (opts.to == tools::named_format::pcx)
+        return encode_pcx(opts.output, opts.layout, picture);
+    tools::rgb_rows rows;
+    rows.width = picture.width;
+    rows.height = picture.height;
+    rows.bytes = picture.rgb.data();
+    rows.stride = 3 * static_cast<size_t>(picture.width);
+    return write_true_colour(opts, rows);
 }
 
 } // namespace convert
