@@ -1,6 +1,7 @@
 # The two commands: `make run` builds and opens the demo, `make test` builds
 # and runs every test (a normal build, the browser pages in headless
-# Chromium, then the same tests with address and undefined-behaviour
+# Chromium, the npm package installed from its tarball in Node and in a
+# page, then the same tests with address and undefined-behaviour
 # sanitizers, then the library's tests built for other processors under
 # qemu-user, then the installed library and its examples, then a short fuzz
 # run, then the Windows build's tests under Wine). Both install
@@ -13,6 +14,7 @@ WIN_BUILD    ?= build-win
 # The Debian packages: the tree's copy that they are built from, and the
 # packages in $(PACKAGE_BUILD)/debs.
 PACKAGE_BUILD ?= build-package
+JS_BUILD     ?= build-js
 DOCS_BUILD   ?= build-docs
 JOBS         ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
@@ -22,7 +24,7 @@ CMAKE_FLAGS  ?=
 
 DEMO := $(BUILD)/demo/scaling-and-scrolling
 
-.PHONY: all deps test-deps package-deps build run test test-normal test-web test-asan test-install test-cross test-windows package docs fuzz bench web windows windows-check clean
+.PHONY: all deps test-deps package-deps build run test test-normal test-web test-js npm test-asan test-install test-cross test-windows package docs fuzz bench web windows windows-check clean
 
 all: build
 
@@ -49,6 +51,7 @@ run: deps
 test: test-deps
 	$(MAKE) --no-print-directory test-normal
 	$(MAKE) --no-print-directory test-web
+	$(MAKE) --no-print-directory test-js
 	$(MAKE) --no-print-directory test-asan
 	$(MAKE) --no-print-directory test-cross
 	$(MAKE) --no-print-directory test-install
@@ -108,6 +111,21 @@ test-web: web
 	cmake --build $(BUILD) -j$(JOBS) --target pixmora-convert demo-snapshot
 	python3 tests/web/web_test.py --site build-web --native $(BUILD)
 
+# The npm package pixmora (js/): the codec calls compiled to WebAssembly, with
+# their JavaScript wrapper and types, packed into dist/pixmora-VERSION.tgz.
+NPM_VERSION := $(shell sed -n 's/^  "version": "\(.*\)",$$/\1/p' js/package.json)
+
+npm:
+	JS_BUILD=$(JS_BUILD) JOBS=$(JOBS) scripts/npm-pack.sh
+
+# The package installed from its tarball into a fresh folder with no
+# network: node --test against pixmora-convert's PNGs, a five-line script,
+# tsc on a TypeScript program, and a page in headless Chromium.
+test-js: test-deps npm
+	cmake -S . -B $(BUILD) -DPIXMORA_WERROR=$(WERROR) -DPIXMORA_TESTS=ON $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j$(JOBS) --target pixmora-convert demo_pictures
+	python3 tests/js/js_test.py --tarball dist/pixmora-$(NPM_VERSION).tgz --native $(BUILD) --work $(JS_BUILD)/test
+
 fuzz: test-deps
 	@if [ -x scripts/fuzz.sh ]; then scripts/fuzz.sh $(FUZZ_SECONDS); else echo "No fuzz target yet."; fi
 
@@ -137,4 +155,4 @@ windows: deps
 	BUILD=$(BUILD) WIN_BUILD=$(WIN_BUILD) JOBS=$(JOBS) WERROR=$(WERROR) scripts/package-windows.sh
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(CROSS_BUILD) $(WIN_BUILD) $(PACKAGE_BUILD) $(DOCS_BUILD) build-win-dll build-fuzz build-bench build-web dist
+	rm -rf $(BUILD) $(ASAN_BUILD) $(CROSS_BUILD) $(WIN_BUILD) $(PACKAGE_BUILD) $(DOCS_BUILD) $(JS_BUILD) build-win-dll build-fuzz build-bench build-web dist

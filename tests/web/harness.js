@@ -311,6 +311,19 @@ async function followingCase(report) {
     frame.style.height = '640px';
 }
 
+// The npm package in a page of its own, which imports it by name through an
+// import map and decodes a picture onto its canvas.
+async function packageCase(plan, report) {
+    const page = await open(`/test/package.html?picture=${plan.package.picture}`);
+    const body = page.document.body;
+    await until(() => body.dataset.done, 'the package page to decode');
+    const canvas = page.document.getElementById('picture');
+    const rgba = canvas.width > 0 ? canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data
+                                  : new Uint8Array(0);
+    report.package = { width: canvas.width, height: canvas.height, rgb: base64(rgbOf(rgba)),
+                       error: body.dataset.error || '', sameAsDecoded: body.dataset.sameAsDecoded === 'true' };
+}
+
 async function send(report) {
     await fetch('/report', { method: 'POST', body: JSON.stringify(report) });
 }
@@ -319,7 +332,9 @@ async function send(report) {
     const report = { viewer: [], demo: [], isolated: self.crossOriginIsolated };
     try {
         const plan = await (await fetch('/plan.json')).json();
-        if (plan.measure) {
+        if (plan.package) {
+            await packageCase(plan, report);
+        } else if (plan.measure) {
             for (const query of plan.demoFrames[0] > 0 ? ['', '&gpu=0'] : [])
                 for (const size of plan.demoSizes)
                     await demoCases(plan, report, size, query);
