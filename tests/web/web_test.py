@@ -5,11 +5,14 @@ Serves the built pages (make web) on 127.0.0.1 with the harness page beside
 them, opens the harness in headless Chromium and checks what it reports:
 
 - the viewer decodes every sample in ../shared/pcx-samples exactly as
-  pixmora-convert does, at 32 and at 8 bits (SHA-256 of the RGB pixels), or
-  refuses it with the converter's result and text;
+  pixmora-convert does, at 32 and at 8 bits and in the picture's own
+  colours (through the npm package; the converter without --depth), by
+  SHA-256 of the RGB pixels, or refuses it with the converter's result and
+  text;
 - a truncated, a malformed and an oversized file are refused with the right
   result in words;
-- saving as PNG and as PCX gives the shown picture back;
+- saving as PNG and as PCX gives the shown picture back, in a buffer and in
+  the picture's own colours;
 - a DCX file made of three samples shows its page count, and the page asked
   in the query and then the one chosen in the page selector show exactly
   the pixels of `pixmora-convert --page N`;
@@ -315,7 +318,7 @@ def check_viewer(report, expected, checks):
     for key, want in sorted(expected.items()):
         name, depth = key
         got = seen.get(key)
-        label = '%s at %d bits' % (name, depth)
+        label = '%s at %d bits' % (name, depth) if depth else '%s in its own colours' % name
         if got is None:
             checks.expect(False, label + ': not decoded by the page')
         elif want[0] == 'pixels':
@@ -342,6 +345,10 @@ def check_saving(report, checks):
                   'saving %s as PNG does not give the shown pixels back' % saving['name'])
     checks.expect(saving['pcx'] == saving['shown'],
                   'saving %s as PCX and opening it again does not give the shown pixels back' % saving['name'])
+    own = report.get('savingOwn') or {}
+    checks.expect(own.get('pcx') == own.get('shown') and own.get('pcxType') == 'image/x-pcx' and own.get('shown'),
+                  'saving %s in its own colours as PCX and opening it again does not give the shown pixels back'
+                  % saving['name'])
 
 
 def check_dcx(report, tools, dcx, work, checks):
@@ -508,11 +515,11 @@ def main():
         files = []
         for name in sorted(f for f in os.listdir(samples) if f.lower().endswith('.pcx')):
             files.append({'name': name, 'url': '/samples/' + name})
-            for depth in (32, 8):
+            for depth in (32, 8, 0):
                 expected[(name, depth)] = convert(tools, os.path.join(samples, name), depth, work)
         for name in hostile_files(samples, cases):
             files.append({'name': name, 'url': '/cases/' + name, 'drop': True})
-            for depth in (32, 8):
+            for depth in (32, 8, 0):
                 if name.startswith('window-65535'):
                     expected[(name, depth)] = ('viewer', -1, 'more than the viewer shows')
                 else:
