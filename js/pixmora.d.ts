@@ -6,8 +6,8 @@
 export type Bytes = ArrayBuffer | ArrayBufferView;
 
 /** The PCX layouts of the encoders, as pixmora-convert's --layout names
- * them; 'auto' is 256 colours with a trailer palette when the picture has
- * that few, 24-bit colour otherwise. */
+ * them; 'auto' is the library's choice for RGBA pictures, 24-bit colour in
+ * three planes ('rgb24'). */
 export type Layout = 'auto' | 'mono' | 'cga4' | 'packed16' | 'vga256' | 'planes4' | 'planes8' | 'ega16' | 'rgb24';
 
 /** An RGB colour, each channel 0 to 255. */

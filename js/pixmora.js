@@ -13,6 +13,7 @@ const wasmUrl = new URL('./pixmora.wasm', import.meta.url);
 const OK = 0;
 const NO_MEMORY = 4;
 const NO_PAGE = 6;
+const BAD_ARGUMENT = 8;
 const ALL_LAYOUTS = 16;
 const INDEX8 = 1;
 const RGBA8 = 3;
@@ -141,8 +142,13 @@ async function withModule(work) {
                 ++end;
             return new TextDecoder().decode(bytes.subarray(start, end));
         },
+        // The library's refusal as an error: what it calls a bad argument is
+        // a TypeError (with its result too), anything else a PcxError.
         fail(result) {
-            throw new PcxError(result, memory.textAt(wasm.pm_pcx_result_text(result) >>> 0));
+            const text = memory.textAt(wasm.pm_pcx_result_text(result) >>> 0);
+            if (result !== BAD_ARGUMENT)
+                throw new PcxError(result, text);
+            throw Object.assign(new TypeError(text), { result });
         },
     };
     let trapped = false;

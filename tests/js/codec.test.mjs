@@ -102,7 +102,7 @@ test('rejects arguments of the wrong kind with a TypeError, and refusals with a 
         () => encode({ ...good, width: 0 }), () => encode({ ...good, data: good.data.subarray(4) }),
         () => encode({ ...good, data: Array.from(good.data) }), () => encode(good, { layout: 'jpeg' }),
         () => encode(null), () => encodeDcx([]), () => encodeDcx(good), () => encodeDcx(Array(1024).fill(good)),
-        () => encodeDcx([good, { width: 1 }]),
+        () => encodeDcx([good, { width: 1 }]), () => encode(randomPicture(1, 65535, 1, 2)),
     ];
     for (const call of wrong) {
         const promise = call();
