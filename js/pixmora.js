@@ -25,6 +25,8 @@ const MAX_PAGES = 1023;
 const PICTURE_BYTES = 832;
 const PICTURE_PALETTE = 28;
 const INFO_BYTES = 944;
+const INFO_PAGE_COUNT = 8;
+const INFO_COLOURS = 112;
 const SINK_BYTES = 16;
 
 /** A picture or call the library refuses: `result` is its PM_PCX_ number,
@@ -271,7 +273,11 @@ export async function decode(bytes, options) {
     return withModule(memory => {
         const { wasm } = memory;
         const data = memory.copyIn(input);
-        const { pageCount, colours } = describe(memory, data, input.length, flags, page);
+        const info = memory.record(INFO_BYTES);
+        if (wasm.pm_pcx_inspect_memory(data, input.length, flags, page, 32, info) !== OK)
+            memory.fail(NO_PAGE);
+        const pageCount = memory.view().getInt32(info + INFO_PAGE_COUNT, true);
+        const colours = memory.view().getInt32(info + INFO_COLOURS, true);
         // A picture of 256 colours or fewer is decoded as its indices, which
         // also give its palette, and spread into RGBA here; a deeper one
         // straight into RGBA.
@@ -301,8 +307,7 @@ export async function decode(bytes, options) {
             wasm.pmjs_expand(pixels, count, picture + PICTURE_PALETTE);
             palette = triples(memory.bytes().subarray(picture + PICTURE_PALETTE), used);
         }
-        const rgba = new Uint8ClampedArray(count * 4);
-        rgba.set(memory.bytes().subarray(pixels, pixels + count * 4));
+        const rgba = new Uint8ClampedArray(wasm.memory.buffer.slice(pixels, pixels + count * 4));
         return { width, height, data: rgba, page, pageCount, colours: used, palette };
     });
 }

@@ -25,6 +25,7 @@ let decodings = 0;
 // The codec: the pixmora package, the one JavaScript wrapper of the library's
 // codec calls.
 const codec = import('./pixmora/pixmora.js');
+codec.catch(() => {}); // reported when a picture is decoded
 
 var Module = {
     print: text => console.log(text),
@@ -158,9 +159,11 @@ async function decode() {
         Module.HEAPU8.set(shown.bytes, Module._viewer_input(shown.bytes.length));
         decoded = choice === 'own' ? await decodeOwn(page) : decodeInBuffer(depth, page);
     } catch (error) {
-        if (error instanceof WebAssembly.RuntimeError)
-            return; // onAbort has said what happened
-        throw error;
+        // onAbort has said what happened to the viewer program; the package
+        // may not have loaded.
+        if (!(error instanceof WebAssembly.RuntimeError))
+            report('refused', `${shown.name} cannot be decoded: ${error.message}.`);
+        return;
     }
     if (ticket !== decodings)
         return;
