@@ -40,7 +40,9 @@ struct pcx_window_place {
 using pcx_windows_decoder = pcx_window_place (*)(pcx_window_place place, const uint8_t *end);
 
 // Writes `count` pixels of a decoded scanline, from picture column `first`
-// on, to a buffer row. Indexed sources take each index's pixel from `pixels`.
+// on, to a row. Indexed sources take each index's pixel from `pixels`: a
+// pixel of one byte is the entry's low 8 bits, a wider one the entry's first
+// bytes in memory.
 using pcx_row_converter = void (*)(const uint8_t *scanline, uint8_t *row, int32_t first, int32_t count,
                                    int32_t bytes_per_line, const uint32_t *pixels);
 

@@ -200,6 +200,9 @@ int32_t pcx_load(const char *name, int32_t flags, pcx_page_choice choice, pcx_lo
     if (!indexed_buffer) {
         pcx_apply_palette(stream, picture, flags);
         pcx_load_pixels(pixels, pcx_destination_bytes(pm_state.active_depth));
+    } else {
+        for (uint32_t i = 0; i < 256; ++i) // pictures of 16 colours or fewer stand clear of the static colours
+            pixels[i] = i + pcx_static_colours;
     }
     pcx_draw_rows(stream, picture, place, verdict.convert, scanline, pixels);
     if (indexed_buffer)
@@ -268,6 +271,8 @@ const char *pm_pcx_result_text(int32_t result)
         return "the file has no such page";
     case PM_PCX_TOO_MANY_COLOURS:
         return "more colours than the layout holds";
+    case PM_PCX_BAD_ARGUMENT:
+        return "a bad argument";
     default:
         return "unknown result";
     }

@@ -37,6 +37,10 @@ struct pcx_verdict {
 // a buffer of `depth` bits, with or without pcx_all_layouts.
 pcx_verdict pcx_judge(const uint8_t *header, uint32_t available, int32_t depth, bool all_layouts);
 
+// Colours a pixel of the format can take (1 << 24 for colour planes); 0 when
+// nothing reads it.
+int32_t pcx_colours(pcx_format format);
+
 // ---- Row converters -------------------------------------------------------------
 
 // Bytes per pixel of the destination: 1, 2, 3, and 4 for any other depth.

@@ -40,7 +40,7 @@ struct pcx_indexed8_source {
 template <int32_t Bytes> inline void pcx_put_index(uint8_t *pixel, uint8_t index, const uint32_t *pixels)
 {
     if constexpr (Bytes == 1)
-        *pixel = static_cast<uint8_t>(index + pcx_static_colours);
+        *pixel = static_cast<uint8_t>(pixels[index]);
     else
         std::memcpy(pixel, &pixels[index], Bytes);
 }

@@ -34,31 +34,6 @@ int32_t pcx_fault_reason(pcx_header_fault fault)
     return PM_PCX_REASON_NONE;
 }
 
-// Colours a pixel of the format can take; 0 when nothing reads it.
-int32_t pcx_colours(pcx_format format)
-{
-    switch (format) {
-    case pcx_format::mono:
-        return 2;
-    case pcx_format::packed2:
-    case pcx_format::planar4:
-        return 4;
-    case pcx_format::planar8:
-        return 8;
-    case pcx_format::planar16:
-    case pcx_format::packed4:
-        return 16;
-    case pcx_format::indexed8:
-        return 256;
-    case pcx_format::planar24:
-    case pcx_format::planar32:
-        return 1 << 24;
-    case pcx_format::none:
-        break;
-    }
-    return 0;
-}
-
 // The input of an inspection: a memory block, or an open file read through
 // the platform; once a DCX page is chosen, the page's bytes.
 struct pcx_source {
@@ -189,6 +164,30 @@ bool pcx_inspection_arguments(int32_t page, int32_t depth, const pm_pcx_info *in
 }
 
 } // namespace
+
+int32_t pcx_colours(pcx_format format)
+{
+    switch (format) {
+    case pcx_format::mono:
+        return 2;
+    case pcx_format::packed2:
+    case pcx_format::planar4:
+        return 4;
+    case pcx_format::planar8:
+        return 8;
+    case pcx_format::planar16:
+    case pcx_format::packed4:
+        return 16;
+    case pcx_format::indexed8:
+        return 256;
+    case pcx_format::planar24:
+    case pcx_format::planar32:
+        return 1 << 24;
+    case pcx_format::none:
+        break;
+    }
+    return 0;
+}
 
 pcx_verdict pcx_judge(const uint8_t *header, uint32_t available, int32_t depth, bool all_layouts)
 {

@@ -12,28 +12,55 @@
 namespace pm {
 namespace {
 
-// The colour of pixel k of a buffer row, 0xRRGGBB.
-template <int32_t Depth> uint32_t pcx_colour_at(const uint8_t *row, int32_t k);
-template <> uint32_t pcx_colour_at<16>(const uint8_t *row, int32_t k)
+// The colour of pixel k of a row, 0xRRGGBB.
+template <pcx_pixel_kind Kind> uint32_t pcx_colour_at(const uint8_t *row, int32_t k);
+template <> uint32_t pcx_colour_at<pcx_pixel_kind::rgb565>(const uint8_t *row, int32_t k)
 {
     const rgb8 c = widen565(static_cast<uint16_t>(row[2 * k] | row[2 * k + 1] << 8));
     return static_cast<uint32_t>(c.r) << 16 | static_cast<uint32_t>(c.g) << 8 | c.b;
 }
-template <> uint32_t pcx_colour_at<24>(const uint8_t *row, int32_t k)
+template <> uint32_t pcx_colour_at<pcx_pixel_kind::bgr24>(const uint8_t *row, int32_t k)
 {
     const uint8_t *p = row + 3 * k;
     return static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[0];
 }
-template <> uint32_t pcx_colour_at<32>(const uint8_t *row, int32_t k)
+template <> uint32_t pcx_colour_at<pcx_pixel_kind::bgrx32>(const uint8_t *row, int32_t k)
 {
     const uint8_t *p = row + 4 * k;
     return static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[0];
 }
-
-uint32_t pcx_palette_colour(int32_t index)
+template <> uint32_t pcx_colour_at<pcx_pixel_kind::rgb24>(const uint8_t *row, int32_t k)
 {
-    const pm_paletteentry &e = pm_state.logical_palette.palPalEntry[index];
-    return static_cast<uint32_t>(e.peRed) << 16 | static_cast<uint32_t>(e.peGreen) << 8 | e.peBlue;
+    const uint8_t *p = row + 3 * k;
+    return static_cast<uint32_t>(p[0]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[2];
+}
+template <> uint32_t pcx_colour_at<pcx_pixel_kind::rgba32>(const uint8_t *row, int32_t k)
+{
+    const uint8_t *p = row + 4 * k;
+    return static_cast<uint32_t>(p[0]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[2];
+}
+
+// Calls f with the colour reader of a kind of pixels that are colours.
+template <typename F> auto pcx_with_colour_reader(pcx_pixel_kind kind, F f)
+{
+    switch (kind) {
+    case pcx_pixel_kind::rgb565:
+        return f(pcx_colour_at<pcx_pixel_kind::rgb565>);
+    case pcx_pixel_kind::bgr24:
+        return f(pcx_colour_at<pcx_pixel_kind::bgr24>);
+    case pcx_pixel_kind::rgb24:
+        return f(pcx_colour_at<pcx_pixel_kind::rgb24>);
+    case pcx_pixel_kind::rgba32:
+        return f(pcx_colour_at<pcx_pixel_kind::rgba32>);
+    default:
+        return f(pcx_colour_at<pcx_pixel_kind::bgrx32>);
+    }
+}
+
+uint32_t pcx_palette_colour(const uint8_t *palette, int32_t index)
+{
+    const uint8_t *e = palette + 3 * index;
+    return static_cast<uint32_t>(e[0]) << 16 | static_cast<uint32_t>(e[1]) << 8 | e[2];
 }
 
 uint32_t pcx_luma(const uint8_t *rgb)
@@ -43,11 +70,11 @@ uint32_t pcx_luma(const uint8_t *rgb)
 
 } // namespace
 
-bool pcx_layout_shape_of(int32_t layout, int32_t depth, pcx_layout_shape &shape)
+bool pcx_layout_shape_of(int32_t layout, bool indexed, pcx_layout_shape &shape)
 {
     switch (layout) {
     case pcx_layout_auto:
-        shape = depth == 8 ? pcx_layout_shape{8, 1, 0, true} : pcx_layout_shape{8, 3, 0, false};
+        shape = indexed ? pcx_layout_shape{8, 1, 0, true} : pcx_layout_shape{8, 3, 0, false};
         return true;
     case pcx_layout_mono:
         shape = {1, 1, 2, false};
@@ -59,7 +86,7 @@ bool pcx_layout_shape_of(int32_t layout, int32_t depth, pcx_layout_shape &shape)
         shape = {4, 1, 16, false};
         return true;
     case pcx_layout_vga256:
-        shape = {8, 1, depth == 8 ? 0 : 256, true};
+        shape = {8, 1, indexed ? 0 : 256, true};
         return true;
     case pcx_layout_planes4:
         shape = {1, 2, 4, false};
@@ -109,50 +136,56 @@ int32_t pcx_colour_table::add(uint32_t colour)
     return count_++;
 }
 
-bool pcx_colour_table::collect(int32_t min_x, int32_t min_y, int32_t width, int32_t height, int32_t capacity)
+void pcx_colour_table::reset(pcx_pixel_kind kind, int32_t capacity)
 {
-    depth_ = pm_state.active_depth;
+    kind_ = kind;
     capacity_ = capacity;
+    count_ = 0;
     std::memset(keys_, 0xFF, sizeof keys_);
+    std::memset(rgb_, 0, sizeof rgb_);
     for (int32_t i = 0; i < 256; ++i)
         order_[i] = static_cast<uint8_t>(i);
-    const int32_t bpp = bytes_per_pixel(depth_);
-    auto row_at = [&](int32_t y) {
-        return pixel_address(pm_state.active_bits, pm_state.active_max_y, pm_state.active_stride, min_x, min_y + y,
-                             bpp);
-    };
-    if (depth_ == 8) {
+}
+
+bool pcx_colour_table::collect(const pcx_pixel_rows &rows, int32_t capacity)
+{
+    reset(rows.kind, capacity);
+    if (rows.kind == pcx_pixel_kind::index8) {
         bool used[256] = {};
-        for (int32_t y = 0; y < height; ++y) {
-            const uint8_t *row = row_at(y);
-            for (int32_t k = 0; k < width; ++k)
+        for (int32_t y = 0; y < rows.height; ++y) {
+            const uint8_t *row = rows.row(y);
+            for (int32_t k = 0; k < rows.width; ++k)
                 used[row[k]] = true;
         }
         // Indices of one colour share its slot.
         for (int32_t i = 0; i < 256; ++i) {
             if (!used[i])
                 continue;
-            const int32_t slot = add(pcx_palette_colour(i));
+            const int32_t slot = add(pcx_palette_colour(rows.palette, i));
             if (slot < 0)
                 return false;
             slot_of_index_[i] = static_cast<uint8_t>(slot);
         }
         return true;
     }
-    auto collect_rows = [&](auto colour_at) {
-        for (int32_t y = 0; y < height; ++y) {
-            const uint8_t *row = row_at(y);
-            for (int32_t k = 0; k < width; ++k)
+    return pcx_with_colour_reader(rows.kind, [&](auto colour_at) {
+        for (int32_t y = 0; y < rows.height; ++y) {
+            const uint8_t *row = rows.row(y);
+            for (int32_t k = 0; k < rows.width; ++k)
                 if (add(colour_at(row, k)) < 0)
                     return false;
         }
         return true;
-    };
-    if (depth_ == 16)
-        return collect_rows(pcx_colour_at<16>);
-    if (depth_ == 24)
-        return collect_rows(pcx_colour_at<24>);
-    return collect_rows(pcx_colour_at<32>);
+    });
+}
+
+void pcx_colour_table::keep_indices(const uint8_t *palette, int32_t count)
+{
+    reset(pcx_pixel_kind::index8, count);
+    count_ = count;
+    std::memcpy(rgb_, palette, static_cast<size_t>(3 * count));
+    for (int32_t i = 0; i < 256; ++i)
+        slot_of_index_[i] = static_cast<uint8_t>(i);
 }
 
 void pcx_colour_table::order_lighter_last()
@@ -174,27 +207,17 @@ void pcx_colour_table::order_lighter_last()
 
 void pcx_colour_table::slots(const uint8_t *source, int32_t width, uint8_t *out) const
 {
-    auto slots_of = [&](auto colour_at) {
+    if (kind_ == pcx_pixel_kind::index8) {
+        for (int32_t k = 0; k < width; ++k)
+            out[k] = order_[slot_of_index_[source[k]]];
+        return;
+    }
+    pcx_with_colour_reader(kind_, [&](auto colour_at) {
         for (int32_t k = 0; k < width; ++k) {
             const int32_t slot = find(colour_at(source, k)); // found: collect() met every colour
             out[k] = order_[slot < 0 ? 0 : slot];
         }
-    };
-    switch (depth_) {
-    case 8:
-        for (int32_t k = 0; k < width; ++k)
-            out[k] = order_[slot_of_index_[source[k]]];
-        break;
-    case 16:
-        slots_of(pcx_colour_at<16>);
-        break;
-    case 24:
-        slots_of(pcx_colour_at<24>);
-        break;
-    default:
-        slots_of(pcx_colour_at<32>);
-        break;
-    }
+    });
 }
 
 void pcx_pack_slots(const uint8_t *slots, int32_t width, const pcx_layout_shape &shape, int32_t bytes_per_line,

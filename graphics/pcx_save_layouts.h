@@ -1,8 +1,10 @@
-// Saving in a chosen layout: what each layout writes, the distinct colours
-// of the rectangle as the slots of the picture's palette, and a scanline
-// packed from palette slots.
+// Saving in a chosen layout: what each layout writes, the pixels a save
+// reads, the distinct colours of a picture as the slots of its palette, and
+// a scanline packed from palette slots. None of it reads the library's
+// state: a buffer's save and the codec's encode describe their pixels here.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace pm {
@@ -12,26 +14,52 @@ namespace pm {
 struct pcx_layout_shape {
     int32_t bits_per_pixel;
     int32_t planes;
-    int32_t capacity; // colours the palette holds; 0: RGB planes, or an 8-bit buffer's own indices
+    int32_t capacity; // colours the palette holds; 0: RGB planes, or indexed pixels kept as they are
     bool trailer;     // a palette of 256 colours follows the data
 };
 
-// The shape of a layout value (pcx_layout_...) for a buffer of `depth` bits;
-// false for a value no layout has.
-bool pcx_layout_shape_of(int32_t layout, int32_t depth, pcx_layout_shape &shape);
+// The shape of a layout value (pcx_layout_...) for indexed pixels
+// (`indexed`: an 8-bit buffer or an INDEX8 picture) or colours; false for a
+// value no layout has.
+bool pcx_layout_shape_of(int32_t layout, bool indexed, pcx_layout_shape &shape);
 
-// The distinct colours of a rectangle of the active buffer, each given a
-// slot of the picture's palette in the order first met (an 8-bit buffer: in
-// the order of its indices).
+// How the pixels of a picture to be saved lie in memory.
+enum class pcx_pixel_kind {
+    index8, // one palette index per pixel, the colours in `palette`
+    rgb565, // 16 bits, little-endian 5-6-5 (a 16-bit buffer)
+    bgr24,  // blue, green, red (a 24-bit buffer)
+    bgrx32, // blue, green, red, fill (a 32-bit buffer)
+    rgb24,  // red, green, blue
+    rgba32  // red, green, blue, alpha (ignored)
+};
+
+// The rows of a picture to be saved, top row first.
+struct pcx_pixel_rows {
+    pcx_pixel_kind kind;
+    const uint8_t *first;  // the top row's first pixel
+    std::ptrdiff_t stride; // bytes from one row to the next one down; negative for a bottom-up buffer
+    int32_t width;
+    int32_t height;
+    const uint8_t *palette; // index8: 256 RGB triples
+
+    const uint8_t *row(int32_t y) const { return first + static_cast<std::ptrdiff_t>(y) * stride; }
+};
+
+// The distinct colours of a picture, each given a slot of the picture's
+// palette in the order first met (indexed pixels: in the order of their
+// indices).
 class pcx_colour_table {
 public:
-    // Collects the rectangle's colours; false as soon as there are more than
+    // Collects the picture's colours; false as soon as there are more than
     // `capacity` (at most 256).
-    bool collect(int32_t min_x, int32_t min_y, int32_t width, int32_t height, int32_t capacity);
+    bool collect(const pcx_pixel_rows &rows, int32_t capacity);
+    // Indexed pixels whose indices all lie below `count`: each index is its
+    // own slot, with the palette's colour.
+    void keep_indices(const uint8_t *palette, int32_t count);
     // Puts the lighter colour of a two-colour picture in slot 1, so that a
     // set bit stands for the foreground as monochrome readers expect.
     void order_lighter_last();
-    // The palette slots of `width` pixels of a buffer row, from `source` on.
+    // The palette slots of `width` pixels of a row, from `source` on.
     void slots(const uint8_t *source, int32_t width, uint8_t *out) const;
     // The slots' colours as RGB triples: 256 of them, unused ones 0.
     const uint8_t *rgb() const { return rgb_; }
@@ -41,14 +69,15 @@ private:
     static constexpr uint32_t empty_key = 0xFFFFFFFF;
     int32_t add(uint32_t colour);
     int32_t find(uint32_t colour) const;
+    void reset(pcx_pixel_kind kind, int32_t capacity);
 
-    int32_t depth_ = 8;
+    pcx_pixel_kind kind_ = pcx_pixel_kind::index8;
     int32_t count_ = 0;
     int32_t capacity_ = 0;
     uint8_t rgb_[768] = {};
     uint8_t order_[256] = {};        // slot -> the slot written, after ordering
-    uint8_t slot_of_index_[256] = {}; // 8-bit buffers: the slot of each palette index
-    uint32_t keys_[hash_size] = {};   // deeper buffers: colours 0xRRGGBB, open addressing
+    uint8_t slot_of_index_[256] = {}; // indexed pixels: the slot of each palette index
+    uint32_t keys_[hash_size] = {};   // colours 0xRRGGBB, open addressing
     uint8_t key_slots_[hash_size] = {};
 };
 

@@ -435,8 +435,9 @@ PM_API const char *pm_pcx_result_text(int32_t result);
  * 16, 24 or 32, or a page the file does not hold. */
 PM_API int32_t pm_pcx_inspect_file(const char *name, int32_t flags, int32_t page, int32_t depth, pm_pcx_info *info);
 /** The same for a picture of size bytes in memory, which is only read, never
- * past size. 0; 2 for a null info, a null picture with size above 0, a bad
- * depth or page. */
+ * past size. Like the codec calls it reads no library state, so any number of
+ * threads may call it at once. 0; 2 for a null info, a null picture with size
+ * above 0, a bad depth or page. */
 PM_API int32_t pm_pcx_inspect_memory(const void *picture, uint32_t size, int32_t flags, int32_t page, int32_t depth,
                                      pm_pcx_info *info);
 /** A short fixed English text for a refusal reason (PM_PCX_REASON_...); one
@@ -481,6 +482,11 @@ PM_API int32_t pm_save_pcx_memory(void *buffer, uint32_t capacity, uint32_t *siz
 
 /* ---- Decoding and encoding without a buffer ------------------------------ */
 
+/* The codec calls read and write no library state: no pm_state, no buffer,
+ * no palette, no scratch area. They need no started library, allocate only
+ * through malloc, and any number of threads may call them at once, also while
+ * another thread uses the rest of the interface. */
+
 /** Pixel formats of pm_picture. */
 enum {
     PM_PIXELS_INDEX8 = 1, /**< one byte per pixel: an index into pm_picture.palette */
@@ -490,29 +496,62 @@ enum {
 };
 
 /** A picture in the caller's memory, for the codec calls. Rows run top row
- * first. Fields may be added at the end in later versions; reserved ones are
- * 0. */
+ * first; pixel (x, y) lies at pixels + y * stride + x * (bytes per pixel).
+ * Fields may be added at the end in later versions; reserved ones are 0. */
 typedef struct pm_picture {
-    int32_t width;          /**< pixels per row: filled by pm_pcx_decode, read by the encoders */
-    int32_t height;         /**< rows: filled by pm_pcx_decode, read by the encoders */
+    int32_t width;          /**< pixels per row: filled by pm_pcx_decode, read by the encoders (1 to 65534) */
+    int32_t height;         /**< rows: filled by pm_pcx_decode, read by the encoders (1 to 65536) */
     int32_t format;         /**< PM_PIXELS_...: set by the caller */
-    int32_t colours;        /**< INDEX8: palette entries in use (filled by decode, read by encode) */
-    uint64_t stride;        /**< bytes from one row to the next; 0 = packed rows */
-    void *pixels;           /**< the caller's memory; null: decode fills only width, height and colours */
-    uint8_t palette[768];   /**< INDEX8: RGB triples (filled by decode, read by encode) */
+    int32_t colours;        /**< palette entries in use: filled by pm_pcx_decode (2 to 256 for an indexed picture,
+                                 0 for one of colour planes); read by the encoders for INDEX8 (1 to 256, every
+                                 index below it) */
+    uint64_t stride;        /**< bytes from one row to the next, at least width x bytes per pixel; 0 = packed
+                                 rows */
+    void *pixels;           /**< the caller's memory, height rows of stride bytes; null: pm_pcx_decode fills only
+                                 width, height and colours */
+    uint8_t palette[768];   /**< INDEX8: the colours of indices 0 to 255 as RGB triples (filled by
+                                 pm_pcx_decode, entries from colours on 0; read by the encoders) */
     int32_t reserved[8];    /**< 0 */
 } pm_picture;
 
-/** Decodes picture `page` of a PCX or DCX file of `size` bytes in memory
- * into the caller's picture, reading what pm_load_pcx_page with the same
- * flags and page reads (page -1: what pm_load_pcx reads). Touches no library
- * state: any number of threads may call it at once. */
+/** Decodes picture `page` of a PCX or DCX file of `size` bytes in memory into
+ * the caller's picture, reading what pm_load_pcx_page with the same flags and
+ * page reads (page -1: what pm_load_pcx reads), with the same verdict and the
+ * same handling of data that ends early (the later rows repeat the last
+ * scanline). Of the flags only pcx_all_layouts matters. RGBA8 and RGB8 give
+ * the colours a load into a 32-bit buffer shows (indices the picture gives no
+ * colour, past a 16-colour header palette, are black); INDEX8 gives the
+ * file's own indices, 0 to colours - 1, with their colours in palette.
+ * Results: 0 done (a size query when pixels is null); 2 not a readable picture
+ * (as pm_load_pcx: fewer than 128 bytes, a bad header); 3 no converter
+ * (INDEX8 of a picture of colour planes, or a layout that needs
+ * pcx_all_layouts); 4 out of memory; 6 (PM_PCX_NO_PAGE) a page below -1 or one
+ * the file does not hold; 8 (PM_PCX_BAD_ARGUMENT) a null picture, an unknown
+ * format, data null with a size, a stride too small for a row, or a page
+ * longer than 0xFFFFFFFF bytes. After a result other than 0 neither the
+ * picture nor its pixels have changed. */
 PM_API int32_t pm_pcx_decode(const void *data, uint64_t size, int32_t flags, int32_t page, pm_picture *picture);
-/** Encodes a picture as a PCX file in `layout` (pcx_layout_...), its bytes
- * going to write. No library state. */
+/** Encodes a picture as a PCX file in `layout` (pcx_layout_...; auto: 256
+ * colours and a trailer for INDEX8, three planes of 8 bits for RGB8 and
+ * RGBA8), handing its bytes in order to write(context, ...). A layout of 256
+ * colours or fewer holds an INDEX8 picture's indices as they are when its
+ * colours fit (a layout with a trailer: always), and otherwise the picture's
+ * distinct colours in the order first met (a monochrome layout: the lighter
+ * of two as the set bit), in its header palette or its trailer. Decoded with
+ * pcx_all_layouts, the file gives back the same pixels. Results: 0 written;
+ * 4 out of memory; 5 (PM_PCX_WRITE_FAILED) write returned non-zero, and the
+ * encoding stopped at once; 7 (PM_PCX_TOO_MANY_COLOURS) more colours than
+ * the layout holds; 8 (PM_PCX_BAD_ARGUMENT) a null picture, pixels or write,
+ * an unknown format or layout, a width or height outside the header's
+ * range, a stride too small, or an INDEX8 picture whose colours lie outside
+ * 1 to 256 or below one of its indices. 7 and 8 come before any byte. */
 PM_API int32_t pm_pcx_encode(const pm_picture *picture, int32_t layout, pm_write_fn write, void *context);
 /** Encodes `count` pictures (1 to 1023) as the pages of a DCX file, each in
- * `layout`. No library state. */
+ * `layout` as pm_pcx_encode encodes it: the directory (the magic number, the
+ * pages' offsets and a 0), then the pages in order. Every page is checked
+ * and measured before the first byte, so the results are pm_pcx_encode's
+ * for the first page refused, also 8 for null pages, a count outside 1 to
+ * 1023, or pages that would lie past the directory's 32-bit offsets. */
 PM_API int32_t pm_dcx_encode(const pm_picture *pages, int32_t count, int32_t layout, pm_write_fn write,
                              void *context);
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "graphics/pcx.h"
+#include "support/codec_agreement.h"
 #include "support/library_fixture.h"
 
 namespace {
@@ -168,6 +169,17 @@ TEST_F(PcxSamples, MalformedPicturesAreRefusedAndRefusedFormatsGiveThree)
         pm_buffer_deactivate();
         pm_buffer_destroy(handle);
     }
+}
+
+// The codec reads each sample as a load does, with and without the added
+// layouts, as the picture pm_load_pcx reads and as page 0.
+TEST_F(PcxSamples, TheCodecDecodesWhatALoadShows)
+{
+    for (const fs::path &path : samples())
+        for (const int32_t flags : {0, int32_t(pcx_all_layouts)})
+            for (const int32_t page : {-1, 0})
+                EXPECT_TRUE(pixmora_test::codec_agrees_with_load(read_all(path), flags, page))
+                    << path.filename().string() << ", flags " << flags;
 }
 
 } // namespace

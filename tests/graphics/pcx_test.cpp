@@ -18,6 +18,7 @@
 #include "graphics/internal.h"
 #include "graphics/pcx.h"
 #include "platform/soft/soft_state.h"
+#include "support/codec_agreement.h"
 #include "support/library_fixture.h"
 
 namespace {
@@ -363,14 +364,14 @@ TEST(PcxResults, EveryResultHasItsOwnText)
     const std::string unknown = pm_pcx_result_text(-1);
     std::set<std::string> texts;
     for (int32_t result : {PM_PCX_OK, PM_PCX_OPEN_FAILED, PM_PCX_INVALID, PM_PCX_UNSUPPORTED, PM_PCX_NO_MEMORY,
-                           PM_PCX_WRITE_FAILED, PM_PCX_NO_PAGE, PM_PCX_TOO_MANY_COLOURS}) {
+                           PM_PCX_WRITE_FAILED, PM_PCX_NO_PAGE, PM_PCX_TOO_MANY_COLOURS, PM_PCX_BAD_ARGUMENT}) {
         const std::string text = pm_pcx_result_text(result);
         EXPECT_FALSE(text.empty()) << result;
         EXPECT_NE(text, unknown) << result;
         texts.insert(text);
     }
-    EXPECT_EQ(texts.size(), 8u);
-    for (int32_t other : {8, 100, INT32_MIN, INT32_MAX})
+    EXPECT_EQ(texts.size(), 9u);
+    for (int32_t other : {9, 100, INT32_MIN, INT32_MAX})
         EXPECT_EQ(pm_pcx_result_text(other), unknown) << other;
 }
 
@@ -1073,6 +1074,26 @@ TEST_F(PcxLoad, ShortFileFindsNoTrailerAndRepeatsItsLastRow)
 // Seeded random headers and data: every load ends with a documented result,
 // restores the input block and keeps to its buffers (the sanitizer build
 // sees any access outside them; the memory picture is sized exactly).
+// Seeded random bytes, most of them with a header of small random fields.
+bytes random_header_file(std::mt19937 &random)
+{
+    auto pick = [&](int32_t low, int32_t high) { return std::uniform_int_distribution<int32_t>(low, high)(random); };
+    bytes file(size_t(pick(0, 1200)));
+    for (uint8_t &b : file)
+        b = uint8_t(pick(0, 3) == 0 ? 0xC0 | pick(0, 63) : pick(0, 255));
+    if (file.size() >= 128) {
+        file[0] = 0x0A;
+        file[1] = uint8_t(pick(0, 1) * 5);
+        file[3] = std::array<uint8_t, 4>{1, 2, 4, 8}[size_t(pick(0, 3))];
+        const int32_t fields[] = {pick(0, 20), pick(0, 20), pick(0, 60), pick(0, 60)}; // Xmin, Ymin, Xmax, Ymax
+        for (int32_t i = 0; i < 4; ++i)
+            file[size_t(4 + 2 * i)] = uint8_t(fields[i]), file[size_t(5 + 2 * i)] = 0;
+        file[65] = uint8_t(pick(0, 5));
+        file[66] = uint8_t(pick(0, 100)), file[67] = uint8_t(pick(0, 3) == 0 ? pick(0, 255) : 0);
+    }
+    return file;
+}
+
 TEST_F(PcxLoad, RandomPicturesStayInsideTheirBuffers)
 {
     std::mt19937 random(20261207);
@@ -1080,19 +1101,7 @@ TEST_F(PcxLoad, RandomPicturesStayInsideTheirBuffers)
     for (int32_t round = 0; round < 300; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         const int32_t handle = make_buffer(pick(1, 40), pick(1, 40), std::array{8, 16, 24, 32}[size_t(pick(0, 3))]);
-        bytes file(size_t(pick(0, 1200)));
-        for (uint8_t &b : file)
-            b = uint8_t(pick(0, 3) == 0 ? 0xC0 | pick(0, 63) : pick(0, 255));
-        if (file.size() >= 128) {
-            file[0] = 0x0A;
-            file[1] = uint8_t(pick(0, 1) * 5);
-            file[3] = std::array<uint8_t, 4>{1, 2, 4, 8}[size_t(pick(0, 3))];
-            const int32_t fields[] = {pick(0, 20), pick(0, 20), pick(0, 60), pick(0, 60)}; // Xmin, Ymin, Xmax, Ymax
-            for (int32_t i = 0; i < 4; ++i)
-                file[size_t(4 + 2 * i)] = uint8_t(fields[i]), file[size_t(5 + 2 * i)] = 0;
-            file[65] = uint8_t(pick(0, 5));
-            file[66] = uint8_t(pick(0, 100)), file[67] = uint8_t(pick(0, 3) == 0 ? pick(0, 255) : 0);
-        }
+        bytes file = random_header_file(random);
         pm_move_cursor(pick(-100, 60), pick(-100, 60));
         pm_set_input_block(file.data(), uint32_t(file.size()));
         const int32_t result = pm_load_pcx(nullptr, pcx_from_memory | pick(0, 11));
@@ -1167,6 +1176,41 @@ TEST_F(PcxLoad, RowsDecodedStraightIntoTheBufferMatchTheScanlinePath)
         }
         EXPECT_TRUE(same_bytes(shown[1], shown[0])) << width << " x " << height << " at " << x << ", " << y;
     }
+}
+
+// ---- The codec's decoding --------------------------------------------------------
+
+// pm_pcx_decode reads what a load reads, in every format: every layout with
+// and without pcx_all_layouts (greyscale, a header palette only, pads, data
+// cut short), the pages of a DCX file and what pm_load_pcx takes of it, and
+// random headers over random data.
+TEST_F(PcxLoad, TheCodecDecodesWhatALoadShows)
+{
+    std::mt19937 random(20261209);
+    auto pick = [&](int32_t low, int32_t high) { return std::uniform_int_distribution<int32_t>(low, high)(random); };
+    std::vector<bytes> pages;
+    for (const pcx_format format :
+         {pcx_format::mono, pcx_format::planar16, pcx_format::indexed8, pcx_format::planar24, pcx_format::packed4,
+          pcx_format::packed2, pcx_format::planar4, pcx_format::planar8, pcx_format::planar32})
+        for (int32_t round = 0; round < 6; ++round) {
+            SCOPED_TRACE("format " + std::to_string(int(format)) + ", round " + std::to_string(round));
+            bytes file = random_picture_file(random, format, pick(1, 70), pick(1, 9), pick(0, 2) ? 0 : pick(0, 6));
+            if (round == 1)
+                file[68] = 2; // PaletteInfo: greyscale
+            if (round == 2)
+                file[1] = 3; // a version without a trailer palette
+            for (const int32_t flags : {0, int32_t(pcx_all_layouts)})
+                EXPECT_TRUE(pixmora_test::codec_agrees_with_load(file, flags, -1)) << "flags " << flags;
+            pages.push_back(file);
+        }
+    const bytes container = dcx_file({pages[3], pages[20], pages[40]});
+    for (const int32_t flags : {0, int32_t(pcx_all_layouts)})
+        for (int32_t page = -2; page <= 3; ++page)
+            EXPECT_TRUE(pixmora_test::codec_agrees_with_load(container, flags, page)) << "flags " << flags;
+    for (int32_t round = 0; round < 200; ++round)
+        EXPECT_TRUE(pixmora_test::codec_agrees_with_load(random_header_file(random), pick(0, 1) * pcx_all_layouts,
+                                                         pick(-1, 0)))
+            << "random header, round " << round;
 }
 
 } // namespace

@@ -437,6 +437,20 @@ TEST_F(PublicApiTest, SavesThroughACallbackAndIntoMemory)
             EXPECT_EQ(refusing.calls, fail_at + 1);
         }
 
+        // The codec reads the same rows from the file, and writes them as a
+        // file that gives them back.
+        pm_picture picture{};
+        picture.format = depth == 8 ? PM_PIXELS_INDEX8 : PM_PIXELS_RGB8;
+        std::vector<uint8_t> decoded(rows.size());
+        picture.pixels = decoded.data();
+        ASSERT_EQ(pm_pcx_decode(stored.data(), stored.size(), 0, -1, &picture), PM_PCX_OK);
+        EXPECT_TRUE(decoded == rows);
+        collector encoded;
+        ASSERT_EQ(pm_pcx_encode(&picture, pcx_layout_auto, collect, &encoded), PM_PCX_OK);
+        std::fill(decoded.begin(), decoded.end(), 0);
+        ASSERT_EQ(pm_pcx_decode(encoded.bytes.data(), encoded.bytes.size(), 0, -1, &picture), PM_PCX_OK);
+        EXPECT_TRUE(decoded == rows);
+
         // Loaded back from memory, the rows are as they were.
         ASSERT_EQ(pm_buffer_activate(copy), 0);
         pm_set_input_block(memory.data(), size);
