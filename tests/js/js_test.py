@@ -139,16 +139,28 @@ def main():
     with open(os.path.join(work, 'plan.json'), 'w') as f:
         json.dump({'pictures': plan, 'regressions': os.path.join(ROOT, 'fuzz', 'regressions'),
                    'invalidText': invalid_text}, f)
-    run(['node', '--test', 'codec.test.mjs', 'memory.test.mjs'], project,
-        env=dict(os.environ, PIXMORA_JS_PLAN=os.path.join(work, 'plan.json')))
-    run(['tsc', '--noEmit', '-p', 'tsconfig.json'], project)
-    run([sys.executable, os.path.join(ROOT, 'tests', 'web', 'web_test.py'), '--package', installed,
-         '--native', args.native, '--samples', args.samples], ROOT)
+    # Each of the three runs whatever the others gave.
+    steps = [
+        (['node', '--test', 'codec.test.mjs', 'memory.test.mjs'], project,
+         dict(os.environ, PIXMORA_JS_PLAN=os.path.join(work, 'plan.json'))),
+        (['tsc', '--noEmit', '-p', 'tsconfig.json'], project, None),
+        ([sys.executable, os.path.join(ROOT, 'tests', 'web', 'web_test.py'), '--package', installed,
+          '--native', args.native, '--samples', args.samples], ROOT, None),
+    ]
+    failed = []
+    for command, cwd, step_env in steps:
+        print('+ ' + ' '.join(command), flush=True)
+        if subprocess.run(command, cwd=cwd, env=step_env).returncode != 0:
+            failed.append(' '.join(command[:2]) if command[0] != sys.executable else 'web_test.py --package')
 
     unpacked = sum(os.path.getsize(os.path.join(installed, name)) for name in PACKAGE_FILES)
     print('pixmora package: %d bytes gzipped (%s), %d bytes unpacked, of which pixmora.wasm %d'
           % (os.path.getsize(tarball), os.path.basename(tarball), unpacked,
              os.path.getsize(os.path.join(installed, 'pixmora.wasm'))))
+    if failed:
+        print('js_test: failed: ' + ', '.join(failed))
+        return 1
+    print('js_test: the package passes')
     return 0
 
 

@@ -26,7 +26,7 @@ function headerOnly(width, height) {
     view.setUint16(8, width - 1, true);
     view.setUint16(10, height - 1, true);
     header[65] = 1;
-    view.setUint16(66, width + (width & 1), true);
+    view.setUint16(66, width, true);
     return header;
 }
 
