@@ -24,7 +24,7 @@ const native = new Map();
 if (resultsFile) {
     const results = JSON.parse(readFileSync(resultsFile, 'utf8'));
     for (const run of results.benchmarks) {
-        const name = /^pcx_decode_rgba_([a-z0-9]+)(\/|$)/.exec(run.run_name || run.name);
+        const name = /^decode_([a-z0-9]+)_rgba(\/|$)/.exec(run.run_name || run.name);
         if (name && (run.aggregate_name === 'median' || run.run_type !== 'aggregate'))
             native.set(name[1], run.real_time * { ns: 1e-6, us: 1e-3, ms: 1 }[run.time_unit]);
     }
