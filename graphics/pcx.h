@@ -9,9 +9,9 @@
 
 #include <cstdint>
 
-#include "graphics/kernels.h"
-#include "graphics/pcx_decode.h"
-#include "graphics/pcx_format.h"
+#include "graphics/kernels/kernels.h"
+#include "graphics/pcx/decode.h"
+#include "graphics/pcx/format.h"
 #include <pixmora/pixmora.h>
 
 namespace pm {

@@ -10,7 +10,7 @@
 #include <new>
 
 #include "graphics/pcx.h"
-#include "graphics/pcx_encode.h"
+#include "graphics/pcx/encode.h"
 #include <pixmora/pixmora.h>
 
 namespace pm {

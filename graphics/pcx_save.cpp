@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "graphics/internal.h"
-#include "graphics/pcx_encode.h"
+#include "graphics/pcx/encode.h"
 #include <pixmora/pixmora.h>
 #include "platform/platform.h"
 

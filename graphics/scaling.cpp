@@ -10,7 +10,7 @@
 // lie at floor(j L / S) for j = 0 .. S - 1 and the 0 bits at ceil(k L / Z) - 1
 // for k = 1 .. Z, where Z = L - S. Equivalently, step i takes a new pixel
 // when (i S + L - 1) mod L is at least L - S. The mask is a kernel
-// (graphics/kernels.h): the AVX2 one keeps that remainder for 32 steps at
+// (graphics/kernels/kernels.h): the AVX2 one keeps that remainder for 32 steps at
 // once in vector lanes where L fits 15 bits, so a mask costs a few
 // instructions per 32 steps and no division. The scalar reference here
 // builds it a 64-bit word at a time, each word starting as whichever bit is
@@ -35,7 +35,7 @@
 #include <cstring>
 
 #include "graphics/internal.h"
-#include "graphics/kernels.h"
+#include "graphics/kernels/kernels.h"
 
 namespace {
 

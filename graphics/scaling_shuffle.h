@@ -1,4 +1,4 @@
-// Scaling's shuffled blocks (shuffle_plan in graphics/kernels.h): the loop
+// Scaling's shuffled blocks (shuffle_plan in graphics/kernels/kernels.h): the loop
 // that every instruction set's kernel for them runs, over the set's own byte
 // shuffles. A set's file instantiates shuffle_planned_blocks with a struct
 // of its operations:
@@ -16,7 +16,7 @@
 
 #include <cstdint>
 
-#include "graphics/kernels.h"
+#include "graphics/kernels/kernels.h"
 
 namespace pm {
 

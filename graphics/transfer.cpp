@@ -12,7 +12,7 @@
 #include <type_traits>
 
 #include "graphics/internal.h"
-#include "graphics/kernels.h"
+#include "graphics/kernels/kernels.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-// A kernel table's filling, one for the library's table (graphics/kernels.h)
+// A kernel table's filling, one for the library's table (graphics/kernels/kernels.h)
 // and the software display's (platform/soft/soft_kernels.h): the scalar
 // references first, then each allowed set's kernels over them in the
 // layer's order; filled once, on first use, from allowed(), and again from

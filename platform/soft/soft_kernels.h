@@ -10,7 +10,7 @@
 // own flags) then puts in the kernels it has, where its set is allowed. A
 // kernel writes the same pixels as its reference, and none outside them.
 //
-// As with the library's table (graphics/kernels.h), the kernel files see
+// As with the library's table (graphics/kernels/kernels.h), the kernel files see
 // only this header: their own code is in an unnamed namespace and they call
 // no inline function of another header.
 #pragma once

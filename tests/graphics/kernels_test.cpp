@@ -12,7 +12,7 @@
 #include <vector>
 
 #include <pixmora/pixmora.h>
-#include "graphics/kernels.h"
+#include "graphics/kernels/kernels.h"
 #include "graphics/pcx.h"
 #include "graphics/scaling.h"
 #include "support/library_fixture.h"

@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "graphics/pcx_format.h"
+#include "graphics/pcx/format.h"
 #include "support/library_fixture.h"
 #include "tools/common/active_pixels.h"
 #include "tools/common/image_write.h"

@@ -1,13 +1,13 @@
 // The library's SSE2 kernels (see kernels.h): PCX token windows and the PCX
 // row converters into 32 bits. Compiled with -msse2 on x86; elsewhere empty.
-#include "graphics/kernels.h"
+#include "graphics/kernels/kernels.h"
 
 #if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
 #include <cstring>
 
 #include <emmintrin.h>
 
-#include "graphics/pcx_windows.h"
+#include "graphics/pcx/windows.h"
 
 namespace pm {
 namespace {

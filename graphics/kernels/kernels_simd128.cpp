@@ -3,14 +3,14 @@
 // blocks. They
 // exist where the build targets WebAssembly SIMD (-msimd128); elsewhere
 // this file is empty.
-#include "graphics/kernels.h"
+#include "graphics/kernels/kernels.h"
 
 #ifdef __wasm_simd128__
 #include <cstring>
 
 #include <wasm_simd128.h>
 
-#include "graphics/pcx_windows.h"
+#include "graphics/pcx/windows.h"
 #include "graphics/scaling_shuffle.h"
 
 namespace pm {

@@ -1,13 +1,13 @@
 // Encoding a picture as a PCX file: the plan of one encoding, the palette of
 // a layout that holds one, and the bytes, handed to a write callback in
 // order. Reads no library state: a buffer's save and the codec's encode
-// describe their pixels and palette (graphics/pcx_save_layouts.h) and stand
+// describe their pixels and palette (graphics/pcx/encode_layouts.h) and stand
 // on it.
 #pragma once
 
 #include <cstdint>
 
-#include "graphics/pcx_save_layouts.h"
+#include "graphics/pcx/encode_layouts.h"
 
 namespace pm {
 

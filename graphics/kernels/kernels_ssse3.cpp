@@ -1,6 +1,6 @@
 // The library's SSSE3 kernels (see kernels.h): the scaling's shuffled
 // blocks. Compiled with -mssse3 on x86; elsewhere empty.
-#include "graphics/kernels.h"
+#include "graphics/kernels/kernels.h"
 
 #if defined(__SSSE3__) && (defined(__x86_64__) || defined(__i386__))
 #include <tmmintrin.h>

@@ -2,14 +2,14 @@
 // window's runs 32 bytes at a time, the scaling's step masks 32 steps at a
 // time, and the rectangle copy's rows. Compiled with -mavx2 -mbmi on x86;
 // elsewhere empty.
-#include "graphics/kernels.h"
+#include "graphics/kernels/kernels.h"
 
 #if defined(__AVX2__) && defined(__BMI__) && (defined(__x86_64__) || defined(__i386__))
 #include <cstring>
 
 #include <immintrin.h>
 
-#include "graphics/pcx_windows.h"
+#include "graphics/pcx/windows.h"
 
 namespace pm {
 namespace {

@@ -36,7 +36,7 @@ struct pcx_window_place {
 
 // Decodes whole tokens while a window's input is at hand and each token ends
 // before `end`, and returns the place of the first token not decoded (see
-// graphics/pcx_windows.h for how far its stores reach).
+// graphics/pcx/windows.h for how far its stores reach).
 using pcx_windows_decoder = pcx_window_place (*)(pcx_window_place place, const uint8_t *end);
 
 // Writes `count` pixels of a decoded scanline, from picture column `first`

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "graphics/internal.h"
-#include "graphics/kernels.h"
+#include "graphics/kernels/kernels.h"
 #include "graphics/pcx.h"
 #include <pixmora/pixmora.h>
 

@@ -1,5 +1,5 @@
 // Pieces of a scanline decoded by token windows (see pcx_windows.h).
-#include "graphics/pcx_windows.h"
+#include "graphics/pcx/windows.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,6 @@
 // The library's kernel table: the scalar references, and each set's
 // kernels in the order they go over them (platform/cpu/kernel_table.h).
-#include "graphics/kernels.h"
+#include "graphics/kernels/kernels.h"
 
 namespace pm {
 

@@ -1,15 +1,15 @@
 // The run-length decoder: PCX scanlines from a file or a memory picture,
 // one token at a time, with token windows (a kernel) for the middle of long
 // scanlines. What it may touch beyond the decoded bytes is stated in
-// graphics/pcx_decode.h.
-#include "graphics/pcx_decode.h"
+// graphics/pcx/decode.h.
+#include "graphics/pcx/decode.h"
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
 
-#include "graphics/kernels.h"
-#include "graphics/pcx_windows.h"
+#include "graphics/kernels/kernels.h"
+#include "graphics/pcx/windows.h"
 #include <pixmora/pixmora.h>
 #include "platform/platform.h"
 

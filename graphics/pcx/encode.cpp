@@ -1,12 +1,12 @@
 // Encoding a picture as a PCX file (run-length encoded): the header, each
 // row split into planes or packed from palette slots and encoded, and the
 // trailer palette, gathered into calls of the write callback.
-#include "graphics/pcx_encode.h"
+#include "graphics/pcx/encode.h"
 
 #include <cstring>
 
 #include "graphics/internal.h"
-#include "graphics/pcx_format.h"
+#include "graphics/pcx/format.h"
 
 namespace pm {
 namespace {

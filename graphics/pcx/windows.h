@@ -7,7 +7,7 @@
 //
 // The loader (graphics/pcx.cpp) decodes a scanline a piece at a time with
 // pcx_decode_piece, which keeps the bytes that window stores reach past the
-// piece as they were. The windows themselves are kernels (graphics/kernels.h):
+// piece as they were. The windows themselves are kernels (graphics/kernels/kernels.h):
 // each instruction set's file instantiates pcx_decode_windows below with its
 // own vector operations. The loader's one-token loop is their reference.
 #pragma once
@@ -15,8 +15,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "graphics/kernels.h"
-#include "graphics/pcx_decode.h"
+#include "graphics/kernels/kernels.h"
+#include "graphics/pcx/decode.h"
 
 namespace pm {
 
@@ -28,7 +28,7 @@ constexpr int32_t pcx_window_store = 16;
 constexpr uint32_t pcx_window_input = 80;
 static_assert(pcx_window_input >= pcx_window_bytes + pcx_window_store);
 // A window's stores reach pcx_window_overshoot bytes past what it decodes
-// (graphics/pcx_decode.h).
+// (graphics/pcx/decode.h).
 static_assert(pcx_window_overshoot >= pcx_window_store);
 // The most bytes decoded by windows between two checks of what they store
 // over, and the fewest worth starting for: every token fits in 128 bytes,

@@ -2,7 +2,7 @@
 // rectangle to be saved, and scanlines packed from palette slots. Nothing
 // is ever quantized: a rectangle with more colours than the layout holds is
 // refused before any byte is written.
-#include "graphics/pcx_save_layouts.h"
+#include "graphics/pcx/encode_layouts.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
 // The run-length decoder's contract: where a PCX load takes its bytes from,
 // how a scanline is decoded, and every byte the decoder may touch beyond the
-// bytes it decodes. The one-token loop (graphics/pcx_decode.cpp), the token
-// windows (graphics/pcx_windows.h) and the rows decoded straight into an
+// bytes it decodes. The one-token loop (graphics/pcx/decode.cpp), the token
+// windows (graphics/pcx/windows.h) and the rows decoded straight into an
 // 8-bit buffer (graphics/pcx_place.cpp) all keep to what is stated here.
 //
 // Spare bytes. A scanline buffer has pcx_scanline_spare bytes after its
@@ -27,7 +27,7 @@
 
 #include <cstdint>
 
-#include "graphics/pcx_format.h"
+#include "graphics/pcx/format.h"
 
 namespace pm {
 
