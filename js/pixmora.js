@@ -171,7 +171,8 @@ async function withModule(work) {
 // ---- arguments -------------------------------------------------------------
 
 function bytesOf(value, what) {
-    if (value instanceof ArrayBuffer)
+    // Also an ArrayBuffer of another realm (a frame's, a vm context's).
+    if (value instanceof ArrayBuffer || Object.prototype.toString.call(value) === '[object ArrayBuffer]')
         return new Uint8Array(value);
     if (ArrayBuffer.isView(value))
         return new Uint8Array(value.buffer, value.byteOffset, value.byteLength);
