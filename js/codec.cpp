@@ -2,9 +2,9 @@
 // around them only what JavaScript cannot do itself. Encoders hand their
 // bytes to a callback, and a JavaScript function cannot stand in a C
 // function pointer, so the bytes are gathered here into memory that grows
-// as they come. The page and the pixels of a decoded picture are read by
-// the module at the offsets pinned below; a header that moves a field fails
-// this build rather than the module's reads.
+// as they come. The records are read and written by the wrapper at the
+// offsets pinned below; a header that moves a field fails this build rather
+// than the wrapper's reads.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -21,7 +21,8 @@ static_assert(offsetof(pm_pcx_info, page_offset) == 16 && offsetof(pm_pcx_info, 
 static_assert(offsetof(pm_pcx_info, manufacturer) == 28 && offsetof(pm_pcx_info, x_min) == 32);
 static_assert(offsetof(pm_pcx_info, h_dpi) == 40 && offsetof(pm_pcx_info, planes) == 44);
 static_assert(offsetof(pm_pcx_info, bytes_per_line) == 46 && offsetof(pm_pcx_info, colormap) == 54);
-static_assert(offsetof(pm_pcx_info, width) == 104 && offsetof(pm_pcx_info, palette) == 128);
+static_assert(offsetof(pm_pcx_info, width) == 104 && offsetof(pm_pcx_info, colours) == 112);
+static_assert(offsetof(pm_pcx_info, palette_count) == 124 && offsetof(pm_pcx_info, palette) == 128);
 static_assert(offsetof(pm_pcx_info, depth) == 896 && offsetof(pm_pcx_info, reason) == 904);
 static_assert(sizeof(pm_pcx_info) == 944);
 
@@ -82,20 +83,6 @@ extern "C" {
 int32_t pmjs_decode(const void *data, uint32_t size, int32_t flags, int32_t page, pm_picture *picture)
 {
     return pm_pcx_decode(data, size, flags, page, picture);
-}
-
-// Spreads count palette indices, which lie in the last quarter of rgba,
-// into RGBA pixels from the picture's palette, from the first pixel on: a
-// pixel is written only where indices already read lay. WebAssembly is
-// little-endian, so red is a word's low byte.
-void pmjs_expand(uint8_t *rgba, uint32_t count, const uint8_t *palette)
-{
-    uint32_t words[256];
-    for (int i = 0; i < 256; ++i)
-        words[i] = palette[3 * i] | palette[3 * i + 1] << 8 | palette[3 * i + 2] << 16 | 0xFFu << 24;
-    const uint8_t *indices = rgba + static_cast<size_t>(count) * 3;
-    for (uint32_t i = 0; i < count; ++i)
-        std::memcpy(rgba + 4 * static_cast<size_t>(i), &words[indices[i]], 4);
 }
 
 int32_t pmjs_pcx_encode(const pm_picture *picture, int32_t layout, sink *out)

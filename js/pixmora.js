@@ -15,18 +15,17 @@ const NO_MEMORY = 4;
 const NO_PAGE = 6;
 const BAD_ARGUMENT = 8;
 const ALL_LAYOUTS = 16;
-const INDEX8 = 1;
 const RGBA8 = 3;
-const UNSUPPORTED = 3;
 const LAYOUTS = ['auto', 'mono', 'cga4', 'packed16', 'vga256', 'planes4', 'planes8', 'ega16', 'rgb24'];
 const MAX_PAGES = 1023;
 
 // Sizes and offsets of the C records, pinned by static_asserts in codec.cpp.
 const PICTURE_BYTES = 832;
-const PICTURE_PALETTE = 28;
 const INFO_BYTES = 944;
 const INFO_PAGE_COUNT = 8;
 const INFO_COLOURS = 112;
+const INFO_PALETTE_COUNT = 124;
+const INFO_PALETTE = 128;
 const SINK_BYTES = 16;
 
 /** A picture or call the library refuses: `result` is its PM_PCX_ number,
@@ -277,39 +276,33 @@ export async function decode(bytes, options) {
         const info = memory.record(INFO_BYTES);
         if (wasm.pm_pcx_inspect_memory(data, input.length, flags, page, 32, info) !== OK)
             memory.fail(NO_PAGE);
-        const pageCount = memory.view().getInt32(info + INFO_PAGE_COUNT, true);
-        const colours = memory.view().getInt32(info + INFO_COLOURS, true);
-        // A picture of 256 colours or fewer is decoded as its indices, which
-        // also give its palette, and spread into RGBA here; a deeper one
-        // straight into RGBA.
         const picture = memory.record(PICTURE_BYTES);
-        const view = memory.view();
-        view.setInt32(picture + 8, INDEX8, true);
+        memory.view().setInt32(picture + 8, RGBA8, true);
         let result = wasm.pmjs_decode(data, input.length, flags, page, picture);
-        if (result === UNSUPPORTED) {
-            view.setInt32(picture + 8, RGBA8, true);
-            result = wasm.pmjs_decode(data, input.length, flags, page, picture);
-        }
         if (result !== OK)
             memory.fail(result);
-        const width = view.getInt32(picture, true);
-        const height = view.getInt32(picture + 4, true);
-        const indexed = view.getInt32(picture + 8, true) === INDEX8;
-        const count = width * height;
-        const pixels = memory.allocate(count * 4);
-        memory.view().setUint32(picture + 24, indexed ? pixels + count * 3 : pixels, true);
+        const width = memory.view().getInt32(picture, true);
+        const height = memory.view().getInt32(picture + 4, true);
+        const pixels = memory.allocate(width * height * 4);
+        memory.view().setUint32(picture + 24, pixels, true);
         result = wasm.pmjs_decode(data, input.length, flags, page, picture);
         if (result !== OK)
             memory.fail(result);
+        // The picture's colours are those the inspection says a load takes,
+        // and black for indices past them (a 16-colour header palette of a
+        // 256-colour picture), as the decoding shows them.
+        const view = memory.view();
+        const colours = view.getInt32(info + INFO_COLOURS, true);
         let palette = null;
-        let used = colours;
-        if (indexed) {
-            used = memory.view().getInt32(picture + 12, true);
-            wasm.pmjs_expand(pixels, count, picture + PICTURE_PALETTE);
-            palette = triples(memory.bytes().subarray(picture + PICTURE_PALETTE), used);
+        if (colours <= 256) {
+            const given = Math.min(colours, view.getInt32(info + INFO_PALETTE_COUNT, true));
+            palette = triples(memory.bytes().subarray(info + INFO_PALETTE), given);
+            while (palette.length < colours)
+                palette.push([0, 0, 0]);
         }
-        const rgba = new Uint8ClampedArray(wasm.memory.buffer.slice(pixels, pixels + count * 4));
-        return { width, height, data: rgba, page, pageCount, colours: used, palette };
+        const rgba = new Uint8ClampedArray(wasm.memory.buffer.slice(pixels, pixels + width * height * 4));
+        return { width, height, data: rgba, page, pageCount: view.getInt32(info + INFO_PAGE_COUNT, true),
+                 colours, palette };
     });
 }
 
