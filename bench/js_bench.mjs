@@ -71,7 +71,11 @@ const fixed = (value, digits) => value === undefined ? '' : value.toFixed(digits
 const rows = [];
 for (const file of readdirSync(picturesDir).filter(name => /\.pcx$/i.test(name)).sort()) {
     const name = file.replace(/\.pcx$/i, '');
-    const bytes = new Uint8Array(readFileSync(join(picturesDir, file)));
+    // Each decoder is given the file as its README shows: pcx-js takes a
+    // Node Buffer from readFileSync (given an ArrayBuffer in Node it finds
+    // no header palette).
+    const buffer = readFileSync(join(picturesDir, file));
+    const bytes = new Uint8Array(buffer);
     const ours = await decode(bytes).catch(() => null);
     if (ours === null)
         continue;
@@ -79,8 +83,8 @@ for (const file of readdirSync(picturesDir).filter(name => /\.pcx$/i.test(name))
     const row = { name, size: `${ours.width} x ${ours.height}`, ms, native: native.get(name) };
     if (PCX) {
         try {
-            const theirs = new PCX(bytes.buffer).decode();
-            row.pcxJs = await median(() => new PCX(bytes.buffer).decode());
+            const theirs = new PCX(buffer).decode();
+            row.pcxJs = await median(() => new PCX(buffer).decode());
             row.pixels = theirs.width !== ours.width || theirs.height !== ours.height
                 ? `${theirs.width} x ${theirs.height}`
                 : firstDifference(ours.data, theirs.pixelArray, ours.width) ?? 'the same';
