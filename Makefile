@@ -116,7 +116,7 @@ test-web: web
 NPM_VERSION := $(shell sed -n 's/^  "version": "\(.*\)",$$/\1/p' js/package.json)
 
 npm:
-	JS_BUILD=$(JS_BUILD) JOBS=$(JOBS) scripts/npm-pack.sh
+	JS_BUILD=$(JS_BUILD) JOBS=$(JOBS) WERROR=$(WERROR) scripts/npm-pack.sh
 
 # The package installed from its tarball into a fresh folder with no
 # network: node --test against pixmora-convert's PNGs, a five-line script,

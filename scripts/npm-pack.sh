@@ -18,6 +18,7 @@ NODE_PATH="$(dirname "$(dirname "$acorn")")${NODE_PATH:+:$NODE_PATH}"
 export NODE_PATH
 
 emcmake cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DPIXMORA_PROGRAMS=OFF -DPIXMORA_JS=ON \
+    -DPIXMORA_WERROR="${WERROR:-OFF}" \
     -DPIXMORA_JS_PACKAGE="$PWD/$build/package" >/dev/null
 cmake --build "$build" -j"${JOBS:-2}" --target pixmora-js
 
