@@ -89,20 +89,31 @@ uint32_t pcx_file_read(void *buffer, uint32_t size)
 
 // The memory picture of a load: the input block, or the chosen page of the
 // DCX file it holds. Returns 0, or the result that ends the load.
-int32_t pcx_memory_page(pcx_page_choice choice, const uint8_t *&picture, uint64_t &size)
+int32_t pcx_input_block_page(pcx_page_choice choice, const uint8_t *&picture, uint64_t &size)
 {
     picture = pm_state.input_block;
     size = picture != nullptr ? pm_state.input_block_size : 0;
-    if (choice.any_container && dcx_is_container(picture, size)) {
-        uint64_t start = 0, end = 0;
-        if (!dcx_page_span(dcx_read_directory(picture, size), choice.page, size, start, end))
-            return PM_PCX_NO_PAGE;
-        picture += start;
-        size = end - start;
-    } else if (choice.page != 0) {
-        return PM_PCX_NO_PAGE;
-    }
-    return PM_PCX_OK;
+    return pcx_memory_page(picture, size, choice.any_container, choice.page);
+}
+
+// Gives a file load its next block: read_buffer filled from file_handle, at
+// most min(input_block_size, 4096) bytes at a time and never past the
+// picture's data.
+uint32_t pcx_refill_from_file(pcx_stream &stream)
+{
+    // input_block_size may describe a caller's memory block; read_buffer's
+    // own size bounds what one read may bring.
+    uint32_t size = pm_state.input_block_size;
+    if (size == 0 || size > static_cast<uint32_t>(PM_READ_BUFFER_SIZE))
+        size = PM_READ_BUFFER_SIZE;
+    size = static_cast<uint32_t>(std::min<uint64_t>(size, stream.file_left));
+    uint32_t got = 0;
+    if (size != 0)
+        got = pcx_file_read(pm_state.read_buffer, size);
+    stream.file_left -= got;
+    stream.position = pm_state.read_buffer;
+    stream.left = got;
+    return got;
 }
 
 // Reads the header of a page of the DCX file open in file_handle, whose first
@@ -140,19 +151,16 @@ int32_t pcx_open(const char *name, int32_t flags, pcx_page_choice choice, pcx_st
     if ((flags & pcx_from_memory) != 0) {
         const uint8_t *picture = nullptr;
         uint64_t size = 0;
-        if (const int32_t chosen = pcx_memory_page(choice, picture, size); chosen != PM_PCX_OK)
+        if (const int32_t chosen = pcx_input_block_page(choice, picture, size); chosen != PM_PCX_OK)
             return chosen;
         if (size < static_cast<uint64_t>(pcx_header_size)) {
             header_bytes = static_cast<uint32_t>(size);
             return PM_PCX_OK;
         }
-        stream.picture = picture;
-        stream.picture_size = static_cast<uint32_t>(size);
+        stream = pcx_memory_stream(picture, static_cast<uint32_t>(size));
         std::memcpy(pm_state.pcx_header, stream.picture, pcx_header_size);
         header_bytes = pcx_header_size;
-        pm_state.input_block = const_cast<uint8_t *>(picture) + pcx_header_size;
-        stream.position = pm_state.input_block;
-        stream.left = stream.picture_size - pcx_header_size;
+        pm_state.input_block = const_cast<uint8_t *>(stream.position);
         return PM_PCX_OK;
     }
     // Whatever the input block describes, file data always goes to read_buffer.
@@ -169,6 +177,7 @@ int32_t pcx_open(const char *name, int32_t flags, pcx_page_choice choice, pcx_st
     }
     stream.position = pm_state.read_buffer;
     stream.left = 0; // the first decode begins with a refill
+    stream.refill = pcx_refill_from_file;
     return PM_PCX_OK;
 }
 

@@ -1,7 +1,8 @@
 // The codec calls: a PCX picture or DCX page decoded into the caller's
 // memory, and pictures in the caller's memory encoded as PCX and DCX files.
-// They read and write no library state: everything they use comes in as
-// arguments or lives on the stack, and their memory comes from malloc.
+// They check the caller's arguments and stand on the format's stages in
+// graphics/pcx/, which read no library state: everything they use comes in
+// as arguments or lives on the stack, and their memory comes from malloc.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -15,6 +16,24 @@
 
 namespace pm {
 namespace {
+
+// The format's stages keep the public values without seeing the public header.
+static_assert(pcx_result::ok == PM_PCX_OK && pcx_result::open_failed == PM_PCX_OPEN_FAILED &&
+              pcx_result::invalid == PM_PCX_INVALID && pcx_result::unsupported == PM_PCX_UNSUPPORTED &&
+              pcx_result::no_memory == PM_PCX_NO_MEMORY && pcx_result::write_failed == PM_PCX_WRITE_FAILED &&
+              pcx_result::no_page == PM_PCX_NO_PAGE && pcx_result::too_many_colours == PM_PCX_TOO_MANY_COLOURS &&
+              pcx_result::bad_argument == PM_PCX_BAD_ARGUMENT);
+static_assert(pcx_reason::none == PM_PCX_REASON_NONE && pcx_reason::short_header == PM_PCX_REASON_SHORT &&
+              pcx_reason::manufacturer == PM_PCX_REASON_MANUFACTURER && pcx_reason::window == PM_PCX_REASON_WINDOW &&
+              pcx_reason::no_planes == PM_PCX_REASON_NO_PLANES && pcx_reason::no_line == PM_PCX_REASON_NO_LINE &&
+              pcx_reason::line_too_short == PM_PCX_REASON_LINE_TOO_SHORT &&
+              pcx_reason::no_converter == PM_PCX_REASON_NO_CONVERTER && pcx_reason::depth == PM_PCX_REASON_DEPTH);
+static_assert(pcx_layout::automatic == pcx_layout_auto && pcx_layout::mono == pcx_layout_mono &&
+              pcx_layout::cga4 == pcx_layout_cga4 && pcx_layout::packed16 == pcx_layout_packed16 &&
+              pcx_layout::vga256 == pcx_layout_vga256 && pcx_layout::planes4 == pcx_layout_planes4 &&
+              pcx_layout::planes8 == pcx_layout_planes8 && pcx_layout::ega16 == pcx_layout_ega16 &&
+              pcx_layout::rgb24 == pcx_layout_rgb24);
+static_assert(dcx_magic == PM_DCX_MAGIC);
 
 struct free_deleter {
     void operator()(void *block) const { std::free(block); }
@@ -43,116 +62,6 @@ uint64_t pcx_row_stride(int32_t width, uint64_t stride, int32_t bytes)
     if (stride == 0)
         return row_bytes;
     return stride >= row_bytes ? stride : 0;
-}
-
-// ---- Decoding ---------------------------------------------------------------------
-
-// Colour planes into red, green, blue (and alpha 255) per pixel; a fourth
-// plane is dropped.
-template <int32_t Bytes>
-void pcx_planes_to_rgb(const uint8_t *scanline, uint8_t *row, int32_t first, int32_t count, int32_t bytes_per_line,
-                       const uint32_t *)
-{
-    const uint8_t *red = scanline + first;
-    const uint8_t *green = red + bytes_per_line;
-    const uint8_t *blue = green + bytes_per_line;
-    for (int32_t k = 0; k < count; ++k, row += Bytes) {
-        row[0] = red[k];
-        row[1] = green[k];
-        row[2] = blue[k];
-        if constexpr (Bytes == 4)
-            row[3] = 255;
-    }
-}
-
-// The converter of a picture's scanlines into the format, and its table of
-// pixels: INDEX8 keeps the indices, RGB8 and RGBA8 take the colours.
-pcx_row_converter pcx_codec_converter(const pcx_picture &picture, int32_t format, const uint8_t *rgb,
-                                      uint32_t (&pixels)[256])
-{
-    const bool planes = picture.format == pcx_format::planar24 || picture.format == pcx_format::planar32;
-    for (uint32_t i = 0; i < 256; ++i) {
-        const uint8_t pixel[4] = {rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2], 255};
-        if (format == PM_PIXELS_INDEX8)
-            pixels[i] = i;
-        else
-            std::memcpy(&pixels[i], pixel, 4);
-    }
-    switch (format) {
-    case PM_PIXELS_INDEX8:
-        return pcx_choose_converter(picture.format, 8);
-    case PM_PIXELS_RGB8:
-        return planes ? &pcx_planes_to_rgb<3> : pcx_choose_converter(picture.format, 24);
-    default:
-        return planes ? &pcx_planes_to_rgb<4> : pcx_choose_converter(picture.format, 32);
-    }
-}
-
-// The colours a load into a 32-bit buffer gives the picture's indices, from
-// the same choice of source: 256 RGB triples, those the picture does not
-// give black.
-void pcx_codec_palette(const pcx_picture &picture, const uint8_t *bytes, uint64_t size, uint8_t *rgb)
-{
-    std::memset(rgb, 0, 768);
-    const bool has_trailer =
-        pcx_trailer_fits(size) && bytes[size - static_cast<uint64_t>(pcx_trailer_size)] == pcx_trailer_marker;
-    switch (pcx_choose_palette(picture, [has_trailer] { return has_trailer; })) {
-    case pcx_palette_source::none:
-        break;
-    case pcx_palette_source::trailer:
-        std::memcpy(rgb, bytes + (size - 768), 768);
-        break;
-    case pcx_palette_source::grey:
-        pcx_grey_ramp(rgb);
-        break;
-    case pcx_palette_source::header:
-        std::memcpy(rgb, bytes + offsetof(pcx_header_layout, colormap), 48);
-        break;
-    }
-}
-
-// Every row of the picture into the caller's rows, top row first. When the
-// data ends early the rest of the rows repeat the last scanline, as a load
-// does: the scanline keeps what it held.
-int32_t pcx_decode_rows(const uint8_t *bytes, uint32_t size, const pcx_picture &picture, pcx_row_converter convert,
-                        const uint32_t *pixels, uint8_t *out, uint64_t stride)
-{
-    const int32_t length = picture.planes * picture.bytes_per_line;
-    const malloc_block scanline(
-        static_cast<uint8_t *>(std::calloc(static_cast<size_t>(length) + pcx_scanline_spare, 1)));
-    if (scanline == nullptr)
-        return PM_PCX_NO_MEMORY;
-    pcx_stream stream{};
-    stream.picture = bytes;
-    stream.picture_size = size;
-    stream.position = bytes + pcx_header_size;
-    stream.left = size - pcx_header_size;
-    for (int32_t r = 0; r < picture.height; ++r, out += stride) {
-        pcx_decode_scanline(stream, scanline.get(), length);
-        convert(scanline.get(), out, 0, picture.width, picture.bytes_per_line, pixels);
-        if (stream.carry > 0)
-            std::memmove(scanline.get(), scanline.get() + length, static_cast<size_t>(stream.carry));
-    }
-    return PM_PCX_OK;
-}
-
-// The bytes of the picture that a load with these flags and page reads:
-// the input, or a page of the DCX file it holds. 0, or the result that ends
-// the decoding.
-int32_t pcx_codec_page(const uint8_t *&bytes, uint64_t &size, int32_t flags, int32_t page)
-{
-    const bool containers = page >= 0 || (flags & pcx_all_layouts) != 0;
-    page = page < 0 ? 0 : page;
-    if (containers && dcx_is_container(bytes, size)) {
-        uint64_t start = 0, end = 0;
-        if (!dcx_page_span(dcx_read_directory(bytes, size), page, size, start, end))
-            return PM_PCX_NO_PAGE;
-        bytes += start;
-        size = end - start;
-    } else if (page != 0) {
-        return PM_PCX_NO_PAGE;
-    }
-    return PM_PCX_OK;
 }
 
 // ---- Encoding ---------------------------------------------------------------------
@@ -249,14 +158,18 @@ int32_t pm_pcx_decode(const void *data, uint64_t size, int32_t flags, int32_t pa
         return PM_PCX_BAD_ARGUMENT;
     if (page < -1)
         return PM_PCX_NO_PAGE;
+    // Page -1 is what pm_load_pcx reads: a DCX file's first page only with
+    // pcx_all_layouts.
+    const bool all_layouts = (flags & pcx_all_layouts) != 0;
     const auto *bytes = static_cast<const uint8_t *>(data);
-    if (const int32_t chosen = pcx_codec_page(bytes, size, flags, page); chosen != PM_PCX_OK)
+    if (const int32_t chosen = pcx_memory_page(bytes, size, page >= 0 || all_layouts, page < 0 ? 0 : page);
+        chosen != PM_PCX_OK)
         return chosen;
     // The verdict of a load into an 8-bit buffer for indices (colour planes
     // have none), of a 32-bit one for colours.
     const auto available = static_cast<uint32_t>(size < pcx_header_size ? size : pcx_header_size);
-    const pcx_verdict verdict = pcx_judge(bytes, available, picture->format == PM_PIXELS_INDEX8 ? 8 : 32,
-                                          (flags & pcx_all_layouts) != 0);
+    const pcx_verdict verdict =
+        pcx_judge(bytes, available, picture->format == PM_PIXELS_INDEX8 ? 8 : 32, all_layouts);
     if (verdict.result != PM_PCX_OK)
         return verdict.result;
     const pcx_picture &header = verdict.picture;
@@ -268,18 +181,19 @@ int32_t pm_pcx_decode(const void *data, uint64_t size, int32_t flags, int32_t pa
         return PM_PCX_OK;
     }
     const uint64_t stride = pcx_row_stride(header.width, picture->stride, bytes_per_pixel);
-    if (stride == 0)
+    if (stride == 0 || stride > static_cast<uint64_t>(PTRDIFF_MAX) / static_cast<uint64_t>(header.height))
         return PM_PCX_BAD_ARGUMENT;
     // A memory picture is read through 32-bit lengths, as pm_set_input_block's.
     if (size > UINT32_MAX)
         return PM_PCX_BAD_ARGUMENT;
 
     uint8_t rgb[768];
-    pcx_codec_palette(header, bytes, size, rgb);
-    uint32_t pixels[256];
-    const pcx_row_converter convert = pcx_codec_converter(header, picture->format, rgb, pixels);
-    const int32_t result = pcx_decode_rows(bytes, static_cast<uint32_t>(size), header, convert, pixels,
-                                           static_cast<uint8_t *>(picture->pixels), stride);
+    pcx_picture_colours(header, bytes, size, rgb);
+    const pcx_pixels pixels = picture->format == PM_PIXELS_INDEX8 ? pcx_pixels::index8
+                              : picture->format == PM_PIXELS_RGB8 ? pcx_pixels::rgb8
+                                                                  : pcx_pixels::rgba8;
+    const int32_t result = pcx_decode_picture(bytes, static_cast<uint32_t>(size), header, pixels, rgb,
+                                              static_cast<uint8_t *>(picture->pixels), stride);
     if (result != PM_PCX_OK)
         return result;
     picture->width = header.width;

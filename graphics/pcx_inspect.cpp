@@ -1,6 +1,5 @@
-// The loader's verdict on a picture, and inspection: a PCX picture described
-// from its header and its end without loading it, judged by the same
-// function as a load.
+// Inspection: a PCX picture described from its header and its end without
+// loading it, judged by the loader's own verdict (graphics/pcx/verdict.h).
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
@@ -11,28 +10,6 @@
 
 namespace pm {
 namespace {
-
-pcx_verdict pcx_refusal(int32_t result, int32_t reason, const pcx_picture &picture)
-{
-    return pcx_verdict{result, reason, picture, nullptr};
-}
-
-int32_t pcx_fault_reason(pcx_header_fault fault)
-{
-    switch (fault) {
-    case pcx_header_fault::window:
-        return PM_PCX_REASON_WINDOW;
-    case pcx_header_fault::no_planes:
-        return PM_PCX_REASON_NO_PLANES;
-    case pcx_header_fault::bytes_per_line:
-        return PM_PCX_REASON_NO_LINE;
-    case pcx_header_fault::line_too_short:
-        return PM_PCX_REASON_LINE_TOO_SHORT;
-    case pcx_header_fault::none:
-        break;
-    }
-    return PM_PCX_REASON_NONE;
-}
 
 // The input of an inspection: a memory block, or an open file read through
 // the platform; once a DCX page is chosen, the page's bytes.
@@ -164,47 +141,6 @@ bool pcx_inspection_arguments(int32_t page, int32_t depth, const pm_pcx_info *in
 }
 
 } // namespace
-
-int32_t pcx_colours(pcx_format format)
-{
-    switch (format) {
-    case pcx_format::mono:
-        return 2;
-    case pcx_format::packed2:
-    case pcx_format::planar4:
-        return 4;
-    case pcx_format::planar8:
-        return 8;
-    case pcx_format::planar16:
-    case pcx_format::packed4:
-        return 16;
-    case pcx_format::indexed8:
-        return 256;
-    case pcx_format::planar24:
-    case pcx_format::planar32:
-        return 1 << 24;
-    case pcx_format::none:
-        break;
-    }
-    return 0;
-}
-
-pcx_verdict pcx_judge(const uint8_t *header, uint32_t available, int32_t depth, bool all_layouts)
-{
-    if (available < static_cast<uint32_t>(pcx_header_size))
-        return pcx_refusal(PM_PCX_INVALID, PM_PCX_REASON_SHORT, pcx_picture{});
-    const pcx_picture picture = pcx_parse_header(header, all_layouts);
-    if (header[0] != pcx_manufacturer)
-        return pcx_refusal(PM_PCX_INVALID, PM_PCX_REASON_MANUFACTURER, picture);
-    if (const pcx_header_fault fault = pcx_check_header(picture); fault != pcx_header_fault::none)
-        return pcx_refusal(PM_PCX_INVALID, pcx_fault_reason(fault), picture);
-    if (picture.format == pcx_format::none)
-        return pcx_refusal(PM_PCX_UNSUPPORTED, PM_PCX_REASON_NO_CONVERTER, picture);
-    const pcx_row_converter convert = pcx_choose_converter(picture.format, depth);
-    if (convert == nullptr)
-        return pcx_refusal(PM_PCX_UNSUPPORTED, PM_PCX_REASON_DEPTH, picture);
-    return pcx_verdict{PM_PCX_OK, PM_PCX_REASON_NONE, picture, convert};
-}
 
 } // namespace pm
 

@@ -47,6 +47,25 @@ void pcx_decode_into_row(pcx_stream &stream, uint8_t *row, int32_t width, int32_
 
 } // namespace
 
+// The pixel of every palette index in the buffer's byte order, taken from
+// pixel_lookup once per load (after the palette step), so that converting an
+// index costs one table read: the 16-bit entry as it is; the 4-byte entry,
+// which lies in memory as fill, R, G, B, reversed into B, G, R, fill.
+void pcx_load_pixels(uint32_t (&pixels)[256], int32_t bytes)
+{
+    for (int32_t i = 0; i < 256; ++i) {
+        uint32_t entry = 0;
+        if (bytes == 2) {
+            std::memcpy(&entry, pm_state.pixel_lookup + 2 * i, 2);
+            pixels[i] = entry;
+            continue;
+        }
+        const uint8_t *lookup = pm_state.pixel_lookup + 4 * i;
+        const uint8_t pixel[4] = {lookup[3], lookup[2], lookup[1], lookup[0]};
+        std::memcpy(&pixels[i], pixel, 4);
+    }
+}
+
 // Places the picture at its header window or at the cursor. False when no
 // pixel of it lies within the buffer.
 bool pcx_place(const pcx_picture &picture, int32_t flags, pcx_placement &place)

@@ -10,7 +10,7 @@
 //   static vector combine(vector a, vector b);   a | b
 //   static void store(uint8_t *out, vector v);   16 bytes
 //   static void store_low(uint8_t *out, vector v); the first 8 bytes
-// As with the token windows (pcx_windows.h), that struct lives in the file's
+// As with the token windows (graphics/pcx/windows.h), that struct lives in the file's
 // unnamed namespace, so that each set's copy of the loop is its own.
 #pragma once
 

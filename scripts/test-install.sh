@@ -178,7 +178,7 @@ block_check() {
         }' >&2
 }
 
-# Runs the three examples in directory $1 (their link named by $2) on the
+# Runs the four examples in directory $1 (their link named by $2) on the
 # demo's pictures from prefix $3 and checks what they write.
 run_examples() {
     local bin=$1 how=$2 prefix=$3
@@ -217,6 +217,24 @@ run_examples() {
     colours=$(pcxtoppm "$out/sunset.pcx" | ppmhist -noheader | wc -l)
     [ "$size" = "256 64" ] && [ "$colours" -eq 16 ] ||
         fail "$how: palette_effect wrote $size with $colours colours, not 256 64 with 16"
+
+    # The codec decodes with no buffer the pixels pcxtoppm shows, and
+    # encodes them again in the smallest layout that holds them: 256
+    # colours for the demo's pictures, 4 bits a pixel for the sunset's 16.
+    local picture
+    for picture in "$pictures/Logo1.pcx" "$pictures/Sky.pcx" "$out/sunset.pcx"; do
+        local name
+        name=$(basename "$picture" .pcx)
+        "$bin/recode" "$picture" "$out/$name-recoded.ppm" "$out/$name-recoded.pcx" ||
+            fail "$how: recode failed on $name.pcx"
+        pcxtoppm "$picture" >"$out/$name-expected.ppm"
+        cmp -s "$out/$name-recoded.ppm" "$out/$name-expected.ppm" ||
+            fail "$how: recode decodes $name.pcx otherwise than pcxtoppm"
+        pcxtoppm "$out/$name-recoded.pcx" | cmp -s - "$out/$name-expected.ppm" ||
+            fail "$how: the PCX file recode writes of $name.pcx shows other pixels"
+    done
+    [ "$(od -An -tu1 -j3 -N1 "$out/sunset-recoded.pcx" | tr -d ' ')" = 4 ] ||
+        fail "$how: recode did not write the sunset's 16 colours in 4 bits a pixel"
     echo "  $how: examples checked"
 }
 
@@ -235,7 +253,7 @@ examples_by_pkg_config() {
     mkdir -p "$dir"
     local -x PKG_CONFIG_PATH
     PKG_CONFIG_PATH=$(pc_dir "$prefix")
-    for example in thumbnail present palette_effect; do
+    for example in thumbnail present palette_effect recode; do
         # shellcheck disable=SC2046
         cc -std=c11 -Wall -Wextra -Wpedantic -Werror $(pkg-config --cflags pixmora) \
             "$root/examples/$example.c" -o "$dir/$example" $(pkg-config --libs pixmora) || return 1

@@ -1,12 +1,12 @@
-// Row converters: a decoded scanline into a row of the active buffer, one
-// converter per (source format, buffer depth), picked once per load. Those
-// into 32 bits come from the kernel table, with their scalar references here.
+// Row converters: a decoded scanline into a row of a buffer's depth or of a
+// memory format, one converter per pair, picked once per picture. Those into
+// 32 bits come from the kernel table, with their scalar references here.
+#include "graphics/pcx/convert.h"
+
 #include <cstring>
 
-#include "graphics/internal.h"
 #include "graphics/kernels/kernels.h"
-#include "graphics/pcx.h"
-#include <pixmora/pixmora.h>
+#include "graphics/pixel_format.h"
 
 namespace pm {
 namespace {
@@ -86,6 +86,24 @@ void pcx_convert_planar24(const uint8_t *scanline, uint8_t *row, int32_t first, 
         pcx_put_rgb<Bytes>(row, red[k], green[k], blue[k]);
 }
 
+// Colour planes into red, green, blue (and alpha 255) per pixel, as the
+// codec gives them; a fourth plane is dropped.
+template <int32_t Bytes>
+void pcx_convert_planes_rgb(const uint8_t *scanline, uint8_t *row, int32_t first, int32_t count, int32_t bytes_per_line,
+                            const uint32_t *)
+{
+    const uint8_t *red = scanline + first;
+    const uint8_t *green = red + bytes_per_line;
+    const uint8_t *blue = green + bytes_per_line;
+    for (int32_t k = 0; k < count; ++k, row += Bytes) {
+        row[0] = red[k];
+        row[1] = green[k];
+        row[2] = blue[k];
+        if constexpr (Bytes == 4)
+            row[3] = 255;
+    }
+}
+
 template <int32_t Bytes> pcx_row_converter pcx_converter_for(pcx_format format)
 {
     switch (format) {
@@ -136,25 +154,6 @@ int32_t pcx_destination_bytes(int32_t depth)
     }
 }
 
-// The pixel of every palette index in the buffer's byte order, taken from
-// pixel_lookup once per load (after the palette step), so that converting an
-// index costs one table read: the 16-bit entry as it is; the 4-byte entry,
-// which lies in memory as fill, R, G, B, reversed into B, G, R, fill.
-void pcx_load_pixels(uint32_t (&pixels)[256], int32_t bytes)
-{
-    for (int32_t i = 0; i < 256; ++i) {
-        uint32_t entry = 0;
-        if (bytes == 2) {
-            std::memcpy(&entry, pm_state.pixel_lookup + 2 * i, 2);
-            pixels[i] = entry;
-            continue;
-        }
-        const uint8_t *lookup = pm_state.pixel_lookup + 4 * i;
-        const uint8_t pixel[4] = {lookup[3], lookup[2], lookup[1], lookup[0]};
-        std::memcpy(&pixels[i], pixel, 4);
-    }
-}
-
 // A 256-colour picture in an 8-bit buffer keeps its indices: one copy per row.
 void pcx_copy_indexed8(const uint8_t *scanline, uint8_t *row, int32_t first, int32_t count, int32_t,
                        const uint32_t *)
@@ -175,6 +174,30 @@ pcx_row_converter pcx_choose_converter(pcx_format format, int32_t depth)
     default:
         return pcx_converter_for<4>(format);
     }
+}
+
+pcx_row_converter pcx_choose_pixels_converter(pcx_format format, pcx_pixels pixels, const uint8_t *rgb,
+                                              uint32_t (&table)[256])
+{
+    // Indexed pixels of one byte take the index itself; of three or four,
+    // the entry's first bytes in memory, R, G, B, 255.
+    for (uint32_t i = 0; i < 256; ++i) {
+        const uint8_t pixel[4] = {rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2], 255};
+        if (pixels == pcx_pixels::index8)
+            table[i] = i;
+        else
+            std::memcpy(&table[i], pixel, 4);
+    }
+    const bool planes = format == pcx_format::planar24 || format == pcx_format::planar32;
+    switch (pixels) {
+    case pcx_pixels::index8:
+        return pcx_converter_for<1>(format);
+    case pcx_pixels::rgb8:
+        return planes ? &pcx_convert_planes_rgb<3> : pcx_converter_for<3>(format);
+    case pcx_pixels::rgba8:
+        break;
+    }
+    return planes ? &pcx_convert_planes_rgb<4> : pcx_converter_for<4>(format);
 }
 
 // The scalar references: pixel by pixel.

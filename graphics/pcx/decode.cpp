@@ -10,8 +10,6 @@
 
 #include "graphics/kernels/kernels.h"
 #include "graphics/pcx/windows.h"
-#include <pixmora/pixmora.h>
-#include "platform/platform.h"
 
 namespace pm {
 namespace {
@@ -53,28 +51,23 @@ constexpr int32_t pcx_long_run_rows = 16;
 
 } // namespace
 
+pcx_stream pcx_memory_stream(const uint8_t *picture, uint32_t size)
+{
+    pcx_stream stream{};
+    stream.picture = picture;
+    stream.picture_size = size;
+    stream.position = picture + pcx_header_size;
+    stream.left = size - pcx_header_size;
+    return stream;
+}
+
 uint32_t pcx_refill_input(pcx_stream &stream)
 {
-    if (stream.picture != nullptr || stream.exhausted) {
+    if (stream.refill == nullptr || stream.exhausted) {
         stream.exhausted = true;
         return 0;
     }
-    // input_block_size may describe a caller's memory block; read_buffer's
-    // own size bounds what one read may bring.
-    uint32_t size = pm_state.input_block_size;
-    if (size == 0 || size > static_cast<uint32_t>(PM_READ_BUFFER_SIZE))
-        size = PM_READ_BUFFER_SIZE;
-    size = static_cast<uint32_t>(std::min<uint64_t>(size, stream.file_left));
-    uint32_t got = 0;
-    if (size != 0) {
-        if (!pm::platform::file_read(pm_state.file_handle, pm_state.read_buffer, size, &got))
-            got = 0;
-        got = std::min(got, size);
-        pm_state.bytes_read = got;
-    }
-    stream.file_left -= got;
-    stream.position = pm_state.read_buffer;
-    stream.left = got;
+    const uint32_t got = stream.refill(stream);
     stream.exhausted = got == 0;
     return got;
 }

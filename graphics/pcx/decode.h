@@ -1,4 +1,4 @@
-// The run-length decoder's contract: where a PCX load takes its bytes from,
+// The run-length decoder's contract: where a PCX decoder takes its bytes from,
 // how a scanline is decoded, and every byte the decoder may touch beyond the
 // bytes it decodes. The one-token loop (graphics/pcx/decode.cpp), the token
 // windows (graphics/pcx/windows.h) and the rows decoded straight into an
@@ -48,7 +48,13 @@ static_assert(pcx_window_overshoot <= pcx_scanline_spare);
 constexpr int32_t pcx_direct_pad = 16;
 constexpr int32_t pcx_direct_reach = pcx_direct_pad + pcx_scanline_spare;
 
-// Where a load takes its bytes from, and how far the decoder has come.
+struct pcx_stream;
+
+// Gives the stream its next block of input (position and left) and returns
+// its length; 0 when the input has ended.
+using pcx_refill_fn = uint32_t (*)(pcx_stream &stream);
+
+// Where a decoder takes its bytes from, and how far it has come.
 struct pcx_stream {
     const uint8_t *picture;  // memory source: the picture's first byte; null for a file
     uint32_t picture_size;   // memory source: the picture's length, header and trailer included
@@ -57,6 +63,7 @@ struct pcx_stream {
     int32_t carry;           // decoded bytes that ran past the end of the last scanline
     bool exhausted;          // a refill found no more bytes: the input has ended
     int32_t long_run_rows = 0; // scanlines still to decode without token windows
+    pcx_refill_fn refill = nullptr; // where more input comes from; null: a memory picture, decoded in place
     // File source: where the picture lies in the file. A DCX page ends
     // before the file does; file_end -1 means the file's end.
     int64_t file_start = 0;
@@ -64,11 +71,13 @@ struct pcx_stream {
     uint64_t file_left = UINT64_MAX; // data bytes of the picture not yet read
 };
 
-// Gives the stream its next block of input and returns its length. A file
-// (pm_state.file_handle) is read into read_buffer, at most
-// min(input_block_size, 4096) bytes at a time and never past file_left; a
-// memory picture is decoded in place and never refills. 0 marks the end of
-// the input for good.
+// The stream over a memory picture of `size` bytes, its data starting after
+// the header; the picture is decoded in place and never refills.
+pcx_stream pcx_memory_stream(const uint8_t *picture, uint32_t size);
+
+// Gives the stream its next block of input through its refill and returns
+// its length. 0 marks the end of the input for good: a memory picture has
+// no more than it had.
 uint32_t pcx_refill_input(pcx_stream &stream);
 
 // Decodes the next scanline of `length` bytes into `scanline`, which has

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "graphics/internal.h"
+#include "graphics/pixel_format.h"
 #include "graphics/pcx/format.h"
 
 namespace pm {

@@ -6,8 +6,7 @@
 
 #include <cstring>
 
-#include "graphics/internal.h"
-#include <pixmora/pixmora.h>
+#include "graphics/pixel_format.h"
 
 namespace pm {
 namespace {
@@ -73,31 +72,31 @@ uint32_t pcx_luma(const uint8_t *rgb)
 bool pcx_layout_shape_of(int32_t layout, bool indexed, pcx_layout_shape &shape)
 {
     switch (layout) {
-    case pcx_layout_auto:
+    case pcx_layout::automatic:
         shape = indexed ? pcx_layout_shape{8, 1, 0, true} : pcx_layout_shape{8, 3, 0, false};
         return true;
-    case pcx_layout_mono:
+    case pcx_layout::mono:
         shape = {1, 1, 2, false};
         return true;
-    case pcx_layout_cga4:
+    case pcx_layout::cga4:
         shape = {2, 1, 4, false};
         return true;
-    case pcx_layout_packed16:
+    case pcx_layout::packed16:
         shape = {4, 1, 16, false};
         return true;
-    case pcx_layout_vga256:
+    case pcx_layout::vga256:
         shape = {8, 1, indexed ? 0 : 256, true};
         return true;
-    case pcx_layout_planes4:
+    case pcx_layout::planes4:
         shape = {1, 2, 4, false};
         return true;
-    case pcx_layout_planes8:
+    case pcx_layout::planes8:
         shape = {1, 3, 8, false};
         return true;
-    case pcx_layout_ega16:
+    case pcx_layout::ega16:
         shape = {1, 4, 16, false};
         return true;
-    case pcx_layout_rgb24:
+    case pcx_layout::rgb24:
         shape = {8, 3, 0, false};
         return true;
     default:

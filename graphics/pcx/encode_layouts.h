@@ -18,7 +18,21 @@ struct pcx_layout_shape {
     bool trailer;     // a palette of 256 colours follows the data
 };
 
-// The shape of a layout value (pcx_layout_...) for indexed pixels
+// The layout values of a save or an encoding, those of the public
+// pcx_layout_... (graphics/pcx_codec.cpp holds them equal).
+struct pcx_layout {
+    static constexpr int32_t automatic = 0; // by the pixels: indexed ones as vga256, colours as rgb24
+    static constexpr int32_t mono = 1;
+    static constexpr int32_t cga4 = 2;
+    static constexpr int32_t packed16 = 3;
+    static constexpr int32_t vga256 = 4;
+    static constexpr int32_t planes4 = 5;
+    static constexpr int32_t planes8 = 6;
+    static constexpr int32_t ega16 = 7;
+    static constexpr int32_t rgb24 = 8;
+};
+
+// The shape of a layout value (pcx_layout::...) for indexed pixels
 // (`indexed`: an 8-bit buffer or an INDEX8 picture) or colours; false for a
 // value no layout has.
 bool pcx_layout_shape_of(int32_t layout, bool indexed, pcx_layout_shape &shape);

@@ -1,14 +1,14 @@
-// The PCX file format as the loader, the writer and the tools share it: the
-// 128-byte header's layout, the format's constants, and what the loader
-// takes from a header and requires of it.
+// The PCX file format as the loader, the writer, the codec and the tools
+// share it: the 128-byte header's layout, the format's constants and
+// results, what the loader takes from a header and requires of it, and the
+// DCX directory. Like everything in graphics/pcx/ it knows nothing of the
+// library's state.
 #pragma once
 
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-
-#include <pixmora/pixmora.h>
 
 namespace pm {
 
@@ -19,6 +19,31 @@ constexpr uint8_t pcx_trailer_marker = 0x0C;
 constexpr uint8_t pcx_version_trailer = 5; // the version whose pictures may end in a trailer palette
 constexpr uint8_t pcx_encoding_run_length = 1;
 constexpr int32_t pcx_max_run = 63; // a run byte holds its count in its low six bits
+
+// The results of the format's stages and the reasons of a refusal, with the
+// values of the public PM_PCX_ ones (graphics/pcx_codec.cpp holds them equal).
+struct pcx_result {
+    static constexpr int32_t ok = 0;
+    static constexpr int32_t open_failed = 1;
+    static constexpr int32_t invalid = 2;
+    static constexpr int32_t unsupported = 3;
+    static constexpr int32_t no_memory = 4;
+    static constexpr int32_t write_failed = 5;
+    static constexpr int32_t no_page = 6;
+    static constexpr int32_t too_many_colours = 7;
+    static constexpr int32_t bad_argument = 8;
+};
+struct pcx_reason {
+    static constexpr int32_t none = 0;
+    static constexpr int32_t short_header = 1;
+    static constexpr int32_t manufacturer = 2;
+    static constexpr int32_t window = 3;
+    static constexpr int32_t no_planes = 4;
+    static constexpr int32_t no_line = 5;
+    static constexpr int32_t line_too_short = 6;
+    static constexpr int32_t no_converter = 7;
+    static constexpr int32_t depth = 8;
+};
 
 // The 128 header bytes as they lie in the file. Multi-byte fields are
 // little-endian; read and write them through pcx_le16.
@@ -203,7 +228,7 @@ inline bool pcx_readable(const pcx_picture &picture)
 
 // A DCX file starts with this number (little-endian), then the file offsets
 // of up to 1023 pages, each a whole PCX picture, ended by an offset of 0.
-constexpr uint32_t dcx_magic = PM_DCX_MAGIC;
+constexpr uint32_t dcx_magic = 0x3ADE68B1;
 constexpr int32_t dcx_max_pages = 1023;
 constexpr int32_t dcx_directory_size = 4 + 4 * (dcx_max_pages + 1);
 

@@ -2,7 +2,7 @@
 // reads. Each takes the pixels a source byte (or one byte of every plane)
 // holds together: a row is converted as its cut-off first pixels, whole
 // source bytes, then its last pixels, so no pixel pays for a branch.
-#include "graphics/pcx.h"
+#include "graphics/pcx/convert.h"
 
 #include <algorithm>
 #include <array>

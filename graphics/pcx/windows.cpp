@@ -1,4 +1,4 @@
-// Pieces of a scanline decoded by token windows (see pcx_windows.h).
+// Pieces of a scanline decoded by token windows (see windows.h).
 #include "graphics/pcx/windows.h"
 
 #include <algorithm>
