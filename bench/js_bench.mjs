@@ -71,11 +71,14 @@ const fixed = (value, digits) => value === undefined ? '' : value.toFixed(digits
 const rows = [];
 for (const file of readdirSync(picturesDir).filter(name => /\.pcx$/i.test(name)).sort()) {
     const name = file.replace(/\.pcx$/i, '');
-    // Each decoder is given the file as its README shows: pcx-js takes a
-    // Node Buffer from readFileSync (given an ArrayBuffer in Node it finds
-    // no header palette).
-    const buffer = readFileSync(join(picturesDir, file));
-    const bytes = new Uint8Array(buffer);
+    // pcx-js takes a Node Buffer, as its README shows (given an ArrayBuffer
+    // in Node it finds no header palette), and one of its own memory: it
+    // reads the header palette from the start of the Buffer's ArrayBuffer,
+    // which for a small file that readFileSync carves from Node's pool holds
+    // other bytes.
+    const bytes = new Uint8Array(readFileSync(join(picturesDir, file)));
+    const buffer = Buffer.alloc(bytes.length);
+    buffer.set(bytes);
     const ours = await decode(bytes).catch(() => null);
     if (ours === null)
         continue;
