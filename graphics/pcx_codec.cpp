@@ -10,8 +10,10 @@
 #include <memory>
 #include <new>
 
-#include "graphics/pcx.h"
 #include "graphics/pcx/encode.h"
+#include "graphics/pcx/palette.h"
+#include "graphics/pcx/picture.h"
+#include "graphics/pcx/verdict.h"
 #include <pixmora/pixmora.h>
 
 namespace pm {
@@ -165,6 +167,9 @@ int32_t pm_pcx_decode(const void *data, uint64_t size, int32_t flags, int32_t pa
     if (const int32_t chosen = pcx_memory_page(bytes, size, page >= 0 || all_layouts, page < 0 ? 0 : page);
         chosen != PM_PCX_OK)
         return chosen;
+    // A memory picture is read through 32-bit lengths, as pm_set_input_block's.
+    if (size > UINT32_MAX)
+        return PM_PCX_BAD_ARGUMENT;
     // The verdict of a load into an 8-bit buffer for indices (colour planes
     // have none), of a 32-bit one for colours.
     const auto available = static_cast<uint32_t>(size < pcx_header_size ? size : pcx_header_size);
@@ -182,9 +187,6 @@ int32_t pm_pcx_decode(const void *data, uint64_t size, int32_t flags, int32_t pa
     }
     const uint64_t stride = pcx_row_stride(header.width, picture->stride, bytes_per_pixel);
     if (stride == 0 || stride > static_cast<uint64_t>(PTRDIFF_MAX) / static_cast<uint64_t>(header.height))
-        return PM_PCX_BAD_ARGUMENT;
-    // A memory picture is read through 32-bit lengths, as pm_set_input_block's.
-    if (size > UINT32_MAX)
         return PM_PCX_BAD_ARGUMENT;
 
     uint8_t rgb[768];

@@ -399,7 +399,7 @@ if cmake -S "$root/examples" -B "$sub" -DPIXMORA_SOURCE_DIR="$root" -DCMAKE_BUIL
     cmake --build "$sub" -j"$jobs" >>"$sub.log" 2>&1; then
     # Only the library's objects and the examples are built.
     extra=$(find "$sub" -name '*.o' | grep -v -e '/pixmora_objects\.dir/' -e '/thumbnail\.dir/' \
-        -e '/present\.dir/' -e '/palette_effect\.dir/' || true)
+        -e '/present\.dir/' -e '/palette_effect\.dir/' -e '/recode\.dir/' || true)
     [ -z "$extra" ] || fail "the subproject builds more than the library: $(echo $extra | head -c 300)"
     run_examples "$sub" subproject "$work/prefix-static"
 else

@@ -510,7 +510,8 @@ typedef struct pm_picture {
     void *pixels;           /**< the caller's memory, height rows of stride bytes; null: pm_pcx_decode fills only
                                  width, height and colours */
     uint8_t palette[768];   /**< INDEX8: the colours of indices 0 to 255 as RGB triples (filled by
-                                 pm_pcx_decode, entries from colours on 0; read by the encoders) */
+                                 pm_pcx_decode, black for an index the picture gives no colour, 0 from colours
+                                 on; the encoders read the first colours triples) */
     int32_t reserved[8];    /**< 0 */
 } pm_picture;
 

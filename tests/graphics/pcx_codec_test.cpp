@@ -300,6 +300,8 @@ TEST_F(PcxCodec, RefusalsWriteNothing)
     out.format = PM_PIXELS_RGBA8;
     EXPECT_EQ(pm_pcx_decode(nullptr, 5, 0, -1, &out), PM_PCX_BAD_ARGUMENT);
     EXPECT_EQ(pm_pcx_decode(file.data(), 127, 0, -1, &out), PM_PCX_INVALID);
+    // A page longer than 32-bit lengths reach; with no DCX pages to look for, its length alone refuses it.
+    EXPECT_EQ(pm_pcx_decode(file.data(), uint64_t{1} << 32, 0, -1, &out), PM_PCX_BAD_ARGUMENT);
     // A size query fills the size and the colours, nothing else.
     std::memset(out.palette, 0x44, sizeof out.palette);
     out.format = PM_PIXELS_INDEX8;
