@@ -1,9 +1,10 @@
 # The two commands: `make run` builds and opens the demo, `make test` builds
 # and runs every test (a normal build, the Python module's wheel installed
-# and tried with pytest, the browser pages in headless
-# Chromium, then the same tests with address and undefined-behaviour
-# sanitizers, then the codec calls on eight threads under the thread
-# sanitizer, then the library's tests built for other processors under
+# and tried with pytest, the browser pages in headless Chromium, the npm
+# package installed from its tarball in Node and in a page, then the same
+# tests with address and undefined-behaviour sanitizers, then the codec calls
+# on eight threads under the thread sanitizer, then the library's tests built
+# for other processors under
 # qemu-user, then the installed library and its examples, then a short fuzz
 # run, then the Windows build's tests under Wine). Both install
 # missing Debian packages first.
@@ -16,6 +17,7 @@ WIN_BUILD    ?= build-win
 # The Debian packages: the tree's copy that they are built from, and the
 # packages in $(PACKAGE_BUILD)/debs.
 PACKAGE_BUILD ?= build-package
+JS_BUILD     ?= build-js
 DOCS_BUILD   ?= build-docs
 JOBS         ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
@@ -30,7 +32,7 @@ PYTHON_BUILD ?= build-python
 
 DEMO := $(BUILD)/demo/scaling-and-scrolling
 
-.PHONY: all deps test-deps package-deps build run test test-normal test-python test-web test-asan test-tsan test-install test-cross test-windows package python docs fuzz bench web windows windows-check clean
+.PHONY: all deps test-deps package-deps build run test test-normal test-python test-web test-js npm test-asan test-tsan test-install test-cross test-windows package python docs fuzz bench web windows windows-check clean
 
 all: build
 
@@ -58,6 +60,7 @@ test: test-deps
 	$(MAKE) --no-print-directory test-normal
 	$(MAKE) --no-print-directory test-python
 	$(MAKE) --no-print-directory test-web
+	$(MAKE) --no-print-directory test-js
 	$(MAKE) --no-print-directory test-asan
 	$(MAKE) --no-print-directory test-tsan
 	$(MAKE) --no-print-directory test-cross
@@ -144,6 +147,21 @@ test-web: web
 	cmake --build $(BUILD) -j$(JOBS) --target pixmora-convert demo-snapshot
 	python3 tests/web/web_test.py --site build-web --native $(BUILD)
 
+# The npm package pixmora (js/): the codec calls compiled to WebAssembly, with
+# their JavaScript wrapper and types, packed into dist/pixmora-VERSION.tgz.
+NPM_VERSION := $(shell sed -n 's/^  "version": "\(.*\)",$$/\1/p' js/package.json)
+
+npm:
+	JS_BUILD=$(JS_BUILD) JOBS=$(JOBS) WERROR=$(WERROR) scripts/npm-pack.sh
+
+# The package installed from its tarball into a fresh folder with no
+# network: node --test against pixmora-convert's PNGs, a five-line script,
+# tsc on a TypeScript program, and a page in headless Chromium.
+test-js: test-deps npm
+	cmake -S . -B $(BUILD) -DPIXMORA_WERROR=$(WERROR) -DPIXMORA_TESTS=ON $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j$(JOBS) --target pixmora-convert demo_pictures
+	python3 tests/js/js_test.py --tarball dist/pixmora-$(NPM_VERSION).tgz --native $(BUILD) --work $(JS_BUILD)/test
+
 fuzz: test-deps
 	@if [ -x scripts/fuzz.sh ]; then scripts/fuzz.sh $(FUZZ_SECONDS); else echo "No fuzz target yet."; fi
 
@@ -173,4 +191,4 @@ windows: deps
 	BUILD=$(BUILD) WIN_BUILD=$(WIN_BUILD) JOBS=$(JOBS) WERROR=$(WERROR) scripts/package-windows.sh
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(CROSS_BUILD) $(WIN_BUILD) $(PACKAGE_BUILD) $(DOCS_BUILD) build-win-dll build-fuzz build-bench build-web $(PYTHON_BUILD) python/build dist
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(CROSS_BUILD) $(WIN_BUILD) $(PACKAGE_BUILD) $(DOCS_BUILD) $(JS_BUILD) build-win-dll build-fuzz build-bench build-web $(PYTHON_BUILD) python/build dist

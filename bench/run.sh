@@ -1,8 +1,9 @@
 #!/bin/sh
 # Builds the benchmarks in build-bench, runs ours with the C and C++ peers
-# (Allegro 4 in a program of its own), times Pillow, the Python module and
-# whole demo frames, and prints the table of ratios from this one run; the
-# bar chart goes to docs/bench.png (BENCH_CHART overrides). Extra arguments go to every
+# (Allegro 4 in a program of its own), times Pillow, the Python module,
+# whole demo frames and the npm package in Node (bench/js_bench.mjs, with
+# pcx-js), and prints the table of ratios from this one run; the bar chart
+# goes to docs/bench.png (BENCH_CHART overrides). Extra arguments go to every
 # benchmark program; without any, each benchmark is repeated five times and
 # its median kept, which steadies the figures on a busy machine.
 set -eu
@@ -72,6 +73,22 @@ if [ -n "$found" ]; then
     "$out/venv/bin/python" bench/python_bench.py "$pictures" | tee "$python_rows"
 else
     echo "numpy, Pillow or python3-build not found; the Python rows are left out"
+fi
+
+# The npm package's decode() in Node, beside the native decode and beside
+# pcx-js, which is installed from the npm registry into $build for this
+# comparison alone (the package and its tests never fetch anything).
+js="$out/js.md"
+: >"$js"
+if JS_BUILD=build-js scripts/npm-pack.sh >/dev/null; then
+    peers="$build/js-peers"
+    mkdir -p "$peers"
+    [ -d "$peers/node_modules/pcx-js" ] ||
+        (cd "$peers" && npm install --no-audit --no-fund --no-save pcx-js >/dev/null) ||
+        echo "pcx-js cannot be installed; its column is left out"
+    node bench/js_bench.mjs build-js/package "$peers/node_modules/pcx-js" "$pictures" "$results" | tee "$js"
+else
+    echo "The npm package cannot be built; its table is left out"
 fi
 
 # The chart needs matplotlib, which may also live under another interpreter.

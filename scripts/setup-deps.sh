@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and running the demo need, and
 # those of the groups named (--test, --python, --windows, --cross, --web,
-# --measure, --bench, --package), when any of them is missing. Uses sudo when not run as
-# root.
+# --js, --measure, --bench, --package), when any of them is missing. Uses sudo
+# when not run as root.
 set -euo pipefail
 
 # What building and running the demo needs; every other group adds to it.
@@ -33,6 +33,12 @@ for group in "$@"; do
                  g++-aarch64-linux-gnu g++-s390x-linux-gnu) ;;
     --web)
       packages+=(emscripten node-acorn chromium python3) ;;
+    --js)
+      # The npm package and its tests: Node.js with npm, and TypeScript's
+      # compiler to check the package's types. A Node.js from elsewhere
+      # (NodeSource's) brings its own npm, which Debian's would conflict with.
+      packages+=(nodejs node-typescript)
+      command -v npm >/dev/null || packages+=(npm) ;;
     --measure)
       # The demo measured and soaked in a real window: a small window manager
       # to minimise it, and xdotool to drive it.

@@ -3,7 +3,9 @@
 // picture's size and chosen depth, exactly as pixmora-convert does, and gives
 // back the pixels, the header fields and palette as the library's inspection
 // describes them, or the loader's result. A picture saved as PCX is written
-// into memory for the page to download.
+// into memory for the page to download. In the picture's own colours the
+// page decodes through the pixmora package, and asks here only for the
+// header fields and whether the viewer shows a picture of that size.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -105,7 +107,12 @@ void keep_pixels()
     }
 }
 
-int32_t open_picture(int32_t depth, int32_t page)
+// Forgets the last picture, then describes page `page` of the input for a
+// buffer of `depth` bits into header_json, and checks that the viewer shows
+// a picture of its size: 0 with *width and *height the size to decode (1 x 1
+// for a picture the loader refuses, so that the loader itself gives its
+// result), PM_PCX_NO_PAGE or result_too_large with the message set.
+int32_t describe_picture(int32_t depth, int32_t page, int32_t *width, int32_t *height)
 {
     viewer.library.reset();
     viewer.rgba.clear();
@@ -120,17 +127,26 @@ int32_t open_picture(int32_t depth, int32_t page)
     }
     viewer.header_json = describe_header(info);
 
-    // A picture the loader refuses goes into a 1 x 1 buffer, so that the
-    // loader itself gives its result.
     const bool taken = info.verdict == PM_PCX_OK;
-    const int32_t width = taken ? info.width : 1;
-    const int32_t height = taken ? info.height : 1;
-    if (width > max_side || height > max_side || static_cast<int64_t>(width) * height > max_pixels) {
-        viewer.message = "the picture is " + std::to_string(width) + " x " + std::to_string(height) +
+    *width = taken ? info.width : 1;
+    *height = taken ? info.height : 1;
+    if (*width > max_side || *height > max_side || static_cast<int64_t>(*width) * *height > max_pixels) {
+        viewer.message = "the picture is " + std::to_string(*width) + " x " + std::to_string(*height) +
                          " pixels, more than the viewer shows (" + std::to_string(max_side) + " a side, " +
                          std::to_string(max_pixels / (1024 * 1024)) + " million pixels)";
         return result_too_large;
     }
+    viewer.message = pm_pcx_result_text(PM_PCX_OK);
+    return 0;
+}
+
+int32_t open_picture(int32_t depth, int32_t page)
+{
+    int32_t width = 0;
+    int32_t height = 0;
+    const int32_t described = describe_picture(depth, page, &width, &height);
+    if (described != 0)
+        return described;
 
     viewer.library.emplace();
     pm_set_new_buffer_depth(depth);
@@ -186,6 +202,17 @@ EMSCRIPTEN_KEEPALIVE int32_t viewer_open(int32_t depth, int32_t page)
     if (depth != 8 && depth != 16 && depth != 24 && depth != 32)
         depth = 32;
     return open_picture(depth, page < 0 ? 0 : page);
+}
+
+// Describes page `page` of the input without decoding it, for the page's
+// own decoding in the picture's own colours: 0, or as viewer_open, -1 a
+// picture too large for the viewer, or PM_PCX_NO_PAGE. The header fields are
+// then in viewer_header, the words in viewer_message.
+EMSCRIPTEN_KEEPALIVE int32_t viewer_describe(int32_t page)
+{
+    int32_t width = 0;
+    int32_t height = 0;
+    return describe_picture(32, page < 0 ? 0 : page, &width, &height);
 }
 
 EMSCRIPTEN_KEEPALIVE const char *viewer_message() { return viewer.message.c_str(); }

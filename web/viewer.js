@@ -1,9 +1,11 @@
-// The PCX viewer's page: hands a chosen or dropped file to the viewer program
+// The PCX viewer's page: decodes a chosen or dropped file in the picture's
+// own colours through the pixmora package (pixmora/pixmora.js), or into a
+// library buffer of a chosen depth through the viewer program
 // (pixmora-viewer.js), shows the decoded picture, its header fields and
-// palette, or the loader's result in words, and saves the picture as PNG or
+// palette, or the library's result in words, and saves the picture as PNG or
 // as PCX. Every PCX layout is read, and the pages of a DCX file, one at a
 // time through the page selector. The query
-// ?open=URL&depth=8|16|24|32&zoom=1|2|fit&page=N opens a picture from the
+// ?open=URL&depth=own|8|16|24|32&zoom=1|2|fit&page=N opens a picture from the
 // web at start, for links. After each decoding #status carries data-result,
 // data-width, data-height, data-checksum (SHA-256 of the RGB bytes, top row
 // first), data-page and data-pages, and a count of decodings, data-loads.
@@ -15,6 +17,15 @@ const status = $('status');
 let shown = { name: '', bytes: null };
 let ready = false;
 let broken = false;
+// The picture shown in its own colours ({ width, height, data }), which the
+// package saves as PCX; null when a library buffer holds it.
+let ownPicture = null;
+// Decodings started: one that ends after a later one has started shows nothing.
+let decodings = 0;
+// The codec: the pixmora package, the one JavaScript wrapper of the library's
+// codec calls.
+const codec = import('./pixmora/pixmora.js');
+codec.catch(() => {}); // reported when a picture is decoded
 
 var Module = {
     print: text => console.log(text),
@@ -118,37 +129,73 @@ function applyZoom() {
     picture.style.height = (height * scale) + 'px';
 }
 
+// The picture in its own colours, decoded by the package; the viewer program
+// gives the header fields and refuses pictures larger than the page shows.
+async function decodeOwn(page) {
+    const described = Module._viewer_describe(page);
+    const said = { result: described, message: Module.UTF8ToString(Module._viewer_message()), picture: null };
+    if (described !== 0)
+        return said;
+    const { decode, PcxError } = await codec;
+    try {
+        return { ...said, picture: await decode(shown.bytes, { page }) };
+    } catch (error) {
+        if (!(error instanceof PcxError))
+            throw error;
+        return { result: error.result, message: error.message, picture: null };
+    }
+}
+
+// The picture in a library buffer of `depth` bits, by the viewer program.
+function decodeInBuffer(depth, page) {
+    const result = Module._viewer_open(depth, page);
+    const width = Module._viewer_width();
+    const height = Module._viewer_height();
+    const picture = result !== 0 ? null : { width, height, data: new Uint8ClampedArray(
+        Module.HEAPU8.buffer, Module._viewer_pixels(), width * height * 4).slice() };
+    return { result, message: Module.UTF8ToString(Module._viewer_message()), picture };
+}
+
 async function decode() {
     if (!ready || broken || !shown.bytes)
         return;
-    const depth = Number($('depth').value);
+    const ticket = ++decodings;
+    const choice = $('depth').value;
+    const depth = Number(choice);
     const page = shown.page || 0;
-    let result;
+    let decoded;
     try {
         // Making room may grow the program's memory, which detaches every
         // view of it taken before: HEAPU8 is read after.
         const input = Module._viewer_input(shown.bytes.length);
         Module.HEAPU8.set(shown.bytes, input);
-        result = Module._viewer_open(depth, page);
+        decoded = choice === 'own' ? await decodeOwn(page) : decodeInBuffer(depth, page);
     } catch (error) {
+        // A stopped viewer program has said why (onAbort); anything else,
+        // such as a package that could not be loaded, is said here.
         reportFailure(error);
         return;
     }
+    if (ticket !== decodings)
+        return;
+    const { result, message } = decoded;
     const header = JSON.parse(Module.UTF8ToString(Module._viewer_header()));
-    const message = Module.UTF8ToString(Module._viewer_message());
     showFields(header);
     showPages(header === null ? 1 : header.pageCount, page);
-    const width = Module._viewer_width();
-    const height = Module._viewer_height();
+    const width = decoded.picture ? decoded.picture.width : 0;
+    const height = decoded.picture ? decoded.picture.height : 0;
+    ownPicture = choice === 'own' ? decoded.picture : null;
     let digest = '';
     if (result === 0) {
-        const rgba = new Uint8ClampedArray(Module.HEAPU8.buffer, Module._viewer_pixels(), width * height * 4).slice();
+        const rgba = decoded.picture.data;
         picture.width = width;
         picture.height = height;
         picture.getContext('2d').putImageData(new ImageData(rgba, width, height), 0, 0);
         applyZoom();
         digest = await checksum(rgba);
-        report('', `${shown.name}: ${width} x ${height} pixels, in a buffer of ${depth} bits.`);
+        const colours = decoded.picture.palette ? `${decoded.picture.palette.length} colours` : '24-bit colour';
+        report('', `${shown.name}: ${width} x ${height} pixels, ` +
+                   (choice === 'own' ? `in its own colours (${colours}).` : `in a buffer of ${depth} bits.`));
     } else {
         picture.width = 0;
         picture.height = 0;
@@ -183,7 +230,7 @@ function baseName() {
 
 function openFromQuery() {
     const query = new URLSearchParams(location.search);
-    if (['8', '16', '24', '32'].includes(query.get('depth')))
+    if (['own', '8', '16', '24', '32'].includes(query.get('depth')))
         $('depth').value = query.get('depth');
     // Compared, never built into a selector: the query is anyone's text.
     for (const radio of document.querySelectorAll('input[name=zoom]'))
@@ -234,7 +281,16 @@ document.addEventListener('drop', event => {
 });
 
 $('save-png').addEventListener('click', () => picture.toBlob(blob => download(blob, baseName() + '.png'), 'image/png'));
-$('save-pcx').addEventListener('click', () => {
+$('save-pcx').addEventListener('click', async () => {
+    if (ownPicture) {
+        const { encode } = await codec;
+        try {
+            download(new Blob([await encode(ownPicture)], { type: 'image/x-pcx' }), baseName() + '.pcx');
+        } catch (error) {
+            report('refused', `The picture cannot be saved as PCX: ${error.message}.`);
+        }
+        return;
+    }
     const result = Module._viewer_save_pcx();
     if (result !== 0) {
         report('refused', 'The picture cannot be saved as PCX: ' +

@@ -1,6 +1,7 @@
 // Drives the real pages in a frame, as a person would: chooses and drops
 // files into the viewer, switches its depth and a DCX file's page, saves,
-// and opens the demo at fixed sizes and frame counts. What the pages show is
+// and opens the demo at fixed sizes and frame counts; or opens the npm
+// package's own page (package.html). What the pages show is
 // sent back to the test server (web_test.py), which compares it with the
 // native tools' output.
 'use strict';
@@ -130,6 +131,8 @@ async function viewerCases(plan, report) {
             add(32, 'choose', await decoded(page, () => choose(page, file.name, bytes)));
         }
         add(8, 'depth', await decoded(page, () => setDepth(page, 8, true)));
+        // Depth 0: the picture's own colours, through the package.
+        add(0, 'depth', await decoded(page, () => setDepth(page, 'own', true)));
     }
 
     // Saving: the first sample at 32 bits, as PNG and as PCX; the PCX is then
@@ -143,6 +146,12 @@ async function viewerCases(plan, report) {
     const reopened = await decoded(page, () => choose(page, 'saved.pcx', pcx));
     report.saving = { name: first.name, shown: shown.checksum, pngType: png.type,
                       png: await pngChecksum(page, png), pcxType: pcx.type, pcx: reopened.checksum };
+    // In its own colours the package saves the picture.
+    setDepth(page, 'own', false);
+    const own = await decoded(page, () => choose(page, first.name, bytes));
+    const ownPcx = await saved(page, 'save-pcx');
+    const ownReopened = await decoded(page, () => choose(page, 'saved.pcx', ownPcx));
+    report.savingOwn = { shown: own.checksum, pcx: ownReopened.checksum, pcxType: ownPcx.type };
 }
 
 // A DCX file in the viewer: opened at page 1 by its query, then the last
@@ -366,6 +375,19 @@ async function followingCase(report) {
     frame.style.height = '640px';
 }
 
+// The npm package in a page of its own, which imports it by name through an
+// import map and decodes a picture onto its canvas.
+async function packageCase(plan, report) {
+    const page = await open(`/test/package.html?picture=${plan.package.picture}`);
+    const body = page.document.body;
+    await until(() => body.dataset.done, 'the package page to decode');
+    const canvas = page.document.getElementById('picture');
+    const rgba = canvas.width > 0 ? canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data
+                                  : new Uint8Array(0);
+    report.package = { width: canvas.width, height: canvas.height, rgb: base64(rgbOf(rgba)),
+                       error: body.dataset.error || '', sameAsDecoded: body.dataset.sameAsDecoded === 'true' };
+}
+
 async function send(report) {
     await fetch('/report', { method: 'POST', body: JSON.stringify(report) });
 }
@@ -374,7 +396,9 @@ async function send(report) {
     const report = { viewer: [], demo: [], isolated: self.crossOriginIsolated };
     try {
         const plan = await (await fetch('/plan.json')).json();
-        if (plan.measure) {
+        if (plan.package) {
+            await packageCase(plan, report);
+        } else if (plan.measure) {
             for (const query of plan.demoFrames[0] > 0 ? ['', '&gpu=0'] : [])
                 for (const size of plan.demoSizes)
                     await demoCases(plan, report, size, query);

@@ -5,14 +5,17 @@ Serves the built pages (make web) on 127.0.0.1 with the harness page beside
 them, opens the harness in headless Chromium and checks what it reports:
 
 - the viewer decodes every sample in ../shared/pcx-samples exactly as
-  pixmora-convert does, at 32 and at 8 bits (SHA-256 of the RGB pixels), or
-  refuses it with the converter's result and text;
+  pixmora-convert does, at 32 and at 8 bits and in the picture's own
+  colours (through the npm package; the converter without --depth), by
+  SHA-256 of the RGB pixels, or refuses it with the converter's result and
+  text;
 - a truncated, a malformed and two oversized files are refused with the
   right result in words;
 - in a fresh viewer whose query's zoom matches no button, an empty file is
   refused as the converter refuses it, and then a picture large enough to
   grow the viewer's memory shows on its first load;
-- saving as PNG and as PCX gives the shown picture back;
+- saving as PNG and as PCX gives the shown picture back, in a buffer and in
+  the picture's own colours;
 - a DCX file made of three samples shows its page count, and the page asked
   in the query and then the one chosen in the page selector show exactly
   the pixels of `pixmora-convert --page N`;
@@ -29,9 +32,14 @@ them, opens the harness in headless Chromium and checks what it reports:
   the GPU, where WebGL2 is offered) shows the software display's picture
   byte for byte, and at 8 bits that picture is demo-snapshot's.
 
+With --package DIR only the npm package installed in DIR is tried: a page
+imports it through an import map, as a browser would, decodes a sample onto
+a canvas, and what the canvas shows must be pixmora-convert's picture.
+
 Chromium draws WebGL2 here with SwiftShader, on the processor.
 
 usage: web_test.py --site build-web --native build [--samples DIR] [--demo-shot OUT.png]
+       web_test.py --package node_modules/pixmora --native build [--samples DIR]
        web_test.py --site build-web --native build --measure FRAMES [--load-picture PCX]
 
 --demo-shot writes what the demo page shows after 40 frames (the README's
@@ -107,9 +115,10 @@ def write_png(path, width, height, rgb):
 
 
 def convert(tools, picture, depth, work):
-    """What pixmora-convert makes of picture: ('pixels', sha256) or ('refused', result, what it said)."""
+    """What pixmora-convert makes of picture (at a buffer depth, or None for
+    the picture's own colours): ('pixels', sha256) or ('refused', result, what it said)."""
     out = os.path.join(work, 'converted.ppm')
-    run = subprocess.run([tools['convert'], picture, out, '--depth', str(depth)],
+    run = subprocess.run([tools['convert'], picture, out] + (['--depth', str(depth)] if depth else []),
                          capture_output=True, text=True)
     if run.returncode == 0:
         return ('pixels', hashlib.sha256(read_ppm(out)[2]).hexdigest())
@@ -332,7 +341,7 @@ def check_viewer(report, expected, checks):
     for key, want in sorted(expected.items()):
         name, depth = key
         got = seen.get(key)
-        label = '%s at %d bits' % (name, depth)
+        label = '%s at %d bits' % (name, depth) if depth else '%s in its own colours' % name
         if got is None:
             checks.expect(False, label + ': not decoded by the page')
         elif want[0] == 'pixels':
@@ -359,6 +368,10 @@ def check_saving(report, checks):
                   'saving %s as PNG does not give the shown pixels back' % saving['name'])
     checks.expect(saving['pcx'] == saving['shown'],
                   'saving %s as PCX and opening it again does not give the shown pixels back' % saving['name'])
+    own = report.get('savingOwn') or {}
+    checks.expect(own.get('pcx') == own.get('shown') and own.get('pcxType') == 'image/x-pcx' and own.get('shown'),
+                  'saving %s in its own colours as PCX and opening it again does not give the shown pixels back'
+                  % saving['name'])
 
 
 def check_fresh_viewer(report, want, checks):
@@ -513,9 +526,27 @@ def print_measures(report):
                   % (marked['from'], marked['to'], per_frame('mainCpu'), per_frame('cpu')))
 
 
+def check_package(report, tools, picture, work, checks):
+    """The package's page against pixmora-convert's picture, byte for byte."""
+    case = report.get('package')
+    if not case:
+        checks.expect(False, 'the package page was not tried')
+        return
+    out = os.path.join(work, 'package.ppm')
+    subprocess.run([tools['convert'], picture, out], check=True, capture_output=True)
+    width, height, want = read_ppm(out)
+    got = base64.b64decode(case['rgb'])
+    checks.expect(case['error'] == '' and (case['width'], case['height']) == (width, height) and got == want,
+                  'the package page shows %s x %s (%s); pixmora-convert gives %d x %d: %s'
+                  % (case['width'], case['height'], case['error'] or 'decoded', width, height,
+                     'same pixels' if got == want else first_difference(got, want, width)))
+    checks.expect(case['sameAsDecoded'], 'the canvas does not give back the pixels decode gave')
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument('--site', required=True, help='the folder make web writes')
+    parser.add_argument('--site', help='the folder make web writes')
+    parser.add_argument('--package', help='only the package page, with the npm package installed in this folder')
     parser.add_argument('--native', required=True, help='the native build folder (pixmora-convert, demo-snapshot)')
     parser.add_argument('--samples', default=os.path.join(ROOT, '..', 'shared', 'pcx-samples'))
     parser.add_argument('--timeout', type=int, help='seconds the browser may take (300; 1800 with --measure)')
@@ -524,16 +555,23 @@ def main():
     parser.add_argument('--load-picture', metavar='PCX', help='--measure: the picture the viewer loads (by default '
                         'the demo\'s Sky.pcx), for example one that pixmora_bench writes to PIXMORA_BENCH_PCX_DIR')
     args = parser.parse_args()
-    site = os.path.abspath(args.site)
+    if not args.site and not args.package:
+        parser.error('--site or --package is needed')
+    site = os.path.abspath(args.site or HERE)
     tools = {'convert': os.path.join(args.native, 'tools', 'convert', 'pixmora-convert'),
              'snapshot': os.path.join(args.native, 'tools', 'snapshot', 'demo-snapshot')}
-    for tool in tools.values():
-        if not os.access(tool, os.X_OK):
+    for name, tool in tools.items():
+        if not os.access(tool, os.X_OK) and not (args.package and name == 'snapshot'):
             sys.exit('web_test: %s is not built' % tool)
     samples = os.path.abspath(args.samples)
     load_picture = os.path.abspath(args.load_picture or os.path.join(args.native, 'demo', 'Sky.pcx'))
 
     work = tempfile.mkdtemp(prefix='pixmora-web-')
+    if args.package:
+        try:
+            return package_page(args, tools, samples, work)
+        finally:
+            shutil.rmtree(work, ignore_errors=True)
     try:
         cases = os.path.join(work, 'cases')
         os.mkdir(cases)
@@ -541,11 +579,11 @@ def main():
         files = []
         for name in sorted(f for f in os.listdir(samples) if f.lower().endswith('.pcx')):
             files.append({'name': name, 'url': '/samples/' + name})
-            for depth in (32, 8):
+            for depth in (32, 8, 0):
                 expected[(name, depth)] = convert(tools, os.path.join(samples, name), depth, work)
         for name in hostile_files(samples, cases):
             files.append({'name': name, 'url': '/cases/' + name, 'drop': True})
-            for depth in (32, 8):
+            for depth in (32, 8, 0):
                 if name.startswith('window-8192'):
                     expected[(name, depth)] = ('viewer', -1, 'more than the viewer shows')
                 else:
@@ -619,6 +657,30 @@ def main():
         return 1 if checks.failures else 0
     finally:
         shutil.rmtree(work, ignore_errors=True)
+
+
+def package_page(args, tools, samples, work):
+    """The package page alone, on the largest sample the converter decodes."""
+    names = sorted((f for f in os.listdir(samples) if f.lower().endswith('.pcx')),
+                   key=lambda f: -os.path.getsize(os.path.join(samples, f)))
+    name = next(f for f in names if convert(tools, os.path.join(samples, f), None, work)[0] == 'pixels')
+    plan = {'package': {'picture': '/samples/' + name}}
+    reports = []
+    routes = [('/test/', HERE), ('/samples/', samples), ('/pixmora/', os.path.abspath(args.package)), ('/', HERE)]
+    server = Server(('127.0.0.1', 0), make_handler(routes, plan, reports, {}))
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    try:
+        url = 'http://127.0.0.1:%d/test/harness.html' % server.server_address[1]
+        report = run_chromium(url, work, args.timeout or 120, reports, {})
+    finally:
+        server.shutdown()
+        server.server_close()
+    checks = Checks()
+    if report.get('error'):
+        checks.expect(False, 'the harness page failed: ' + report['error'])
+    check_package(report, tools, os.path.join(samples, name), work, checks)
+    print('package page, %s: %d checks passed, %d failed' % (name, checks.passed, len(checks.failures)))
+    return 1 if checks.failures else 0
 
 
 if __name__ == '__main__':
