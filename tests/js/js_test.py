@@ -52,6 +52,12 @@ def converted(convert, picture, page, out):
     if done.returncode != 1 or not said:
         raise RuntimeError('pixmora-convert failed on %s: %s' % (picture, done.stderr))
     entry.update(result=int(said.group(1)), said=done.stderr.strip())
+    # The converter also refuses a picture whose data could not fill the
+    # pixels its header claims, so that a small file cannot make it hold a
+    # huge picture; the library itself repeats the last scanline, and so
+    # decodes it.
+    if 'bytes after it can decode to' in entry['said']:
+        entry['decodes'] = True
     return entry
 
 
