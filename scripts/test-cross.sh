@@ -63,9 +63,11 @@ one() {
     # qemu-i386 hangs in fork() here (posix_spawn, which std::system uses,
     # works), so the tests that fork a child of their own are left out on
     # i686; they test the system's files, not the processor, and run natively
-    # in every other stage.
+    # in every other stage. So is the test of eight threads at once, whose
+    # threads qemu-i386 never runs to their end here; it runs on the other
+    # processors and, natively, under the thread sanitizer.
     local skip=()
-    [ "$p" = i686 ] && skip=(GTEST_FILTER="-PcxSave.KeepsWhatTheFileWasForAnotherUser:PcxSave.AnUnfinishedSaveIsPrivateAndLeavesNothing:PcxSave.WritesAllOfAPictureIntoAPipeWithASlowReader:PcxSave.SavesSideBySideKeepTheirOwnBytes:PcxSave.WritesInPlaceOnlyWithTheOldBytesKept:PcxSave.AKilledInPlaceSaveLeavesABackupOfTheOldBytes")
+    [ "$p" = i686 ] && skip=(GTEST_FILTER="-CodecThreads.*:PcxSave.KeepsWhatTheFileWasForAnotherUser:PcxSave.AnUnfinishedSaveIsPrivateAndLeavesNothing:PcxSave.WritesAllOfAPictureIntoAPipeWithASlowReader:PcxSave.SavesSideBySideKeepTheirOwnBytes:PcxSave.WritesInPlaceOnlyWithTheOldBytesKept:PcxSave.AKilledInPlaceSaveLeavesABackupOfTheOldBytes")
     env "${skip[@]}" TMPDIR="$PWD/$dir/tmp" GTEST_OUTPUT="xml:$results/" ctest --test-dir "$dir" --output-on-failure \
         -j"$each" || status=$?
     local programs reported=0 passed=0 failed=0 counts
