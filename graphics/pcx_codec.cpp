@@ -148,6 +148,17 @@ void pcx_put_le32(uint8_t *out, uint32_t value)
         out[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
+// An indexed picture's colours, in every format and in a size query, so
+// that a caller (a binding above all) never works them out from the header
+// itself: black for an index the file gives no colour, 0 from `colours` on.
+void pcx_give_palette(uint8_t (&rgb)[768], int32_t colours, pm_picture &picture)
+{
+    if (colours == 0)
+        return;
+    std::memset(rgb + 3 * colours, 0, static_cast<size_t>(768 - 3 * colours));
+    std::memcpy(picture.palette, rgb, sizeof rgb);
+}
+
 } // namespace
 } // namespace pm
 
@@ -180,18 +191,19 @@ int32_t pm_pcx_decode(const void *data, uint64_t size, int32_t flags, int32_t pa
         return verdict.result;
     const pcx_picture &header = verdict.picture;
     const int32_t colours = pcx_colours(header.format) <= 256 ? pcx_colours(header.format) : 0;
+    uint8_t rgb[768];
+    pcx_picture_colours(header, bytes, size, rgb);
     if (picture->pixels == nullptr) {
         picture->width = header.width;
         picture->height = header.height;
         picture->colours = colours;
+        pcx_give_palette(rgb, colours, *picture);
         return PM_PCX_OK;
     }
     const uint64_t stride = pcx_row_stride(header.width, picture->stride, bytes_per_pixel);
     if (stride == 0 || stride > static_cast<uint64_t>(PTRDIFF_MAX) / static_cast<uint64_t>(header.height))
         return PM_PCX_BAD_ARGUMENT;
 
-    uint8_t rgb[768];
-    pcx_picture_colours(header, bytes, size, rgb);
     const pcx_pixels pixels = picture->format == PM_PIXELS_INDEX8 ? pcx_pixels::index8
                               : picture->format == PM_PIXELS_RGB8 ? pcx_pixels::rgb8
                                                                   : pcx_pixels::rgba8;
@@ -202,10 +214,7 @@ int32_t pm_pcx_decode(const void *data, uint64_t size, int32_t flags, int32_t pa
     picture->width = header.width;
     picture->height = header.height;
     picture->colours = colours;
-    if (picture->format == PM_PIXELS_INDEX8) {
-        std::memset(rgb + 3 * colours, 0, static_cast<size_t>(768 - 3 * colours));
-        std::memcpy(picture->palette, rgb, sizeof rgb);
-    }
+    pcx_give_palette(rgb, colours, *picture);
     return PM_PCX_OK;
 }
 

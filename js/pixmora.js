@@ -21,11 +21,10 @@ const MAX_PAGES = 1023;
 
 // Sizes and offsets of the C records, pinned by static_asserts in codec.cpp.
 const PICTURE_BYTES = 832;
+const PICTURE_COLOURS = 12;
+const PICTURE_PALETTE = 28;
 const INFO_BYTES = 944;
 const INFO_PAGE_COUNT = 8;
-const INFO_COLOURS = 112;
-const INFO_PALETTE_COUNT = 124;
-const INFO_PALETTE = 128;
 const SINK_BYTES = 16;
 
 /** A picture or call the library refuses: `result` is its PM_PCX_ number,
@@ -288,18 +287,10 @@ export async function decode(bytes, options) {
         result = wasm.pmjs_decode(data, input.length, flags, page, picture);
         if (result !== OK)
             memory.fail(result);
-        // The picture's colours are those the inspection says a load takes,
-        // and black for indices past them (a 16-colour header palette of a
-        // 256-colour picture), as the decoding shows them.
+        // An indexed picture's colours, as the codec gives them.
         const view = memory.view();
-        const colours = view.getInt32(info + INFO_COLOURS, true);
-        let palette = null;
-        if (colours <= 256) {
-            const given = Math.min(colours, view.getInt32(info + INFO_PALETTE_COUNT, true));
-            palette = triples(memory.bytes().subarray(info + INFO_PALETTE), given);
-            while (palette.length < colours)
-                palette.push([0, 0, 0]);
-        }
+        const colours = view.getInt32(picture + PICTURE_COLOURS, true);
+        const palette = colours > 0 ? triples(memory.bytes().subarray(picture + PICTURE_PALETTE), colours) : null;
         const rgba = new Uint8ClampedArray(wasm.memory.buffer.slice(pixels, pixels + width * height * 4));
         return { width, height, data: rgba, page, pageCount: view.getInt32(info + INFO_PAGE_COUNT, true),
                  colours, palette };

@@ -512,10 +512,11 @@ typedef struct pm_picture {
     uint64_t stride;        /**< bytes from one row to the next, at least width x bytes per pixel; 0 = packed
                                  rows */
     void *pixels;           /**< the caller's memory, height rows of stride bytes; null: pm_pcx_decode fills only
-                                 width, height and colours */
-    uint8_t palette[768];   /**< INDEX8: the colours of indices 0 to 255 as RGB triples (filled by
-                                 pm_pcx_decode, black for an index the picture gives no colour, 0 from colours
-                                 on; the encoders read the first colours triples) */
+                                 width, height, colours and palette */
+    uint8_t palette[768];   /**< the colours of indices 0 to 255 as RGB triples (filled by pm_pcx_decode for an
+                                 indexed picture, in every format and in a size query; black for an index the
+                                 picture gives no colour, 0 from colours on; the encoders read the first colours
+                                 triples) */
     int32_t reserved[8];    /**< 0 */
 } pm_picture;
 

@@ -302,14 +302,20 @@ TEST_F(PcxCodec, RefusalsWriteNothing)
     EXPECT_EQ(pm_pcx_decode(file.data(), 127, 0, -1, &out), PM_PCX_INVALID);
     // A page longer than 32-bit lengths reach; with no DCX pages to look for, its length alone refuses it.
     EXPECT_EQ(pm_pcx_decode(file.data(), uint64_t{1} << 32, 0, -1, &out), PM_PCX_BAD_ARGUMENT);
-    // A size query fills the size and the colours, nothing else.
+    // A size query fills the size, the colours and the palette a whole
+    // decoding gives, in any format.
     std::memset(out.palette, 0x44, sizeof out.palette);
-    out.format = PM_PIXELS_INDEX8;
+    out.format = PM_PIXELS_RGBA8;
     ASSERT_EQ(pm_pcx_decode(file.data(), file.size(), 0, -1, &out), 0);
     EXPECT_EQ(out.width, p.view.width);
     EXPECT_EQ(out.height, p.view.height);
     EXPECT_EQ(out.colours, 16);
-    EXPECT_EQ(std::count(out.palette, out.palette + 768, 0x44), 768);
+    pm_picture whole{};
+    whole.format = PM_PIXELS_INDEX8;
+    std::vector<uint8_t> indices(size_t(out.width) * size_t(out.height));
+    whole.pixels = indices.data();
+    ASSERT_EQ(pm_pcx_decode(file.data(), file.size(), 0, -1, &whole), 0);
+    EXPECT_EQ(std::memcmp(out.palette, whole.palette, sizeof out.palette), 0);
 
     // Encoding.
     picture indexed = random_picture(random, PM_PIXELS_INDEX8, 3);
